@@ -1,0 +1,58 @@
+#include "base/path.h"
+
+namespace qf {
+
+namespace {
+
+// Position of the last separator in path, or npos.
+std::size_t lastSeparator(std::string_view path) {
+  for (std::size_t i = path.size(); i-- > 0;) {
+    if (isPathSeparator(path[i])) return i;
+  }
+  return std::string_view::npos;
+}
+
+// Position of the last dot after the last separator, or npos.
+std::size_t extensionDot(std::string_view path) {
+  for (std::size_t i = path.size(); i-- > 0;) {
+    if (path[i] == '.') return i;
+    if (isPathSeparator(path[i])) break;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+Text extensionOf(std::string_view path) {
+  const std::size_t dot = extensionDot(path);
+  return dot == std::string_view::npos ? Text() : Text(path.substr(dot + 1));
+}
+
+Text withoutExtension(std::string_view path) {
+  const std::size_t dot = extensionDot(path);
+  return dot == std::string_view::npos ? Text(path) : Text(path.substr(0, dot));
+}
+
+Text fileNameOf(std::string_view path) {
+  const std::size_t sep = lastSeparator(path);
+  return sep == std::string_view::npos ? Text(path) : Text(path.substr(sep + 1));
+}
+
+void cutToDirectory(std::string& path) {
+  const std::size_t sep = lastSeparator(path);
+  path.resize(sep == std::string::npos ? 0 : sep + 1);
+}
+
+std::string directoryOf(std::string_view path) {
+  std::string directory(path);
+  cutToDirectory(directory);
+  return directory;
+}
+
+std::string withTrailingSlash(std::string_view path) {
+  std::string result(path);
+  if (!result.empty() && result.back() != '/') result += '/';
+  return result;
+}
+
+}  // namespace qf

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/text.h"
+
+namespace qf {
+
+/// True for the three characters that end a directory part: '/', '\' and ':'.
+constexpr bool isPathSeparator(char c) { return c == '/' || c == '\\' || c == ':'; }
+
+/// The characters after the last dot of the last path component ("" if none).
+Text extensionOf(std::string_view path);
+
+/// The path without the last dot of its last component and what follows it.
+Text withoutExtension(std::string_view path);
+
+/// The last path component: what follows the last separator (the whole path
+/// when there is none).
+Text fileNameOf(std::string_view path);
+
+/// Cuts the path just after its last separator; a path without one becomes
+/// empty.
+void cutToDirectory(std::string& path);
+
+/// The directory part of path, as cutToDirectory leaves it.
+std::string directoryOf(std::string_view path);
+
+/// Returns path with a trailing '/' added when it is not empty and lacks one.
+std::string withTrailingSlash(std::string_view path);
+
+}  // namespace qf

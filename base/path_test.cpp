@@ -1,0 +1,57 @@
+#include "base/path.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace qf {
+namespace {
+
+struct PathCase {
+  const char* path;
+  const char* extension;
+  const char* withoutExtension;
+  const char* fileName;
+  const char* directory;
+};
+
+const PathCase kPathCases[] = {
+    {"PIC.JPG", "JPG", "PIC", "PIC.JPG", ""},
+    {"file.", "", "file", "file.", ""},
+    {"noext", "", "noext", "noext", ""},
+    {"dir/.profile", "profile", "dir/", ".profile", "dir/"},
+    {".profile", "profile", "", ".profile", ""},
+    {"C:\\site\\img\\a.gif", "gif", "C:\\site\\img\\a", "a.gif", "C:\\site\\img\\"},
+    {"C:a.gif", "gif", "C:a", "a.gif", "C:"},
+    {"site/", "", "site/", "", "site/"},
+    {"web.site/index", "", "web.site/index", "index", "web.site/"},
+    {"a.tar.gz", "gz", "a.tar", "a.tar.gz", ""},
+    {"C:\\site\\page.src", "src", "C:\\site\\page", "page.src", "C:\\site\\"},
+    {"C:\\my.dir\\page", "", "C:\\my.dir\\page", "page", "C:\\my.dir\\"},
+    {"page.src", "src", "page", "page.src", ""},
+    {"/", "", "/", "", "/"},
+    {"site/sub/", "", "site/sub/", "", "site/sub/"},
+    {"", "", "", "", ""},
+};
+
+TEST(Path, SplitsEveryExample) {
+  for (const PathCase& c : kPathCases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(extensionOf(c.path).str(), c.extension);
+    EXPECT_EQ(withoutExtension(c.path).str(), c.withoutExtension);
+    EXPECT_EQ(fileNameOf(c.path).str(), c.fileName);
+    std::string cut = c.path;
+    cutToDirectory(cut);
+    EXPECT_EQ(cut, c.directory);
+    EXPECT_EQ(directoryOf(c.path), c.directory);
+  }
+}
+
+TEST(Path, TrailingSlashIsAddedOnlyWhenMissing) {
+  EXPECT_EQ(withTrailingSlash("site"), "site/");
+  EXPECT_EQ(withTrailingSlash("site/"), "site/");
+  EXPECT_EQ(withTrailingSlash(""), "");
+}
+
+}  // namespace
+}  // namespace qf

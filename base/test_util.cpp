@@ -1,0 +1,57 @@
+#include "base/test_util.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace qf {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "quillforge-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern + "/";
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Tests may leave read-only directories behind; make them writable first.
+  for (auto it = fs::recursive_directory_iterator(path_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+  }
+  fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::operator/(std::string_view relative) const {
+  return path_ + std::string(relative);
+}
+
+std::string TempDir::write(std::string_view relative, std::string_view contents) const {
+  const std::string full = *this / relative;
+  fs::create_directories(fs::path(full).parent_path());
+  std::ofstream out(full, std::ios::binary | std::ios::trunc);
+  out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+  if (!out) throw std::runtime_error("cannot write " + full);
+  return full;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing>";
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+bool pathExists(const std::string& path) {
+  std::error_code ignored;
+  return fs::symlink_status(path, ignored).type() != fs::file_type::not_found;
+}
+
+}  // namespace qf

@@ -1,0 +1,71 @@
+#include "base/text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace qf {
+namespace {
+
+TEST(Text, NullCStringIsEmpty) {
+  const Text text(static_cast<const char*>(nullptr));
+  EXPECT_EQ(text.length(), 0u);
+  EXPECT_STREQ(text.chars(), "");
+  EXPECT_TRUE(text.equals(""));
+  EXPECT_FALSE(text.equals(static_cast<const char*>(nullptr)));
+}
+
+TEST(Text, HoldsNulBytesAndComparesByLength) {
+  const Text text(std::string("a\0b", 3));
+  EXPECT_EQ(text.length(), 3u);
+  EXPECT_FALSE(text.equals("a"));
+  EXPECT_TRUE(text.equals(std::string_view("a\0b", 3)));
+  EXPECT_FALSE(text.equals(std::string_view("a\0c", 3)));
+}
+
+TEST(Text, AssignAndAppendIgnoreNull) {
+  Text text("keep");
+  text.assign(static_cast<const char*>(nullptr));
+  text.append(static_cast<const char*>(nullptr));
+  text.append("");
+  EXPECT_TRUE(text.equals("keep"));
+  text.assign("new");
+  EXPECT_TRUE(text.equals("new"));
+}
+
+TEST(Text, ConcatenatesInAllThreeForms) {
+  EXPECT_TRUE(("ab" + Text("cd")).equals("abcd"));
+  EXPECT_TRUE((Text("ab") + "cd").equals("abcd"));
+  EXPECT_TRUE((Text("ab") + Text("cd")).equals("abcd"));
+  EXPECT_TRUE((Text("ab") + Text()).equals("ab"));
+  EXPECT_TRUE((static_cast<const char*>(nullptr) + Text("x")).equals("x"));
+}
+
+TEST(Text, FromIntKeepsTheSign) {
+  EXPECT_TRUE(fromInt(-5).equals("-5"));
+  EXPECT_TRUE(fromInt(0).equals("0"));
+  EXPECT_TRUE(fromInt(3221225472LL).equals("3221225472"));
+}
+
+TEST(Text, SubstringAndLeft) {
+  struct Case {
+    long long pos, n;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {1, 3, "ell"}, {3, 10, "lo"}, {2, -1, "llo"}, {5, 1, ""}, {-1, 2, ""}, {0, 0, ""},
+      {0, 5, "hello"},
+  };
+  const Text hello("hello");
+  for (const Case& c : cases) {
+    EXPECT_TRUE(substring(hello, c.pos, c.n).equals(c.expected)) << c.pos << "," << c.n;
+  }
+  EXPECT_TRUE(substring(Text(), 0, 1).equals(""));
+  EXPECT_TRUE(left(hello, 2).equals("he"));
+  EXPECT_TRUE(left(hello, -1).equals("hello"));
+  EXPECT_TRUE(left(hello, 99).equals("hello"));
+  EXPECT_TRUE(left(hello, 0).equals(""));
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string_view>
+#include <vector>
+
+#include "base/text.h"
+
+namespace qf {
+
+/// A link of a doubly linked chain; null links at the ends and while unlinked.
+/// Destroying a node touches only the node itself: chains are destroyed with
+/// destroyChain, which does not recurse.
+struct ListNode {
+  ListNode* prev = nullptr;
+  ListNode* next = nullptr;
+  virtual ~ListNode() = default;
+};
+
+/// Destroys first and every node after it, following next.
+void destroyChain(ListNode* first);
+
+/// Unlinks node from its chain, joining its neighbours.
+void unlink(ListNode* node);
+
+struct NamedNode : ListNode {
+  Text name;
+};
+
+/// One definition of a symbol. `shadowed` is the next older definition of the
+/// same name, hidden behind this one.
+struct Definition : NamedNode {
+  Text text;
+  Definition* shadowed = nullptr;
+};
+
+/// Every symbol defined during one compile. A name may be defined any number
+/// of times: the newest definition is the one found, and removing it makes the
+/// previous one visible again. Names compare byte for byte, case-sensitively.
+/// Where a name lands in the table never changes what is found.
+class DefinitionTable {
+ public:
+  /// The seed feeds the generator that fills hashKeys at every reset.
+  explicit DefinitionTable(std::uint32_t seed = std::random_device{}());
+  ~DefinitionTable();
+  DefinitionTable(const DefinitionTable&) = delete;
+  DefinitionTable& operator=(const DefinitionTable&) = delete;
+
+  /// Adds a definition that hides any older ones of the same name.
+  void addDefinition(std::string_view name, std::string_view text);
+  /// The newest definition of name, or null; the empty name has none.
+  Definition* findDefinition(std::string_view name) const;
+  /// Removes and destroys a definition that findDefinition returned; the next
+  /// older one of its name becomes visible.
+  void removeDefinition(Definition* definition);
+  /// Destroys every definition and refills hashKeys.
+  void resetDefinitions();
+
+  /// Number of distinct names that have a definition.
+  std::size_t nameCount() const { return names_; }
+
+ private:
+  std::size_t bucketOf(std::string_view name) const;
+  ListNode* chainStart(std::string_view name, Definition** found) const;
+  void growIfCrowded();
+  void refillHashKeys();
+
+  std::array<std::uint32_t, 256> hashKeys_{};
+  std::mt19937 random_;
+  std::vector<ListNode> buckets_;  // heads; each chain holds the newest definition of each name
+  std::size_t names_ = 0;
+};
+
+/// The source files being processed, outermost first.
+class ActiveFileList {
+ public:
+  ActiveFileList() = default;
+  ~ActiveFileList() { clearActiveFiles(); }
+  ActiveFileList(const ActiveFileList&) = delete;
+  ActiveFileList& operator=(const ActiveFileList&) = delete;
+
+  /// Appends an entry holding path and returns it.
+  NamedNode* pushActiveFile(std::string_view path);
+  /// True when an entry's path equals path exactly; an empty path never matches.
+  bool isActiveFile(std::string_view path) const;
+  /// Unlinks and destroys entry; a null entry is ignored.
+  void removeActiveFile(NamedNode* entry);
+  /// Destroys every entry.
+  void clearActiveFiles();
+  /// Number of entries.
+  std::size_t size() const { return size_; }
+
+ private:
+  ListNode head_;
+  ListNode* tail_ = &head_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace qf

@@ -1,0 +1,124 @@
+#include "engine/definition_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace qf {
+namespace {
+
+std::string textOf(const DefinitionTable& table, std::string_view name) {
+  const Definition* d = table.findDefinition(name);
+  return d ? d->text.str() : "<none>";
+}
+
+TEST(DefinitionTable, NewestDefinitionWinsAndRemovalRevealsOlder) {
+  DefinitionTable table;
+  table.addDefinition("X", "a");
+  table.addDefinition("X", "b");
+  EXPECT_EQ(textOf(table, "X"), "b");
+  table.removeDefinition(table.findDefinition("X"));
+  EXPECT_EQ(textOf(table, "X"), "a");
+  table.removeDefinition(table.findDefinition("X"));
+  EXPECT_EQ(textOf(table, "X"), "<none>");
+  EXPECT_EQ(table.nameCount(), 0u);
+}
+
+TEST(DefinitionTable, NamesAreCaseSensitiveAndEmptyNameIsNeverFound) {
+  DefinitionTable table;
+  table.addDefinition("Title", "1");
+  table.addDefinition("TITLE", "2");
+  table.addDefinition("E", "");
+  EXPECT_EQ(textOf(table, "Title"), "1");
+  EXPECT_EQ(textOf(table, "TITLE"), "2");
+  EXPECT_EQ(textOf(table, "title"), "<none>");
+  EXPECT_EQ(textOf(table, "E"), "");
+  EXPECT_EQ(table.findDefinition(""), nullptr);
+  EXPECT_EQ(table.findDefinition("TITL"), nullptr);
+}
+
+TEST(DefinitionTable, KillingOneNameKeepsOthersInTheirOrder) {
+  // Every name in one bucket would hide ordering faults; many names make
+  // several of them share buckets whatever the keys.
+  DefinitionTable table(1);
+  for (int i = 0; i < 2000; ++i) table.addDefinition("N" + std::to_string(i), "old");
+  for (int i = 0; i < 3; ++i) table.addDefinition("X", std::to_string(i));
+  for (int i = 0; i < 2000; ++i) table.addDefinition("N" + std::to_string(i), "new");
+  while (Definition* d = table.findDefinition("X")) table.removeDefinition(d);
+  EXPECT_EQ(table.findDefinition("X"), nullptr);
+  for (int i = 0; i < 2000; ++i) {
+    const std::string name = "N" + std::to_string(i);
+    ASSERT_EQ(textOf(table, name), "new") << name;
+    table.removeDefinition(table.findDefinition(name));
+    ASSERT_EQ(textOf(table, name), "old") << name;
+  }
+}
+
+TEST(DefinitionTable, ResultsDoNotDependOnTheHashSpread) {
+  const std::vector<std::uint32_t> seeds = {0, 1, 42, 0xdeadbeef};
+  std::vector<std::string> answers;
+  for (std::uint32_t seed : seeds) {
+    DefinitionTable table(seed);
+    for (int round = 0; round < 3; ++round) {
+      table.resetDefinitions();
+      for (int i = 0; i < 1500; ++i) table.addDefinition("S" + std::to_string(i % 700), std::to_string(i));
+      for (int i = 0; i < 700; i += 3) table.removeDefinition(table.findDefinition("S" + std::to_string(i)));
+    }
+    std::string answer;
+    for (int i = 0; i < 700; ++i) answer += textOf(table, "S" + std::to_string(i)) + ",";
+    answers.push_back(answer);
+  }
+  for (const std::string& answer : answers) EXPECT_EQ(answer, answers.front());
+}
+
+TEST(DefinitionTable, ResetForgetsEverything) {
+  DefinitionTable table;
+  for (int i = 0; i < 5000; ++i) table.addDefinition("D" + std::to_string(i), "x");
+  table.resetDefinitions();
+  EXPECT_EQ(table.nameCount(), 0u);
+  EXPECT_EQ(table.findDefinition("D1"), nullptr);
+  table.addDefinition("D1", "y");
+  EXPECT_EQ(textOf(table, "D1"), "y");
+}
+
+TEST(DefinitionTable, MillionShadowedDefinitionsAreDestroyedWithoutRecursion) {
+  DefinitionTable table;
+  for (int i = 0; i < 1000000; ++i) table.addDefinition("A", "t");
+  table.addDefinition("B", "b");
+  EXPECT_EQ(textOf(table, "B"), "b");
+  // Destruction at scope end must not overflow the stack.
+}
+
+TEST(ActiveFileList, TracksTheIncludeChain) {
+  ActiveFileList files;
+  NamedNode* outer = files.pushActiveFile("site/index.src");
+  NamedNode* inner = files.pushActiveFile("site/parts/menu.inc");
+  EXPECT_TRUE(files.isActiveFile("site/index.src"));
+  EXPECT_TRUE(files.isActiveFile("site/parts/menu.inc"));
+  EXPECT_FALSE(files.isActiveFile("SITE/index.src"));
+  EXPECT_FALSE(files.isActiveFile("site/./index.src"));
+  EXPECT_FALSE(files.isActiveFile(""));
+  files.removeActiveFile(inner);
+  EXPECT_FALSE(files.isActiveFile("site/parts/menu.inc"));
+  NamedNode* again = files.pushActiveFile("site/foot.inc");
+  EXPECT_EQ(files.size(), 2u);
+  files.removeActiveFile(outer);
+  files.removeActiveFile(nullptr);
+  EXPECT_TRUE(files.isActiveFile("site/foot.inc"));
+  files.removeActiveFile(again);
+  EXPECT_EQ(files.size(), 0u);
+  files.pushActiveFile("x");
+  files.clearActiveFiles();
+  EXPECT_FALSE(files.isActiveFile("x"));
+}
+
+TEST(ActiveFileList, LongChainIsClearedWithoutRecursion) {
+  ActiveFileList files;
+  for (int i = 0; i < 1000000; ++i) files.pushActiveFile("f");
+  files.clearActiveFiles();
+  EXPECT_EQ(files.size(), 0u);
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "engine/definition_table.h"
+
+namespace qf {
+
+/// How much longer than before substitution a line may become.
+inline constexpr std::size_t kMaxLineGrowth = std::size_t{16} * 1024 * 1024;
+
+/// expandPass's result when the output would pass its length limit.
+inline constexpr int kLineTooLong = -1;
+
+/// What substitution works with: the definitions and the concatenation
+/// character that glues a replaced symbol to the text around it.
+struct SymbolContext {
+  const DefinitionTable& definitions;
+  char concatChar = '|';
+};
+
+/// One pass over source into destination (which is replaced). In text mode
+/// every defined symbol is replaced; in directive mode only one written as
+/// |NAME|. A line end is added when source does not end with one. Returns the
+/// number of symbols replaced, or kLineTooLong as soon as destination would
+/// hold more than limit bytes (destination is then incomplete).
+int expandPass(std::string_view source, std::string& destination, const SymbolContext& context,
+               bool directiveMode, std::size_t limit);
+
+enum class Expansion {
+  kSettled,    // the last pass replaced nothing
+  kUnsettled,  // still replacing after the last of the ten cycles
+  kTooLong,    // a pass would grow the line by more than kMaxLineGrowth
+};
+
+/// Substitutes line in place, in cycles of two passes (scratch holds the
+/// middle result), until a cycle's second pass replaces nothing or ten cycles
+/// have run. On kTooLong, line is left incomplete.
+Expansion expandLine(std::string& line, std::string& scratch, const SymbolContext& context,
+                     bool directiveMode);
+
+}  // namespace qf

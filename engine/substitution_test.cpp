@@ -1,0 +1,127 @@
+#include "engine/substitution.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qf {
+namespace {
+
+using Definitions = std::vector<std::pair<std::string, std::string>>;
+
+struct LineCase {
+  Definitions definitions;
+  std::string line;
+  std::string expected;
+};
+
+std::string expand(const Definitions& definitions, std::string line, bool directiveMode,
+                   Expansion* outcome = nullptr) {
+  DefinitionTable table;
+  for (const auto& [name, text] : definitions) table.addDefinition(name, text);
+  std::string scratch;
+  const Expansion result = expandLine(line, scratch, SymbolContext{table, '|'}, directiveMode);
+  if (outcome) *outcome = result;
+  return line;
+}
+
+TEST(Substitution, TextModeExamples) {
+  const Definitions name = {{"NAME", "X"}};
+  const LineCase cases[] = {
+      {name, "abc|NAME|def\n", "abcXdef\n"},
+      {{{"NAME", "X"}, {"abc", "Y"}}, "abc|NAME|def\n", "YXdef\n"},
+      {name, "NAME|s\n", "Xs\n"},
+      {name, "pre|NAME\n", "preX\n"},
+      {name, "NAMEs\n", "NAMEs\n"},
+      {{}, "UNDEF|x\n", "UNDEF|x\n"},
+      {{}, "||\n", "||\n"},
+      {name, "NAME||x\n", "X|x\n"},
+      {{{"PRE", "MY"}, {"MY_NAME", "joined"}}, "PRE|_NAME\n", "joined\n"},
+      {{{"A", "B"}, {"B", "1"}}, "A\n", "1\n"},
+      {{{"S", "|T|"}, {"T", "tee"}}, "S\n", "tee\n"},
+      {{{"E", ""}}, "a E b\n", "a  b\n"},
+      {{{"E", ""}}, "E|E\n", "\n"},
+      {{{"b", "strong"}}, "<b>bold</b>\n", "<strong>bold</strong>\n"},
+      {{{"h1", "h2"}, {"2024", "year"}}, "<h1>2024</h1>\n", "<h2>year</h2>\n"},
+      {name, "NAME", "X\n"},
+      {{}, "", "\n"},
+      {name, std::string("NAME\0NAME\n", 10), std::string("X\0X\n", 4)},
+      {name, "\xe9NAME\xff\n", "\xe9X\xff\n"},
+  };
+  for (const LineCase& c : cases) {
+    EXPECT_EQ(expand(c.definitions, c.line, false), c.expected) << c.line;
+  }
+}
+
+TEST(Substitution, DirectiveModeReplacesOnlyBarredSymbols) {
+  const Definitions defs = {{"T", "Home"}, {"NAME", "X"}};
+  const LineCase cases[] = {
+      {defs, "#define V |T|.html\n", "#define V Home.html\n"},
+      {defs, "#include \"|T|.inc\"\n", "#include \"Home.inc\"\n"},
+      {defs, "#ifdef NAME\n", "#ifdef NAME\n"},
+      {defs, "#define W NAME|x\n", "#define W NAME|x\n"},
+      {defs, "#define Z |NAME\n", "#define Z |NAME\n"},
+      {defs, "|NAME|T|\n", "XT|\n"},
+      {defs, "|NAME||T|\n", "XHome\n"},
+      {defs, "|UNDEF|\n", "|UNDEF|\n"},
+      {defs, "|NAME|", "X\n"},
+      {defs, "#define V |NAME", "#define V |NAME\n"},
+  };
+  for (const LineCase& c : cases) {
+    EXPECT_EQ(expand(c.definitions, c.line, true), c.expected) << c.line;
+  }
+}
+
+TEST(Substitution, SelfReferenceStopsAfterTwentyPasses) {
+  Expansion outcome;
+  EXPECT_EQ(expand({{"S", "S"}}, "S\n", false, &outcome), "S\n");
+  EXPECT_EQ(outcome, Expansion::kUnsettled);
+  // Each pass adds one "-": twenty passes, no more.
+  EXPECT_EQ(expand({{"G", "-G"}}, "G\n", false, &outcome), std::string(20, '-') + "G\n");
+  EXPECT_EQ(outcome, Expansion::kUnsettled);
+  expand({{"A", "1"}}, "A\n", false, &outcome);
+  EXPECT_EQ(outcome, Expansion::kSettled);
+}
+
+TEST(Substitution, LinesOfAnyLengthAreNeverCut) {
+  const std::string plain(100000, 'x');
+  EXPECT_EQ(expand({}, plain, false), plain + "\n");
+  std::string many;
+  for (int i = 0; i < 5000; ++i) many += "N ";
+  std::string expected;
+  for (int i = 0; i < 5000; ++i) expected += "value ";
+  EXPECT_EQ(expand({{"N", "value"}}, many + "\n", false), expected + "\n");
+}
+
+TEST(Substitution, GrowthBeyondSixteenMebibytesFails) {
+  Expansion outcome;
+  expand({{"A", "A A A A A A A A A A A"}}, "A\n", false, &outcome);
+  EXPECT_EQ(outcome, Expansion::kTooLong);
+  expand({{"A", "|A| |A| |A| |A| |A| |A| |A| |A|"}}, "#x |A|\n", true, &outcome);
+  EXPECT_EQ(outcome, Expansion::kTooLong);
+}
+
+TEST(Substitution, GrowthUpToTheLimitIsAllowed) {
+  Expansion outcome;
+  const std::string big(kMaxLineGrowth, 'y');
+  const std::string result = expand({{"B", big}}, "B\n", false, &outcome);
+  EXPECT_EQ(outcome, Expansion::kSettled);
+  EXPECT_EQ(result.size(), big.size() + 1);
+  expand({{"B", big + "yy"}}, "B\n", false, &outcome);
+  EXPECT_EQ(outcome, Expansion::kTooLong);
+}
+
+TEST(Substitution, PassCountsReplacementsAndHonoursConcatChar) {
+  DefinitionTable table;
+  table.addDefinition("N", "v");
+  std::string out;
+  EXPECT_EQ(expandPass("N+N+M", out, SymbolContext{table, '+'}, false, 1000), 2);
+  EXPECT_EQ(out, "vvM\n");
+  EXPECT_EQ(expandPass("a|N|b", out, SymbolContext{table, '+'}, false, 1000), 1);
+  EXPECT_EQ(out, "a|v|b\n");
+}
+
+}  // namespace
+}  // namespace qf
