@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qf {
+
+/// The buttons a message box offers.
+enum class MessageButtons { kOk, kAbortRetryIgnore };
+
+/// The button the user chose.
+enum class MessageAnswer { kOk, kAbort, kRetry, kIgnore };
+
+/// What a batch run needs from the program that shows it: a status line, a
+/// progress bar (0 to 100), modal message boxes and the single-file picker.
+class BatchFrontEnd {
+ public:
+  virtual ~BatchFrontEnd() = default;
+
+  /// Sets the status line and shows it at once.
+  virtual void setStatus(std::string_view text) = 0;
+  /// Moves the progress bar to percent (0 to 100).
+  virtual void setProgress(int percent) = 0;
+  /// Shows a modal message box and returns the answer.
+  virtual MessageAnswer showMessage(std::string_view text, std::string_view caption,
+                                    MessageButtons buttons) = 0;
+  /// Lets the user pick one source file; on true, path holds its full path and
+  /// name its file name.
+  virtual bool chooseSourceFile(std::string& path, std::string& name) = 0;
+};
+
+}  // namespace qf
