@@ -95,7 +95,7 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
       return false;
     }
     if (!openOutput()) return false;
-    defineBuiltInSymbols(request.inputPath, outputName);
+    defineBuiltInSymbols(request, outputName);
     CompileContext context{definitions_,
                            activeFiles_,
                            result_,
@@ -116,7 +116,8 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
   return true;
 }
 
-void Compiler::defineBuiltInSymbols(std::string_view inputPath, std::string_view outputName) {
+void Compiler::defineBuiltInSymbols(const CompileRequest& request, std::string_view outputName) {
+  const std::string_view inputPath = request.inputPath;
   const DateTexts date = formatDate(localTime(clock_()));
   const Text inputTitle = fileNameOf(inputPath);
   const Text outputTitle = fileNameOf(outputName);
@@ -132,6 +133,7 @@ void Compiler::defineBuiltInSymbols(std::string_view inputPath, std::string_view
       {"_TIME_", date.time},
   };
   for (const auto& [name, text] : symbols) definitions_.addDefinition(name, text);
+  for (const auto& [name, text] : request.definitions) definitions_.addDefinition(name, text);
 }
 
 Compiler& defaultCompiler() {

@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/byte_stream.h"
 #include "base/text.h"
@@ -23,6 +25,8 @@ struct CompileRequest {
   std::string includeDirectory;  // empty, or ending in a separator
   char directiveChar = 0;
   char concatChar = 0;
+  /// Defined after the built-in symbols, in this order (so they may shadow them).
+  std::vector<std::pair<std::string, std::string>> definitions;
 };
 
 /// The outcome of the last compile.
@@ -70,7 +74,7 @@ class Compiler {
   /// is known to exist and fails the compile when it returns false.
   bool run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,
            const std::function<bool()>& openOutput);
-  void defineBuiltInSymbols(std::string_view inputPath, std::string_view outputName);
+  void defineBuiltInSymbols(const CompileRequest& request, std::string_view outputName);
 
   DefinitionTable definitions_;
   ActiveFileList activeFiles_;

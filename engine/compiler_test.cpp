@@ -91,6 +91,15 @@ TEST_F(CompilerTest, DerivedOutputAndBuiltInSymbols) {
   EXPECT_EQ(failure(), "dir/page.src:0: Success: File compiled.");
 }
 
+TEST_F(CompilerTest, RequestedDefinitionsFollowTheBuiltInOnes) {
+  writeFiles({{"page.src", "_YEAR_ SITE\n#undefine _YEAR_\n_YEAR_\n"}});
+  CompileRequest request;
+  request.inputPath = dir_ / "page.src";
+  request.definitions = {{"SITE", "Example"}, {"_YEAR_", "then"}};
+  EXPECT_TRUE(compiler_.compileFile(request));
+  EXPECT_EQ(readFile(dir_ / "page.html"), "then Example\n2026\n");
+}
+
 TEST_F(CompilerTest, DerivedOutputKeepsDotsInDirectories) {
   writeFiles({{"my.dir/page", "x\n"}, {"a.b.src", "y\n"}});
   EXPECT_TRUE(compileTo(dir_ / "my.dir/page", ""));
