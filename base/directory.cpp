@@ -29,11 +29,15 @@ bool isDirectoryEntry(std::string_view directory, const dirent& entry) {
   return isDirectoryPath(joined(directory, entry.d_name));
 }
 
+// The system would stop reading a path at a NUL and act on its prefix.
+bool hasNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+
 bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
 }  // namespace
 
 std::optional<std::vector<DirectoryEntry>> listDirectory(std::string_view directory) {
+  if (hasNul(directory)) return std::nullopt;
   const std::string path = directory.empty() ? std::string(".") : std::string(directory);
   DIR* dir = opendir(path.c_str());
   if (!dir) return std::nullopt;
@@ -48,15 +52,8 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(std::string_view direct
   return entries;
 }
 
-std::optional<FileIdentity> fileIdentity(std::string_view path) {
-  const std::string name = path.empty() ? std::string(".") : std::string(path);
-  struct stat info;
-  if (stat(name.c_str(), &info) != 0) return std::nullopt;
-  return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
-                      static_cast<std::uint64_t>(info.st_ino)};
-}
-
 bool makeDirectories(std::string_view directory) {
+  if (hasNul(directory)) return false;
   const std::string path(directory);
   // Make each level in turn; an existing level is fine as long as it is a
   // directory, which the final check settles.

@@ -6,6 +6,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace qf {
 
 namespace fs = std::filesystem;
@@ -52,6 +56,22 @@ std::string readFile(const std::string& path) {
 bool pathExists(const std::string& path) {
   std::error_code ignored;
   return fs::symlink_status(path, ignored).type() != fs::file_type::not_found;
+}
+
+std::optional<bool> runAsNobody(const std::function<bool()>& task) {
+  constexpr uid_t kNobody = 65534;
+  if (geteuid() != 0 && geteuid() != kNobody) return std::nullopt;
+  const pid_t child = fork();
+  if (child < 0) return std::nullopt;
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    _exit(task() ? 0 : 1);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2) {
+    return std::nullopt;
+  }
+  return WEXITSTATUS(status) == 0;
 }
 
 }  // namespace qf

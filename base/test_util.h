@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,5 +34,9 @@ std::string readFile(const std::string& path);
 
 /// True when a file (of any type) or link exists at path.
 bool pathExists(const std::string& path);
+
+/// Runs task in a child process as the unprivileged user "nobody" and
+/// returns what it returned; nullopt when privileges cannot be dropped here.
+std::optional<bool> runAsNobody(const std::function<bool()>& task);
 
 }  // namespace qf

@@ -18,13 +18,12 @@ int SourceList::scanDirectory(const char* pattern, bool recurse, const char* pre
   const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
   const std::string directory(text.substr(0, nameStart));
   std::vector<FileIdentity> walk;
-  if (auto identity = fileIdentity(directory)) walk.push_back(*identity);
+  if (auto identity = identityOf(directory.empty() ? "." : directory)) walk.push_back(*identity);
   return scanLevel(directory, text.substr(nameStart), recurse, prefix ? prefix : "", walk);
 }
 
-int SourceList::scanLevel(const std::string& directory, std::string_view namePattern,
-                          bool recurse, const std::string& prefix,
-                          std::vector<FileIdentity>& walk) {
+int SourceList::scanLevel(const std::string& directory, std::string_view namePattern, bool recurse,
+                          const std::string& prefix, std::vector<FileIdentity>& walk) {
   const auto entries = listDirectory(directory);
   if (!entries) return 0;
   int total = recurse ? descend(directory, *entries, namePattern, prefix, walk) : 0;
@@ -43,7 +42,7 @@ int SourceList::descend(const std::string& directory, const std::vector<Director
   for (const DirectoryEntry& entry : entries) {
     if (!entry.isDirectory) continue;
     const std::string path = directory + entry.name + "/";
-    const auto identity = fileIdentity(path);
+    const auto identity = identityOf(path);
     // A link back to a directory being walked would make the walk endless.
     if (!identity || std::find(walk.begin(), walk.end(), *identity) != walk.end()) continue;
     walk.push_back(*identity);

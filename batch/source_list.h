@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/directory.h"
+#include "base/file_system.h"
 
 namespace qf {
 

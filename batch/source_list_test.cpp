@@ -67,8 +67,8 @@ TEST(SourceList, NoMatchOrMissingDirectoryYieldsNothing) {
 
 TEST(SourceList, EachDirectoryIsTakenInByteOrder) {
   TempDir dir;
-  for (const char* name : {"b.src", "B.src", "a.src", "_.src", "\xc3\xa9.src", "Z/z.src",
-                           "m/m.src", "A/a.src"}) {
+  for (const char* name :
+       {"b.src", "B.src", "a.src", "_.src", "\xc3\xa9.src", "Z/z.src", "m/m.src", "A/a.src"}) {
     dir.write(name, "");
   }
   SourceList list;
@@ -169,7 +169,8 @@ TEST(SourceList, NamePatternIsAppliedAtEveryLevel) {
 // Runs a block in another working directory and returns to the old one.
 class WorkingDirectory {
  public:
-  explicit WorkingDirectory(const std::string& path) : old_(std::filesystem::current_path().string()) {
+  explicit WorkingDirectory(const std::string& path)
+      : old_(std::filesystem::current_path().string()) {
     if (chdir(path.c_str()) != 0) ADD_FAILURE() << "chdir " << path;
   }
   ~WorkingDirectory() {

@@ -65,11 +65,12 @@ class Compiler {
   DefinitionTable& definitions() { return definitions_; }
 
  private:
-  friend class SourceProcessor;
-  struct Run;
-
   bool checkCharacters(const CompileRequest& request);
-  bool run(const CompileRequest& request, std::string_view outputName, ByteSink& sink);
+  /// The compile up to the end of processing; openOutput runs once the input
+  /// is known to exist and fails the compile when it returns false.
+  bool run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,
+           const std::function<bool()>& openOutput);
+  void defineBuiltInSymbols(std::string_view inputPath, std::string_view outputName);
 
   DefinitionTable definitions_;
   ActiveFileList activeFiles_;

@@ -1,0 +1,66 @@
+#include "base/file_stream.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qf {
+
+namespace {
+
+constexpr std::size_t kWriteBuffer = std::size_t{1} << 16;
+
+}  // namespace
+
+FileSource::FileSource(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return;
+  fd_ = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+FileSource::~FileSource() {
+  if (fd_ >= 0) close(fd_);
+}
+
+long FileSource::read(char* buffer, std::size_t size) {
+  if (fd_ < 0) return -1;
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, size);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool DescriptorSink::write(std::string_view bytes) {
+  if (failed_) return false;
+  if (buffer_.size() + bytes.size() <= kWriteBuffer) {
+    buffer_.append(bytes);
+    return true;
+  }
+  if (!flush()) return false;
+  if (bytes.size() >= kWriteBuffer) return writeAll(bytes);
+  buffer_.append(bytes);
+  return true;
+}
+
+bool DescriptorSink::flush() {
+  if (failed_) return false;
+  const bool ok = writeAll(buffer_);
+  buffer_.clear();
+  return ok;
+}
+
+bool DescriptorSink::writeAll(std::string_view bytes) {
+  while (!bytes.empty() && !failed_) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      failed_ = true;
+    }
+  }
+  return !failed_;
+}
+
+}  // namespace qf

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/byte_stream.h"
+
+namespace qf {
+
+/// Reads a file through its descriptor.
+class FileSource : public ByteSource {
+ public:
+  /// Opens path for reading; check isOpen().
+  explicit FileSource(std::string_view path);
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  long read(char* buffer, std::size_t size) override;
+
+ private:
+  int fd_ = -1;
+};
+
+/// Buffered writes to a descriptor that the sink does not own (standard
+/// output, say). After the first failed write every later one fails too.
+class DescriptorSink : public ByteSink {
+ public:
+  explicit DescriptorSink(int fd) : fd_(fd) {}
+  ~DescriptorSink() override { flush(); }
+  DescriptorSink(const DescriptorSink&) = delete;
+  DescriptorSink& operator=(const DescriptorSink&) = delete;
+
+  bool write(std::string_view bytes) override;
+  bool flush() override;
+  bool failed() const { return failed_; }
+
+ protected:
+  void setDescriptor(int fd) { fd_ = fd; }
+  int descriptor() const { return fd_; }
+
+ private:
+  bool writeAll(std::string_view bytes);
+
+  int fd_;
+  std::string buffer_;
+  bool failed_ = false;
+};
+
+}  // namespace qf

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace qf {
+
+/// A file's identity: the same for every path that names the same file.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+/// The identity of the file that path names (links followed), if it exists.
+std::optional<FileIdentity> identityOf(std::string_view path);
+
+/// True for a regular file (links followed) that opens for reading. A path
+/// holding a NUL byte names no file.
+bool isReadableRegularFile(std::string_view path);
+
+/// Local time of the given moment, in the process's time zone.
+std::tm localTime(std::time_t moment);
+
+}  // namespace qf

@@ -1,0 +1,159 @@
+#include "engine/compiler.h"
+
+#include <new>
+
+#include "base/file_system.h"
+#include "base/output_file.h"
+#include "base/path.h"
+#include "engine/date_text.h"
+#include "engine/source_processor.h"
+#include "engine/symbol.h"
+
+namespace qf {
+
+namespace {
+
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+}  // namespace
+
+Compiler::Compiler(std::uint32_t seed) : definitions_(seed), clock_([] { return std::time(nullptr); }) {}
+
+Compiler::~Compiler() = default;
+
+// The two characters are checked first; their messages name no file.
+bool Compiler::checkCharacters(const CompileRequest& request) {
+  const char directive = request.directiveChar ? request.directiveChar : '#';
+  const char concat = request.concatChar ? request.concatChar : '|';
+  if (isSymbolChar(directive)) {
+    result_.message = std::string("Error: Directive character '") + directive +
+                      "' mustn't be valid symbol character.";
+    return false;
+  }
+  if (isSymbolChar(concat)) {
+    result_.message = std::string("Error: Concatenation character '") + concat +
+                      "' mustn't be valid symbol character.";
+    return false;
+  }
+  return true;
+}
+
+bool Compiler::compileFile(const CompileRequest& request) {
+  const std::string outputPath = request.outputPath.empty()
+                                     ? withoutExtension(request.inputPath).str() + ".html"
+                                     : request.outputPath;
+  OutputFile output;
+  auto openOutput = [&]() -> bool {
+    if (const auto target = identityOf(outputPath)) {
+      if (target == identityOf(request.inputPath)) {
+        result_.message = "Error: Output file " + quoted(outputPath) + " is the input file.";
+        return false;
+      }
+    }
+    if (!output.open(outputPath)) {
+      result_.message = "Error: Could not open output file " + quoted(outputPath) + ".";
+      return false;
+    }
+    return true;
+  };
+  if (!run(request, outputPath, output, openOutput)) {
+    output.abandon();
+    return false;
+  }
+  if (!output.commit()) {
+    result_.ok = false;
+    result_.message = "Error: Could not write output file " + quoted(outputPath) + ".";
+    result_.errorLine = 0;
+    return false;
+  }
+  return true;
+}
+
+bool Compiler::compileToSink(const CompileRequest& request, std::string_view outputName,
+                             ByteSink& sink) {
+  if (!run(request, outputName, sink, [] { return true; })) return false;
+  if (!sink.flush()) {
+    result_.ok = false;
+    result_.message = "Error: Could not write output file " + quoted(outputName) + ".";
+    result_.errorLine = 0;
+    return false;
+  }
+  return true;
+}
+
+bool Compiler::run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,
+                   const std::function<bool()>& openOutput) {
+  result_ = CompileResult{false, Text("Error: Unknown error."), Text("None"), 0};
+  try {
+    if (!checkCharacters(request)) return false;
+    activeFiles_.clearActiveFiles();
+    definitions_.resetDefinitions();
+    if (request.inputPath.empty()) return false;
+    result_.errorFileName = request.inputPath;
+    if (!fileExists(request.inputPath)) {
+      result_.message = "Error: Could not open input file " + quoted(request.inputPath) + ".";
+      return false;
+    }
+    if (!openOutput()) return false;
+    defineBuiltInSymbols(request.inputPath, outputName);
+    CompileContext context{definitions_,
+                           activeFiles_,
+                           result_,
+                           sink,
+                           request.directiveChar ? request.directiveChar : '#',
+                           request.concatChar ? request.concatChar : '|',
+                           request.includeDirectory,
+                           directoryOf(request.inputPath)};
+    if (!SourceProcessor(context).processSourceFile(request.inputPath)) return false;
+  } catch (const std::bad_alloc&) {
+    activeFiles_.clearActiveFiles();
+    definitions_.resetDefinitions();
+    result_.message = "Error: Out of memory.";
+    return false;
+  }
+  result_.ok = true;
+  result_.message = "Success: File compiled.";
+  return true;
+}
+
+void Compiler::defineBuiltInSymbols(std::string_view inputPath, std::string_view outputName) {
+  const DateTexts date = formatDate(localTime(clock_()));
+  const Text inputTitle = fileNameOf(inputPath);
+  const Text outputTitle = fileNameOf(outputName);
+  const std::pair<std::string_view, std::string_view> symbols[] = {
+      {"_INFILENAME_", inputPath},
+      {"_INFILETITLE_", inputTitle.view()},
+      {"_OUTFILENAME_", outputName},
+      {"_OUTFILETITLE_", outputTitle.view()},
+      {"_WEEKDAY_", date.weekday},
+      {"_MONTH_", date.month},
+      {"_DAY_", date.day},
+      {"_YEAR_", date.year},
+      {"_TIME_", date.time},
+  };
+  for (const auto& [name, text] : symbols) definitions_.addDefinition(name, text);
+}
+
+Compiler& defaultCompiler() {
+  static Compiler compiler;
+  return compiler;
+}
+
+int compileFile(const char* inputPath, const char* outputPath, const char* includeDirectory,
+                char directiveChar, char concatChar) {
+  CompileRequest request;
+  request.inputPath = inputPath ? inputPath : "";
+  request.outputPath = outputPath ? outputPath : "";
+  request.includeDirectory = includeDirectory ? includeDirectory : "";
+  request.directiveChar = directiveChar;
+  request.concatChar = concatChar;
+  return defaultCompiler().compileFile(request) ? 1 : 0;
+}
+
+const char* resultText() { return defaultCompiler().resultText().chars(); }
+const char* errorFileName() { return defaultCompiler().errorFileName().chars(); }
+long errorLine() { return defaultCompiler().errorLine(); }
+
+bool fileExists(std::string_view path) { return isReadableRegularFile(path); }
+
+}  // namespace qf

@@ -1,0 +1,70 @@
+#include "engine/line_reader.h"
+
+#include <cstring>
+
+namespace qf {
+
+namespace {
+
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+}  // namespace
+
+LineReader::LineReader(ByteSource& source, std::size_t bufferSize)
+    : source_(source), buffer_(new char[bufferSize]), capacity_(bufferSize) {}
+
+// Moves what is left to the front and reads more behind it. False at the end
+// of the source or on an error.
+bool LineReader::refill() {
+  if (atEnd_ || failed_) return false;
+  std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
+  const long n = source_.read(buffer_.get() + end_, capacity_ - end_);
+  if (n < 0) {
+    failed_ = true;
+    return false;
+  }
+  if (n == 0) {
+    atEnd_ = true;
+    return false;
+  }
+  end_ += static_cast<std::size_t>(n);
+  return true;
+}
+
+void LineReader::skipByteOrderMark() {
+  started_ = true;
+  while (end_ - begin_ < 3 && refill()) {
+  }
+  if (end_ - begin_ >= 3 && std::memcmp(buffer_.get() + begin_, kByteOrderMark, 3) == 0) {
+    begin_ += 3;
+    hadByteOrderMark_ = true;
+  }
+}
+
+LineReader::Status LineReader::readLine(std::string& line) {
+  if (!started_) skipByteOrderMark();
+  line.clear();
+  for (;;) {
+    const char* start = buffer_.get() + begin_;
+    const std::size_t available = end_ - begin_;
+    const void* newline = std::memchr(start, '\n', available);
+    if (newline) {
+      const std::size_t length = static_cast<const char*>(newline) - start;
+      line.append(start, length);
+      begin_ += length + 1;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      line += '\n';
+      return Status::kLine;
+    }
+    line.append(start, available);
+    begin_ = end_;
+    if (!refill()) {
+      if (failed_) return Status::kError;
+      return line.empty() ? Status::kEnd : Status::kLine;
+    }
+  }
+}
+
+}  // namespace qf

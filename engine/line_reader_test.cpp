@@ -1,0 +1,81 @@
+#include "engine/line_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace qf {
+namespace {
+
+// Hands out its bytes a few at a time, then fails if asked to.
+class ScriptedSource : public ByteSource {
+ public:
+  ScriptedSource(std::string bytes, std::size_t chunk, bool failAtEnd = false)
+      : bytes_(std::move(bytes)), chunk_(chunk), failAtEnd_(failAtEnd) {}
+
+  long read(char* buffer, std::size_t size) override {
+    if (position_ == bytes_.size()) return failAtEnd_ ? -1 : 0;
+    const std::size_t n = std::min({size, chunk_, bytes_.size() - position_});
+    bytes_.copy(buffer, n, position_);
+    position_ += n;
+    return static_cast<long>(n);
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t chunk_;
+  bool failAtEnd_;
+  std::size_t position_ = 0;
+};
+
+std::vector<std::string> readAll(LineReader& reader, LineReader::Status* last) {
+  std::vector<std::string> lines;
+  std::string line;
+  while ((*last = reader.readLine(line)) == LineReader::Status::kLine) lines.push_back(line);
+  return lines;
+}
+
+TEST(LineReader, SplitsLinesWhateverTheChunking) {
+  struct Case {
+    std::string bytes;
+    std::vector<std::string> lines;
+    bool byteOrderMark;
+  };
+  const Case cases[] = {
+      {"", {}, false},
+      {"a", {"a"}, false},
+      {"a\nb\n", {"a\n", "b\n"}, false},
+      {"a\r\nb\rc\r\n\r\n", {"a\n", "b\rc\n", "\n"}, false},
+      {"end\r", {"end\r"}, false},
+      {std::string("x\0y\n", 4), {std::string("x\0y\n", 4)}, false},
+      {"\xEF\xBB\xBF#define\n", {"#define\n"}, true},
+      {"\xEF\xBB\xBF", {}, true},
+      {"\xEF\xBB", {"\xEF\xBB"}, false},
+      {"x\xEF\xBB\xBF\n", {"x\xEF\xBB\xBF\n"}, false},
+      {std::string(100000, 'L') + "\n", {std::string(100000, 'L') + "\n"}, false},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t chunk : {1u, 2u, 3u, 7u, 4096u}) {
+      for (std::size_t buffer : {4u, 16u, 65536u}) {
+        ScriptedSource source(c.bytes, chunk);
+        LineReader reader(source, buffer);
+        LineReader::Status last;
+        EXPECT_EQ(readAll(reader, &last), c.lines) << c.bytes.substr(0, 20) << " chunk " << chunk;
+        EXPECT_EQ(last, LineReader::Status::kEnd);
+        EXPECT_EQ(reader.hadByteOrderMark(), c.byteOrderMark);
+      }
+    }
+  }
+}
+
+TEST(LineReader, ReportsReadErrors) {
+  ScriptedSource source("one\ntwo\nthr", 3, true);
+  LineReader reader(source, 8);
+  LineReader::Status last;
+  EXPECT_EQ(readAll(reader, &last), (std::vector<std::string>{"one\n", "two\n"}));
+  EXPECT_EQ(last, LineReader::Status::kError);
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "base/byte_stream.h"
+#include "engine/compiler.h"
+#include "engine/definition_table.h"
+
+namespace qf {
+
+/// At most this many source files are open at once, the input included.
+inline constexpr std::size_t kMaxOpenFiles = 64;
+/// At most this many conditionals are open at once in one file.
+inline constexpr int kMaxConditionals = 99;
+
+/// What the processors of one compile share.
+struct CompileContext {
+  DefinitionTable& definitions;
+  ActiveFileList& activeFiles;
+  CompileResult& result;
+  ByteSink& output;
+  char directiveChar = '#';
+  char concatChar = '|';
+  std::string includeDirectory;  // empty or ending in a separator
+  std::string inputDirectory;    // empty or ending in a separator
+};
+
+/// Reads source files line by line, obeys their directives and writes their
+/// text lines, substituted, to the context's output.
+class SourceProcessor {
+ public:
+  explicit SourceProcessor(CompileContext& context) : context_(context) {}
+
+  /// Processes the file at path and, recursively, what it includes. False on
+  /// the first error: the context's result then holds the message and the
+  /// file and line where it happened.
+  bool processSourceFile(const std::string& path);
+
+  /// Processes an already opened source under the name path.
+  bool processSource(const std::string& path, ByteSource& source);
+
+ private:
+  struct FileState;
+  enum class Step { kNext, kFail };
+
+  Step handleLine(FileState& file);
+  Step handleTextLine(FileState& file);
+  Step handleDirective(FileState& file);
+  Step handleConditional(FileState& file, std::string_view rest, bool* matched);
+  Step handleIfdef(FileState& file, std::string_view argument, bool wantDefined,
+                   const char* limitMessage, const char* malformedMessage);
+  Step handleIfexists(FileState& file, std::string_view argument);
+  Step handleElse(FileState& file);
+  Step handleEndif(FileState& file);
+  Step handleInclude(FileState& file, std::string_view argument);
+  Step handleFileinfo(FileState& file, std::string_view argument);
+  Step handleDefine(FileState& file, std::string_view argument);
+  Step handleUndefine(FileState& file, std::string_view argument, bool everyDefinition);
+  Step handleUnknown(FileState& file, std::string_view rest);
+  bool finishFile(FileState& file);
+
+  Step fail(FileState& file, std::string_view pattern, std::string_view name = {});
+  std::string findFile(const FileState& file, std::string_view name, bool withIncludeDirectory) const;
+
+  CompileContext& context_;
+};
+
+/// The name of a symbol argument: the first run of symbol characters, after
+/// skipping everything else; empty when there is none.
+std::string_view parseSymbolArgument(std::string_view argument);
+
+/// The name of a file argument: what follows the first '<' or '"', up to the
+/// next '>' or '"' (or the end of the line); empty without an opening mark.
+std::string_view parseFileArgument(std::string_view argument);
+
+/// The pattern with "%c" replaced by the directive character and "%s" by name.
+std::string formatMessage(std::string_view pattern, char directiveChar, std::string_view name = {});
+
+}  // namespace qf
