@@ -32,6 +32,14 @@ class BatchRun {
   Compiler& compiler() { return compiler_; }
 
  private:
+  bool directoriesAreSet();
+  /// Compiles every listed file; returns how many succeeded.
+  int compileListed();
+  bool compileItem(const std::string& item);
+  /// Shows the last compile's failure: its message, captioned "file line n".
+  MessageAnswer reportFailure(MessageButtons buttons);
+  void tell(std::string_view text);
+
   GlobalOptions& options_;
   BatchFrontEnd& frontEnd_;
   SourceList sources_;

@@ -1,0 +1,411 @@
+#include "batch/batch_run.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+using Events = std::vector<std::string>;
+
+// A front end that records what the run shows, one event per line:
+// "status: text", "bar: n", "box: caption | text | OK" (or "ARI").
+class ScriptedFrontEnd : public BatchFrontEnd {
+ public:
+  void setStatus(std::string_view text) override {
+    events.push_back("status: " + std::string(text));
+    if (onStatus) onStatus(text);
+  }
+  void setProgress(int percent) override { events.push_back("bar: " + std::to_string(percent)); }
+  MessageAnswer showMessage(std::string_view text, std::string_view caption,
+                            MessageButtons buttons) override {
+    events.push_back("box: " + std::string(caption) + " | " + std::string(text) + " | " +
+                     (buttons == MessageButtons::kOk ? "OK" : "ARI"));
+    if (onMessage) onMessage();
+    if (answers.empty()) {
+      ADD_FAILURE() << "unexpected message box: " << text;
+      return MessageAnswer::kAbort;
+    }
+    const MessageAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  bool chooseSourceFile(std::string& path, std::string& name) override {
+    offeredPath = path;
+    if (pickedPath.empty()) return false;
+    path = pickedPath;
+    name = pickedName;
+    return true;
+  }
+
+  Events events;
+  std::deque<MessageAnswer> answers;
+  std::function<void(std::string_view)> onStatus;
+  std::function<void()> onMessage;
+  std::string pickedPath;  // empty: the picker is cancelled
+  std::string pickedName;
+  std::string offeredPath;
+};
+
+constexpr const char* kGood = "Hello\n";
+constexpr const char* kBogus = "#bogus\n";
+constexpr const char* kBogusMessage = "Error: Unknown directive after #.";
+
+// A source tree under site/ with its options and a run over it.
+struct BatchFixture {
+  BatchFixture() : run(options, frontEnd) { options.sourceDirectory = dir / "site/"; }
+
+  std::string source(std::string_view relative) const {
+    return dir / ("site/" + std::string(relative));
+  }
+  void write(std::string_view relative, std::string_view text) const {
+    dir.write("site/" + std::string(relative), text);
+  }
+
+  TempDir dir;
+  GlobalOptions options;
+  ScriptedFrontEnd frontEnd;
+  BatchRun run;
+};
+
+std::string box(std::string_view caption, std::string_view text, std::string_view buttons) {
+  return "box: " + std::string(caption) + " | " + std::string(text) + " | " + std::string(buttons);
+}
+
+struct CheckCase {
+  const char* name;
+  const char* sourceDirectory;  // relative to the fixture's directory; "/" and "" as they are
+  int useOutputDir;
+  const char* outputDirectory;
+  const char* message;
+};
+
+TEST(CompileAll, ChecksComeBeforeAnyWork) {
+  const CheckCase cases[] = {
+      {"no source directory", "", 0, "", "You haven't specified a directory to search for files!"},
+      {"one character", "/", 0, "", "You haven't specified a directory to search for files!"},
+      {"no output directory", "site/", 1, "",
+       "You must specify an output directory, or turn off that option."},
+      {"one-character output directory", "site/", 1, "/",
+       "You must specify an output directory, or turn off that option."},
+      {"no source files", "empty/", 0, "", "Can't find any .src files in directory!"},
+  };
+  for (const CheckCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    BatchFixture f;
+    f.write("page.src", kGood);
+    f.dir.write("empty/page.txt", "");
+    const std::string sourceDirectory = c.sourceDirectory;
+    f.options.sourceDirectory =
+        sourceDirectory.size() < 2 ? sourceDirectory : f.dir / sourceDirectory;
+    f.options.useOutputDir = c.useOutputDir;
+    f.options.outputDirectory = c.outputDirectory;
+    f.frontEnd.answers = {MessageAnswer::kOk};
+
+    f.run.compileAll();
+
+    EXPECT_EQ(f.frontEnd.events, (Events{box("Quillforge 1.3a", c.message, "OK")}));
+    EXPECT_EQ(f.run.sources().count(), 0);
+    EXPECT_FALSE(pathExists(f.source("page.html")));
+  }
+}
+
+TEST(CompileAll, IgnoredFailureSkipsTheFile) {
+  BatchFixture f;
+  f.write("a.src", kGood);
+  f.write("b.src", kBogus);
+  f.write("c.src", kGood);
+  f.frontEnd.answers = {MessageAnswer::kIgnore};
+
+  f.run.compileAll();
+
+  EXPECT_EQ(
+      f.frontEnd.events,
+      (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
+              "bar: 33", "status: Compiling b.src", "bar: 33",
+              box(f.source("b.src") + " line 1", kBogusMessage, "ARI"), "status: Compiling c.src",
+              "bar: 33", "bar: 66", "status: Successfully Compiled 2 Files", "bar: 100"}));
+  EXPECT_EQ(readFile(f.source("a.html")), kGood);
+  EXPECT_EQ(readFile(f.source("c.html")), kGood);
+  EXPECT_FALSE(pathExists(f.source("b.html")));
+}
+
+TEST(CompileAll, AbortStopsAtOnceWithTheSummary) {
+  BatchFixture f;
+  f.write("a.src", kBogus);
+  f.write("b.src", kGood);
+  f.frontEnd.answers = {MessageAnswer::kAbort};
+
+  f.run.compileAll();
+
+  EXPECT_EQ(f.frontEnd.events,
+            (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
+                    box(f.source("a.src") + " line 1", kBogusMessage, "ARI"),
+                    "status: Successfully Compiled 0 Files", "bar: 100"}));
+  EXPECT_FALSE(pathExists(f.source("b.html")));
+}
+
+TEST(CompileAll, RetryCompilesTheFixedFileOnce) {
+  BatchFixture f;
+  f.write("a.src", kBogus);
+  f.frontEnd.answers = {MessageAnswer::kRetry};
+  f.frontEnd.onMessage = [&f] { f.write("a.src", kGood); };
+
+  f.run.compileAll();
+
+  EXPECT_EQ(
+      f.frontEnd.events,
+      (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
+              box(f.source("a.src") + " line 1", kBogusMessage, "ARI"), "status: Compiling a.src",
+              "bar: 0", "bar: 100", "status: Successfully Compiled 1 Files", "bar: 100"}));
+  EXPECT_TRUE(pathExists(f.source("a.html")));
+}
+
+TEST(CompileAll, FileVanishingDuringTheRunIsReportedAsAFailure) {
+  BatchFixture f;
+  f.write("a.src", kGood);
+  f.write("b.src", kGood);
+  const std::string doomed = f.source("b.src");
+  f.frontEnd.onStatus = [&doomed](std::string_view text) {
+    if (text == "Compiling a.src") ::unlink(doomed.c_str());
+  };
+  f.frontEnd.answers = {MessageAnswer::kIgnore};
+
+  f.run.compileAll();
+
+  EXPECT_EQ(f.frontEnd.events,
+            (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
+                    "bar: 50", "status: Compiling b.src", "bar: 50",
+                    box(doomed + " line 0", "Error: Could not open input file \"" + doomed + "\".",
+                        "ARI"),
+                    "status: Successfully Compiled 1 Files", "bar: 100"}));
+}
+
+TEST(CompileAll, OutputLandsBesideSourcesWhenOutputDirectoryIsOff) {
+  BatchFixture f;
+  f.write("a.src", kGood);
+  f.write("sub/b.src", kGood);
+  f.dir.write("out/keep", "");
+  f.options.outputDirectory = f.dir / "out/";
+  f.options.recurseFolders = 1;
+
+  f.run.compileAll();
+
+  EXPECT_EQ(f.frontEnd.events.back(), "bar: 100");
+  EXPECT_TRUE(pathExists(f.source("a.html")));
+  EXPECT_TRUE(pathExists(f.source("sub/b.html")));
+  EXPECT_FALSE(pathExists(f.dir / "out/a.html"));
+  EXPECT_FALSE(pathExists(f.dir / "out/sub"));
+}
+
+TEST(CompileAll, MissingOutputSubDirectoriesAreMade) {
+  BatchFixture f;
+  f.write("top.src", kGood);
+  f.write("sub/deeper/page.src", kGood);
+  f.dir.write("out/keep", "");
+  f.options.useOutputDir = 1;
+  f.options.outputDirectory = f.dir / "out/";
+  f.options.recurseFolders = 1;
+  f.options.outputExtension = ".htm";
+
+  f.run.compileAll();
+
+  EXPECT_EQ(f.frontEnd.events.end()[-2], "status: Successfully Compiled 2 Files");
+  EXPECT_TRUE(pathExists(f.dir / "out/top.htm"));
+  EXPECT_TRUE(pathExists(f.dir / "out/sub/deeper/page.htm"));
+  EXPECT_FALSE(pathExists(f.source("top.htm")));
+}
+
+TEST(CompileAll, OutputSubDirectoryThatCannotBeMadeFailsTheFile) {
+  BatchFixture f;
+  f.write("sub/page.src", kGood);
+  f.dir.write("out/sub", "a file where the directory should be");
+  f.options.useOutputDir = 1;
+  f.options.outputDirectory = f.dir / "out/";
+  f.options.recurseFolders = 1;
+  f.frontEnd.answers = {MessageAnswer::kIgnore};
+
+  f.run.compileAll();
+
+  const std::string output = f.dir / "out/sub/page.html";
+  EXPECT_EQ(
+      f.frontEnd.events,
+      (Events{"status: Compiling files...", "bar: 0", "status: Compiling sub/page.src", "bar: 0",
+              box(f.source("sub/page.src") + " line 0",
+                  "Error: Could not open output file \"" + output + "\".", "ARI"),
+              "status: Successfully Compiled 0 Files", "bar: 100"}));
+}
+
+TEST(CompileAll, OutputThatWouldReplaceItsSourceIsRefused) {
+  struct Case {
+    const char* name;
+    int useOutputDir;
+    const char* outputDirectory;  // relative to the fixture's directory
+  };
+  const Case cases[] = {
+      {"beside the source", 0, ""},
+      {"output directory linked to the source directory", 1, "alias/"},
+      {"output directory spelled differently", 1, "site//"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BatchFixture f;
+    f.write("page.src", kGood);
+    ASSERT_EQ(symlink("site", (f.dir / "alias").c_str()), 0);
+    f.options.outputExtension = ".src";
+    f.options.useOutputDir = c.useOutputDir;
+    f.options.outputDirectory = f.dir / c.outputDirectory;
+    f.frontEnd.answers = {MessageAnswer::kIgnore};
+
+    f.run.compileAll();
+
+    const std::string input = f.source("page.src");
+    const std::string output = outputPathFor(f.options, "page.src");
+    EXPECT_EQ(
+        f.frontEnd.events,
+        (Events{"status: Compiling files...", "bar: 0", "status: Compiling page.src", "bar: 0",
+                box(input + " line 0", "Error: Output file \"" + output + "\" is the input file.",
+                    "ARI"),
+                "status: Successfully Compiled 0 Files", "bar: 100"}));
+    EXPECT_EQ(readFile(input), kGood);
+  }
+}
+
+TEST(CompileAll, IncludeDirectoryReachesTheCompiler) {
+  BatchFixture f;
+  f.write("page.src", "#include \"common.inc\"\n");
+  f.dir.write("inc/common.inc", "shared\n");
+  f.options.includeDirectory = f.dir / "inc/";
+
+  f.run.compileAll();
+
+  EXPECT_EQ(f.frontEnd.events.end()[-2], "status: Successfully Compiled 1 Files");
+  EXPECT_EQ(readFile(f.source("page.html")), "shared\n");
+}
+
+TEST(CompileSingle, WritesBesideTheSourceWithTheOutputExtension) {
+  BatchFixture f;
+  f.write("page.src", kGood);
+  f.dir.write("out/keep", "");
+  f.options.useOutputDir = 1;
+  f.options.outputDirectory = f.dir / "out/";
+  f.options.outputExtension = ".htm";
+  f.options.sourceFile = "last/picked.src";
+  f.frontEnd.pickedPath = f.source("page.src");
+  f.frontEnd.pickedName = "page.src";
+
+  f.run.compileSingle();
+
+  EXPECT_EQ(f.frontEnd.events, (Events{"status: Compiling page.src", "bar: 0",
+                                       "status: Successfully Compiled page.src", "bar: 100"}));
+  EXPECT_TRUE(pathExists(f.source("page.htm")));
+  EXPECT_FALSE(pathExists(f.dir / "out/page.htm"));
+  EXPECT_EQ(f.frontEnd.offeredPath, "last/picked.src");
+  EXPECT_EQ(f.options.sourceFile, f.source("page.src"));
+  EXPECT_EQ(f.options.sourceFileName, "page.src");
+}
+
+TEST(CompileSingle, FailureShowsAnOkBoxAndLeavesTheStatus) {
+  BatchFixture f;
+  f.write("bad.src", kBogus);
+  f.frontEnd.pickedPath = f.source("bad.src");
+  f.frontEnd.pickedName = "bad.src";
+  f.frontEnd.answers = {MessageAnswer::kOk};
+
+  f.run.compileSingle();
+
+  EXPECT_EQ(f.frontEnd.events, (Events{"status: Compiling bad.src", "bar: 0",
+                                       box(f.source("bad.src") + " line 1", kBogusMessage, "OK")}));
+}
+
+TEST(CompileSingle, OutputThatWouldReplaceItsSourceIsRefused) {
+  BatchFixture f;
+  f.write("page.src", kGood);
+  f.options.outputExtension = ".src";
+  const std::string input = f.source("page.src");
+  f.frontEnd.pickedPath = input;
+  f.frontEnd.pickedName = "page.src";
+  f.frontEnd.answers = {MessageAnswer::kOk};
+
+  f.run.compileSingle();
+
+  EXPECT_EQ(f.frontEnd.events,
+            (Events{"status: Compiling page.src", "bar: 0",
+                    box(input + " line 0",
+                        "Error: Output file \"" + input + "\" is the input file.", "OK")}));
+  EXPECT_EQ(readFile(input), kGood);
+}
+
+TEST(CompileSingle, CancelledPickerDoesNothing) {
+  BatchFixture f;
+  f.run.compileSingle();
+  EXPECT_TRUE(f.frontEnd.events.empty());
+}
+
+TEST(ShowProgress, ScalesToPercentWithTotalAtLeastOne) {
+  struct Case {
+    int position, total, percent;
+  };
+  const Case cases[] = {{0, 0, 0},   {2, 3, 66},   {1, 3, 33},  {1, 1, 100},
+                        {1, 0, 100}, {1, -5, 100}, {3, 3, 100}, {50000000, 100000000, 50}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.position) + "/" + std::to_string(c.total));
+    ScriptedFrontEnd frontEnd;
+    showProgress(frontEnd, nullptr, c.position, c.total);
+    EXPECT_EQ(frontEnd.events, (Events{"bar: " + std::to_string(c.percent)}));
+  }
+  ScriptedFrontEnd frontEnd;
+  showProgress(frontEnd, "text", 1, 2);
+  EXPECT_EQ(frontEnd.events, (Events{"status: text", "bar: 50"}));
+}
+
+TEST(NormalizeOutputExtension, KeepsALeadingDotAndADefault) {
+  struct Case {
+    const char* typed;
+    const char* normalized;
+  };
+  const Case cases[] = {{"htm", ".htm"}, {"x", ".x"},  {".txt", ".txt"}, {"", ".html"},
+                        {".", ".html"},  {"..", ".."}, {"a.b", ".a.b"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Text extension = c.typed;
+    normalizeOutputExtension(extension);
+    EXPECT_EQ(extension.str(), c.normalized);
+  }
+}
+
+TEST(OutputPathFor, ReplacesTheExtensionUnderTheChosenDirectory) {
+  struct Case {
+    int useOutputDir;
+    const char* item;
+    const char* path;
+  };
+  const Case cases[] = {
+      {0, "page.src", "src.d/page.html"},
+      {1, "page.src", "out.d/page.html"},
+      {1, "sub/deeper/page.src", "out.d/sub/deeper/page.html"},
+      {0, "a.b.src", "src.d/a.b.html"},
+      {0, "noext", "src.d/noext.html"},
+      {0, "v1.0/noext", "src.d/v1.0/noext.html"},
+      {0, "x.y\\z.src", "src.d/x.y\\z.html"},
+      {0, "x.y\\z", "src.d/x.html"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.item);
+    GlobalOptions options;
+    options.sourceDirectory = "src.d/";
+    options.outputDirectory = "out.d/";
+    options.useOutputDir = c.useOutputDir;
+    EXPECT_EQ(outputPathFor(options, c.item), c.path);
+  }
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/directory.h"
+#include "base/file_system.h"
+
+namespace qf {
+
+/// The source files a batch run compiles, as paths relative to the scanned
+/// directory, with '/' between directory names (sub/deeper/page.src).
+class SourceList {
+ public:
+  /// Empties the list, then scanDirectory. Returns the number of entries.
+  int scan(const char* pattern, bool recurse, const char* prefix);
+
+  /// Appends prefix + name for every entry of pattern's directory (up to its
+  /// last '/', the current directory when there is none) whose name matches
+  /// the rest, whatever its type. With recurse, first does the same in every
+  /// sub-directory, depth first, skipping one already on the walk (a link
+  /// back up). Entries of a directory go in byte order of their names. A
+  /// directory that cannot be read adds nothing. Null texts count as empty,
+  /// except that a null pattern adds nothing. Returns the number appended.
+  int scanDirectory(const char* pattern, bool recurse, const char* prefix);
+
+  /// Empties the list; returns 1.
+  int clear();
+
+  /// The entry at index, or null when index is outside the list.
+  const char* itemAt(int index) const;
+  int count() const { return static_cast<int>(paths_.size()); }
+
+ private:
+  int scanLevel(const std::string& directory, std::string_view namePattern, bool recurse,
+                const std::string& prefix, std::vector<FileIdentity>& walk);
+  int descend(const std::string& directory, const std::vector<DirectoryEntry>& entries,
+              std::string_view namePattern, const std::string& prefix,
+              std::vector<FileIdentity>& walk);
+
+  std::vector<std::string> paths_;
+};
+
+}  // namespace qf
