@@ -26,7 +26,7 @@ struct CompileRequest {
   char directiveChar = 0;
   char concatChar = 0;
   /// Defined after the built-in symbols, in this order (so they may shadow them).
-  std::vector<std::pair<std::string, std::string>> definitions;
+  std::vector<std::pair<std::string, std::string>> definitions{};
 };
 
 /// The outcome of the last compile.
