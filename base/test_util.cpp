@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,6 +57,38 @@ std::string readFile(const std::string& path) {
 bool pathExists(const std::string& path) {
   std::error_code ignored;
   return fs::symlink_status(path, ignored).type() != fs::file_type::not_found;
+}
+
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& directory, const std::vector<std::string>& environment) {
+  TempDir capture;
+  const std::string outPath = capture / "out";
+  const std::string errPath = capture / "err";
+  const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(127);
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ProgramResult result;
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = readFile(outPath);
+  result.err = readFile(errPath);
+  return result;
 }
 
 std::optional<bool> runAsNobody(const std::function<bool()>& task) {

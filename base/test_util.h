@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qf {
 
@@ -34,6 +35,19 @@ std::string readFile(const std::string& path);
 
 /// True when a file (of any type) or link exists at path.
 bool pathExists(const std::string& path);
+
+/// What a finished program left behind.
+struct ProgramResult {
+  int exitCode = -1;  // 128 + signal number when a signal ended it
+  std::string out;
+  std::string err;
+};
+
+/// Runs program with arguments (and extra "NAME=value" environment entries)
+/// in directory, with standard input empty, and waits for it.
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& directory = "",
+                         const std::vector<std::string>& environment = {});
 
 /// Runs task in a child process as the unprivileged user "nobody" and
 /// returns what it returned; nullopt when privileges cannot be dropped here.

@@ -1,0 +1,93 @@
+#include "cli/arguments.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace qf {
+namespace {
+
+TEST(QfcArguments, AcceptsEveryOption) {
+  std::string error;
+  const auto options = parseArguments(
+      {"--all", "site", "-r", "--out-dir=out", "-e", "htm", "-I", "inc", "--directive-char", "!",
+       "--concat-char=+", "-D", "A", "--define", "B=x=y", "-j", "0", "-q"},
+      error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->allDirectory, "site/");
+  EXPECT_EQ(options->allDirectoryAsGiven, "site");
+  EXPECT_TRUE(options->recursive);
+  EXPECT_EQ(options->outDirectory, "out/");
+  EXPECT_EQ(options->outputExtension, ".htm");
+  EXPECT_EQ(options->includeDirectory, "inc/");
+  EXPECT_EQ(options->directiveChar, '!');
+  EXPECT_EQ(options->concatChar, '+');
+  const std::vector<std::pair<std::string, std::string>> definitions = {{"A", ""}, {"B", "x=y"}};
+  EXPECT_EQ(options->definitions, definitions);
+  EXPECT_EQ(options->jobs, 0);
+  EXPECT_TRUE(options->quiet);
+}
+
+TEST(QfcArguments, FilesAndOutput) {
+  std::string error;
+  auto options = parseArguments({"a.src", "-o", "-"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->files, std::vector<std::string>{"a.src"});
+  EXPECT_EQ(options->output, "-");
+  options = parseArguments({"--", "-odd.src", "b.src"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->files, (std::vector<std::string>{"-odd.src", "b.src"}));
+  struct Case {
+    const char* given;
+    const char* extension;
+  };
+  const Case extensions[] = {{"htm", ".htm"}, {"", ".html"}, {".", ".html"}, {".txt", ".txt"}, {"x", ".x"}};
+  for (const Case& c : extensions) {
+    options = parseArguments({"a.src", "--ext", c.given}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->outputExtension, c.extension);
+  }
+}
+
+TEST(QfcArguments, RefusesBadUsage) {
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{}, "no input: give FILE... or --all DIR"},
+      {{"--bogus", "a.src"}, "unknown option '--bogus'"},
+      {{"-x"}, "unknown option '-x'"},
+      {{"a.src", "-o"}, "option '-o' needs a value"},
+      {{"a.src", "b.src", "-o", "x.html"}, "'-o' takes exactly one FILE"},
+      {{"--all", "site", "-o", "x.html"}, "'-o' takes exactly one FILE"},
+      {{"--all", "site", "a.src"}, "give either FILE... or --all DIR, not both"},
+      {{"a.src", "--directive-char", "##"}, "option '--directive-char' takes exactly one character, not '##'"},
+      {{"a.src", "--concat-char", ""}, "option '--concat-char' takes exactly one character, not ''"},
+      {{"a.src", "-r"}, "'-r' goes with --all"},
+      {{"a.src", "--out-dir", "o"}, "'--out-dir' goes with --all"},
+      {{"a.src", "-j", "x"}, "'-j x': jobs is a number from 0 to 1024"},
+      {{"a.src", "-j", "-1"}, "'-j -1': jobs is a number from 0 to 1024"},
+      {{"a.src", "-D", "=x"}, "'-D =x': a name is letters, digits and '_'"},
+      {{"a.src", "-D", "A-B"}, "'-D A-B': a name is letters, digits and '_'"},
+      {{"a.src", "--quiet=yes"}, "option '--quiet' takes no value"},
+      {{"--all", ""}, "'--all' needs a directory"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(parseArguments(c.arguments, error));
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(QfcArguments, SourceDateEpochIsADecimalCount) {
+  EXPECT_EQ(parseSourceDateEpoch("0"), 0);
+  EXPECT_EQ(parseSourceDateEpoch("1767791220"), 1767791220);
+  for (const char* bad : {"", "-1", "12a", " 1", "1.5", "99999999999999999999"}) {
+    EXPECT_FALSE(parseSourceDateEpoch(bad)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace qf

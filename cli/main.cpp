@@ -1,0 +1,73 @@
+// qfc: the command-line compiler.
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "base/output_file.h"
+#include "cli/arguments.h"
+#include "cli/qfc_run.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+int usageError(const std::string& what) {
+  std::fprintf(stderr, "qfc: %s\nTry 'qfc --help' for more information.\n", what.c_str());
+  return kUsageError;
+}
+
+// Termination signals are taken by one thread, which removes the temporary
+// output files before the process ends with the signal.
+void handleTerminationSignals() {
+  static sigset_t signals;
+  sigemptyset(&signals);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&signals, s);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([] {
+    int received = 0;
+    sigwait(&signals, &received);
+    qf::removeTemporaryOutputs();
+    std::signal(received, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    std::raise(received);
+    std::_Exit(128 + received);
+  }).detach();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  const auto options = qf::parseArguments(std::vector<std::string>(argv + 1, argv + argc), error);
+  if (!options) return usageError(error);
+  if (options->help) {
+    std::fputs(qf::usageText(), stdout);
+    return 0;
+  }
+  if (options->version) {
+    std::puts("qfc (Quillforge) 1.3a");
+    return 0;
+  }
+  std::optional<std::time_t> compileTime;
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    compileTime = qf::parseSourceDateEpoch(epoch);
+    if (!compileTime) {
+      return usageError(std::string("SOURCE_DATE_EPOCH is not a decimal count of seconds: '") +
+                        epoch + "'");
+    }
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  handleTerminationSignals();
+
+  const std::vector<qf::CompileJob> jobs = qf::listJobs(*options, error);
+  if (jobs.empty()) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  const bool showProgress = !options->quiet && isatty(STDERR_FILENO);
+  return qf::runJobs(*options, jobs, compileTime, STDERR_FILENO, showProgress);
+}

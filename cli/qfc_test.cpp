@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+const std::string kQfc = QFC_PATH;
+
+class QfcTest : public ::testing::Test {
+ protected:
+  ProgramResult qfc(const std::vector<std::string>& arguments,
+                    const std::vector<std::string>& environment = {}) {
+    std::vector<std::string> env = {"TZ=UTC"};
+    env.insert(env.end(), environment.begin(), environment.end());
+    return runProgram(kQfc, arguments, dir_.path(), env);
+  }
+
+  // Every file below the directory with its contents, for comparing runs.
+  std::string tree(const std::string& sub) const {
+    std::vector<std::string> lines;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_ / sub)) {
+      const std::string path = entry.path().string().substr(dir_.path().size());
+      lines.push_back(path + (entry.is_regular_file() ? " = " + readFile(entry.path()) : "/"));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string& line : lines) all += line + "\n";
+    return all;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(QfcTest, CompilesFilesBesideThemselves) {
+  dir_.write("a.src", "#define X 1\nX _INFILETITLE_ _OUTFILETITLE_\n");
+  dir_.write("sub/b.src", "b\n");
+  const ProgramResult r = qfc({"a.src", "sub/b.src", "-e", "htm"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(readFile(dir_ / "a.htm"), "1 a.src a.htm\n");
+  EXPECT_EQ(readFile(dir_ / "sub/b.htm"), "b\n");
+}
+
+TEST_F(QfcTest, ReportsEachFailureOnOneLineAndCompilesTheRest) {
+  dir_.write("site/index.src", "a\n#include \"parts\\foot.inc\"\n");
+  dir_.write("site/ok.src", "fine\n");
+  const ProgramResult r = qfc({"site/index.src", "site/ok.src", "missing.src"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
+            "site/index.src:2: Error: #include file \"parts\\foot.inc\" not found.\n"
+            "missing.src:0: Error: Could not open input file \"missing.src\".\n");
+  EXPECT_EQ(readFile(dir_ / "site/ok.html"), "fine\n");
+  EXPECT_FALSE(pathExists(dir_ / "site/index.html"));
+}
+
+TEST_F(QfcTest, UsageErrorsExitWithTwo) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::vector<std::string> environment;
+    const char* firstLine;
+  };
+  const Case cases[] = {
+      {{"--frobnicate"}, {}, "qfc: unknown option '--frobnicate'"},
+      {{}, {}, "qfc: no input: give FILE... or --all DIR"},
+      {{"a.src", "b.src", "-o", "x"}, {}, "qfc: '-o' takes exactly one FILE"},
+      {{"a.src"}, {"SOURCE_DATE_EPOCH=yesterday"},
+       "qfc: SOURCE_DATE_EPOCH is not a decimal count of seconds: 'yesterday'"},
+  };
+  for (const Case& c : cases) {
+    const ProgramResult r = qfc(c.arguments, c.environment);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, std::string(c.firstLine) + "\nTry 'qfc --help' for more information.\n");
+  }
+}
+
+TEST_F(QfcTest, EngineCharacterChecksAreFailures) {
+  dir_.write("a.src", "x\n");
+  const ProgramResult r = qfc({"a.src", "--directive-char", "a"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "None:0: Error: Directive character 'a' mustn't be valid symbol character.\n");
+}
+
+TEST_F(QfcTest, HelpAndVersionGoToStandardOutput) {
+  ProgramResult r = qfc({"--help"});
+  EXPECT_EQ(r.exitCode, 0);
+  for (const char* option : {"--output", "--ext", "--include-dir", "--recursive", "--out-dir",
+                             "--directive-char", "--concat-char", "--define", "--jobs", "--quiet",
+                             "--version", "SOURCE_DATE_EPOCH"}) {
+    EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
+  r = qfc({"--version"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "qfc (Quillforge) 1.3a\n");
+}
+
+TEST_F(QfcTest, AllWithNoSourceSaysSo) {
+  std::filesystem::create_directory(dir_ / "empty");
+  const ProgramResult r = qfc({"--all", "empty"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "empty: Can't find any .src files in directory!\n");
+}
+
+TEST_F(QfcTest, OutDirMirrorsTheTree) {
+  dir_.write("site/index.src", "#include \"parts/menu.inc\"\nindex\n");
+  dir_.write("site/parts/menu.inc", "menu\n");
+  dir_.write("site/sub/deeper/page.src", "deep _OUTFILENAME_\n");
+  const ProgramResult r = qfc({"--all", "site", "-r", "--out-dir", "out"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(tree("out"),
+            "out/index.html = menu\nindex\n\n"
+            "out/sub/\n"
+            "out/sub/deeper/\n"
+            "out/sub/deeper/page.html = deep out/sub/deeper/page.html\n\n");
+}
+
+TEST_F(QfcTest, ParallelRunsMatchSerialOnes) {
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "site/d" + std::to_string(i % 4) + "/p" + std::to_string(i) + ".src";
+    dir_.write(name, i % 7 == 3 ? "#broken\n" : "#define N " + std::to_string(i) + "\npage N\n");
+  }
+  const ProgramResult serial = qfc({"--all", "site", "-r", "--out-dir", "one", "-j", "1"});
+  const ProgramResult parallel = qfc({"--all", "site", "-r", "--out-dir", "four", "-j", "4"});
+  EXPECT_EQ(serial.exitCode, 1);
+  EXPECT_EQ(parallel.exitCode, 1);
+  EXPECT_EQ(serial.err, parallel.err);
+  std::string expected = tree("one");
+  std::string actual = tree("four");
+  for (std::string* t : {&expected, &actual}) {
+    for (std::size_t at; (at = t->find("one/")) != std::string::npos || (at = t->find("four/")) != std::string::npos;) {
+      t->replace(at, (*t)[at] == 'o' ? 4 : 5, "X/");
+    }
+  }
+  EXPECT_EQ(expected, actual);
+  EXPECT_NE(serial.err.find("site/d3/p3.src:1: Error: Unknown directive after #."), std::string::npos);
+}
+
+TEST_F(QfcTest, StandardOutputMakesNoFile) {
+  dir_.write("page.src", "_OUTFILENAME_ _OUTFILETITLE_ NAME\n");
+  const ProgramResult r = qfc({"page.src", "-o", "-", "-D", "NAME=defined"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "- - defined\n");
+  EXPECT_FALSE(pathExists(dir_ / "page.html"));
+}
+
+TEST_F(QfcTest, ClosedPipeEndsQuietly) {
+  std::string big;
+  for (int i = 0; i < 200000; ++i) big += "line of text that goes on\n";
+  dir_.write("big.src", big);
+  const ProgramResult r = runProgram(
+      "/bin/bash", {"-c", "\"$0\" big.src -o - | head -c 1 >/dev/null; echo \"${PIPESTATUS[0]}\"", kQfc},
+      dir_.path());
+  EXPECT_EQ(r.out, "1\n");
+  EXPECT_EQ(r.err, "");
+}
+
+bool hasTemporaryFile(const std::string& directory) {
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name.front() == '.' && name.ends_with(".tmp")) return true;
+  }
+  return false;
+}
+
+TEST_F(QfcTest, TerminationRemovesTheTemporaryOutput) {
+  // A line that grows to just under the limit on every line keeps qfc busy.
+  std::string source = "#define B " + std::string(1 << 20, 'b') + "\n";
+  for (int i = 0; i < 300; ++i) source += "B\n";
+  dir_.write("slow.src", source);
+  dir_.write("slow.html", "previous\n");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    execl(kQfc.c_str(), kQfc.c_str(), (dir_ / "slow.src").c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool seen = false;
+  for (int i = 0; i < 5000 && !seen; ++i) {
+    seen = hasTemporaryFile(dir_.path());
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(seen) << "qfc finished before it could be interrupted";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_FALSE(hasTemporaryFile(dir_.path()));
+  EXPECT_EQ(readFile(dir_ / "slow.html"), "previous\n");
+}
+
+TEST_F(QfcTest, SourceDateEpochFixesTheDate) {
+  dir_.write("page.src", "_WEEKDAY_ _DAY_ _MONTH_ _YEAR_ _TIME_\n");
+  const ProgramResult r = qfc({"page.src"}, {"SOURCE_DATE_EPOCH=1767791220"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir_ / "page.html"), "Wednesday 07 January 2026 01:07 PM\n");
+}
+
+}  // namespace
+}  // namespace qf
