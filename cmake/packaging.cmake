@@ -3,7 +3,8 @@
 set(CPACK_PACKAGE_NAME quillforge)
 set(CPACK_PACKAGE_VENDOR "Ambervale")
 set(CPACK_PACKAGE_CONTACT "Ambervale <quillforge@ambervale.invalid>")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The program calls itself 1.3a; the package says the same.
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}a)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "offline web-site compiler")
 set(CPACK_PACKAGE_DESCRIPTION
     "Quillforge builds web pages from source files with includes, conditionals and symbols. It comes as a desktop program (quillforge) and a command-line compiler (qfc).")
