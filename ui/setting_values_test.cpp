@@ -52,6 +52,7 @@ struct StringCase {
 const std::string k99(99, 'x');
 const std::string k100(100, 'x');
 const std::string kLongPath = "/" + std::string(kMaxStoredPathLength - 1, 'p');
+const std::string kTooLongPath = kLongPath + "/";
 
 const StringCase kStringCases[] = {
     {"", 99, ""},
@@ -59,7 +60,7 @@ const StringCase kStringCases[] = {
     {k99, kMaxStoredExtensionLength, k99},
     {k100, kMaxStoredExtensionLength, std::nullopt},
     {kLongPath, kMaxStoredPathLength, kLongPath},
-    {kLongPath + "/", kMaxStoredPathLength, std::nullopt},
+    {kTooLongPath, kMaxStoredPathLength, std::nullopt},
     {std::string_view("ab\0cd", 5), 99, "ab"},
     {std::string_view("ab\0cd", 5), 4, std::nullopt},
 };
