@@ -199,6 +199,21 @@ TEST_F(QfcTest, TerminationRemovesTheTemporaryOutput) {
   EXPECT_EQ(readFile(dir_ / "slow.html"), "previous\n");
 }
 
+TEST_F(QfcTest, ProgressAndSummaryOnlyOnATerminal) {
+  if (!pathExists("/usr/bin/script")) GTEST_SKIP() << "no 'script' to give qfc a terminal";
+  dir_.write("a.src", "a\n");
+  dir_.write("b.src", "#bad\n");
+  const std::string command = kQfc + " a.src b.src";
+  ProgramResult r = runProgram("/usr/bin/script", {"-qec", command, "/dev/null"}, dir_.path());
+  EXPECT_NE(r.out.find("[1/2] a.src"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("b.src:1: Error: Unknown directive after #."), std::string::npos);
+  EXPECT_NE(r.out.find("Successfully Compiled 1 Files, 1 failed"), std::string::npos);
+  r = runProgram("/usr/bin/script", {"-qec", command + " -q", "/dev/null"}, dir_.path());
+  EXPECT_EQ(r.out, "b.src:1: Error: Unknown directive after #.\r\n");
+  r = qfc({"a.src", "b.src"});
+  EXPECT_EQ(r.err, "b.src:1: Error: Unknown directive after #.\n");
+}
+
 TEST_F(QfcTest, SourceDateEpochFixesTheDate) {
   dir_.write("page.src", "_WEEKDAY_ _DAY_ _MONTH_ _YEAR_ _TIME_\n");
   const ProgramResult r = qfc({"page.src"}, {"SOURCE_DATE_EPOCH=1767791220"});
