@@ -179,13 +179,13 @@ std::string referenceLine(std::string line, const DefinitionTable& table, bool d
 TEST(Substitution, MatchesTheCharacterByCharacterReferenceOnRandomLines) {
   DefinitionTable table(3);
   const std::pair<const char*, const char*> definitions[] = {
-      {"A", "B|"}, {"B", "|C"}, {"C", ""}, {"AB", "x|A"}, {"D", "|A||B|"}, {"E", "E"}, {"a1", "A_"}};
+      {"A", "B|"}, {"B", "|C"}, {"C", ""}, {"AB", "x|A"}, {"D", "|A||B|"}, {"E", "E"}, {"a1", "A_"}, {"F", "a"}, {"G", "1 F"}};
   for (const auto& [name, text] : definitions) table.addDefinition(name, text);
-  const std::string alphabet = "ABCDEa1_| x\n";
+  const std::string alphabet = "ABCDEFGa1_| x\n";
   std::mt19937 random(12345);
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 40000; ++i) {
     std::string line;
-    const int length = static_cast<int>(random() % 16);
+    const int length = static_cast<int>(random() % 20);
     for (int k = 0; k < length; ++k) line += alphabet[random() % alphabet.size()];
     for (bool directiveMode : {false, true}) {
       std::string actual = line;
