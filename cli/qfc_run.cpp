@@ -79,16 +79,13 @@ class JobBoard {
     {
       std::lock_guard<std::mutex> guard(lock_);
       outcomes_[index] = std::move(outcome);
-      ++finished_;
     }
     changed_.notify_one();
   }
-  /// Waits until job index is finished; returns its outcome and how many
-  /// jobs are finished in all.
-  Outcome awaitJob(std::size_t index, std::size_t& finished) {
+  /// Waits until job index is finished and returns its outcome.
+  Outcome awaitJob(std::size_t index) {
     std::unique_lock<std::mutex> guard(lock_);
     changed_.wait(guard, [&] { return outcomes_[index].finished; });
-    finished = finished_;
     return std::move(outcomes_[index]);
   }
 
@@ -97,7 +94,6 @@ class JobBoard {
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<Outcome> outcomes_;
-  std::size_t finished_ = 0;
 };
 
 int threadCount(const QfcOptions& options, std::size_t jobs) {
@@ -106,8 +102,9 @@ int threadCount(const QfcOptions& options, std::size_t jobs) {
   return static_cast<int>(std::max<std::size_t>(1, std::min(wanted, jobs)));
 }
 
-std::string progressLine(std::size_t finished, std::size_t total, const std::string& current) {
-  return "\r\033[K[" + std::to_string(finished) + "/" + std::to_string(total) + "] " + current;
+// Files are reported in list order: "[3/40] site/c.src" once the first three are done.
+std::string progressLine(std::size_t done, std::size_t total, const std::string& current) {
+  return "\r\033[K[" + std::to_string(done) + "/" + std::to_string(total) + "] " + current;
 }
 
 }  // namespace
@@ -156,12 +153,11 @@ int runJobs(const QfcOptions& options, const std::vector<CompileJob>& jobs,
   }
   std::size_t failed = 0;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    std::size_t finished = 0;
-    const Outcome outcome = board.awaitJob(i, finished);
+    const Outcome outcome = board.awaitJob(i);
     if (!outcome.ok) ++failed;
     if (showProgress) writeAll(errorFd, "\r\033[K");
     if (!outcome.failureLine.empty()) writeAll(errorFd, outcome.failureLine);
-    if (showProgress) writeAll(errorFd, progressLine(finished, jobs.size(), jobs[i].input));
+    if (showProgress) writeAll(errorFd, progressLine(i + 1, jobs.size(), jobs[i].input));
   }
   for (std::thread& worker : workers) worker.join();
   if (showProgress) {
