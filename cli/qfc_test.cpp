@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -157,6 +163,40 @@ TEST_F(QfcTest, ClosedPipeEndsQuietly) {
       dir_.path());
   EXPECT_EQ(r.out, "1\n");
   EXPECT_EQ(r.err, "");
+}
+
+bool hasTemporaryFile(const std::string& directory) {
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name.front() == '.' && name.ends_with(".tmp")) return true;
+  }
+  return false;
+}
+
+TEST_F(QfcTest, TerminationRemovesTheTemporaryOutput) {
+  // A line that grows to just under the limit on every line keeps qfc busy.
+  std::string source = "#define B " + std::string(1 << 20, 'b') + "\n";
+  for (int i = 0; i < 300; ++i) source += "B\n";
+  dir_.write("slow.src", source);
+  dir_.write("slow.html", "previous\n");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    execl(kQfc.c_str(), kQfc.c_str(), (dir_ / "slow.src").c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool seen = false;
+  for (int i = 0; i < 5000 && !seen; ++i) {
+    seen = hasTemporaryFile(dir_.path());
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(seen) << "qfc finished before it could be interrupted";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_FALSE(hasTemporaryFile(dir_.path()));
+  EXPECT_EQ(readFile(dir_ / "slow.html"), "previous\n");
 }
 
 TEST_F(QfcTest, SourceDateEpochFixesTheDate) {

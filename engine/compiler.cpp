@@ -60,25 +60,20 @@ bool Compiler::compileFile(const CompileRequest& request) {
     output.abandon();
     return false;
   }
-  if (!output.commit()) {
-    result_.ok = false;
-    result_.message = "Error: Could not write output file " + quoted(outputPath) + ".";
-    result_.errorLine = 0;
-    return false;
-  }
-  return true;
+  return output.commit() || failToWrite(outputPath);
 }
 
 bool Compiler::compileToSink(const CompileRequest& request, std::string_view outputName,
                              ByteSink& sink) {
   if (!run(request, outputName, sink, [] { return true; })) return false;
-  if (!sink.flush()) {
-    result_.ok = false;
-    result_.message = "Error: Could not write output file " + quoted(outputName) + ".";
-    result_.errorLine = 0;
-    return false;
-  }
-  return true;
+  return sink.flush() || failToWrite(outputName);
+}
+
+bool Compiler::failToWrite(std::string_view outputName) {
+  result_.ok = false;
+  result_.message = "Error: Could not write output file " + quoted(outputName) + ".";
+  result_.errorLine = 0;
+  return false;
 }
 
 bool Compiler::run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,

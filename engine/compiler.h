@@ -74,6 +74,8 @@ class Compiler {
   /// is known to exist and fails the compile when it returns false.
   bool run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,
            const std::function<bool()>& openOutput);
+  /// Records that the output could not be written; returns false.
+  bool failToWrite(std::string_view outputName);
   void defineBuiltInSymbols(const CompileRequest& request, std::string_view outputName);
 
   DefinitionTable definitions_;

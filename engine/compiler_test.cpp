@@ -1,7 +1,9 @@
 #include "engine/compiler.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -194,6 +196,30 @@ TEST_F(CompilerTest, UnwritableOutputIsRefusedForOrdinaryUsers) {
   if (!refused) GTEST_SKIP() << "cannot run as an unprivileged user here";
   EXPECT_TRUE(*refused);
   EXPECT_EQ(readFile(dir_ / "page.html"), "old\n");
+}
+
+TEST_F(CompilerTest, RunningOutOfMemoryFailsTheCompile) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#else
+  writeFiles({{"page.src", "first\n#include \"huge.inc\"\n"}, {"huge.inc", ""}});
+  // A sparse file: one line of 512 MiB of NUL bytes, more than the child may have.
+  ASSERT_EQ(truncate((dir_ / "huge.inc").c_str(), 512L << 20), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit limit{256L << 20, 256L << 20};
+    setrlimit(RLIMIT_AS, &limit);
+    const bool failedCleanly = !compileTo(dir_ / "page.src", dir_ / "page.html") &&
+                               failure() == "huge.inc:1: Error: Out of memory.";
+    if (!failedCleanly) fprintf(stderr, "%s\n", failure().c_str());
+    _exit(failedCleanly ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(pathExists(dir_ / "page.html"));
+#endif
 }
 
 TEST_F(CompilerTest, CompilesIntoASink) {

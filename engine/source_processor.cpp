@@ -94,9 +94,12 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
   NamedNode* entry = context_.activeFiles.pushActiveFile(path);
   FileState file{path, directoryOf(path), LineReader(source), {}, {}, 0, {}, 0};
   bool ok = true;
+  bool reading = false;  // a failure while reading belongs to the next line
   try {
     for (;;) {
+      reading = true;
       const LineReader::Status status = file.reader.readLine(file.line);
+      reading = false;
       if (file.lineNumber == 0 && outermost && file.reader.hadByteOrderMark()) {
         context_.output.write(kByteOrderMark);
       }
@@ -119,6 +122,7 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
     // Free what the file holds before forming the message.
     std::string().swap(file.line);
     std::string().swap(file.scratch);
+    if (reading) ++file.lineNumber;
     fail(file, "Error: Out of memory.");
     ok = false;
   }

@@ -11,6 +11,8 @@
 namespace qf {
 namespace {
 
+using namespace std::string_literals;
+
 struct ProcessCase {
   const char* what;
   Files files;            // index.src is compiled
@@ -117,6 +119,8 @@ TEST_F(SourceProcessorTest, ErrorsNameTheirFileAndLine) {
        "index.src:2: Error: #include file \"parts\\foot.inc\" not found.", true},
       {"unclosed include name", {{"index.src", "#include \"a.inc\n"}, {"a.inc", "x\n"}},
        "index.src:1: Error: #include file \"a.inc\n\" not found.", true},
+      {"NUL in a file name", {{"index.src", "#include \"a\0b\"\n"s}, {"a", "x\n"}},
+       "index.src:1: Error: #include file \"a\0b\" not found."s, true},
       {"fileinfo not found", {{"index.src", "#fileinfo <pic.gif>\n"}},
        "index.src:1: Error: #fileinfo file \"pic.gif\" not found.", true},
       {"error inside include", {{"index.src", "a\n#include \"b.inc\"\n"}, {"b.inc", "1\n2\n#bad\n"}},

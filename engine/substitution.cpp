@@ -56,8 +56,13 @@ Expansion expandLine(std::string& line, std::string& scratch, const SymbolContex
                      bool directiveMode) {
   const std::size_t limit = line.size() + kMaxLineGrowth;
   for (int cycle = 0; cycle < 10; ++cycle) {
-    if (expandPass(line, scratch, context, directiveMode, limit) == kLineTooLong) {
-      return Expansion::kTooLong;
+    const int first = expandPass(line, scratch, context, directiveMode, limit);
+    if (first == kLineTooLong) return Expansion::kTooLong;
+    if (first == 0) {
+      // A pass that replaces nothing copies its text (adding a line end), so
+      // the cycle's second pass would give the same text and replace nothing.
+      line.swap(scratch);
+      return Expansion::kSettled;
     }
     const int replaced = expandPass(scratch, line, context, directiveMode, limit);
     if (replaced == kLineTooLong) return Expansion::kTooLong;

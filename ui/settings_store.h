@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QSettings;
+class QWidget;
+
+namespace qf {
+
+/// The per-user settings of one maker's product, kept in the platform's
+/// native settings store. Every operation returns 1 on success and 0 on
+/// failure, shows nothing, and on failure leaves the caller's value alone.
+/// The store is open only inside one operation.
+class SettingsStore {
+ public:
+  SettingsStore(std::string maker, std::string product);
+  ~SettingsStore();
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
+
+  /// Opens the store (closing it first when open).
+  int open();
+  /// Writes pending changes and closes; 0 when nothing was open or the write failed.
+  int close();
+
+  /// Stores value under name; an empty name fails.
+  int writeInt(std::string_view name, std::int32_t value);
+  /// Reads a decimal 32-bit integer into destination; anything else fails.
+  int readInt(std::string_view name, std::int32_t& destination);
+  /// Stores text under name, byte for byte; an empty name fails.
+  int writeString(std::string_view name, std::string_view text);
+  /// Reads a text of at most maxLength bytes (cut at its first NUL) into text;
+  /// a longer or missing one fails.
+  int readString(std::string_view name, std::string& text, std::size_t maxLength);
+
+  /// Stores the window's frame position as prefix + "X"/"Y", and on request
+  /// its frame size ("W"/"H") and whether it is maximised ("S").
+  int saveWindowPlacement(QWidget* window, std::string_view prefix, bool withSize, bool withState);
+  /// Moves the window to its stored position clamped to the primary screen
+  /// (only when both "X" and "Y" are stored), and on request restores its size
+  /// and maximised state. 1 when anything stored was found.
+  int restoreWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
+                             bool withState);
+
+ private:
+  std::string maker_;
+  std::string product_;
+  std::unique_ptr<QSettings> settings_;
+};
+
+}  // namespace qf
