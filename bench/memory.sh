@@ -16,7 +16,8 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-python3 bench/make_site.py "$work/site" "$pages"
+python3 bench/gen_site.py site --pages "$pages" --out "$work/gen" >/dev/null
+site=$work/gen/qf
 
 # Prints the peak resident set size in KiB of the given qfc run.
 peak() {
@@ -27,8 +28,8 @@ peak() {
   sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time"
 }
 
-whole=$(peak --all "$work/site" -r --out-dir "$work/out-all")
-one=$(peak "$work/site/s00/p0000.src" -o "$work/one.html")
+whole=$(peak --all "$site" -r -I "$site/inc/" --out-dir "$work/out-all")
+one=$(peak "$site/d0_00/d1_00/p00000.src" -I "$site/inc/" -o "$work/one.html")
 echo "pages: $pages"
 echo "peak RSS, whole site: $whole KiB"
 echo "peak RSS, one page:   $one KiB"
