@@ -8,13 +8,15 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(processor_fuzz substitution_fuzz picture_size_fuzz)
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 options=(-rss_limit_mb=2048 -timeout=10 -seed="${FUZZ_SEED:-1}")
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQF_FUZZ=ON -DQF_BUILD_UI=OFF >/dev/null
+  -DQF_FUZZ=ON >/dev/null
 cmake --build "$build" -j2 --target qf_fuzz
+if [ ${#targets[@]} -eq 0 ]; then
+  for binary in "$build"/fuzz/*_fuzz; do targets+=("$(basename "$binary")"); done
+fi
 
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for target in "${targets[@]}"; do
