@@ -55,6 +55,8 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(std::string_view direct
 bool makeDirectories(std::string_view directory) {
   if (hasNul(directory)) return false;
   const std::string path(directory);
+  // Most calls find the directory there already: one look settles them.
+  if (isDirectoryPath(path.empty() ? std::string(".") : path)) return true;
   // Make each level in turn; an existing level is fine as long as it is a
   // directory, which the final check settles.
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;

@@ -13,8 +13,19 @@ constexpr std::size_t kWriteBuffer = std::size_t{1} << 16;
 }  // namespace
 
 FileSource::FileSource(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return;
-  fd_ = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // Look before opening: opening a FIFO would wait for a writer, and opening
+  // a device can have effects of its own.
+  const auto found = statusOf(path);
+  if (!found || !found->regular) return;
+  fd_ = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0) return;
+  const auto opened = statusOfDescriptor(fd_);
+  if (!opened || !opened->regular) {  // replaced between the look and the open
+    close(fd_);
+    fd_ = -1;
+    return;
+  }
+  status_ = *opened;
 }
 
 FileSource::~FileSource() {

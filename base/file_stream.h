@@ -4,23 +4,28 @@
 #include <string_view>
 
 #include "base/byte_stream.h"
+#include "base/file_system.h"
 
 namespace qf {
 
-/// Reads a file through its descriptor.
+/// Reads a regular file through its descriptor.
 class FileSource : public ByteSource {
  public:
-  /// Opens path for reading; check isOpen().
+  /// Opens path for reading when it names a regular file (links followed);
+  /// a directory, FIFO, socket or device is not opened. Check isOpen().
   explicit FileSource(std::string_view path);
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
 
   bool isOpen() const { return fd_ >= 0; }
+  /// The open file's identity, size and times.
+  const FileStatus& status() const { return status_; }
   long read(char* buffer, std::size_t size) override;
 
  private:
   int fd_ = -1;
+  FileStatus status_;
 };
 
 /// Buffered writes to a descriptor that the sink does not own (standard

@@ -15,6 +15,29 @@ bool isPassablePath(std::string_view path) {
 
 }  // namespace
 
+namespace {
+
+long long nanoseconds(const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; }
+
+FileStatus statusFrom(const struct stat& s) {
+  return FileStatus{FileIdentity{s.st_dev, s.st_ino}, S_ISREG(s.st_mode) != 0, s.st_size,
+                    nanoseconds(s.st_mtim), nanoseconds(s.st_ctim)};
+}
+
+}  // namespace
+
+std::optional<FileStatus> statusOf(std::string_view path) {
+  struct stat status;
+  if (!isPassablePath(path) || stat(std::string(path).c_str(), &status) != 0) return std::nullopt;
+  return statusFrom(status);
+}
+
+std::optional<FileStatus> statusOfDescriptor(int fd) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return std::nullopt;
+  return statusFrom(status);
+}
+
 std::optional<FileIdentity> identityOf(std::string_view path) {
   struct stat status;
   if (!isPassablePath(path) || stat(std::string(path).c_str(), &status) != 0) return std::nullopt;
@@ -22,11 +45,9 @@ std::optional<FileIdentity> identityOf(std::string_view path) {
 }
 
 bool isReadableRegularFile(std::string_view path) {
-  if (!isPassablePath(path)) return false;
-  const std::string name(path);
-  struct stat status;
-  if (stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const auto status = statusOf(path);
+  if (!status || !status->regular) return false;
+  const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   close(fd);
   return true;

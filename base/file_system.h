@@ -15,6 +15,20 @@ struct FileIdentity {
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
+/// What a look at a file tells (links followed).
+struct FileStatus {
+  FileIdentity identity;
+  bool regular = false;
+  long long size = 0;
+  long long modifiedNs = 0;
+  long long changedNs = 0;
+  friend bool operator==(const FileStatus&, const FileStatus&) = default;
+};
+
+/// The status of the file that path names, if it exists.
+std::optional<FileStatus> statusOf(std::string_view path);
+std::optional<FileStatus> statusOfDescriptor(int fd);
+
 /// The identity of the file that path names (links followed), if it exists.
 std::optional<FileIdentity> identityOf(std::string_view path);
 

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "base/file_stream.h"
 #include "base/file_system.h"
 #include "base/output_file.h"
 #include "base/path.h"
@@ -43,9 +44,9 @@ bool Compiler::compileFile(const CompileRequest& request) {
                                      ? withoutExtension(request.inputPath).str() + ".html"
                                      : request.outputPath;
   OutputFile output;
-  auto openOutput = [&]() -> bool {
+  auto openOutput = [&](const FileIdentity& input) -> bool {
     if (const auto target = identityOf(outputPath)) {
-      if (target == identityOf(request.inputPath)) {
+      if (*target == input) {
         result_.message = "Error: Output file " + quoted(outputPath) + " is the input file.";
         return false;
       }
@@ -65,7 +66,7 @@ bool Compiler::compileFile(const CompileRequest& request) {
 
 bool Compiler::compileToSink(const CompileRequest& request, std::string_view outputName,
                              ByteSink& sink) {
-  if (!run(request, outputName, sink, [] { return true; })) return false;
+  if (!run(request, outputName, sink, [](const FileIdentity&) { return true; })) return false;
   return sink.flush() || failToWrite(outputName);
 }
 
@@ -77,7 +78,7 @@ bool Compiler::failToWrite(std::string_view outputName) {
 }
 
 bool Compiler::run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,
-                   const std::function<bool()>& openOutput) {
+                   const std::function<bool(const FileIdentity&)>& openOutput) {
   result_ = CompileResult{false, Text("Error: Unknown error."), Text("None"), 0};
   try {
     if (!checkCharacters(request)) return false;
@@ -85,11 +86,12 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
     definitions_.resetDefinitions();
     if (request.inputPath.empty()) return false;
     result_.errorFileName = request.inputPath;
-    if (!fileExists(request.inputPath)) {
+    FileSource input(request.inputPath);
+    if (!input.isOpen()) {
       result_.message = "Error: Could not open input file " + quoted(request.inputPath) + ".";
       return false;
     }
-    if (!openOutput()) return false;
+    if (!openOutput(input.status().identity)) return false;
     defineBuiltInSymbols(request, outputName);
     CompileContext context{definitions_,
                            activeFiles_,
@@ -98,8 +100,9 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
                            request.directiveChar ? request.directiveChar : '#',
                            request.concatChar ? request.concatChar : '|',
                            request.includeDirectory,
-                           directoryOf(request.inputPath)};
-    if (!SourceProcessor(context).processSourceFile(request.inputPath)) return false;
+                           directoryOf(request.inputPath),
+                           &includes_};
+    if (!SourceProcessor(context).processSource(request.inputPath, input)) return false;
   } catch (const std::bad_alloc&) {
     activeFiles_.clearActiveFiles();
     definitions_.resetDefinitions();

@@ -12,7 +12,9 @@
 
 #include "base/byte_stream.h"
 #include "base/text.h"
+#include "base/file_system.h"
 #include "engine/definition_table.h"
+#include "engine/include_cache.h"
 
 namespace qf {
 
@@ -73,7 +75,7 @@ class Compiler {
   /// The compile up to the end of processing; openOutput runs once the input
   /// is known to exist and fails the compile when it returns false.
   bool run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,
-           const std::function<bool()>& openOutput);
+           const std::function<bool(const FileIdentity& input)>& openOutput);
   /// Records that the output could not be written; returns false.
   bool failToWrite(std::string_view outputName);
   void defineBuiltInSymbols(const CompileRequest& request, std::string_view outputName);
@@ -82,6 +84,7 @@ class Compiler {
   ActiveFileList activeFiles_;
   CompileResult result_;
   Clock clock_;
+  IncludeCache includes_;
 };
 
 /// The process's default compiler, which the free functions below work on.

@@ -1,5 +1,6 @@
 #include "engine/definition_table.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace qf {
@@ -63,8 +64,16 @@ std::size_t DefinitionTable::bucketOf(std::string_view name) const {
   return h & (buckets_.size() - 1);
 }
 
+void DefinitionTable::countName(std::string_view name, int change) {
+  namesByFirstByte_[static_cast<unsigned char>(name[0])] += change;
+  namesByLength_[std::min<std::size_t>(name.size(), 63)] += change;
+}
+
 Definition* DefinitionTable::findDefinition(std::string_view name) const {
-  if (name.empty()) return nullptr;
+  if (name.empty() || namesByFirstByte_[static_cast<unsigned char>(name[0])] == 0 ||
+      namesByLength_[std::min<std::size_t>(name.size(), 63)] == 0) {
+    return nullptr;
+  }
   for (ListNode* node = buckets_[bucketOf(name)].next; node; node = node->next) {
     auto* definition = static_cast<Definition*>(node);
     if (definition->name.equals(name)) return definition;
@@ -73,6 +82,7 @@ Definition* DefinitionTable::findDefinition(std::string_view name) const {
 }
 
 void DefinitionTable::addDefinition(std::string_view name, std::string_view text) {
+  if (name.empty()) return;  // never found, so never worth keeping
   auto* definition = new Definition;
   definition->name.assign(name);
   definition->text.assign(text);
@@ -87,6 +97,7 @@ void DefinitionTable::addDefinition(std::string_view name, std::string_view text
   if (head.next) head.next->prev = definition;
   head.next = definition;
   ++names_;
+  countName(name, 1);
   growIfCrowded();
 }
 
@@ -108,6 +119,7 @@ void DefinitionTable::removeDefinition(Definition* definition) {
   } else {
     unlink(definition);
     --names_;
+    countName(definition->name, -1);
   }
   delete definition;
 }
@@ -115,6 +127,8 @@ void DefinitionTable::removeDefinition(Definition* definition) {
 void DefinitionTable::resetDefinitions() {
   for (ListNode& head : buckets_) detachAfter(head, destroyDefinitionChain);
   names_ = 0;
+  namesByFirstByte_.fill(0);
+  namesByLength_.fill(0);
   // A compile that defined many names leaves many buckets; the next one starts small again.
   if (buckets_.size() > kInitialBuckets) std::vector<ListNode>(kInitialBuckets).swap(buckets_);
   refillHashKeys();

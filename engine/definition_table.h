@@ -49,7 +49,8 @@ class DefinitionTable {
   DefinitionTable(const DefinitionTable&) = delete;
   DefinitionTable& operator=(const DefinitionTable&) = delete;
 
-  /// Adds a definition that hides any older ones of the same name.
+  /// Adds a definition that hides any older ones of the same name; an empty
+  /// name is ignored.
   void addDefinition(std::string_view name, std::string_view text);
   /// The newest definition of name, or null; the empty name has none.
   Definition* findDefinition(std::string_view name) const;
@@ -68,7 +69,13 @@ class DefinitionTable {
   void growIfCrowded();
   void refillHashKeys();
 
+  void countName(std::string_view name, int change);
+
   std::array<std::uint32_t, 256> hashKeys_{};
+  // Distinct names by first byte and by length (64 and up share a slot): a
+  // quick answer for the many words of a page that no name could match.
+  std::array<std::uint32_t, 256> namesByFirstByte_{};
+  std::array<std::uint32_t, 64> namesByLength_{};
   std::mt19937 random_;
   std::vector<ListNode> buckets_;  // heads; each chain holds the newest definition of each name
   std::size_t names_ = 0;

@@ -210,7 +210,7 @@ SourceProcessor::Step SourceProcessor::handleIfexists(FileState& file, std::stri
   }
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return fail(file, "Error: Malformed %cifexists directive.");
-  const bool condition = !findFile(file, name, false).empty();
+  const bool condition = !findFile(file, name, false, fileExists).empty();
   file.conditionals.push_back({condition, file.lineNumber});
   if (!condition) ++file.falseConditionals;
   return Step::kNext;
@@ -234,13 +234,18 @@ SourceProcessor::Step SourceProcessor::handleEndif(FileState& file) {
 SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, std::string_view argument) {
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return fail(file, "Error: Malformed %cinclude directive.");
-  const std::string found = findFile(file, name, true);
+  std::shared_ptr<const std::string> text;
+  const std::string found = findFile(file, name, true, [&](const std::string& candidate) {
+    if (!context_.includes) return fileExists(candidate);
+    text.reset();
+    return context_.includes->load(candidate, text) != IncludeCache::Outcome::kMissing;
+  });
   if (found.empty()) return fail(file, "Error: %cinclude file \"%s\" not found.", name);
   if (context_.activeFiles.isActiveFile(found)) return Step::kNext;
   if (context_.activeFiles.size() >= kMaxOpenFiles) {
     return fail(file, "Error: Max nesting of %cincludes exceeded.");
   }
-  if (processSourceFile(found)) return Step::kNext;
+  if (processIncluded(found, std::move(text))) return Step::kNext;
   // The included file's message stands; its place too, unless it had none.
   if (context_.result.errorLine <= 0) {
     context_.result.errorFileName = file.path;
@@ -249,10 +254,17 @@ SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, std::strin
   return Step::kFail;
 }
 
+bool SourceProcessor::processIncluded(const std::string& path,
+                                      std::shared_ptr<const std::string> text) {
+  if (!text) return processSourceFile(path);
+  TextSource source(std::move(text));
+  return processSource(path, source);
+}
+
 SourceProcessor::Step SourceProcessor::handleFileinfo(FileState& file, std::string_view argument) {
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return fail(file, "Error: Malformed %cfileinfo directive.");
-  const std::string found = findFile(file, name, false);
+  const std::string found = findFile(file, name, false, fileExists);
   if (found.empty()) return fail(file, "Error: %cfileinfo file \"%s\" not found.", name);
   defineFileInfo(context_.definitions, found, name);
   return Step::kNext;
@@ -315,7 +327,8 @@ SourceProcessor::Step SourceProcessor::fail(FileState& file, std::string_view pa
 // Search order: the current file's directory, the input file's directory,
 // then (for includes) the include directory when one is set.
 std::string SourceProcessor::findFile(const FileState& file, std::string_view name,
-                                      bool withIncludeDirectory) const {
+                                      bool withIncludeDirectory,
+                                      const std::function<bool(const std::string&)>& exists) const {
   const std::string relative = withSlashes(name);
   const std::string* directories[] = {&file.directory, &context_.inputDirectory,
                                       &context_.includeDirectory};
@@ -323,7 +336,7 @@ std::string SourceProcessor::findFile(const FileState& file, std::string_view na
   for (std::size_t i = 0; i < places; ++i) {
     if (i == 1 && *directories[1] == *directories[0]) continue;
     std::string candidate = *directories[i] + relative;
-    if (fileExists(candidate)) return candidate;
+    if (exists(candidate)) return candidate;
   }
   return {};
 }

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "base/byte_stream.h"
 #include "engine/compiler.h"
 #include "engine/definition_table.h"
+#include "engine/include_cache.h"
 
 namespace qf {
 
@@ -25,6 +28,7 @@ struct CompileContext {
   char concatChar = '|';
   std::string includeDirectory;  // empty or ending in a separator
   std::string inputDirectory;    // empty or ending in a separator
+  IncludeCache* includes = nullptr;  // keeps included files' texts; may be null
 };
 
 /// Reads source files line by line, obeys their directives and writes their
@@ -62,7 +66,9 @@ class SourceProcessor {
   bool finishFile(FileState& file);
 
   Step fail(FileState& file, std::string_view pattern, std::string_view name = {});
-  std::string findFile(const FileState& file, std::string_view name, bool withIncludeDirectory) const;
+  std::string findFile(const FileState& file, std::string_view name, bool withIncludeDirectory,
+                       const std::function<bool(const std::string&)>& exists) const;
+  bool processIncluded(const std::string& path, std::shared_ptr<const std::string> text);
 
   CompileContext& context_;
 };

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "engine/symbol.h"
 
 namespace qf {
 namespace {
@@ -121,6 +124,82 @@ TEST(Substitution, PassCountsReplacementsAndHonoursConcatChar) {
   EXPECT_EQ(out, "vvM\n");
   EXPECT_EQ(expandPass("a|N|b", out, SymbolContext{table, '+'}, false, 1000), 1);
   EXPECT_EQ(out, "a|v|b\n");
+}
+
+// The pass written character by character, as the language describes it: the
+// reference that the optimised pass must match.
+std::string referencePass(std::string_view source, const DefinitionTable& table, char concat,
+                          bool directiveMode, int* count) {
+  std::string out;
+  std::string run;
+  bool pending = false;
+  for (std::size_t j = 0; j <= source.size(); ++j) {
+    if (j < source.size() && isSymbolChar(source[j])) {
+      run += source[j];
+      continue;
+    }
+    bool replaced = false;
+    if (!run.empty()) {
+      const Definition* d = table.findDefinition(run);
+      if (d && (!directiveMode || (pending && j < source.size() && source[j] == concat))) {
+        if (pending && !out.empty()) out.pop_back();
+        out += d->text.str();
+        replaced = true;
+        ++*count;
+      } else {
+        out += run;
+      }
+    }
+    pending = false;
+    if (j < source.size()) {
+      const char c = source[j];
+      if (c == concat && !replaced) {
+        out += c;
+        pending = true;
+      } else if (c != concat) {
+        out += c;
+      }
+    }
+    run.clear();
+  }
+  if (source.empty() || source.back() != '\n') out += '\n';
+  return out;
+}
+
+std::string referenceLine(std::string line, const DefinitionTable& table, bool directiveMode) {
+  for (int cycle = 0; cycle < 10; ++cycle) {
+    int first = 0, second = 0;
+    const std::string scratch = referencePass(line, table, '|', directiveMode, &first);
+    line = referencePass(scratch, table, '|', directiveMode, &second);
+    if (second == 0) break;
+  }
+  return line;
+}
+
+TEST(Substitution, MatchesTheCharacterByCharacterReferenceOnRandomLines) {
+  DefinitionTable table(3);
+  const std::pair<const char*, const char*> definitions[] = {
+      {"A", "B|"}, {"B", "|C"}, {"C", ""}, {"AB", "x|A"}, {"D", "|A||B|"}, {"E", "E"}, {"a1", "A_"}};
+  for (const auto& [name, text] : definitions) table.addDefinition(name, text);
+  const std::string alphabet = "ABCDEa1_| x\n";
+  std::mt19937 random(12345);
+  for (int i = 0; i < 20000; ++i) {
+    std::string line;
+    const int length = static_cast<int>(random() % 16);
+    for (int k = 0; k < length; ++k) line += alphabet[random() % alphabet.size()];
+    for (bool directiveMode : {false, true}) {
+      std::string actual = line;
+      std::string scratch;
+      expandLine(actual, scratch, SymbolContext{table, '|'}, directiveMode);
+      ASSERT_EQ(actual, referenceLine(line, table, directiveMode)) << "line: " << line;
+      int referenceCount = 0;
+      std::string passOutput;
+      const std::string expected = referencePass(line, table, '|', directiveMode, &referenceCount);
+      ASSERT_EQ(expandPass(line, passOutput, SymbolContext{table, '|'}, directiveMode, 1 << 20),
+                referenceCount);
+      ASSERT_EQ(passOutput, expected);
+    }
+  }
 }
 
 }  // namespace

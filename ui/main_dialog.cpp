@@ -12,6 +12,7 @@
 
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
+#include "ui/help_document.h"
 #include "ui/setting_values.h"
 
 namespace qf {
@@ -218,7 +219,7 @@ void MainDialog::compileSingle() { batchRun_.compileSingle(); }
 
 void MainDialog::openHelp() {
   // Whether a viewer opened is not looked at: there is nothing to tell the user.
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath("manual.html")));
+  QDesktopServices::openUrl(QUrl::fromLocalFile(toQt(findManual(manualPlaces()))));
 }
 
 void MainDialog::pickDirectory(FilePicker& picker, const std::string& hint, QLineEdit* field) {

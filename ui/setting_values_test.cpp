@@ -44,7 +44,7 @@ TEST(StoredInt, AcceptsOnlyDecimal32BitIntegers) {
 }
 
 struct StringCase {
-  std::string_view text;
+  std::string text;
   std::size_t maxLength;
   std::optional<std::string> value;
 };
@@ -60,13 +60,13 @@ const StringCase kStringCases[] = {
     {k100, kMaxStoredExtensionLength, std::nullopt},
     {kLongPath, kMaxStoredPathLength, kLongPath},
     {kLongPath + "/", kMaxStoredPathLength, std::nullopt},
-    {std::string_view("ab\0cd", 5), 99, "ab"},
-    {std::string_view("ab\0cd", 5), 4, std::nullopt},
+    {std::string("ab\0cd", 5), 99, "ab"},
+    {std::string("ab\0cd", 5), 4, std::nullopt},
 };
 
 TEST(StoredString, KeepsTextsWithinTheirLimit) {
   for (const StringCase& c : kStringCases) {
-    SCOPED_TRACE(std::string(c.text.substr(0, 20)) + " / " + std::to_string(c.maxLength));
+    SCOPED_TRACE(c.text.substr(0, 20) + " / " + std::to_string(c.maxLength));
     EXPECT_EQ(parseStoredString(c.text, c.maxLength), c.value);
   }
 }

@@ -319,14 +319,20 @@ class TestMainDialog : public QObject {
     QCOMPARE(run.state.options.recurseFolders, 1);
   }
 
-  void helpOpensTheManualInTheCurrentDirectory() {
+  // Help opens the first manual it finds: one in the current directory wins
+  // over the build's copy beside the program and the installed one.
+  void helpOpensTheManualInTheCurrentDirectoryFirst() {
+    TempDir work;
+    const std::string manual = work.write("manual.html", "<html></html>\n");
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(QString::fromStdString(work.path())));
     UrlRecorder recorder;
     QDesktopServices::setUrlHandler("file", &recorder, "open");
     ProgramRun run;
     run.click(1004);
     QDesktopServices::unsetUrlHandler("file");
-    QCOMPARE(recorder.opened,
-             QList<QUrl>{QUrl::fromLocalFile(QDir::current().absoluteFilePath("manual.html"))});
+    QDir::setCurrent(previous);
+    QCOMPARE(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(manual))});
   }
 
   void compileAllAnswersFailuresWithRetryIgnoreAndAbort() {

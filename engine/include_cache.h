@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "base/byte_stream.h"
+#include "base/file_system.h"
+
+namespace qf {
+
+/// Keeps the text of included files from one compile to the next, so a file
+/// that every page includes is read once. A kept text is used only while the
+/// file's identity, size and times are unchanged.
+class IncludeCache {
+ public:
+  enum class Outcome {
+    kMissing,   // not a regular file that opens for reading
+    kText,      // text holds the file's contents
+    kUncached,  // a regular file to be read the ordinary way (too large, or a read failed)
+  };
+
+  /// Looks at the file at path and gives its text when it can.
+  Outcome load(const std::string& path, std::shared_ptr<const std::string>& text);
+
+ private:
+  struct Entry {
+    FileStatus status;
+    std::shared_ptr<const std::string> text;
+  };
+
+  std::unordered_map<std::string, Entry> entries_;
+  std::size_t bytes_ = 0;
+};
+
+/// Reads a kept text as a byte source.
+class TextSource : public ByteSource {
+ public:
+  explicit TextSource(std::shared_ptr<const std::string> text) : text_(std::move(text)) {}
+  long read(char* buffer, std::size_t size) override;
+
+ private:
+  std::shared_ptr<const std::string> text_;
+  std::size_t position_ = 0;
+};
+
+}  // namespace qf

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Installs the build in BUILD_DIR into a temporary prefix and checks that
+# every file a desktop needs is in place and well formed.
+# Usage: check_install.sh BUILD_DIR
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+failed=0
+fail() { echo "install check: $*"; failed=1; }
+
+expect_file() {
+  [ -s "$prefix/$1" ] || fail "missing or empty: $1"
+}
+
+expect_file bin/qfc
+[ -x "$prefix/bin/qfc" ] || fail "bin/qfc is not executable"
+if grep -q '^QF_BUILD_UI:BOOL=ON' "$build/CMakeCache.txt" && [ -e "$build/quillforge" ]; then
+  expect_file bin/quillforge
+fi
+expect_file share/doc/quillforge/manual.html
+expect_file share/applications/quillforge.desktop
+expect_file share/icons/hicolor/scalable/apps/quillforge.svg
+expect_file share/man/man1/qfc.1
+
+# The installed compiler runs, and the installed manual is the one built.
+"$prefix/bin/qfc" --version | grep -q '^qfc (Quillforge)' || fail "installed qfc does not run"
+cmp -s "$build/manual.html" "$prefix/share/doc/quillforge/manual.html" ||
+  fail "installed manual differs from build/manual.html"
+
+# Each PNG icon is a PNG of the size its directory names (IHDR width and height).
+for size in 16 24 32 48 64 128 256; do
+  png=share/icons/hicolor/${size}x${size}/apps/quillforge.png
+  expect_file "$png"
+  [ -s "$prefix/$png" ] || continue
+  read -r signature < <(od -An -tx1 -N8 "$prefix/$png" | tr -d ' ')
+  [ "$signature" = 89504e470d0a1a0a ] || fail "$png is not a PNG"
+  read -r width height < <(od -An -tu1 -j16 -N8 "$prefix/$png" |
+    awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')
+  [ "$width" = "$size" ] && [ "$height" = "$size" ] || fail "$png is ${width}x${height}"
+done
+
+# The menu entry is valid and names the installed program and icon.
+desktop=$prefix/share/applications/quillforge.desktop
+if [ -s "$desktop" ]; then
+  desktop-file-validate "$desktop" || fail "desktop-file-validate rejects quillforge.desktop"
+  grep -qx 'Exec=quillforge' "$desktop" || fail "the desktop entry does not run quillforge"
+  grep -qx 'Icon=quillforge' "$desktop" || fail "the desktop entry does not name the icon"
+fi
+
+# The man page formats without warnings.
+if [ -s "$prefix/share/man/man1/qfc.1" ]; then
+  warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/qfc.1" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "qfc.1: $warnings"
+fi
+exit $failed

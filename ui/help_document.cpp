@@ -1,0 +1,44 @@
+#include "ui/help_document.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <filesystem>
+#include <system_error>
+
+namespace qf {
+
+namespace {
+
+std::string inDirectory(const std::string& directory, const std::string& relative) {
+  if (directory.empty()) return {};
+  return (std::filesystem::path(directory) / relative).lexically_normal().string();
+}
+
+bool isRegularFile(const std::string& path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::is_regular_file(path, error);
+}
+
+}  // namespace
+
+std::string findManual(const ManualPlaces& places) {
+  const std::string current = inDirectory(places.currentDirectory, kManualName);
+  const std::string candidates[] = {
+      current,
+      inDirectory(places.programDirectory, kManualName),
+      inDirectory(places.programDirectory,
+                  std::string("../") + QF_DOC_DIR + "/" + kManualName),
+      inDirectory(places.installedDirectory, kManualName),
+  };
+  for (const std::string& candidate : candidates) {
+    if (isRegularFile(candidate)) return candidate;
+  }
+  return current;
+}
+
+ManualPlaces manualPlaces() {
+  return {QDir::currentPath().toStdString(),
+          QCoreApplication::applicationDirPath().toStdString(), QF_INSTALLED_DOC_DIR};
+}
+
+}  // namespace qf
