@@ -12,7 +12,7 @@ build=${FUZZ_BUILD_DIR:-build-fuzz}
 options=(-rss_limit_mb=2048 -timeout=10 -seed="${FUZZ_SEED:-1}")
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQF_FUZZ=ON >/dev/null
+  -DQF_FUZZ=ON -DQF_BUILD_UI=ON >/dev/null
 cmake --build "$build" -j2 --target qf_fuzz
 if [ ${#targets[@]} -eq 0 ]; then
   for binary in "$build"/fuzz/*_fuzz; do targets+=("$(basename "$binary")"); done
