@@ -1,0 +1,412 @@
+// qfc fed what may lie in a user's folders. Every case also checks that qfc
+// ended by itself, left no temporary file, changed nothing but the outputs it
+// was meant to write and kept every earlier output it did not replace.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kQfc = QFC_PATH;
+// Seconds after which a run counts as hung (timeout's exit status 124).
+const std::string kHangGuard = "300";
+
+// What one path below a directory is: its type and, for files, a digest.
+using Snapshot = std::map<std::string, std::string>;
+
+std::string describe(const fs::path& path) {
+  std::error_code ignored;
+  const fs::file_status status = fs::symlink_status(path, ignored);
+  switch (status.type()) {
+    case fs::file_type::regular: {
+      const std::string contents = readFile(path);
+      return "file " + std::to_string(contents.size()) + " " +
+             std::to_string(std::hash<std::string>{}(contents));
+    }
+    case fs::file_type::directory: return "directory";
+    case fs::file_type::symlink: return "link " + fs::read_symlink(path, ignored).string();
+    default: return "special";
+  }
+}
+
+Snapshot snapshot(const std::string& root) {
+  Snapshot paths;
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(root, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    paths[it->path().string().substr(root.size())] = describe(it->path());
+  }
+  return paths;
+}
+
+bool isTemporaryName(const std::string& path) {
+  const std::string name = fs::path(path).filename().string();
+  return name.size() > 4 && name[0] == '.' && name.ends_with(".tmp");
+}
+
+class HostileInputTest : public ::testing::Test {
+ protected:
+  // Runs qfc in the test directory and checks what every case must hold;
+  // outputs lists the paths the run may create or change.
+  ProgramResult qfc(const std::vector<std::string>& arguments,
+                    const std::set<std::string>& outputs = {}) {
+    const Snapshot before = snapshot(dir_.path());
+    std::vector<std::string> guarded = {kHangGuard, kQfc};
+    guarded.insert(guarded.end(), arguments.begin(), arguments.end());
+    const ProgramResult result =
+        runProgram("/usr/bin/timeout", guarded, dir_.path(), {"TZ=UTC", "SOURCE_DATE_EPOCH=0"});
+    expectOnlyOutputsChanged(before, outputs);
+    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1)
+        << "exit " << result.exitCode << "\n" << result.err;
+    return result;
+  }
+
+  void expectOnlyOutputsChanged(const Snapshot& before, const std::set<std::string>& outputs) {
+    const Snapshot after = snapshot(dir_.path());
+    for (const auto& [path, what] : after) {
+      EXPECT_FALSE(isTemporaryName(path)) << "left behind: " << path;
+      const auto earlier = before.find(path);
+      if (outputs.count(path) == 0 && (earlier == before.end() || earlier->second != what)) {
+        ADD_FAILURE() << "written outside the outputs: " << path;
+      }
+    }
+    for (const auto& [path, what] : before) {
+      if (after.count(path) == 0) ADD_FAILURE() << "lost: " << path;
+    }
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(HostileInputTest, EmptyAndRandomFilesEndNormally) {
+  std::mt19937 random(7);
+  std::string noise(64 * 1024, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  dir_.write("empty.src", "");
+  dir_.write("noise.src", noise);
+  dir_.write("noise.html", "earlier\n");
+
+  const ProgramResult r = qfc({"empty.src", "noise.src"}, {"empty.html", "noise.html"});
+  EXPECT_EQ(readFile(dir_ / "empty.html"), "");
+  if (r.exitCode == 1) {
+    EXPECT_TRUE(r.err.starts_with("noise.src:")) << r.err;
+    EXPECT_EQ(readFile(dir_ / "noise.html"), "earlier\n");
+  } else {
+    EXPECT_NE(readFile(dir_ / "noise.html"), "earlier\n");
+  }
+}
+
+TEST_F(HostileInputTest, FiftyMegabyteLineGetsItsLineEnd) {
+  std::string line;
+  line.reserve(50u << 20);
+  while (line.size() < (50u << 20)) line += "lorem ipsum dolor sit amet, ";
+  dir_.write("long.src", line);
+
+  const ProgramResult r = qfc({"long.src"}, {"long.html"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::string output = readFile(dir_ / "long.html");
+  EXPECT_EQ(output.size(), line.size() + 1);
+  EXPECT_TRUE(output == line + "\n");
+}
+
+TEST_F(HostileInputTest, MillionDefinitionsOfOneNameAllKilled) {
+  std::string source;
+  for (int i = 0; i < 1000000; ++i) source += "#define X " + std::to_string(i) + "\n";
+  source += "X\n#killdefine X\nX\n";
+  dir_.write("page.src", source);
+
+  const ProgramResult r = qfc({"page.src"}, {"page.html"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir_ / "page.html"), "999999\nX\n");
+}
+
+TEST_F(HostileInputTest, MillionDistinctNamesUsedInText) {
+  constexpr int kNames = 1000000;
+  constexpr int kPerLine = 1000;
+  std::string source;
+  for (int i = 0; i < kNames; ++i) source += "#define N" + std::to_string(i) + " v" + std::to_string(i) + "\n";
+  std::string expected;
+  for (int i = 0; i < kNames; ++i) {
+    const char end = i % kPerLine == kPerLine - 1 ? '\n' : ' ';
+    source += "N" + std::to_string(i) + end;
+    expected += "v" + std::to_string(i) + end;
+  }
+  dir_.write("page.src", source);
+
+  const ProgramResult r = qfc({"page.src"}, {"page.html"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(readFile(dir_ / "page.html") == expected);
+}
+
+TEST_F(HostileInputTest, DeepestConditionalsInDeepestIncludes) {
+  constexpr int kFiles = 64;
+  constexpr int kConditionals = 99;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string text;
+    for (int c = 0; c < kConditionals; ++c) text += c % 2 ? "#ifdef _INFILENAME_\n" : "#ifndef NOPE\n";
+    text += "in " + std::to_string(i) + "\n";
+    if (i + 1 < kFiles) text += "#include \"f" + std::to_string(i + 1) + ".inc\"\n";
+    for (int c = 0; c < kConditionals; ++c) text += "#endif\n";
+    dir_.write(i == 0 ? "page.src" : "f" + std::to_string(i) + ".inc", text);
+  }
+  std::string expected;
+  for (int i = 0; i < kFiles; ++i) expected += "in " + std::to_string(i) + "\n";
+
+  const ProgramResult r = qfc({"page.src"}, {"page.html"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir_ / "page.html"), expected);
+}
+
+TEST_F(HostileInputTest, IncludeCycleThroughDifferentlyWrittenPaths) {
+  dir_.write("page.src", "top\n#include \"./x.inc\"\n");
+  dir_.write("x.inc", "#include \"a/../x.inc\"\n");
+  dir_.write("a/keep", "");
+  dir_.write("page.html", "earlier\n");
+
+  // The input is the first open file, ./x.inc the second, and each further
+  // one adds "a/../"; the 64th may open no more.
+  std::string sixtyFourth = "./";
+  for (int i = 0; i < 62; ++i) sixtyFourth += "a/../";
+  sixtyFourth += "x.inc";
+  const ProgramResult r = qfc({"page.src"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, sixtyFourth + ":1: Error: Max nesting of #includes exceeded.\n");
+  EXPECT_EQ(readFile(dir_ / "page.html"), "earlier\n");
+}
+
+TEST_F(HostileInputTest, SelfMultiplyingDefinitionStopsWithBoundedMemory) {
+  dir_.write("page.src", "#define A A A A A A A A A A A\nA\n");
+  dir_.write("page.html", "earlier\n");
+
+  const ProgramResult r = qfc({"page.src"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "page.src:2: Error: Line too long after substitution.\n");
+  EXPECT_EQ(readFile(dir_ / "page.html"), "earlier\n");
+  // The line may grow by 16 MiB; a pass holds it twice over at most.
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss, 512 * 1024) << "peak kilobytes of qfc";
+}
+
+TEST_F(HostileInputTest, LinkLoopInTreeCompilesEachFileOnce) {
+  dir_.write("site/a.src", "a\n");
+  dir_.write("site/sub/b.src", "b\n");
+  fs::create_directory_symlink("..", dir_ / "site/sub/up");
+  fs::create_directory_symlink(".", dir_ / "site/sub/here");
+
+  const ProgramResult r = qfc({"--all", "site", "-r", "--out-dir", "out"},
+                              {"out", "out/a.html", "out/sub", "out/sub/b.html"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(readFile(dir_ / "out/a.html"), "a\n");
+  EXPECT_EQ(readFile(dir_ / "out/sub/b.html"), "b\n");
+}
+
+// Writes to a FIFO block until someone reads, which holds qfc inside the
+// first file's compile while the test deletes a later source.
+TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {
+  const std::string firstOutput(256 * 1024, 'x');
+  dir_.write("site/a.src", firstOutput);  // more than a pipe holds
+  dir_.write("site/b.src", "b\n");
+  dir_.write("site/c.src", "c\n");
+  dir_.write("site/c.html", "earlier\n");
+  ASSERT_EQ(mkfifo((dir_ / "site/a.html").c_str(), 0600), 0);
+
+  const Snapshot before = snapshot(dir_.path());
+  ProgramResult r;
+  std::thread run([&] {
+    r = runProgram(kQfc, {"--all", "site", "-j", "1"}, dir_.path());
+  });
+  const int fifo = open((dir_ / "site/a.html").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fifo, 0);
+  pollfd ready{fifo, POLLIN, 0};
+  const bool writing = poll(&ready, 1, 60000) == 1;  // a guard against a hang only
+  if (writing) std::filesystem::remove(dir_ / "site/c.src");
+  fcntl(fifo, F_SETFL, 0);
+  std::string received;
+  char buffer[65536];
+  for (long n; writing && (n = read(fifo, buffer, sizeof buffer)) > 0;) received.append(buffer, n);
+  close(fifo);
+  run.join();
+
+  ASSERT_TRUE(writing) << r.err;
+  EXPECT_TRUE(received == firstOutput + "\n") << received.size() << " bytes";
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "site/c.src:0: Error: Could not open input file \"site/c.src\".\n");
+  EXPECT_EQ(readFile(dir_ / "site/b.html"), "b\n");
+  EXPECT_EQ(readFile(dir_ / "site/c.html"), "earlier\n");
+  Snapshot expected = before;
+  expected.erase("site/c.src");
+  expected["site/b.html"] = describe(dir_ / "site/b.html");
+  EXPECT_EQ(snapshot(dir_.path()), expected);
+}
+
+// Runs qfc as "nobody" on a tree that nobody owns; nullopt when privileges
+// cannot be dropped here.
+std::optional<ProgramResult> qfcAsNobody(const TempDir& dir, const std::vector<std::string>& arguments) {
+  const std::string report = dir / "report";
+  fs::create_directory(report);
+  for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+    lchown(entry.path().c_str(), 65534, 65534);
+  }
+  chown(dir.path().c_str(), 65534, 65534);
+  const std::optional<bool> ran = runAsNobody([&] {
+    const ProgramResult r = runProgram(kQfc, arguments, dir.path());
+    std::FILE* out = std::fopen((report + "/exit").c_str(), "w");
+    std::FILE* err = std::fopen((report + "/err").c_str(), "w");
+    if (!out || !err) return false;
+    std::fputs(std::to_string(r.exitCode).c_str(), out);
+    std::fputs(r.err.c_str(), err);
+    return std::fclose(out) == 0 && std::fclose(err) == 0;
+  });
+  if (!ran || !*ran) return std::nullopt;
+  ProgramResult r;
+  r.exitCode = std::stoi(readFile(report + "/exit"));
+  r.err = readFile(report + "/err");
+  fs::remove_all(report);
+  return r;
+}
+
+TEST_F(HostileInputTest, UnreadableFilesAndDirectoriesFail) {
+  struct Case {
+    const char* what;
+    const char* locked;  // made unreadable (mode 000)
+    std::vector<std::string> arguments;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"source", "site/page.src", {"site/page.src"},
+       "site/page.src:0: Error: Could not open input file \"site/page.src\".\n"},
+      {"include", "site/part.inc", {"site/uses.src"},
+       "site/uses.src:1: Error: #include file \"part.inc\" not found.\n"},
+      {"directory", "site", {"--all", "site", "-r"},
+       "site: Can't find any .src files in directory!\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.write("site/page.src", "page\n");
+    dir.write("site/page.html", "earlier\n");
+    dir.write("site/uses.src", "#include \"part.inc\"\n");
+    dir.write("site/uses.html", "earlier\n");
+    dir.write("site/part.inc", "part\n");
+    const Snapshot before = snapshot(dir.path());
+    chmod((dir / c.locked).c_str(), 0);
+    const std::optional<ProgramResult> r = qfcAsNobody(dir, c.arguments);
+    if (!r) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
+    chmod((dir / c.locked).c_str(), 0755);
+    EXPECT_EQ(r->exitCode, 1) << c.what;
+    EXPECT_EQ(r->err, c.err) << c.what;
+    EXPECT_EQ(snapshot(dir.path()), before) << c.what;
+  }
+}
+
+TEST_F(HostileInputTest, ReadOnlyOutputDirectoryKeepsEarlierOutput) {
+  dir_.write("site/page.src", "page\n");
+  dir_.write("site/page.html", "earlier\n");
+  dir_.write("site/new.src", "new\n");
+  const Snapshot before = snapshot(dir_.path());
+  chmod((dir_ / "site").c_str(), 0555);
+  const std::optional<ProgramResult> r = qfcAsNobody(dir_, {"--all", "site"});
+  if (!r) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
+  EXPECT_EQ(r->exitCode, 1);
+  EXPECT_EQ(r->err,
+            "site/new.src:0: Error: Could not open output file \"site/new.html\".\n"
+            "site/page.src:0: Error: Could not open output file \"site/page.html\".\n");
+  EXPECT_EQ(snapshot(dir_.path()), before);
+}
+
+TEST_F(HostileInputTest, FullDeviceAsOutputFails) {
+  dir_.write("page.src", "page\n");
+  if (mknod((dir_ / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) != 0) {
+    GTEST_SKIP() << "cannot make a device node here";
+  }
+  const ProgramResult r = qfc({"page.src", "-o", "full"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "page.src:0: Error: Could not write output file \"full\".\n");
+}
+
+// Runs task in a child with a private mount namespace in which a small tmpfs
+// is mounted at mountPoint; nullopt when that is not permitted.
+std::optional<bool> inPrivateTmpfs(const std::string& mountPoint, const std::function<bool()>& task) {
+  const pid_t child = fork();
+  if (child < 0) return std::nullopt;
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      _exit(2);
+    }
+    _exit(task() ? 0 : 1);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2) {
+    return std::nullopt;
+  }
+  return WEXITSTATUS(status) == 0;
+}
+
+TEST_F(HostileInputTest, FullDiskKeepsEarlierOutput) {
+  dir_.write("page.src", std::string(512 * 1024, 'x') + "\n");
+  fs::create_directory(dir_ / "disk");
+  const std::string report = dir_ / "report";
+  // Everything on the tmpfs must be checked before the namespace goes away.
+  const std::optional<bool> ran = inPrivateTmpfs(dir_ / "disk", [&] {
+    std::FILE* earlier = std::fopen((dir_ / "disk/page.html").c_str(), "w");
+    if (!earlier || std::fputs("earlier\n", earlier) < 0 || std::fclose(earlier) != 0) return false;
+    const ProgramResult r = runProgram(kQfc, {"page.src", "-o", "disk/page.html"}, dir_.path());
+    std::string seen = std::to_string(r.exitCode) + "\n" + r.err;
+    for (const auto& entry : fs::directory_iterator(dir_ / "disk")) {
+      seen += entry.path().filename().string() + " = " + readFile(entry.path()) + "\n";
+    }
+    std::FILE* out = std::fopen(report.c_str(), "w");
+    return out && std::fputs(seen.c_str(), out) >= 0 && std::fclose(out) == 0;
+  });
+  if (!ran) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  ASSERT_TRUE(*ran);
+  EXPECT_EQ(readFile(report),
+            "1\npage.src:0: Error: Could not write output file \"disk/page.html\".\n"
+            "page.html = earlier\n\n");
+}
+
+TEST_F(HostileInputTest, FifoAndDeviceIncludesAreNotFound) {
+  dir_.write("fifo.src", "#include \"pipe.inc\"\n");
+  dir_.write("zero.src", "#include \"zero.inc\"\n");
+  dir_.write("fifo.html", "earlier\n");
+  ASSERT_EQ(mkfifo((dir_ / "pipe.inc").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir_ / "pipe.src").c_str(), 0600), 0);
+  const bool haveZero = mknod((dir_ / "zero.inc").c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;
+
+  const ProgramResult r = qfc({"fifo.src", "pipe.src", "zero.src"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
+            "fifo.src:1: Error: #include file \"pipe.inc\" not found.\n"
+            "pipe.src:0: Error: Could not open input file \"pipe.src\".\n"
+            "zero.src:1: Error: #include file \"zero.inc\" not found.\n");
+  EXPECT_EQ(readFile(dir_ / "fifo.html"), "earlier\n");
+  if (!haveZero) GTEST_SKIP() << "cannot make a device node here; the FIFO cases passed";
+}
+
+}  // namespace
+}  // namespace qf
