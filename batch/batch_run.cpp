@@ -33,6 +33,7 @@ BatchRun::BatchRun(GlobalOptions& options, BatchFrontEnd& frontEnd)
 
 void BatchRun::compileAll() {
   if (!directoriesAreSet()) return;
+  compiler_.forgetIncludedFiles();  // each run reads what is on disk now
   const std::string pattern = options_.sourceDirectory + "*" + options_.sourceExtension.str();
   if (sources_.scan(pattern.c_str(), options_.recurseFolders != 0, nullptr) == 0) {
     tell("Can't find any " + options_.sourceExtension + " files in directory!");
@@ -44,6 +45,7 @@ void BatchRun::compileAll() {
 }
 
 void BatchRun::compileSingle() {
+  compiler_.forgetIncludedFiles();
   std::string path = options_.sourceFile;
   std::string name = options_.sourceFileName;
   if (!frontEnd_.chooseSourceFile(path, name)) return;

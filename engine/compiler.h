@@ -64,6 +64,11 @@ class Compiler {
   const Text& errorFileName() const { return result_.errorFileName; }
   long errorLine() const { return result_.errorLine; }
 
+  /// Drops the texts of included files kept from earlier compiles. A kept
+  /// text is checked against the file's size and times, which tick coarsely;
+  /// a new run of compiles starts afresh.
+  void forgetIncludedFiles() { includes_.clear(); }
+
   /// Replaces the clock that the date and time symbols read (once per compile).
   void setClock(Clock clock) { clock_ = std::move(clock); }
 

@@ -24,6 +24,12 @@ class IncludeCache {
   /// Looks at the file at path and gives its text when it can.
   Outcome load(const std::string& path, std::shared_ptr<const std::string>& text);
 
+  /// Forgets every kept text.
+  void clear() {
+    entries_.clear();
+    bytes_ = 0;
+  }
+
  private:
   struct Entry {
     FileStatus status;
