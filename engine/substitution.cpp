@@ -79,14 +79,14 @@ int substitute(std::string_view source, std::string& destination, const SymbolCo
     }
     const std::size_t runStart = i;
     while (i < end && isSymbolChar(source[i])) ++i;
-    const Definition* definition =
-        context.definitions.findDefinition(source.substr(runStart, i - runStart));
-    if (!definition) continue;
     // The concat char right before the run, unless a replacement swallowed it.
     const bool pending =
         runStart > 0 && source[runStart - 1] == concat && droppedConcat != runStart - 1;
     const bool concatAfter = i < end && source[i] == concat;
-    if (directiveMode && !(pending && concatAfter)) continue;
+    if (directiveMode && !(pending && concatAfter)) continue;  // only |NAME| counts there
+    const Definition* definition =
+        context.definitions.findDefinition(source.substr(runStart, i - runStart));
+    if (!definition) continue;
     if (count == 0) destination.clear();
     destination.append(source.substr(copied, runStart - (pending ? 1 : 0) - copied));
     const std::size_t textStart = destination.size();
