@@ -72,9 +72,6 @@ class Compiler {
   /// Replaces the clock that the date and time symbols read (once per compile).
   void setClock(Clock clock) { clock_ = std::move(clock); }
 
-  /// Definitions of the current or last compile.
-  DefinitionTable& definitions() { return definitions_; }
-
  private:
   bool checkCharacters(const CompileRequest& request);
   /// The compile up to the end of processing; openOutput runs once the input
