@@ -1,6 +1,5 @@
 #include "engine/definition_table.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace qf {
@@ -66,14 +65,10 @@ std::size_t DefinitionTable::bucketOf(std::string_view name) const {
 
 void DefinitionTable::countName(std::string_view name, int change) {
   namesByFirstByte_[static_cast<unsigned char>(name[0])] += change;
-  namesByLength_[std::min<std::size_t>(name.size(), 63)] += change;
+  namesByLength_[lengthSlot(name.size())] += change;
 }
 
-Definition* DefinitionTable::findDefinition(std::string_view name) const {
-  if (name.empty() || namesByFirstByte_[static_cast<unsigned char>(name[0])] == 0 ||
-      namesByLength_[std::min<std::size_t>(name.size(), 63)] == 0) {
-    return nullptr;
-  }
+Definition* DefinitionTable::findInChain(std::string_view name) const {
   for (ListNode* node = buckets_[bucketOf(name)].next; node; node = node->next) {
     auto* definition = static_cast<Definition*>(node);
     if (definition->name.equals(name)) return definition;

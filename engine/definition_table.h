@@ -53,7 +53,9 @@ class DefinitionTable {
   /// name is ignored.
   void addDefinition(std::string_view name, std::string_view text);
   /// The newest definition of name, or null; the empty name has none.
-  Definition* findDefinition(std::string_view name) const;
+  Definition* findDefinition(std::string_view name) const {
+    return mayBeDefined(name) ? findInChain(name) : nullptr;
+  }
   /// Removes and destroys a definition that findDefinition returned; the next
   /// older one of its name becomes visible.
   void removeDefinition(Definition* definition);
@@ -64,6 +66,13 @@ class DefinitionTable {
   std::size_t nameCount() const { return names_; }
 
  private:
+  // Inline, since most words of a page are turned away here.
+  bool mayBeDefined(std::string_view name) const {
+    return !name.empty() && namesByFirstByte_[static_cast<unsigned char>(name[0])] != 0 &&
+           namesByLength_[lengthSlot(name.size())] != 0;
+  }
+  static std::size_t lengthSlot(std::size_t length) { return length < 63 ? length : 63; }
+  Definition* findInChain(std::string_view name) const;
   std::size_t bucketOf(std::string_view name) const;
   ListNode* chainStart(std::string_view name, Definition** found) const;
   void growIfCrowded();
