@@ -12,6 +12,8 @@ class ByteSource {
   /// Reads up to size bytes into buffer. Returns the number read, 0 at the
   /// end, or -1 on a read error.
   virtual long read(char* buffer, std::size_t size) = 0;
+  /// How many bytes the source expects to give, when it knows; 0 otherwise.
+  virtual std::size_t sizeHint() const { return 0; }
 };
 
 /// Where output bytes go.

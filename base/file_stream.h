@@ -22,6 +22,7 @@ class FileSource : public ByteSource {
   /// The open file's identity, size and times.
   const FileStatus& status() const { return status_; }
   long read(char* buffer, std::size_t size) override;
+  std::size_t sizeHint() const override { return static_cast<std::size_t>(status_.size); }
 
  private:
   int fd_ = -1;

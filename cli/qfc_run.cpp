@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -65,10 +65,14 @@ Outcome compileJob(Compiler& compiler, const QfcOptions& options, const CompileJ
               compiler.resultText().str() + "\n"};
 }
 
-// Shared by the workers and the thread that reports.
+// Hands out jobs and reports finished ones in list order. Whichever thread
+// finishes the job that is next in line reports it and every finished one
+// behind it, so no thread ever waits for another.
 class JobBoard {
  public:
-  explicit JobBoard(std::size_t count) : outcomes_(count) {}
+  using Report = std::function<void(std::size_t index, const Outcome& outcome)>;
+
+  JobBoard(std::size_t count, Report report) : outcomes_(count), report_(std::move(report)) {}
 
   /// The next job to compile, or false when none is left.
   bool take(std::size_t& index) {
@@ -76,24 +80,20 @@ class JobBoard {
     return index < outcomes_.size();
   }
   void finish(std::size_t index, Outcome outcome) {
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      outcomes_[index] = std::move(outcome);
+    std::lock_guard<std::mutex> guard(lock_);
+    outcomes_[index] = std::move(outcome);
+    while (reported_ < outcomes_.size() && outcomes_[reported_].finished) {
+      report_(reported_, outcomes_[reported_]);
+      outcomes_[reported_++].failureLine.clear();
     }
-    changed_.notify_one();
-  }
-  /// Waits until job index is finished and returns its outcome.
-  Outcome awaitJob(std::size_t index) {
-    std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard, [&] { return outcomes_[index].finished; });
-    return std::move(outcomes_[index]);
   }
 
  private:
   std::atomic<std::size_t> next_{0};
   std::mutex lock_;
-  std::condition_variable changed_;
   std::vector<Outcome> outcomes_;
+  std::size_t reported_ = 0;
+  Report report_;
 };
 
 int threadCount(const QfcOptions& options, std::size_t jobs) {
@@ -140,26 +140,24 @@ std::vector<CompileJob> listJobs(const QfcOptions& options, std::string& error) 
 
 int runJobs(const QfcOptions& options, const std::vector<CompileJob>& jobs,
             std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
-  JobBoard board(jobs.size());
-  std::vector<std::thread> workers;
-  const int threads = threadCount(options, jobs.size());
-  for (int t = 0; t < threads; ++t) {
-    workers.emplace_back([&] {
-      Compiler compiler;
-      if (compileTime) compiler.setClock([time = *compileTime] { return time; });
-      std::size_t index;
-      while (board.take(index)) board.finish(index, compileJob(compiler, options, jobs[index]));
-    });
-  }
   std::size_t failed = 0;
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    const Outcome outcome = board.awaitJob(i);
+  JobBoard board(jobs.size(), [&](std::size_t index, const Outcome& outcome) {
     if (!outcome.ok) ++failed;
     if (showProgress) writeAll(errorFd, "\r\033[K");
     if (!outcome.failureLine.empty()) writeAll(errorFd, outcome.failureLine);
-    if (showProgress) writeAll(errorFd, progressLine(i + 1, jobs.size(), jobs[i].input));
-  }
-  for (std::thread& worker : workers) worker.join();
+    if (showProgress) writeAll(errorFd, progressLine(index + 1, jobs.size(), jobs[index].input));
+  });
+  auto work = [&] {
+    Compiler compiler;
+    if (compileTime) compiler.setClock([time = *compileTime] { return time; });
+    std::size_t index;
+    while (board.take(index)) board.finish(index, compileJob(compiler, options, jobs[index]));
+  };
+  // This thread works too: with -j 1 there is no other.
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < threadCount(options, jobs.size()); ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
   if (showProgress) {
     writeAll(errorFd, "\r\033[KSuccessfully Compiled " + std::to_string(jobs.size() - failed) +
                           " Files" + (failed ? ", " + std::to_string(failed) + " failed" : "") + "\n");

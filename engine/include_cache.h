@@ -45,6 +45,7 @@ class TextSource : public ByteSource {
  public:
   explicit TextSource(std::shared_ptr<const std::string> text) : text_(std::move(text)) {}
   long read(char* buffer, std::size_t size) override;
+  std::size_t sizeHint() const override { return text_->size(); }
 
  private:
   std::shared_ptr<const std::string> text_;

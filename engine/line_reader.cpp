@@ -1,5 +1,6 @@
 #include "engine/line_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qf {
@@ -10,8 +11,21 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 }  // namespace
 
+namespace {
+
+std::size_t bufferSizeFor(const ByteSource& source, std::size_t most) {
+  // One byte more than expected lets the reader see the end in the same
+  // read; a floor keeps room for the byte-order mark and a file that grew.
+  const std::size_t wanted = std::max<std::size_t>(source.sizeHint() + 1, 256);
+  return std::min(wanted, most);
+}
+
+}  // namespace
+
 LineReader::LineReader(ByteSource& source, std::size_t bufferSize)
-    : source_(source), buffer_(new char[bufferSize]), capacity_(bufferSize) {}
+    : source_(source),
+      capacity_(bufferSizeFor(source, bufferSize)),
+      buffer_(new char[capacity_]) {}
 
 // Moves what is left to the front and reads more behind it. False at the end
 // of the source or on an error.

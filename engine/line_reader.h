@@ -15,6 +15,8 @@ class LineReader {
  public:
   enum class Status { kLine, kEnd, kError };
 
+  /// The buffer holds up to bufferSize bytes; less when the source says it
+  /// is smaller, so that small files cost small buffers.
   explicit LineReader(ByteSource& source, std::size_t bufferSize = std::size_t{1} << 16);
 
   /// Reads the next line into line (replacing it). kEnd when no byte is left;
@@ -29,8 +31,8 @@ class LineReader {
   void skipByteOrderMark();
 
   ByteSource& source_;
-  std::unique_ptr<char[]> buffer_;
   std::size_t capacity_;
+  std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool atEnd_ = false;
