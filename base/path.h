@@ -27,6 +27,14 @@ void cutToDirectory(std::string& path);
 /// The directory part of path, as cutToDirectory leaves it.
 std::string directoryOf(std::string_view path);
 
+/// The directory that holds the file at path, on this platform where only
+/// '/' separates names: up to and including the last '/' ("" when none).
+std::string parentDirectoryOf(std::string_view path);
+
+/// path without the last '.' of its last name and what follows it, where
+/// only '/' separates names (a backslash or colon is part of a name).
+std::string withoutNameExtension(std::string_view path);
+
 /// Returns path with a trailing '/' added when it is not empty and lacks one.
 std::string withTrailingSlash(std::string_view path);
 

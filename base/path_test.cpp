@@ -47,6 +47,20 @@ TEST(Path, SplitsEveryExample) {
   }
 }
 
+TEST(Path, ParentDirectoryCutsOnlyAtSlashes) {
+  EXPECT_EQ(parentDirectoryOf("out/sub/page.html"), "out/sub/");
+  EXPECT_EQ(parentDirectoryOf("out/a\\b:c.html"), "out/");
+  EXPECT_EQ(parentDirectoryOf("page.html"), "");
+  EXPECT_EQ(parentDirectoryOf("/page.html"), "/");
+}
+
+TEST(Path, NameExtensionIsCutOnlyInTheLastName) {
+  EXPECT_EQ(withoutNameExtension("out/sub/page.src"), "out/sub/page");
+  EXPECT_EQ(withoutNameExtension("my.dir/page"), "my.dir/page");
+  EXPECT_EQ(withoutNameExtension("a\\b.c\\d"), "a\\b");
+  EXPECT_EQ(withoutNameExtension("a.tar.gz"), "a.tar");
+}
+
 TEST(Path, TrailingSlashIsAddedOnlyWhenMissing) {
   EXPECT_EQ(withTrailingSlash("site"), "site/");
   EXPECT_EQ(withTrailingSlash("site/"), "site/");

@@ -1,6 +1,7 @@
 #include "batch/batch_run.h"
 
 #include "base/directory.h"
+#include "base/path.h"
 
 namespace qf {
 
@@ -10,19 +11,6 @@ constexpr std::string_view kNoSourceDirectory =
     "You haven't specified a directory to search for files!";
 constexpr std::string_view kNoOutputDirectory =
     "You must specify an output directory, or turn off that option.";
-
-// Only '/' separates names here: a backslash or colon is part of a name.
-std::size_t nameStart(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? 0 : slash + 1;
-}
-
-// path without the last '.' of its last name and what follows it.
-std::string withoutNameExtension(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos || dot < nameStart(path)) return std::string(path);
-  return std::string(path.substr(0, dot));
-}
 
 Text summary(int compiled) { return "Successfully Compiled " + fromInt(compiled) + " Files"; }
 
@@ -100,7 +88,7 @@ bool BatchRun::compileItem(const std::string& item) {
   // output directory. If one cannot be made, the compiler reports that it
   // cannot open the output file.
   if (options_.useOutputDir) {
-    makeDirectories(request.outputPath.substr(0, nameStart(request.outputPath)));
+    makeDirectories(parentDirectoryOf(request.outputPath));
   }
   return compiler_.compileFile(request);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/path.h"
 #include "batch/name_pattern.h"
 
 namespace qf {
@@ -14,12 +15,10 @@ int SourceList::scan(const char* pattern, bool recurse, const char* prefix) {
 int SourceList::scanDirectory(const char* pattern, bool recurse, const char* prefix) {
   if (!pattern) return 0;
   const std::string_view text(pattern);
-  const std::size_t slash = text.rfind('/');
-  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
-  const std::string directory(text.substr(0, nameStart));
+  const std::string directory = parentDirectoryOf(text);
   std::vector<FileIdentity> walk;
   if (auto identity = identityOf(directory.empty() ? "." : directory)) walk.push_back(*identity);
-  return scanLevel(directory, text.substr(nameStart), recurse, prefix ? prefix : "", walk);
+  return scanLevel(directory, text.substr(directory.size()), recurse, prefix ? prefix : "", walk);
 }
 
 int SourceList::scanLevel(const std::string& directory, std::string_view namePattern, bool recurse,

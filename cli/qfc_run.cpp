@@ -56,7 +56,7 @@ Outcome compileJob(Compiler& compiler, const QfcOptions& options, const CompileJ
     // A reader that went away (qfc x.src -o - | head -1) ends the run quietly.
     if (!ok && standardOutput.failed()) return {true, false, {}};
   } else {
-    if (!options.outDirectory.empty()) makeDirectories(directoryOf(job.output));
+    if (!options.outDirectory.empty()) makeDirectories(parentDirectoryOf(job.output));
     ok = compiler.compileFile(request);
   }
   if (ok) return {true, true, {}};
@@ -114,7 +114,7 @@ std::vector<CompileJob> listJobs(const QfcOptions& options, std::string& error) 
   if (options.allDirectory.empty()) {
     for (const std::string& file : options.files) {
       jobs.push_back({file, options.output ? *options.output
-                                           : withoutExtension(file).str() + options.outputExtension});
+                                           : withoutNameExtension(file) + options.outputExtension});
     }
     return jobs;
   }
