@@ -29,9 +29,6 @@ class OutputFile : public DescriptorSink {
   /// Closes and removes the temporary file, leaving path as it was.
   void abandon();
 
-  /// The temporary file's path; empty when writing directly.
-  const std::string& temporaryPath() const { return temporaryPath_; }
-
  private:
   bool openDirect(const std::string& path);
   bool openReplacement(const std::string& path, bool exists, unsigned mode);
