@@ -41,10 +41,7 @@ IncludeCache::Outcome IncludeCache::load(const std::string& path,
     bytes_ -= kept->second.text->size();
     entries_.erase(kept);
   }
-  if (bytes_ + contents->size() > kMostKeptBytes) {
-    entries_.clear();
-    bytes_ = 0;
-  }
+  if (bytes_ + contents->size() > kMostKeptBytes) clear();
   bytes_ += contents->size();
   entries_[path] = Entry{source.status(), contents};
   text = std::move(contents);
