@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,12 @@ enum class MessageButtons { kOk, kAbortRetryIgnore };
 
 /// The button the user chose.
 enum class MessageAnswer { kOk, kAbort, kRetry, kIgnore };
+
+/// A source file the user picked: its full path and its file name.
+struct PickedFile {
+  std::string path;
+  std::string name;
+};
 
 /// What a batch run needs from the program that shows it: a status line, a
 /// progress bar (0 to 100), modal message boxes and the single-file picker.
@@ -24,9 +31,8 @@ class BatchFrontEnd {
   /// Shows a modal message box and returns the answer.
   virtual MessageAnswer showMessage(std::string_view text, std::string_view caption,
                                     MessageButtons buttons) = 0;
-  /// Lets the user pick one source file; on true, path holds its full path and
-  /// name its file name.
-  virtual bool chooseSourceFile(std::string& path, std::string& name) = 0;
+  /// Lets the user pick one source file; nullopt when the user cancels.
+  virtual std::optional<PickedFile> chooseSourceFile() = 0;
 };
 
 }  // namespace qf

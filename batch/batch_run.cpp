@@ -1,77 +1,56 @@
 #include "batch/batch_run.h"
 
-#include "base/directory.h"
-#include "base/path.h"
-
 namespace qf {
 
-namespace {
+BatchRun::BatchRun(BatchFrontEnd& frontEnd) : frontEnd_(frontEnd) {}
 
-constexpr std::string_view kNoSourceDirectory =
-    "You haven't specified a directory to search for files!";
-constexpr std::string_view kNoOutputDirectory =
-    "You must specify an output directory, or turn off that option.";
-
-Text summary(int compiled) { return "Successfully Compiled " + fromInt(compiled) + " Files"; }
-
-}  // namespace
-
-BatchRun::BatchRun(GlobalOptions& options, BatchFrontEnd& frontEnd)
-    : options_(options), frontEnd_(frontEnd) {}
-
-void BatchRun::compileAll() {
-  if (!directoriesAreSet()) return;
+void BatchRun::compileAll(const BatchOptions& options) {
+  plan_.clear();
+  if (!directoriesAreSet(options)) return;
   compiler_.forgetIncludedFiles();  // each run reads what is on disk now
-  const std::string pattern = options_.sourceDirectory + "*" + options_.sourceExtension.str();
-  if (sources_.scan(pattern.c_str(), options_.recurseFolders != 0, nullptr) == 0) {
-    tell("Can't find any " + options_.sourceExtension + " files in directory!");
+  plan_ = planDirectoryRun(options);
+  if (plan_.empty()) {
+    tell(run_messages::noSourcesFound(options.sourceExtension));
     return;
   }
-  showProgress(frontEnd_, "Compiling files...", 0, 0);
-  const int compiled = compileListed();
-  showProgress(frontEnd_, summary(compiled).chars(), 1, 1);
+  showProgress(frontEnd_, run_messages::kCompilingFiles, 0, 0);
+  const std::size_t compiled = compilePlanned(options);
+  showProgress(frontEnd_, run_messages::compiledCount(compiled), 1, 1);
 }
 
-void BatchRun::compileSingle() {
+void BatchRun::compileSingle(const BatchOptions& options) {
   compiler_.forgetIncludedFiles();
-  std::string path = options_.sourceFile;
-  std::string name = options_.sourceFileName;
-  if (!frontEnd_.chooseSourceFile(path, name)) return;
-  options_.sourceFile = path;
-  options_.sourceFileName = name;
-
-  const std::string status = "Compiling " + name;
-  showProgress(frontEnd_, status.c_str(), 0, 0);
-  const CompileRequest request{path, withoutNameExtension(path) + options_.outputExtension.str(),
-                               options_.includeDirectory};
-  if (!compiler_.compileFile(request)) {
+  const std::optional<PickedFile> picked = frontEnd_.chooseSourceFile();
+  if (!picked) return;
+  showProgress(frontEnd_, run_messages::compiling(picked->name), 0, 0);
+  const PlannedCompile planned = planLoneFile(picked->path, options.outputExtension);
+  if (!compiler_.compileFile({planned.input, planned.output, options.includeDirectory})) {
     reportFailure(MessageButtons::kOk);
     return;
   }
-  showProgress(frontEnd_, ("Successfully Compiled " + name).c_str(), 1, 1);
+  showProgress(frontEnd_, run_messages::compiledFile(picked->name), 1, 1);
 }
 
-bool BatchRun::directoriesAreSet() {
-  if (options_.sourceDirectory.size() < 2) {
-    tell(kNoSourceDirectory);
+bool BatchRun::directoriesAreSet(const BatchOptions& options) {
+  if (options.sourceDirectory.size() < 2) {
+    tell(run_messages::kNoSourceDirectory);
     return false;
   }
-  if (options_.useOutputDir && options_.outputDirectory.size() < 2) {
-    tell(kNoOutputDirectory);
+  if (options.useOutputDirectory && options.outputDirectory.size() < 2) {
+    tell(run_messages::kNoOutputDirectory);
     return false;
   }
   return true;
 }
 
-int BatchRun::compileListed() {
-  const int count = sources_.count();
-  int compiled = 0;
-  for (int index = 0; index < count; ++index) {
-    const std::string item = sources_.itemAt(index);
-    showProgress(frontEnd_, ("Compiling " + item).c_str(), compiled, count);
-    if (compileItem(item)) {
+std::size_t BatchRun::compilePlanned(const BatchOptions& options) {
+  const std::size_t count = plan_.size();
+  std::size_t compiled = 0;
+  for (std::size_t index = 0; index < count; ++index) {
+    showProgress(frontEnd_, run_messages::compiling(plan_[index].item), compiled, count);
+    if (compile(options, plan_[index])) {
       ++compiled;
-      showProgress(frontEnd_, nullptr, compiled, count);
+      showProgress(frontEnd_, {}, compiled, count);
       continue;
     }
     const MessageAnswer answer = reportFailure(MessageButtons::kAbortRetryIgnore);
@@ -81,45 +60,28 @@ int BatchRun::compileListed() {
   return compiled;
 }
 
-bool BatchRun::compileItem(const std::string& item) {
-  const CompileRequest request{options_.sourceDirectory + item, outputPathFor(options_, item),
-                               options_.includeDirectory};
-  // Sources in sub-directories need the same sub-directories under the
-  // output directory. If one cannot be made, the compiler reports that it
-  // cannot open the output file.
-  if (options_.useOutputDir) {
-    makeDirectories(parentDirectoryOf(request.outputPath));
-  }
-  return compiler_.compileFile(request);
+bool BatchRun::compile(const BatchOptions& options, const PlannedCompile& planned) {
+  prepareOutputDirectory(options, planned);
+  return compiler_.compileFile({planned.input, planned.output, options.includeDirectory});
 }
 
 MessageAnswer BatchRun::reportFailure(MessageButtons buttons) {
-  const Text caption = compiler_.errorFileName() + " line " + fromInt(compiler_.errorLine());
-  return frontEnd_.showMessage(compiler_.resultText(), caption, buttons);
+  const CompileResult& result = compiler_.result();
+  const std::string caption =
+      result.errorFileName.str() + " line " + std::to_string(result.errorLine);
+  return frontEnd_.showMessage(result.message, caption, buttons);
 }
 
 void BatchRun::tell(std::string_view text) {
   frontEnd_.showMessage(text, kProgramCaption, MessageButtons::kOk);
 }
 
-void showProgress(BatchFrontEnd& frontEnd, const char* text, int position, int total) {
-  if (text) frontEnd.setStatus(text);
+void showProgress(BatchFrontEnd& frontEnd, std::string_view text, std::size_t position,
+                  std::size_t total) {
+  if (!text.empty()) frontEnd.setStatus(text);
   if (total < 1) total = 1;
   // Wide arithmetic: position * 100 must not overflow for huge lists.
-  frontEnd.setProgress(static_cast<int>(static_cast<long long>(position) * 100 / total));
-}
-
-void normalizeOutputExtension(Text& outputExtension) {
-  if (outputExtension.empty() || outputExtension.chars()[0] != '.') {
-    outputExtension = "." + outputExtension;
-  }
-  if (outputExtension.length() < 2) outputExtension = ".html";
-}
-
-std::string outputPathFor(const GlobalOptions& options, std::string_view item) {
-  const std::string& directory =
-      options.useOutputDir ? options.outputDirectory : options.sourceDirectory;
-  return withoutNameExtension(directory + std::string(item)) + options.outputExtension.str();
+  frontEnd.setProgress(static_cast<int>(static_cast<unsigned long long>(position) * 100 / total));
 }
 
 }  // namespace qf

@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,12 +38,9 @@ class ScriptedFrontEnd : public BatchFrontEnd {
     answers.pop_front();
     return answer;
   }
-  bool chooseSourceFile(std::string& path, std::string& name) override {
-    offeredPath = path;
-    if (pickedPath.empty()) return false;
-    path = pickedPath;
-    name = pickedName;
-    return true;
+  std::optional<PickedFile> chooseSourceFile() override {
+    if (pickedPath.empty()) return std::nullopt;
+    return PickedFile{pickedPath, pickedName};
   }
 
   Events events;
@@ -51,7 +49,6 @@ class ScriptedFrontEnd : public BatchFrontEnd {
   std::function<void()> onMessage;
   std::string pickedPath;  // empty: the picker is cancelled
   std::string pickedName;
-  std::string offeredPath;
 };
 
 constexpr const char* kGood = "Hello\n";
@@ -60,7 +57,7 @@ constexpr const char* kBogusMessage = "Error: Unknown directive after #.";
 
 // A source tree under site/ with its options and a run over it.
 struct BatchFixture {
-  BatchFixture() : run(options, frontEnd) { options.sourceDirectory = dir / "site/"; }
+  BatchFixture() : run(frontEnd) { options.sourceDirectory = dir / "site/"; }
 
   std::string source(std::string_view relative) const {
     return dir / ("site/" + std::string(relative));
@@ -70,7 +67,7 @@ struct BatchFixture {
   }
 
   TempDir dir;
-  GlobalOptions options;
+  BatchOptions options;
   ScriptedFrontEnd frontEnd;
   BatchRun run;
 };
@@ -82,7 +79,7 @@ std::string box(std::string_view caption, std::string_view text, std::string_vie
 struct CheckCase {
   const char* name;
   const char* sourceDirectory;  // relative to the fixture's directory; "/" and "" as they are
-  int useOutputDir;
+  bool useOutputDir;
   const char* outputDirectory;
   const char* message;
 };
@@ -105,14 +102,14 @@ TEST(CompileAll, ChecksComeBeforeAnyWork) {
     const std::string sourceDirectory = c.sourceDirectory;
     f.options.sourceDirectory =
         sourceDirectory.size() < 2 ? sourceDirectory : f.dir / sourceDirectory;
-    f.options.useOutputDir = c.useOutputDir;
+    f.options.useOutputDirectory = c.useOutputDir;
     f.options.outputDirectory = c.outputDirectory;
     f.frontEnd.answers = {MessageAnswer::kOk};
 
-    f.run.compileAll();
+    f.run.compileAll(f.options);
 
     EXPECT_EQ(f.frontEnd.events, (Events{box("Quillforge 1.3a", c.message, "OK")}));
-    EXPECT_EQ(f.run.sources().count(), 0);
+    EXPECT_TRUE(f.run.plan().empty());
     EXPECT_FALSE(pathExists(f.source("page.html")));
   }
 }
@@ -124,7 +121,7 @@ TEST(CompileAll, IgnoredFailureSkipsTheFile) {
   f.write("c.src", kGood);
   f.frontEnd.answers = {MessageAnswer::kIgnore};
 
-  f.run.compileAll();
+  f.run.compileAll(f.options);
 
   EXPECT_EQ(
       f.frontEnd.events,
@@ -143,7 +140,7 @@ TEST(CompileAll, AbortStopsAtOnceWithTheSummary) {
   f.write("b.src", kGood);
   f.frontEnd.answers = {MessageAnswer::kAbort};
 
-  f.run.compileAll();
+  f.run.compileAll(f.options);
 
   EXPECT_EQ(f.frontEnd.events,
             (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
@@ -158,7 +155,7 @@ TEST(CompileAll, RetryCompilesTheFixedFileOnce) {
   f.frontEnd.answers = {MessageAnswer::kRetry};
   f.frontEnd.onMessage = [&f] { f.write("a.src", kGood); };
 
-  f.run.compileAll();
+  f.run.compileAll(f.options);
 
   EXPECT_EQ(
       f.frontEnd.events,
@@ -178,7 +175,7 @@ TEST(CompileAll, FileVanishingDuringTheRunIsReportedAsAFailure) {
   };
   f.frontEnd.answers = {MessageAnswer::kIgnore};
 
-  f.run.compileAll();
+  f.run.compileAll(f.options);
 
   EXPECT_EQ(f.frontEnd.events,
             (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
@@ -194,9 +191,9 @@ TEST(CompileAll, OutputLandsBesideSourcesWhenOutputDirectoryIsOff) {
   f.write("sub/b.src", kGood);
   f.dir.write("out/keep", "");
   f.options.outputDirectory = f.dir / "out/";
-  f.options.recurseFolders = 1;
+  f.options.recursive = true;
 
-  f.run.compileAll();
+  f.run.compileAll(f.options);
 
   EXPECT_EQ(f.frontEnd.events.back(), "bar: 100");
   EXPECT_TRUE(pathExists(f.source("a.html")));
@@ -210,12 +207,12 @@ TEST(CompileAll, MissingOutputSubDirectoriesAreMade) {
   f.write("top.src", kGood);
   f.write("sub/deeper/page.src", kGood);
   f.dir.write("out/keep", "");
-  f.options.useOutputDir = 1;
+  f.options.useOutputDirectory = true;
   f.options.outputDirectory = f.dir / "out/";
-  f.options.recurseFolders = 1;
+  f.options.recursive = true;
   f.options.outputExtension = ".htm";
 
-  f.run.compileAll();
+  f.run.compileAll(f.options);
 
   EXPECT_EQ(f.frontEnd.events.end()[-2], "status: Successfully Compiled 2 Files");
   EXPECT_TRUE(pathExists(f.dir / "out/top.htm"));
@@ -227,12 +224,12 @@ TEST(CompileAll, OutputSubDirectoryThatCannotBeMadeFailsTheFile) {
   BatchFixture f;
   f.write("sub/page.src", kGood);
   f.dir.write("out/sub", "a file where the directory should be");
-  f.options.useOutputDir = 1;
+  f.options.useOutputDirectory = true;
   f.options.outputDirectory = f.dir / "out/";
-  f.options.recurseFolders = 1;
+  f.options.recursive = true;
   f.frontEnd.answers = {MessageAnswer::kIgnore};
 
-  f.run.compileAll();
+  f.run.compileAll(f.options);
 
   const std::string output = f.dir / "out/sub/page.html";
   EXPECT_EQ(
@@ -246,7 +243,7 @@ TEST(CompileAll, OutputSubDirectoryThatCannotBeMadeFailsTheFile) {
 TEST(CompileAll, OutputThatWouldReplaceItsSourceIsRefused) {
   struct Case {
     const char* name;
-    int useOutputDir;
+    bool useOutputDir;
     const char* outputDirectory;  // relative to the fixture's directory
   };
   const Case cases[] = {
@@ -260,11 +257,11 @@ TEST(CompileAll, OutputThatWouldReplaceItsSourceIsRefused) {
     f.write("page.src", kGood);
     ASSERT_EQ(symlink("site", (f.dir / "alias").c_str()), 0);
     f.options.outputExtension = ".src";
-    f.options.useOutputDir = c.useOutputDir;
+    f.options.useOutputDirectory = c.useOutputDir;
     f.options.outputDirectory = f.dir / c.outputDirectory;
     f.frontEnd.answers = {MessageAnswer::kIgnore};
 
-    f.run.compileAll();
+    f.run.compileAll(f.options);
 
     const std::string input = f.source("page.src");
     const std::string output = outputPathFor(f.options, "page.src");
@@ -284,7 +281,7 @@ TEST(CompileAll, IncludeDirectoryReachesTheCompiler) {
   f.dir.write("inc/common.inc", "shared\n");
   f.options.includeDirectory = f.dir / "inc/";
 
-  f.run.compileAll();
+  f.run.compileAll(f.options);
 
   EXPECT_EQ(f.frontEnd.events.end()[-2], "status: Successfully Compiled 1 Files");
   EXPECT_EQ(readFile(f.source("page.html")), "shared\n");
@@ -294,22 +291,18 @@ TEST(CompileSingle, WritesBesideTheSourceWithTheOutputExtension) {
   BatchFixture f;
   f.write("page.src", kGood);
   f.dir.write("out/keep", "");
-  f.options.useOutputDir = 1;
+  f.options.useOutputDirectory = true;
   f.options.outputDirectory = f.dir / "out/";
   f.options.outputExtension = ".htm";
-  f.options.sourceFile = "last/picked.src";
   f.frontEnd.pickedPath = f.source("page.src");
   f.frontEnd.pickedName = "page.src";
 
-  f.run.compileSingle();
+  f.run.compileSingle(f.options);
 
   EXPECT_EQ(f.frontEnd.events, (Events{"status: Compiling page.src", "bar: 0",
                                        "status: Successfully Compiled page.src", "bar: 100"}));
   EXPECT_TRUE(pathExists(f.source("page.htm")));
   EXPECT_FALSE(pathExists(f.dir / "out/page.htm"));
-  EXPECT_EQ(f.frontEnd.offeredPath, "last/picked.src");
-  EXPECT_EQ(f.options.sourceFile, f.source("page.src"));
-  EXPECT_EQ(f.options.sourceFileName, "page.src");
 }
 
 TEST(CompileSingle, FailureShowsAnOkBoxAndLeavesTheStatus) {
@@ -319,7 +312,7 @@ TEST(CompileSingle, FailureShowsAnOkBoxAndLeavesTheStatus) {
   f.frontEnd.pickedName = "bad.src";
   f.frontEnd.answers = {MessageAnswer::kOk};
 
-  f.run.compileSingle();
+  f.run.compileSingle(f.options);
 
   EXPECT_EQ(f.frontEnd.events, (Events{"status: Compiling bad.src", "bar: 0",
                                        box(f.source("bad.src") + " line 1", kBogusMessage, "OK")}));
@@ -334,7 +327,7 @@ TEST(CompileSingle, OutputThatWouldReplaceItsSourceIsRefused) {
   f.frontEnd.pickedName = "page.src";
   f.frontEnd.answers = {MessageAnswer::kOk};
 
-  f.run.compileSingle();
+  f.run.compileSingle(f.options);
 
   EXPECT_EQ(f.frontEnd.events,
             (Events{"status: Compiling page.src", "bar: 0",
@@ -345,20 +338,22 @@ TEST(CompileSingle, OutputThatWouldReplaceItsSourceIsRefused) {
 
 TEST(CompileSingle, CancelledPickerDoesNothing) {
   BatchFixture f;
-  f.run.compileSingle();
+  f.run.compileSingle(f.options);
   EXPECT_TRUE(f.frontEnd.events.empty());
 }
 
 TEST(ShowProgress, ScalesToPercentWithTotalAtLeastOne) {
   struct Case {
-    int position, total, percent;
+    std::size_t position, total;
+    int percent;
   };
-  const Case cases[] = {{0, 0, 0},   {2, 3, 66},   {1, 3, 33},  {1, 1, 100},
-                        {1, 0, 100}, {1, -5, 100}, {3, 3, 100}, {50000000, 100000000, 50}};
+  const Case cases[] = {{0, 0, 0},   {2, 3, 66},  {1, 3, 33},
+                        {1, 1, 100}, {1, 0, 100}, {3, 3, 100},
+                        {50000000, 100000000, 50}, {3000000000, 6000000000, 50}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.position) + "/" + std::to_string(c.total));
     ScriptedFrontEnd frontEnd;
-    showProgress(frontEnd, nullptr, c.position, c.total);
+    showProgress(frontEnd, {}, c.position, c.total);
     EXPECT_EQ(frontEnd.events, (Events{"bar: " + std::to_string(c.percent)}));
   }
   ScriptedFrontEnd frontEnd;
@@ -375,15 +370,13 @@ TEST(NormalizeOutputExtension, KeepsALeadingDotAndADefault) {
                         {".", ".html"},  {"..", ".."}, {"a.b", ".a.b"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
-    Text extension = c.typed;
-    normalizeOutputExtension(extension);
-    EXPECT_EQ(extension.str(), c.normalized);
+    EXPECT_EQ(normalizeOutputExtension(c.typed), c.normalized);
   }
 }
 
 TEST(OutputPathFor, ReplacesTheExtensionUnderTheChosenDirectory) {
   struct Case {
-    int useOutputDir;
+    bool useOutputDir;
     const char* item;
     const char* path;
   };
@@ -399,10 +392,10 @@ TEST(OutputPathFor, ReplacesTheExtensionUnderTheChosenDirectory) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.item);
-    GlobalOptions options;
+    BatchOptions options;
     options.sourceDirectory = "src.d/";
     options.outputDirectory = "out.d/";
-    options.useOutputDir = c.useOutputDir;
+    options.useOutputDirectory = c.useOutputDir;
     EXPECT_EQ(outputPathFor(options, c.item), c.path);
   }
 }

@@ -87,9 +87,7 @@ bool applyValueOption(const std::string& name, const std::string& value, QfcOpti
   if (name == "-o" || name == "--output") {
     options.output = value;
   } else if (name == "-e" || name == "--ext") {
-    Text extension(value);
-    normalizeOutputExtension(extension);
-    options.outputExtension = extension.str();
+    options.outputExtension = normalizeOutputExtension(value);
   } else if (name == "-I" || name == "--include-dir") {
     options.includeDirectory = withTrailingSlash(value);
   } else if (name == "--out-dir") {

@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   handleTerminationSignals();
 
-  const std::vector<qf::CompileJob> jobs = qf::listJobs(*options, error);
+  const std::vector<qf::PlannedCompile> jobs = qf::listJobs(*options, error);
   if (jobs.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;

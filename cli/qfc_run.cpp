@@ -8,11 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "base/directory.h"
 #include "base/file_stream.h"
-#include "base/path.h"
-#include "batch/batch_run.h"
-#include "batch/source_list.h"
 #include "engine/compiler.h"
 
 namespace qf {
@@ -36,7 +32,18 @@ void writeAll(int fd, const std::string& text) {
   }
 }
 
-CompileRequest requestFor(const QfcOptions& options, const CompileJob& job) {
+BatchOptions batchOptionsOf(const QfcOptions& options) {
+  BatchOptions batch;
+  batch.sourceDirectory = options.allDirectory;
+  batch.outputDirectory = options.outDirectory;
+  batch.includeDirectory = options.includeDirectory;
+  batch.outputExtension = options.outputExtension;
+  batch.useOutputDirectory = !options.outDirectory.empty();
+  batch.recursive = options.recursive;
+  return batch;
+}
+
+CompileRequest requestFor(const QfcOptions& options, const PlannedCompile& job) {
   CompileRequest request;
   request.inputPath = job.input;
   request.outputPath = job.output;
@@ -47,7 +54,7 @@ CompileRequest requestFor(const QfcOptions& options, const CompileJob& job) {
   return request;
 }
 
-Outcome compileJob(Compiler& compiler, const QfcOptions& options, const CompileJob& job) {
+Outcome compileJob(Compiler& compiler, const QfcOptions& options, const PlannedCompile& job) {
   const CompileRequest request = requestFor(options, job);
   bool ok;
   if (job.output == kStandardOutput) {
@@ -56,7 +63,7 @@ Outcome compileJob(Compiler& compiler, const QfcOptions& options, const CompileJ
     // A reader that went away (qfc x.src -o - | head -1) ends the run quietly.
     if (!ok && standardOutput.failed()) return {true, false, {}};
   } else {
-    if (!options.outDirectory.empty()) makeDirectories(parentDirectoryOf(job.output));
+    prepareOutputDirectory(batchOptionsOf(options), job);
     ok = compiler.compileFile(request);
   }
   if (ok) return {true, true, {}};
@@ -109,36 +116,24 @@ std::string progressLine(std::size_t done, std::size_t total, const std::string&
 
 }  // namespace
 
-std::vector<CompileJob> listJobs(const QfcOptions& options, std::string& error) {
-  std::vector<CompileJob> jobs;
+std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& error) {
+  std::vector<PlannedCompile> jobs;
   if (options.allDirectory.empty()) {
     for (const std::string& file : options.files) {
-      jobs.push_back({file, options.output ? *options.output
-                                           : withoutNameExtension(file) + options.outputExtension});
+      jobs.push_back(planLoneFile(file, options.outputExtension));
+      if (options.output) jobs.back().output = *options.output;
     }
     return jobs;
   }
-  GlobalOptions layout;
-  layout.outputExtension = options.outputExtension;
-  layout.sourceDirectory = options.allDirectory;
-  layout.outputDirectory = options.outDirectory;
-  layout.useOutputDir = options.outDirectory.empty() ? 0 : 1;
-  const std::string pattern = options.allDirectory + "*" + layout.sourceExtension.str();
-  SourceList sources;
-  if (sources.scan(pattern.c_str(), options.recursive, nullptr) == 0) {
-    error = options.allDirectoryAsGiven + ": Can't find any " + layout.sourceExtension.str() +
-            " files in directory!";
-    return jobs;
-  }
-  jobs.reserve(static_cast<std::size_t>(sources.count()));
-  for (int i = 0; i < sources.count(); ++i) {
-    const std::string item = sources.itemAt(i);
-    jobs.push_back({options.allDirectory + item, outputPathFor(layout, item)});
+  const BatchOptions batch = batchOptionsOf(options);
+  jobs = planDirectoryRun(batch);
+  if (jobs.empty()) {
+    error = options.allDirectoryAsGiven + ": " + run_messages::noSourcesFound(batch.sourceExtension);
   }
   return jobs;
 }
 
-int runJobs(const QfcOptions& options, const std::vector<CompileJob>& jobs,
+int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
             std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
   std::size_t failed = 0;
   JobBoard board(jobs.size(), [&](std::size_t index, const Outcome& outcome) {
@@ -159,8 +154,7 @@ int runJobs(const QfcOptions& options, const std::vector<CompileJob>& jobs,
   work();
   for (std::thread& helper : helpers) helper.join();
   if (showProgress) {
-    writeAll(errorFd, "\r\033[KSuccessfully Compiled " + std::to_string(jobs.size() - failed) +
-                          " Files" + (failed ? ", " + std::to_string(failed) + " failed" : "") + "\n");
+    writeAll(errorFd, "\r\033[K" + run_messages::compiledSummary(jobs.size(), failed) + "\n");
   }
   return failed ? 1 : 0;
 }

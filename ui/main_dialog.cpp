@@ -77,7 +77,7 @@ MainDialog::MainDialog(ApplicationState& state, MessageBox& messageBox, QWidget*
                           Qt::WindowCloseButtonHint),
       state_(state),
       messageBox_(messageBox),
-      batchRun_(state.options, *this) {
+      batchRun_(*this) {
   createControls();
   readSettings();
   addFilters();
@@ -136,14 +136,13 @@ void MainDialog::createControls() {
 
 void MainDialog::readSettings() {
   SettingsStore& settings = state_.settings;
-  GlobalOptions& options = state_.options;
+  WindowOptions& options = state_.options;
   settings.restoreWindowPlacement(this, kWindowPrefix, false, false);
   settings.readInt("UseOutDir", options.useOutputDir);
   settings.readInt("RecurseFolders", options.recurseFolders);
   std::string extension;
   if (settings.readString("OutExt", extension, kMaxStoredExtensionLength)) {
-    options.outputExtension.assign(extension);
-    normalizeOutputExtension(options.outputExtension);
+    options.outputExtension = normalizeOutputExtension(extension);
   }
   outputExtensionField_->setText(toQt(options.outputExtension));
   state_.sourceDirPicker.restorePath(settings, "InReq");
@@ -154,7 +153,7 @@ void MainDialog::readSettings() {
 
 void MainDialog::writeSettings() {
   SettingsStore& settings = state_.settings;
-  const GlobalOptions& options = state_.options;
+  const WindowOptions& options = state_.options;
   settings.saveWindowPlacement(this, kWindowPrefix, false, false);
   settings.writeInt("UseOutDir", options.useOutputDir);
   settings.writeInt("RecurseFolders", options.recurseFolders);
@@ -166,8 +165,8 @@ void MainDialog::writeSettings() {
 }
 
 void MainDialog::addFilters() {
-  const std::string source(state_.options.sourceExtension.view());
-  const std::string include(state_.options.includeExtension.view());
+  const std::string& source = state_.options.sourceExtension;
+  const std::string& include = state_.options.includeExtension;
   const std::string sourceDescription = "Text Source Files (*" + source + ")";
   const std::string sourcePattern = "*" + source;
   state_.sourceDirPicker.addFilter(sourceDescription.c_str(), sourcePattern.c_str());
@@ -181,7 +180,7 @@ void MainDialog::addFilters() {
 }
 
 void MainDialog::showOptions() {
-  const GlobalOptions& options = state_.options;
+  const WindowOptions& options = state_.options;
   recurseBox_->setChecked(options.recurseFolders != 0);
   useOutputDirBox_->setChecked(options.useOutputDir != 0);
   sourceDirField_->setText(toQt(options.sourceDirectory));
@@ -205,17 +204,15 @@ MessageAnswer MainDialog::showMessage(std::string_view text, std::string_view ca
   return messageBox_.show(this, text, caption, buttons);
 }
 
-bool MainDialog::chooseSourceFile(std::string& path, std::string& name) {
+std::optional<PickedFile> MainDialog::chooseSourceFile() {
   FilePicker& picker = state_.sourceFilePicker;
-  if (!picker.chooseFile(nullptr, nullptr)) return false;
-  path = picker.path();
-  name = picker.name();
-  return true;
+  if (!picker.chooseFile(nullptr, nullptr)) return std::nullopt;
+  return PickedFile{picker.path(), picker.name()};
 }
 
-void MainDialog::compileAll() { batchRun_.compileAll(); }
+void MainDialog::compileAll() { batchRun_.compileAll(state_.options.batchOptions()); }
 
-void MainDialog::compileSingle() { batchRun_.compileSingle(); }
+void MainDialog::compileSingle() { batchRun_.compileSingle(state_.options.batchOptions()); }
 
 void MainDialog::openHelp() {
   // Whether a viewer opened is not looked at: there is nothing to tell the user.
@@ -230,13 +227,13 @@ void MainDialog::pickDirectory(FilePicker& picker, const std::string& hint, QLin
 
 void MainDialog::pickSourceDirectory() {
   pickDirectory(state_.sourceDirPicker,
-                "(all " + state_.options.sourceExtension.str() + " files in directory)",
+                "(all " + state_.options.sourceExtension + " files in directory)",
                 sourceDirField_);
 }
 
 void MainDialog::pickOutputDirectory() {
   pickDirectory(state_.outputDirPicker,
-                "(directory for output " + state_.options.outputExtension.str() + " files)",
+                "(directory for output " + state_.options.outputExtension + " files)",
                 outputDirField_);
 }
 
@@ -258,8 +255,7 @@ void MainDialog::showAbout() {
 }
 
 void MainDialog::editOutputExtension(const QString& text) {
-  state_.options.outputExtension.assign(extensionBytes(text));
-  normalizeOutputExtension(state_.options.outputExtension);
+  state_.options.outputExtension = normalizeOutputExtension(extensionBytes(text));
 }
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {

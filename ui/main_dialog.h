@@ -30,7 +30,7 @@ class MainDialog : public QDialog, public BatchFrontEnd {
   void setProgress(int percent) override;
   MessageAnswer showMessage(std::string_view text, std::string_view caption,
                             MessageButtons buttons) override;
-  bool chooseSourceFile(std::string& path, std::string& name) override;
+  std::optional<PickedFile> chooseSourceFile() override;
 
   BatchRun& batchRun() { return batchRun_; }
 

@@ -233,7 +233,7 @@ class TestMainDialog : public QObject {
     QTest::keyClick(field, Qt::Key_Backspace);
     QTest::keyClicks(field, typed);
     QCOMPARE(field->text(), typed);
-    QCOMPARE(QString::fromStdString(run.state.options.outputExtension.str()), shown);
+    QCOMPARE(QString::fromStdString(run.state.options.outputExtension), shown);
     run.control(1000)->setFocus();
     QTRY_COMPARE(field->text(), shown);
   }

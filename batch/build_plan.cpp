@@ -1,0 +1,68 @@
+#include "batch/build_plan.h"
+
+#include "base/directory.h"
+#include "base/path.h"
+#include "batch/source_list.h"
+
+namespace qf {
+
+std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options) {
+  const std::string pattern = options.sourceDirectory + "*" + options.sourceExtension;
+  SourceList sources;
+  sources.scan(pattern.c_str(), options.recursive, nullptr);
+  std::vector<PlannedCompile> plan;
+  plan.reserve(static_cast<std::size_t>(sources.count()));
+  for (int i = 0; i < sources.count(); ++i) {
+    std::string item = sources.itemAt(i);
+    std::string input = options.sourceDirectory + item;
+    std::string output = outputPathFor(options, item);
+    plan.push_back({std::move(item), std::move(input), std::move(output)});
+  }
+  return plan;
+}
+
+PlannedCompile planLoneFile(std::string_view input, std::string_view outputExtension) {
+  return {{}, std::string(input), withoutNameExtension(input) + std::string(outputExtension)};
+}
+
+std::string outputPathFor(const BatchOptions& options, std::string_view item) {
+  const std::string& directory =
+      options.useOutputDirectory ? options.outputDirectory : options.sourceDirectory;
+  return withoutNameExtension(directory + std::string(item)) + options.outputExtension;
+}
+
+void prepareOutputDirectory(const BatchOptions& options, const PlannedCompile& compile) {
+  if (options.useOutputDirectory) makeDirectories(parentDirectoryOf(compile.output));
+}
+
+std::string normalizeOutputExtension(std::string_view outputExtension) {
+  std::string normalized(outputExtension);
+  if (normalized.empty() || normalized[0] != '.') normalized.insert(0, 1, '.');
+  if (normalized.size() < 2) normalized = ".html";
+  return normalized;
+}
+
+namespace run_messages {
+
+std::string noSourcesFound(std::string_view sourceExtension) {
+  return "Can't find any " + std::string(sourceExtension) + " files in directory!";
+}
+
+std::string compiling(std::string_view name) { return "Compiling " + std::string(name); }
+
+std::string compiledCount(std::size_t compiled) {
+  return "Successfully Compiled " + std::to_string(compiled) + " Files";
+}
+
+std::string compiledFile(std::string_view name) {
+  return "Successfully Compiled " + std::string(name);
+}
+
+std::string compiledSummary(std::size_t compiled, std::size_t failed) {
+  return "Compiled " + std::to_string(compiled) + (compiled == 1 ? " file, " : " files, ") +
+         std::to_string(failed) + " failed.";
+}
+
+}  // namespace run_messages
+
+}  // namespace qf

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qf {
+
+/// What a batch run is asked to do, whichever front end asks. Directory texts
+/// are empty or end in '/'.
+struct BatchOptions {
+  std::string sourceDirectory;
+  std::string outputDirectory;  // used only when useOutputDirectory is set
+  std::string includeDirectory;
+  std::string sourceExtension = ".src";
+  std::string outputExtension = ".html";
+  bool useOutputDirectory = false;
+  bool recursive = false;
+};
+
+/// One compile of a run: a source and where its page goes.
+struct PlannedCompile {
+  std::string item;    // the source relative to the source directory ("" for a lone file)
+  std::string input;   // the source's path as the compiler opens it
+  std::string output;  // the page's path ("-": standard output)
+};
+
+/// The compiles of a run over options.sourceDirectory, in the order the
+/// source list gives. Empty when no source is found.
+std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options);
+
+/// The compile of one source file whose page goes beside it.
+PlannedCompile planLoneFile(std::string_view input, std::string_view outputExtension);
+
+/// The output path of a listed source file: the output directory (when used)
+/// or the source directory, plus item without its extension, plus the output
+/// extension.
+std::string outputPathFor(const BatchOptions& options, std::string_view item);
+
+/// Makes the directories that compile's page needs under the output
+/// directory. Does nothing when pages go beside their sources. A directory
+/// that cannot be made shows up as the compile's failure to open its output.
+void prepareOutputDirectory(const BatchOptions& options, const PlannedCompile& compile);
+
+/// Puts a '.' in front when missing; a result shorter than 2 becomes ".html".
+std::string normalizeOutputExtension(std::string_view outputExtension);
+
+/// The texts a run tells its user.
+namespace run_messages {
+inline constexpr std::string_view kNoSourceDirectory =
+    "You haven't specified a directory to search for files!";
+inline constexpr std::string_view kNoOutputDirectory =
+    "You must specify an output directory, or turn off that option.";
+inline constexpr std::string_view kCompilingFiles = "Compiling files...";
+/// "Can't find any .src files in directory!"
+std::string noSourcesFound(std::string_view sourceExtension);
+/// "Compiling page.src"
+std::string compiling(std::string_view name);
+/// "Successfully Compiled 3 Files": the window's closing line of a run.
+std::string compiledCount(std::size_t compiled);
+/// "Successfully Compiled page.src"
+std::string compiledFile(std::string_view name);
+/// "Compiled 6 files, 1 failed.": the terminal's closing line of a run.
+std::string compiledSummary(std::size_t compiled, std::size_t failed);
+}  // namespace run_messages
+
+}  // namespace qf
