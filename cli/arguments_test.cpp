@@ -42,12 +42,50 @@ TEST(QfcArguments, FilesAndOutput) {
     const char* given;
     const char* extension;
   };
-  const Case extensions[] = {{"htm", ".htm"}, {"", ".html"}, {".", ".html"}, {".txt", ".txt"}, {"x", ".x"}};
+  const Case extensions[] = {
+      {"htm", ".htm"}, {"", ".html"}, {".", ".html"}, {".txt", ".txt"}, {"x", ".x"}};
   for (const Case& c : extensions) {
     options = parseArguments({"a.src", "--ext", c.given}, error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->outputExtension, c.extension);
   }
+}
+
+TEST(QfcArguments, ShortOptionsBundleAndTakeAttachedValues) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool recursive, quiet;
+    int jobs;
+    const char* output;  // "" when none
+    std::vector<std::string> files;
+  };
+  const Case cases[] = {
+      {{"--all", "s", "-rq"}, true, true, 1, "", {}},
+      {{"--all", "s", "-qrj4"}, true, true, 4, "", {}},
+      {{"--all", "s", "-j4"}, false, false, 4, "", {}},
+      {{"-oout.html", "a.src"}, false, false, 1, "out.html", {"a.src"}},
+      {{"a.src", "-qo", "out.html"}, false, true, 1, "out.html", {"a.src"}},
+      {{"b.src", "-q", "a.src", "--", "-c.src"}, false, true, 1, "", {"b.src", "a.src", "-c.src"}},
+      {{"-", "--jobs=2"}, false, false, 2, "", {"-"}},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto options = parseArguments(c.arguments, error);
+    ASSERT_TRUE(options) << c.arguments.back() << ": " << error;
+    EXPECT_EQ(options->recursive, c.recursive);
+    EXPECT_EQ(options->quiet, c.quiet);
+    EXPECT_EQ(options->jobs, c.jobs);
+    EXPECT_EQ(options->output.value_or(""), c.output);
+    EXPECT_EQ(options->files, c.files);
+  }
+}
+
+TEST(QfcArguments, HelpHasAShortForm) {
+  std::string error;
+  const auto options = parseArguments({"-h"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_TRUE(options->help);
+  EXPECT_NE(std::string(usageText()).find("-h, --help"), std::string::npos);
 }
 
 TEST(QfcArguments, RefusesBadUsage) {
@@ -63,8 +101,10 @@ TEST(QfcArguments, RefusesBadUsage) {
       {{"a.src", "b.src", "-o", "x.html"}, "'-o' takes exactly one FILE"},
       {{"--all", "site", "-o", "x.html"}, "'-o' takes exactly one FILE"},
       {{"--all", "site", "a.src"}, "give either FILE... or --all DIR, not both"},
-      {{"a.src", "--directive-char", "##"}, "option '--directive-char' takes exactly one character, not '##'"},
-      {{"a.src", "--concat-char", ""}, "option '--concat-char' takes exactly one character, not ''"},
+      {{"a.src", "--directive-char", "##"},
+       "option '--directive-char' takes exactly one character, not '##'"},
+      {{"a.src", "--concat-char", ""},
+       "option '--concat-char' takes exactly one character, not ''"},
       {{"a.src", "-r"}, "'-r' goes with --all"},
       {{"a.src", "--out-dir", "o"}, "'--out-dir' goes with --all"},
       {{"a.src", "-j", "x"}, "'-j x': jobs is a number from 0 to 1024"},
@@ -73,6 +113,12 @@ TEST(QfcArguments, RefusesBadUsage) {
       {{"a.src", "-D", "A-B"}, "'-D A-B': a name is letters, digits and '_'"},
       {{"a.src", "--quiet=yes"}, "option '--quiet' takes no value"},
       {{"--all", ""}, "'--all' needs a directory"},
+      {{"--all", "s", "-rx"}, "unknown option '-x'"},
+      {{"--all", "s", "-xr"}, "unknown option '-x'"},
+      {{"--all", "s", "-rj"}, "option '-j' needs a value"},
+      {{"a.src", "--jobs"}, "option '--jobs' needs a value"},
+      {{"a.src", "--jobs=x"}, "'--jobs x': jobs is a number from 0 to 1024"},
+      {{"a.src", "--bogus=1"}, "unknown option '--bogus'"},
   };
   for (const Case& c : cases) {
     std::string error;
