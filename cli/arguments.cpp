@@ -3,8 +3,10 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 
+#include "base/file_system.h"
 #include "base/path.h"
 #include "batch/batch_run.h"
 #include "engine/symbol.h"
@@ -21,14 +23,14 @@ bool isSymbolName(const std::string& name) {
   return true;
 }
 
-std::optional<long long> parseDecimal(const std::string& text, long long low, long long high) {
-  if (text.empty() || text.size() > 19) return std::nullopt;
+// Decimal digits only (no sign, no blanks) for a value from low to high;
+// from_chars refuses what does not fit instead of wrapping around.
+std::optional<long long> parseDecimal(std::string_view text, long long low, long long high) {
+  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
   long long value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < low || value > high) return std::nullopt;
+  const char* end = text.data() + text.size();
+  const auto [stop, failure] = std::from_chars(text.data(), end, value);
+  if (failure != std::errc() || stop != end || value < low || value > high) return std::nullopt;
   return value;
 }
 
@@ -98,9 +100,17 @@ bool applyValueOption(int code, const std::string& name, const std::string& valu
                       QfcOptions& options, std::string& error) {
   switch (code) {
     case 'o':
+      if (value.empty()) {
+        error = "'" + name + "' needs a path";
+        return false;
+      }
       options.output = value;
       return true;
     case 'e': {
+      if (value.find('/') != std::string::npos) {
+        error = "'" + name + " " + value + "': an extension holds no '/'";
+        return false;
+      }
       Text extension(value);
       normalizeOutputExtension(extension);
       options.outputExtension = extension.str();
@@ -252,8 +262,11 @@ std::optional<QfcOptions> parseArguments(const std::vector<std::string>& argumen
 }
 
 std::optional<std::time_t> parseSourceDateEpoch(const std::string& value) {
-  const auto seconds = parseDecimal(value, 0, std::numeric_limits<long long>::max());
+  const auto seconds = parseDecimal(value, 0, std::numeric_limits<std::time_t>::max());
   if (!seconds) return std::nullopt;
+  // The date symbols need a local time with a year of four digits at most.
+  const auto local = localTime(static_cast<std::time_t>(*seconds));
+  if (!local || local->tm_year < 1 - 1900 || local->tm_year > 9999 - 1900) return std::nullopt;
   return static_cast<std::time_t>(*seconds);
 }
 

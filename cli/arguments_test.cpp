@@ -119,6 +119,17 @@ TEST(QfcArguments, RefusesBadUsage) {
       {{"a.src", "--jobs"}, "option '--jobs' needs a value"},
       {{"a.src", "--jobs=x"}, "'--jobs x': jobs is a number from 0 to 1024"},
       {{"a.src", "--bogus=1"}, "unknown option '--bogus'"},
+      {{"a.src", "-j", "1025"}, "'-j 1025': jobs is a number from 0 to 1024"},
+      {{"a.src", "-j", "9223372036854776832"},
+       "'-j 9223372036854776832': jobs is a number from 0 to 1024"},
+      {{"a.src", "-j", "99999999999999999999999"},
+       "'-j 99999999999999999999999': jobs is a number from 0 to 1024"},
+      {{"a.src", "-j", "+4"}, "'-j +4': jobs is a number from 0 to 1024"},
+      {{"a.src", "-o", ""}, "'-o' needs a path"},
+      {{"a.src", "--output="}, "'--output' needs a path"},
+      {{"--all", "s", "--out-dir", "o", "--ext", "../x"},
+       "'--ext ../x': an extension holds no '/'"},
+      {{"--all", "s", "-e", "/../../esc"}, "'-e /../../esc': an extension holds no '/'"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -127,12 +138,23 @@ TEST(QfcArguments, RefusesBadUsage) {
   }
 }
 
-TEST(QfcArguments, SourceDateEpochIsADecimalCount) {
+TEST(QfcArguments, SourceDateEpochIsADecimalCountWithAFourDigitYear) {
   EXPECT_EQ(parseSourceDateEpoch("0"), 0);
   EXPECT_EQ(parseSourceDateEpoch("1767791220"), 1767791220);
-  for (const char* bad : {"", "-1", "12a", " 1", "1.5", "99999999999999999999"}) {
-    EXPECT_FALSE(parseSourceDateEpoch(bad)) << bad;
-  }
+  EXPECT_EQ(parseSourceDateEpoch("253402128000"), 253402128000);  // 9999-12-30
+  const char* const bad[] = {
+      "",
+      "-1",
+      "12a",
+      " 1",
+      "1.5",
+      "+1",
+      "99999999999999999999",
+      "9999999999999999999",  // beyond 64 bits
+      "67768036191676800",    // a year beyond 32 bits
+      "253402473600",         // 10000-01-02
+  };
+  for (const char* value : bad) EXPECT_FALSE(parseSourceDateEpoch(value)) << value;
 }
 
 }  // namespace
