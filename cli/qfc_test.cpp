@@ -64,6 +64,18 @@ TEST_F(QfcTest, ReportsEachFailureOnOneLineAndCompilesTheRest) {
   EXPECT_FALSE(pathExists(dir_ / "site/index.html"));
 }
 
+TEST_F(QfcTest, BackslashAndColonArePartOfFileNames) {
+  dir_.write("site/a\\b.src", "#include \"h.inc\"\n_INFILETITLE_ _OUTFILETITLE_\n");
+  dir_.write("site/h.inc", "h\n");
+  dir_.write("site/c:d.src", "#fileinfo \"img\\logo.gif\"\n_INFILETITLE_ _FILENAME_ _FILETITLE_\n");
+  dir_.write("site/img/logo.gif", "GIF89a");
+  const ProgramResult r = qfc({"site/a\\b.src", "site/c:d.src"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(readFile(dir_ / "site/a\\b.html"), "h\na\\b.src a\\b.html\n");
+  EXPECT_EQ(readFile(dir_ / "site/c:d.html"), "c:d.src img\\logo.gif logo.gif\n");
+}
+
 TEST_F(QfcTest, UsageErrorsExitWithTwo) {
   struct Case {
     std::vector<std::string> arguments;
