@@ -53,9 +53,9 @@ bool isReadableRegularFile(std::string_view path) {
   return true;
 }
 
-std::tm localTime(std::time_t moment) {
+std::optional<std::tm> localTime(std::time_t moment) {
   std::tm local{};
-  localtime_r(&moment, &local);
+  if (!localtime_r(&moment, &local)) return std::nullopt;
   return local;
 }
 

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace qf {
 
@@ -36,7 +37,8 @@ std::optional<FileIdentity> identityOf(std::string_view path);
 /// holding a NUL byte names no file.
 bool isReadableRegularFile(std::string_view path);
 
-/// Local time of the given moment, in the process's time zone.
-std::tm localTime(std::time_t moment);
+/// Local time of the given moment, in the process's time zone; nullopt when
+/// its year does not fit.
+std::optional<std::tm> localTime(std::time_t moment);
 
 }  // namespace qf

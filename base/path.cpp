@@ -1,22 +1,19 @@
 #include "base/path.h"
 
+#include <algorithm>
+
 namespace qf {
 
 namespace {
 
 // Position of the last separator in path, or npos.
-std::size_t lastSeparator(std::string_view path) {
-  for (std::size_t i = path.size(); i-- > 0;) {
-    if (isPathSeparator(path[i])) return i;
-  }
-  return std::string_view::npos;
-}
+std::size_t lastSeparator(std::string_view path) { return path.rfind('/'); }
 
 // Position of the last dot after the last separator, or npos.
 std::size_t extensionDot(std::string_view path) {
   for (std::size_t i = path.size(); i-- > 0;) {
     if (path[i] == '.') return i;
-    if (isPathSeparator(path[i])) break;
+    if (path[i] == '/') break;
   }
   return std::string_view::npos;
 }
@@ -57,8 +54,15 @@ std::string parentDirectoryOf(std::string_view path) {
 std::string withoutNameExtension(std::string_view path) {
   const std::size_t dot = path.rfind('.');
   const std::size_t slash = path.rfind('/');
-  const bool inLastName = dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
+  const bool inLastName =
+      dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
   return std::string(inLastName ? path.substr(0, dot) : path);
+}
+
+std::string withForwardSlashes(std::string_view nameInSource) {
+  std::string path(nameInSource);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
 }
 
 std::string withTrailingSlash(std::string_view path) {

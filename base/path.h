@@ -7,8 +7,8 @@
 
 namespace qf {
 
-/// True for the three characters that end a directory part: '/', '\' and ':'.
-constexpr bool isPathSeparator(char c) { return c == '/' || c == '\\' || c == ':'; }
+// On this platform only '/' separates the names of a path; '\' and ':' are
+// ordinary characters of a name.
 
 /// The characters after the last dot of the last path component ("" if none).
 Text extensionOf(std::string_view path);
@@ -34,6 +34,10 @@ std::string parentDirectoryOf(std::string_view path);
 /// path without the last '.' of its last name and what follows it, where
 /// only '/' separates names (a backslash or colon is part of a name).
 std::string withoutNameExtension(std::string_view path);
+
+/// A file name written inside a source, where '\' separates directories as
+/// '/' does, as a path of this platform.
+std::string withForwardSlashes(std::string_view nameInSource);
 
 /// Returns path with a trailing '/' added when it is not empty and lacks one.
 std::string withTrailingSlash(std::string_view path);

@@ -21,13 +21,15 @@ const PathCase kPathCases[] = {
     {"noext", "", "noext", "noext", ""},
     {"dir/.profile", "profile", "dir/", ".profile", "dir/"},
     {".profile", "profile", "", ".profile", ""},
-    {"C:\\site\\img\\a.gif", "gif", "C:\\site\\img\\a", "a.gif", "C:\\site\\img\\"},
-    {"C:a.gif", "gif", "C:a", "a.gif", "C:"},
+    {"C:\\site\\img\\a.gif", "gif", "C:\\site\\img\\a", "C:\\site\\img\\a.gif", ""},
+    {"C:a.gif", "gif", "C:a", "C:a.gif", ""},
+    {"site/a\\b.src", "src", "site/a\\b", "a\\b.src", "site/"},
+    {"x:y/c\\d", "", "x:y/c\\d", "c\\d", "x:y/"},
     {"site/", "", "site/", "", "site/"},
     {"web.site/index", "", "web.site/index", "index", "web.site/"},
     {"a.tar.gz", "gz", "a.tar", "a.tar.gz", ""},
-    {"C:\\site\\page.src", "src", "C:\\site\\page", "page.src", "C:\\site\\"},
-    {"C:\\my.dir\\page", "", "C:\\my.dir\\page", "page", "C:\\my.dir\\"},
+    {"C:\\site\\page.src", "src", "C:\\site\\page", "C:\\site\\page.src", ""},
+    {"C:\\my.dir\\page", "dir\\page", "C:\\my", "C:\\my.dir\\page", ""},
     {"page.src", "src", "page", "page.src", ""},
     {"/", "", "/", "", "/"},
     {"site/sub/", "", "site/sub/", "", "site/sub/"},
@@ -59,6 +61,12 @@ TEST(Path, NameExtensionIsCutOnlyInTheLastName) {
   EXPECT_EQ(withoutNameExtension("my.dir/page"), "my.dir/page");
   EXPECT_EQ(withoutNameExtension("a\\b.c\\d"), "a\\b");
   EXPECT_EQ(withoutNameExtension("a.tar.gz"), "a.tar");
+}
+
+TEST(Path, NamesFromSourcesTakeBackslashesAsSlashes) {
+  EXPECT_EQ(withForwardSlashes("img\\logo.gif"), "img/logo.gif");
+  EXPECT_EQ(withForwardSlashes("..\\a/b\\"), "../a/b/");
+  EXPECT_EQ(withForwardSlashes("c:d"), "c:d");
 }
 
 TEST(Path, TrailingSlashIsAddedOnlyWhenMissing) {

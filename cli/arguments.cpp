@@ -1,12 +1,14 @@
 #include "cli/arguments.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <functional>
+#include <getopt.h>
+
+#include <algorithm>
+#include <charconv>
 #include <limits>
 
+#include "base/file_system.h"
 #include "base/path.h"
-#include "batch/batch_run.h"
+#include "batch/build_plan.h"
 #include "engine/symbol.h"
 
 namespace qf {
@@ -21,43 +23,16 @@ bool isSymbolName(const std::string& name) {
   return true;
 }
 
-std::optional<long long> parseDecimal(const std::string& text, long long low, long long high) {
-  if (text.empty() || text.size() > 19) return std::nullopt;
+// Decimal digits only (no sign, no blanks) for a value from low to high;
+// from_chars refuses what does not fit instead of wrapping around.
+std::optional<long long> parseDecimal(std::string_view text, long long low, long long high) {
+  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
   long long value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < low || value > high) return std::nullopt;
+  const char* end = text.data() + text.size();
+  const auto [stop, failure] = std::from_chars(text.data(), end, value);
+  if (failure != std::errc() || stop != end || value < low || value > high) return std::nullopt;
   return value;
 }
-
-// Reads arguments one at a time; an option's value is the next argument, or
-// the part after '=' in "--name=value".
-class ArgumentReader {
- public:
-  explicit ArgumentReader(const std::vector<std::string>& arguments) : arguments_(arguments) {}
-
-  bool done() const { return next_ >= arguments_.size(); }
-  std::string take() { return arguments_[next_++]; }
-  bool takeValue(const std::string& option, std::optional<std::string> inlineValue,
-                 std::string& value, std::string& error) {
-    if (inlineValue) {
-      value = *inlineValue;
-      return true;
-    }
-    if (done()) {
-      error = "option '" + option + "' needs a value";
-      return false;
-    }
-    value = take();
-    return true;
-  }
-
- private:
-  const std::vector<std::string>& arguments_;
-  std::size_t next_ = 0;
-};
 
 bool parseCharacter(const std::string& option, const std::string& value, char& target,
                     std::string& error) {
@@ -81,67 +56,156 @@ bool parseDefinition(const std::string& value, QfcOptions& options, std::string&
   return true;
 }
 
-// Applies one option that takes a value.
-bool applyValueOption(const std::string& name, const std::string& value, QfcOptions& options,
-                      std::string& error) {
-  if (name == "-o" || name == "--output") {
-    options.output = value;
-  } else if (name == "-e" || name == "--ext") {
-    options.outputExtension = normalizeOutputExtension(value);
-  } else if (name == "-I" || name == "--include-dir") {
-    options.includeDirectory = withTrailingSlash(value);
-  } else if (name == "--out-dir") {
-    options.outDirectory = withTrailingSlash(value);
-  } else if (name == "--all") {
-    if (value.empty()) {
-      error = "'--all' needs a directory";
-      return false;
-    }
-    options.allDirectory = withTrailingSlash(value);
-    options.allDirectoryAsGiven = value;
-  } else if (name == "--directive-char") {
-    return parseCharacter(name, value, options.directiveChar, error);
-  } else if (name == "--concat-char") {
-    return parseCharacter(name, value, options.concatChar, error);
-  } else if (name == "-D" || name == "--define") {
-    return parseDefinition(value, options, error);
-  } else if (name == "-j" || name == "--jobs") {
-    const auto jobs = parseDecimal(value, 0, 1024);
-    if (!jobs) {
-      error = "'" + name + " " + value + "': jobs is a number from 0 to 1024";
-      return false;
-    }
-    options.jobs = static_cast<int>(*jobs);
-  } else {
-    error = "unknown option '" + name + "'";
-    return false;
+// Codes of the options that have no short form.
+enum LongOnly : int { kOutDir = 256, kAll, kDirectiveChar, kConcatChar, kVersion };
+
+// Every option qfc knows; the short options are derived from it.
+const option kOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"ext", required_argument, nullptr, 'e'},
+    {"include-dir", required_argument, nullptr, 'I'},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"out-dir", required_argument, nullptr, kOutDir},
+    {"all", required_argument, nullptr, kAll},
+    {"directive-char", required_argument, nullptr, kDirectiveChar},
+    {"concat-char", required_argument, nullptr, kConcatChar},
+    {"define", required_argument, nullptr, 'D'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// "-" returns every non-option in place (so files keep their order) and ":"
+// reports a missing value apart from an unknown option.
+std::string shortOptions() {
+  std::string letters = "-:";
+  for (const option* o = kOptions; o->name; ++o) {
+    if (o->val >= 256) continue;
+    letters += static_cast<char>(o->val);
+    if (o->has_arg == required_argument) letters += ':';
   }
-  return true;
+  return letters;
 }
 
-bool takesValue(const std::string& name) {
-  static const char* const kValueOptions[] = {
-      "-o", "--output", "-e", "--ext", "-I", "--include-dir", "--out-dir", "--all",
-      "--directive-char", "--concat-char", "-D", "--define", "-j", "--jobs"};
-  for (const char* option : kValueOptions) {
-    if (name == option) return true;
+// The option as the user named it: "--name" when written long, else "-c".
+std::string writtenName(std::string_view argument, int code) {
+  if (argument.starts_with("--")) return std::string(argument.substr(0, argument.find('=')));
+  return std::string("-") + static_cast<char>(code);
+}
+
+// Applies one option that takes a value; name is how it was written.
+bool applyValueOption(int code, const std::string& name, const std::string& value,
+                      QfcOptions& options, std::string& error) {
+  switch (code) {
+    case 'o':
+      if (value.empty()) {
+        error = "'" + name + "' needs a path";
+        return false;
+      }
+      options.output = value;
+      return true;
+    case 'e': {
+      if (value.find('/') != std::string::npos) {
+        error = "'" + name + " " + value + "': an extension holds no '/'";
+        return false;
+      }
+      options.outputExtension = normalizeOutputExtension(value);
+      return true;
+    }
+    case 'I':
+      options.includeDirectory = withTrailingSlash(value);
+      return true;
+    case kOutDir:
+      options.outDirectory = withTrailingSlash(value);
+      return true;
+    case kAll:
+      if (value.empty()) {
+        error = "'--all' needs a directory";
+        return false;
+      }
+      options.allDirectory = withTrailingSlash(value);
+      options.allDirectoryAsGiven = value;
+      return true;
+    case kDirectiveChar:
+      return parseCharacter(name, value, options.directiveChar, error);
+    case kConcatChar:
+      return parseCharacter(name, value, options.concatChar, error);
+    case 'D':
+      return parseDefinition(value, options, error);
+    case 'j': {
+      const auto jobs = parseDecimal(value, 0, 1024);
+      if (!jobs) {
+        error = "'" + name + " " + value + "': jobs is a number from 0 to 1024";
+        return false;
+      }
+      options.jobs = static_cast<int>(*jobs);
+      return true;
+    }
   }
+  error = "unknown option '" + name + "'";
   return false;
 }
 
-bool applyFlag(const std::string& name, QfcOptions& options) {
-  if (name == "-r" || name == "--recursive") {
-    options.recursive = true;
-  } else if (name == "-q" || name == "--quiet") {
-    options.quiet = true;
-  } else if (name == "--help" || name == "-h") {
-    options.help = true;
-  } else if (name == "--version") {
-    options.version = true;
-  } else {
-    return false;
+void applyFlag(int code, QfcOptions& options) {
+  switch (code) {
+    case 'r':
+      options.recursive = true;
+      break;
+    case 'q':
+      options.quiet = true;
+      break;
+    case 'h':
+      options.help = true;
+      break;
+    case kVersion:
+      options.version = true;
+      break;
   }
-  return true;
+}
+
+// Hands the arguments to getopt_long, which wants a writable argv with the
+// program name in front and keeps its place in globals: optind = 0 starts it
+// afresh for each call.
+class OptionScanner {
+ public:
+  explicit OptionScanner(const std::vector<std::string>& arguments)
+      : storage_(arguments), letters_(shortOptions()) {
+    storage_.insert(storage_.begin(), "qfc");
+    for (std::string& argument : storage_) argv_.push_back(argument.data());
+    argv_.push_back(nullptr);
+    optind = 0;
+    opterr = 0;
+  }
+
+  /// The next option's code (1 for a file, -1 at the end); current() is the
+  /// argument it came from and value() its value.
+  int next() {
+    current_ = std::max(optind, 1);
+    return getopt_long(static_cast<int>(storage_.size()), argv_.data(), letters_.c_str(), kOptions,
+                       nullptr);
+  }
+  std::string_view current() const {
+    return current_ < static_cast<int>(storage_.size()) ? std::string_view(storage_[current_])
+                                                        : std::string_view();
+  }
+  std::string value() const { return optarg ? optarg : ""; }
+  /// The files after "--", which getopt_long leaves unread.
+  std::vector<std::string> rest() const { return {storage_.begin() + optind, storage_.end()}; }
+
+ private:
+  std::vector<std::string> storage_;
+  std::vector<char*> argv_;
+  std::string letters_;
+  int current_ = 1;
+};
+
+bool takesValue(int code) {
+  for (const option* o = kOptions; o->name; ++o) {
+    if (o->val == code) return o->has_arg == required_argument;
+  }
+  return false;
 }
 
 bool checkCombinations(const QfcOptions& options, std::string& error) {
@@ -167,46 +231,40 @@ bool checkCombinations(const QfcOptions& options, std::string& error) {
 std::optional<QfcOptions> parseArguments(const std::vector<std::string>& arguments,
                                          std::string& error) {
   QfcOptions options;
-  ArgumentReader reader(arguments);
-  bool onlyFiles = false;
-  while (!reader.done()) {
-    std::string argument = reader.take();
-    if (onlyFiles || argument.size() < 2 || argument[0] != '-') {
-      options.files.push_back(std::move(argument));
-      continue;
-    }
-    if (argument == "--") {
-      onlyFiles = true;
-      continue;
-    }
-    std::optional<std::string> inlineValue;
-    if (argument.rfind("--", 0) == 0) {
-      const std::size_t equals = argument.find('=');
-      if (equals != std::string::npos) {
-        inlineValue = argument.substr(equals + 1);
-        argument.resize(equals);
-      }
-    }
-    if (takesValue(argument)) {
-      std::string value;
-      if (!reader.takeValue(argument, inlineValue, value, error) ||
-          !applyValueOption(argument, value, options, error)) {
+  OptionScanner scanner(arguments);
+  for (int code; (code = scanner.next()) != -1;) {
+    if (code == 1) {
+      options.files.push_back(scanner.value());
+    } else if (code == ':') {
+      error = "option '" + writtenName(scanner.current(), optopt) + "' needs a value";
+      return std::nullopt;
+    } else if (code == '?') {
+      const std::string name = writtenName(scanner.current(), optopt);
+      // A long option given a value it does not take is still named in optopt.
+      error = optopt && scanner.current().starts_with("--") ? "option '" + name + "' takes no value"
+                                                            : "unknown option '" + name + "'";
+      return std::nullopt;
+    } else if (takesValue(code)) {
+      if (!applyValueOption(code, writtenName(scanner.current(), code), scanner.value(), options,
+                            error)) {
         return std::nullopt;
       }
-    } else if (inlineValue || !applyFlag(argument, options)) {
-      error = inlineValue ? "option '" + argument + "' takes no value"
-                          : "unknown option '" + argument + "'";
-      return std::nullopt;
+    } else {
+      applyFlag(code, options);
     }
   }
+  for (std::string& file : scanner.rest()) options.files.push_back(std::move(file));
   if (options.help || options.version) return options;
   if (!checkCombinations(options, error)) return std::nullopt;
   return options;
 }
 
 std::optional<std::time_t> parseSourceDateEpoch(const std::string& value) {
-  const auto seconds = parseDecimal(value, 0, std::numeric_limits<long long>::max());
+  const auto seconds = parseDecimal(value, 0, std::numeric_limits<std::time_t>::max());
   if (!seconds) return std::nullopt;
+  // The date symbols need a local time with a year of four digits at most.
+  const auto local = localTime(static_cast<std::time_t>(*seconds));
+  if (!local || local->tm_year < 1 - 1900 || local->tm_year > 9999 - 1900) return std::nullopt;
   return static_cast<std::time_t>(*seconds);
 }
 
@@ -231,10 +289,11 @@ Options:
   -j, --jobs N             compile up to N files at a time (default 1; 0 = one
                            per core)
   -q, --quiet              no progress line and no summary
-      --help               show this text
+  -h, --help               show this text
       --version            show the version
 
-Options take their value as the next argument or as --name=value.
+Options take their value as the next argument, as --name=value or joined to a
+short option (-j4); short options without a value may be bundled (-rq).
 
 Exit status: 0 when every file compiled; 1 when any failed (the others are
 still compiled) or --all found no source; 2 for bad usage.

@@ -42,12 +42,50 @@ TEST(QfcArguments, FilesAndOutput) {
     const char* given;
     const char* extension;
   };
-  const Case extensions[] = {{"htm", ".htm"}, {"", ".html"}, {".", ".html"}, {".txt", ".txt"}, {"x", ".x"}};
+  const Case extensions[] = {
+      {"htm", ".htm"}, {"", ".html"}, {".", ".html"}, {".txt", ".txt"}, {"x", ".x"}};
   for (const Case& c : extensions) {
     options = parseArguments({"a.src", "--ext", c.given}, error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->outputExtension, c.extension);
   }
+}
+
+TEST(QfcArguments, ShortOptionsBundleAndTakeAttachedValues) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool recursive, quiet;
+    int jobs;
+    const char* output;  // "" when none
+    std::vector<std::string> files;
+  };
+  const Case cases[] = {
+      {{"--all", "s", "-rq"}, true, true, 1, "", {}},
+      {{"--all", "s", "-qrj4"}, true, true, 4, "", {}},
+      {{"--all", "s", "-j4"}, false, false, 4, "", {}},
+      {{"-oout.html", "a.src"}, false, false, 1, "out.html", {"a.src"}},
+      {{"a.src", "-qo", "out.html"}, false, true, 1, "out.html", {"a.src"}},
+      {{"b.src", "-q", "a.src", "--", "-c.src"}, false, true, 1, "", {"b.src", "a.src", "-c.src"}},
+      {{"-", "--jobs=2"}, false, false, 2, "", {"-"}},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto options = parseArguments(c.arguments, error);
+    ASSERT_TRUE(options) << c.arguments.back() << ": " << error;
+    EXPECT_EQ(options->recursive, c.recursive);
+    EXPECT_EQ(options->quiet, c.quiet);
+    EXPECT_EQ(options->jobs, c.jobs);
+    EXPECT_EQ(options->output.value_or(""), c.output);
+    EXPECT_EQ(options->files, c.files);
+  }
+}
+
+TEST(QfcArguments, HelpHasAShortForm) {
+  std::string error;
+  const auto options = parseArguments({"-h"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_TRUE(options->help);
+  EXPECT_NE(std::string(usageText()).find("-h, --help"), std::string::npos);
 }
 
 TEST(QfcArguments, RefusesBadUsage) {
@@ -63,8 +101,10 @@ TEST(QfcArguments, RefusesBadUsage) {
       {{"a.src", "b.src", "-o", "x.html"}, "'-o' takes exactly one FILE"},
       {{"--all", "site", "-o", "x.html"}, "'-o' takes exactly one FILE"},
       {{"--all", "site", "a.src"}, "give either FILE... or --all DIR, not both"},
-      {{"a.src", "--directive-char", "##"}, "option '--directive-char' takes exactly one character, not '##'"},
-      {{"a.src", "--concat-char", ""}, "option '--concat-char' takes exactly one character, not ''"},
+      {{"a.src", "--directive-char", "##"},
+       "option '--directive-char' takes exactly one character, not '##'"},
+      {{"a.src", "--concat-char", ""},
+       "option '--concat-char' takes exactly one character, not ''"},
       {{"a.src", "-r"}, "'-r' goes with --all"},
       {{"a.src", "--out-dir", "o"}, "'--out-dir' goes with --all"},
       {{"a.src", "-j", "x"}, "'-j x': jobs is a number from 0 to 1024"},
@@ -73,6 +113,23 @@ TEST(QfcArguments, RefusesBadUsage) {
       {{"a.src", "-D", "A-B"}, "'-D A-B': a name is letters, digits and '_'"},
       {{"a.src", "--quiet=yes"}, "option '--quiet' takes no value"},
       {{"--all", ""}, "'--all' needs a directory"},
+      {{"--all", "s", "-rx"}, "unknown option '-x'"},
+      {{"--all", "s", "-xr"}, "unknown option '-x'"},
+      {{"--all", "s", "-rj"}, "option '-j' needs a value"},
+      {{"a.src", "--jobs"}, "option '--jobs' needs a value"},
+      {{"a.src", "--jobs=x"}, "'--jobs x': jobs is a number from 0 to 1024"},
+      {{"a.src", "--bogus=1"}, "unknown option '--bogus'"},
+      {{"a.src", "-j", "1025"}, "'-j 1025': jobs is a number from 0 to 1024"},
+      {{"a.src", "-j", "9223372036854776832"},
+       "'-j 9223372036854776832': jobs is a number from 0 to 1024"},
+      {{"a.src", "-j", "99999999999999999999999"},
+       "'-j 99999999999999999999999': jobs is a number from 0 to 1024"},
+      {{"a.src", "-j", "+4"}, "'-j +4': jobs is a number from 0 to 1024"},
+      {{"a.src", "-o", ""}, "'-o' needs a path"},
+      {{"a.src", "--output="}, "'--output' needs a path"},
+      {{"--all", "s", "--out-dir", "o", "--ext", "../x"},
+       "'--ext ../x': an extension holds no '/'"},
+      {{"--all", "s", "-e", "/../../esc"}, "'-e /../../esc': an extension holds no '/'"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -81,12 +138,23 @@ TEST(QfcArguments, RefusesBadUsage) {
   }
 }
 
-TEST(QfcArguments, SourceDateEpochIsADecimalCount) {
+TEST(QfcArguments, SourceDateEpochIsADecimalCountWithAFourDigitYear) {
   EXPECT_EQ(parseSourceDateEpoch("0"), 0);
   EXPECT_EQ(parseSourceDateEpoch("1767791220"), 1767791220);
-  for (const char* bad : {"", "-1", "12a", " 1", "1.5", "99999999999999999999"}) {
-    EXPECT_FALSE(parseSourceDateEpoch(bad)) << bad;
-  }
+  EXPECT_EQ(parseSourceDateEpoch("253402128000"), 253402128000);  // 9999-12-30
+  const char* const bad[] = {
+      "",
+      "-1",
+      "12a",
+      " 1",
+      "1.5",
+      "+1",
+      "99999999999999999999",
+      "9999999999999999999",  // beyond 64 bits
+      "67768036191676800",    // a year beyond 32 bits
+      "253402473600",         // 10000-01-02
+  };
+  for (const char* value : bad) EXPECT_FALSE(parseSourceDateEpoch(value)) << value;
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/test_util.h"
@@ -65,6 +64,18 @@ TEST_F(QfcTest, ReportsEachFailureOnOneLineAndCompilesTheRest) {
   EXPECT_FALSE(pathExists(dir_ / "site/index.html"));
 }
 
+TEST_F(QfcTest, BackslashAndColonArePartOfFileNames) {
+  dir_.write("site/a\\b.src", "#include \"h.inc\"\n_INFILETITLE_ _OUTFILETITLE_\n");
+  dir_.write("site/h.inc", "h\n");
+  dir_.write("site/c:d.src", "#fileinfo \"img\\logo.gif\"\n_INFILETITLE_ _FILENAME_ _FILETITLE_\n");
+  dir_.write("site/img/logo.gif", "GIF89a");
+  const ProgramResult r = qfc({"site/a\\b.src", "site/c:d.src"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(readFile(dir_ / "site/a\\b.html"), "h\na\\b.src a\\b.html\n");
+  EXPECT_EQ(readFile(dir_ / "site/c:d.html"), "c:d.src img\\logo.gif logo.gif\n");
+}
+
 TEST_F(QfcTest, UsageErrorsExitWithTwo) {
   struct Case {
     std::vector<std::string> arguments;
@@ -75,8 +86,16 @@ TEST_F(QfcTest, UsageErrorsExitWithTwo) {
       {{"--frobnicate"}, {}, "qfc: unknown option '--frobnicate'"},
       {{}, {}, "qfc: no input: give FILE... or --all DIR"},
       {{"a.src", "b.src", "-o", "x"}, {}, "qfc: '-o' takes exactly one FILE"},
-      {{"a.src"}, {"SOURCE_DATE_EPOCH=yesterday"},
+      {{"a.src"},
+       {"SOURCE_DATE_EPOCH=yesterday"},
        "qfc: SOURCE_DATE_EPOCH is not a decimal count of seconds: 'yesterday'"},
+      {{"a.src"},
+       {"SOURCE_DATE_EPOCH=9999999999999999999"},
+       "qfc: SOURCE_DATE_EPOCH is not a decimal count of seconds: '9999999999999999999'"},
+      {{"a.src", "-j", "9223372036854776832"},
+       {},
+       "qfc: '-j 9223372036854776832': jobs is a number from 0 to 1024"},
+      {{"a.src", "-o", ""}, {}, "qfc: '-o' needs a path"},
   };
   for (const Case& c : cases) {
     const ProgramResult r = qfc(c.arguments, c.environment);
@@ -95,9 +114,9 @@ TEST_F(QfcTest, EngineCharacterChecksAreFailures) {
 TEST_F(QfcTest, HelpAndVersionGoToStandardOutput) {
   ProgramResult r = qfc({"--help"});
   EXPECT_EQ(r.exitCode, 0);
-  for (const char* option : {"--output", "--ext", "--include-dir", "--recursive", "--out-dir",
-                             "--directive-char", "--concat-char", "--define", "--jobs", "--quiet",
-                             "--version", "SOURCE_DATE_EPOCH"}) {
+  for (const char* option :
+       {"--output", "--ext", "--include-dir", "--recursive", "--out-dir", "--directive-char",
+        "--concat-char", "--define", "--jobs", "--quiet", "--version", "SOURCE_DATE_EPOCH"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
   r = qfc({"--version"});
@@ -138,12 +157,14 @@ TEST_F(QfcTest, ParallelRunsMatchSerialOnes) {
   std::string expected = tree("one");
   std::string actual = tree("four");
   for (std::string* t : {&expected, &actual}) {
-    for (std::size_t at; (at = t->find("one/")) != std::string::npos || (at = t->find("four/")) != std::string::npos;) {
+    for (std::size_t at; (at = t->find("one/")) != std::string::npos ||
+                         (at = t->find("four/")) != std::string::npos;) {
       t->replace(at, (*t)[at] == 'o' ? 4 : 5, "X/");
     }
   }
   EXPECT_EQ(expected, actual);
-  EXPECT_NE(serial.err.find("site/d3/p3.src:1: Error: Unknown directive after #."), std::string::npos);
+  EXPECT_NE(serial.err.find("site/d3/p3.src:1: Error: Unknown directive after #."),
+            std::string::npos);
 }
 
 TEST_F(QfcTest, StandardOutputMakesNoFile) {
@@ -159,7 +180,8 @@ TEST_F(QfcTest, ClosedPipeEndsQuietly) {
   for (int i = 0; i < 200000; ++i) big += "line of text that goes on\n";
   dir_.write("big.src", big);
   const ProgramResult r = runProgram(
-      "/bin/bash", {"-c", "\"$0\" big.src -o - | head -c 1 >/dev/null; echo \"${PIPESTATUS[0]}\"", kQfc},
+      "/bin/bash",
+      {"-c", "\"$0\" big.src -o - | head -c 1 >/dev/null; echo \"${PIPESTATUS[0]}\"", kQfc},
       dir_.path());
   EXPECT_EQ(r.out, "1\n");
   EXPECT_EQ(r.err, "");

@@ -116,7 +116,7 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
 
 void Compiler::defineBuiltInSymbols(const CompileRequest& request, std::string_view outputName) {
   const std::string_view inputPath = request.inputPath;
-  const DateTexts date = formatDate(localTime(clock_()));
+  const DateTexts date = formatDate(localTime(clock_()).value_or(std::tm{}));
   const Text inputTitle = fileNameOf(inputPath);
   const Text outputTitle = fileNameOf(outputName);
   const std::pair<std::string_view, std::string_view> symbols[] = {

@@ -82,7 +82,7 @@ void defineFileInfo(DefinitionTable& table, std::string_view foundPath,
   }
   if (in.is_open()) {
     facts.name = nameAsWritten;
-    facts.title = fileNameOf(nameAsWritten);
+    facts.title = fileNameOf(withForwardSlashes(nameAsWritten));
     describeSize(in, facts);
     describePicture(in, pictureTypeOf(foundPath), facts);
   }

@@ -26,13 +26,6 @@ bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// Sources written for this program separate directories with '\'.
-std::string withSlashes(std::string_view name) {
-  std::string path(name);
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
 }  // namespace
 
 struct SourceProcessor::FileState {
@@ -329,7 +322,7 @@ SourceProcessor::Step SourceProcessor::fail(FileState& file, std::string_view pa
 std::string SourceProcessor::findFile(const FileState& file, std::string_view name,
                                       bool withIncludeDirectory,
                                       const std::function<bool(const std::string&)>& exists) const {
-  const std::string relative = withSlashes(name);
+  const std::string relative = withForwardSlashes(name);
   const std::string* directories[] = {&file.directory, &context_.inputDirectory,
                                       &context_.includeDirectory};
   const std::size_t places = withIncludeDirectory && !context_.includeDirectory.empty() ? 3 : 2;
