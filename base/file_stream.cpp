@@ -10,6 +10,14 @@ namespace {
 
 constexpr std::size_t kWriteBuffer = std::size_t{1} << 16;
 
+long readRetrying(int fd, char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, size);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
 }  // namespace
 
 FileSource::FileSource(std::string_view path) {
@@ -34,11 +42,11 @@ FileSource::~FileSource() {
 
 long FileSource::read(char* buffer, std::size_t size) {
   if (fd_ < 0) return -1;
-  for (;;) {
-    const ssize_t n = ::read(fd_, buffer, size);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return -1;
-  }
+  return readRetrying(fd_, buffer, size);
+}
+
+long DescriptorSource::read(char* buffer, std::size_t size) {
+  return readRetrying(fd_, buffer, size);
 }
 
 bool DescriptorSink::write(std::string_view bytes) {

@@ -29,6 +29,16 @@ class FileSource : public ByteSource {
   FileStatus status_;
 };
 
+/// Reads a descriptor that the source does not own (standard input, say).
+class DescriptorSource : public ByteSource {
+ public:
+  explicit DescriptorSource(int fd) : fd_(fd) {}
+  long read(char* buffer, std::size_t size) override;
+
+ private:
+  int fd_;
+};
+
 /// Buffered writes to a descriptor that the sink does not own (standard
 /// output, say). After the first failed write every later one fails too.
 class DescriptorSink : public ByteSink {

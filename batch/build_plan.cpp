@@ -22,6 +22,7 @@ std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options) {
 }
 
 PlannedCompile planLoneFile(std::string_view input, std::string_view outputExtension) {
+  if (input == kStandardStream) return {{}, std::string(input), std::string(kStandardStream)};
   return {{}, std::string(input), withoutNameExtension(input) + std::string(outputExtension)};
 }
 

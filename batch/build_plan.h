@@ -6,6 +6,9 @@
 
 namespace qf {
 
+/// The name of standard input as an input, and of standard output as an output.
+inline constexpr std::string_view kStandardStream = "-";
+
 /// What a batch run is asked to do, whichever front end asks. Directory texts
 /// are empty or end in '/'.
 struct BatchOptions {
@@ -29,7 +32,8 @@ struct PlannedCompile {
 /// source list gives. Empty when no source is found.
 std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options);
 
-/// The compile of one source file whose page goes beside it.
+/// The compile of one source file whose page goes beside it; the page of
+/// standard input goes to standard output.
 PlannedCompile planLoneFile(std::string_view input, std::string_view outputExtension);
 
 /// The output path of a listed source file: the output directory (when used)

@@ -270,7 +270,9 @@ std::optional<std::time_t> parseSourceDateEpoch(const std::string& value) {
 
 const char* usageText() {
   return R"(Usage: qfc [OPTIONS] FILE...      compile each FILE; the output is FILE without
-                                   its extension plus the output extension
+                                   its extension plus the output extension;
+                                   FILE '-' is standard input, compiled to
+                                   standard output
        qfc [OPTIONS] --all DIR     compile every .src file in DIR
 
 Options:
@@ -298,7 +300,10 @@ short option (-j4); short options without a value may be bundled (-rq).
 Exit status: 0 when every file compiled; 1 when any failed (the others are
 still compiled) or --all found no source; 2 for bad usage.
 
-Each failed file gives one line on standard error:
+Each failed file gives one line on standard error, preceded, when the error
+is in an included file, by the files that included it:
+  In file included from FILE:LINE,
+                   from FILE:LINE:
   FILE:LINE: MESSAGE
 
 Environment: SOURCE_DATE_EPOCH (seconds since 1970) fixes the compile time of

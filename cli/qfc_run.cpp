@@ -15,9 +15,7 @@ namespace qf {
 
 namespace {
 
-constexpr char kStandardOutput[] = "-";
-
-struct Outcome {
+struct JobReport {
   bool finished = false;
   bool ok = false;
   std::string failureLine;  // empty when nothing is to be said
@@ -54,12 +52,14 @@ CompileRequest requestFor(const QfcOptions& options, const PlannedCompile& job) 
   return request;
 }
 
-Outcome compileJob(Compiler& compiler, const QfcOptions& options, const PlannedCompile& job) {
-  const CompileRequest request = requestFor(options, job);
+JobReport compileJob(Compiler& compiler, const QfcOptions& options, const PlannedCompile& job) {
+  CompileRequest request = requestFor(options, job);
+  DescriptorSource standardInput(STDIN_FILENO);
+  if (job.input == kStandardStream) request.input = &standardInput;
   bool ok;
-  if (job.output == kStandardOutput) {
+  if (job.output == kStandardStream) {
     DescriptorSink standardOutput(STDOUT_FILENO);
-    ok = compiler.compileToSink(request, kStandardOutput, standardOutput);
+    ok = compiler.compileToSink(request, kStandardStream, standardOutput);
     // A reader that went away (qfc x.src -o - | head -1) ends the run quietly.
     if (!ok && standardOutput.failed()) return {true, false, {}};
   } else {
@@ -67,9 +67,7 @@ Outcome compileJob(Compiler& compiler, const QfcOptions& options, const PlannedC
     ok = compiler.compileFile(request);
   }
   if (ok) return {true, true, {}};
-  return {true, false,
-          compiler.errorFileName().str() + ":" + std::to_string(compiler.errorLine()) + ": " +
-              compiler.resultText().str() + "\n"};
+  return {true, false, formatFailure(compiler.result())};
 }
 
 // Hands out jobs and reports finished ones in list order. Whichever thread
@@ -77,7 +75,7 @@ Outcome compileJob(Compiler& compiler, const QfcOptions& options, const PlannedC
 // behind it, so no thread ever waits for another.
 class JobBoard {
  public:
-  using Report = std::function<void(std::size_t index, const Outcome& outcome)>;
+  using Report = std::function<void(std::size_t index, const JobReport& report)>;
 
   JobBoard(std::size_t count, Report report) : outcomes_(count), report_(std::move(report)) {}
 
@@ -86,7 +84,7 @@ class JobBoard {
     index = next_.fetch_add(1);
     return index < outcomes_.size();
   }
-  void finish(std::size_t index, Outcome outcome) {
+  void finish(std::size_t index, JobReport outcome) {
     std::lock_guard<std::mutex> guard(lock_);
     outcomes_[index] = std::move(outcome);
     while (reported_ < outcomes_.size() && outcomes_[reported_].finished) {
@@ -98,7 +96,7 @@ class JobBoard {
  private:
   std::atomic<std::size_t> next_{0};
   std::mutex lock_;
-  std::vector<Outcome> outcomes_;
+  std::vector<JobReport> outcomes_;
   std::size_t reported_ = 0;
   Report report_;
 };
@@ -136,10 +134,10 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
 int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
             std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
   std::size_t failed = 0;
-  JobBoard board(jobs.size(), [&](std::size_t index, const Outcome& outcome) {
-    if (!outcome.ok) ++failed;
+  JobBoard board(jobs.size(), [&](std::size_t index, const JobReport& report) {
+    if (!report.ok) ++failed;
     if (showProgress) writeAll(errorFd, "\r\033[K");
-    if (!outcome.failureLine.empty()) writeAll(errorFd, outcome.failureLine);
+    if (!report.failureLine.empty()) writeAll(errorFd, report.failureLine);
     if (showProgress) writeAll(errorFd, progressLine(index + 1, jobs.size(), jobs[index].input));
   });
   auto work = [&] {

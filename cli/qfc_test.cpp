@@ -246,3 +246,51 @@ TEST_F(QfcTest, SourceDateEpochFixesTheDate) {
 
 }  // namespace
 }  // namespace qf
+
+namespace qf {
+namespace {
+
+TEST_F(QfcTest, FailureInsideAnIncludedFileNamesTheIncludeChain) {
+  dir_.write("site/index.src", "<html>\n#include \"parts/menu.inc\"\n");
+  dir_.write("site/parts/menu.inc", "a\nb\nc\n#include \"nav.inc\"\n");
+  dir_.write("site/parts/nav.inc", "1\n2\n3\n4\n5\n6\n#include \"missing.inc\"\n");
+  dir_.write("site/other.src", "#include \"parts/nav.inc\"\n");
+  dir_.write("site/self.src", "#bad\n");
+  const ProgramResult r = qfc({"site/index.src", "site/other.src", "site/self.src"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
+            "In file included from site/parts/menu.inc:4,\n"
+            "                 from site/index.src:2:\n"
+            "site/parts/nav.inc:7: Error: #include file \"missing.inc\" not found.\n"
+            "In file included from site/other.src:1:\n"
+            "site/parts/nav.inc:7: Error: #include file \"missing.inc\" not found.\n"
+            "site/self.src:1: Error: Unknown directive after #.\n");
+}
+
+TEST_F(QfcTest, DashReadsThePageFromStandardInput) {
+  dir_.write("h.inc", "shared\n");
+  struct Case {
+    const char* what;
+    const char* input;
+    const char* arguments;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"output defaults to standard output", "T\n", "-D T=x -", "x\n"},
+      {"includes from the current directory, named -",
+       "#include \"h.inc\"\n_INFILENAME_ _INFILETITLE_\n", "-", "shared\n- -\n"},
+      {"with -o", "page\n", "- -o page.html", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string command =
+        "printf '%s' '" + std::string(c.input) + "' | " + kQfc + " " + c.arguments;
+    const ProgramResult r = runProgram("/bin/sh", {"-c", command}, dir_.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
+  EXPECT_EQ(readFile(dir_ / "page.html"), "page\n");
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,6 +1,7 @@
 #include "engine/compiler.h"
 
 #include <new>
+#include <optional>
 
 #include "base/file_stream.h"
 #include "base/file_system.h"
@@ -44,9 +45,9 @@ bool Compiler::compileFile(const CompileRequest& request) {
                                      ? withoutExtension(request.inputPath).str() + ".html"
                                      : request.outputPath;
   OutputFile output;
-  auto openOutput = [&](const FileIdentity& input) -> bool {
+  auto openOutput = [&](std::optional<FileIdentity> input) -> bool {
     if (const auto target = identityOf(outputPath)) {
-      if (*target == input) {
+      if (target == input) {
         result_.message = "Error: Output file " + quoted(outputPath) + " is the input file.";
         return false;
       }
@@ -66,7 +67,7 @@ bool Compiler::compileFile(const CompileRequest& request) {
 
 bool Compiler::compileToSink(const CompileRequest& request, std::string_view outputName,
                              ByteSink& sink) {
-  if (!run(request, outputName, sink, [](const FileIdentity&) { return true; })) return false;
+  if (!run(request, outputName, sink, [](std::optional<FileIdentity>) { return true; })) return false;
   return sink.flush() || failToWrite(outputName);
 }
 
@@ -78,20 +79,24 @@ bool Compiler::failToWrite(std::string_view outputName) {
 }
 
 bool Compiler::run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,
-                   const std::function<bool(const FileIdentity&)>& openOutput) {
-  result_ = CompileResult{false, Text("Error: Unknown error."), Text("None"), 0};
+                   const std::function<bool(std::optional<FileIdentity>)>& openOutput) {
+  result_ = CompileResult{false, Text("Error: Unknown error."), Text("None"), 0, {}};
   try {
     if (!checkCharacters(request)) return false;
     activeFiles_.clearActiveFiles();
     definitions_.resetDefinitions();
     if (request.inputPath.empty()) return false;
     result_.errorFileName = request.inputPath;
-    FileSource input(request.inputPath);
-    if (!input.isOpen()) {
-      result_.message = "Error: Could not open input file " + quoted(request.inputPath) + ".";
-      return false;
+    std::optional<FileSource> file;
+    if (!request.input) {
+      file.emplace(request.inputPath);
+      if (!file->isOpen()) {
+        result_.message = "Error: Could not open input file " + quoted(request.inputPath) + ".";
+        return false;
+      }
     }
-    if (!openOutput(input.status().identity)) return false;
+    if (!openOutput(file ? std::optional(file->status().identity) : std::nullopt)) return false;
+    ByteSource& input = request.input ? *request.input : *file;
     defineBuiltInSymbols(request, outputName);
     CompileContext context{definitions_,
                            activeFiles_,
@@ -133,27 +138,5 @@ void Compiler::defineBuiltInSymbols(const CompileRequest& request, std::string_v
   for (const auto& [name, text] : symbols) definitions_.addDefinition(name, text);
   for (const auto& [name, text] : request.definitions) definitions_.addDefinition(name, text);
 }
-
-Compiler& defaultCompiler() {
-  static Compiler compiler;
-  return compiler;
-}
-
-int compileFile(const char* inputPath, const char* outputPath, const char* includeDirectory,
-                char directiveChar, char concatChar) {
-  CompileRequest request;
-  request.inputPath = inputPath ? inputPath : "";
-  request.outputPath = outputPath ? outputPath : "";
-  request.includeDirectory = includeDirectory ? includeDirectory : "";
-  request.directiveChar = directiveChar;
-  request.concatChar = concatChar;
-  return defaultCompiler().compileFile(request) ? 1 : 0;
-}
-
-const char* resultText() { return defaultCompiler().resultText().chars(); }
-const char* errorFileName() { return defaultCompiler().errorFileName().chars(); }
-long errorLine() { return defaultCompiler().errorLine(); }
-
-bool fileExists(std::string_view path) { return isReadableRegularFile(path); }
 
 }  // namespace qf

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -11,8 +12,9 @@
 #include <vector>
 
 #include "base/byte_stream.h"
-#include "base/text.h"
 #include "base/file_system.h"
+#include "engine/active_file_list.h"
+#include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
 
@@ -29,14 +31,9 @@ struct CompileRequest {
   char concatChar = 0;
   /// Defined after the built-in symbols, in this order (so they may shadow them).
   std::vector<std::pair<std::string, std::string>> definitions{};
-};
-
-/// The outcome of the last compile.
-struct CompileResult {
-  bool ok = false;
-  Text message;        // "Success: File compiled." or an "Error: ..." text
-  Text errorFileName;  // "None" before the input is known
-  long errorLine = 0;  // 0 when no line applies
+  /// Read instead of opening inputPath (standard input, say), which then only
+  /// names it; not owned.
+  ByteSource* input = nullptr;
 };
 
 /// One compile's state: the definition table, the active-file list and the
@@ -59,10 +56,8 @@ class Compiler {
   /// output symbols name ("-" for standard output). Never throws.
   bool compileToSink(const CompileRequest& request, std::string_view outputName, ByteSink& sink);
 
+  /// The outcome of the last compile.
   const CompileResult& result() const { return result_; }
-  const Text& resultText() const { return result_.message; }
-  const Text& errorFileName() const { return result_.errorFileName; }
-  long errorLine() const { return result_.errorLine; }
 
   /// Drops the texts of included files kept from earlier compiles. A kept
   /// text is checked against the file's size and times, which tick coarsely;
@@ -75,9 +70,10 @@ class Compiler {
  private:
   bool checkCharacters(const CompileRequest& request);
   /// The compile up to the end of processing; openOutput runs once the input
-  /// is known to exist and fails the compile when it returns false.
+  /// is open, with the input file's identity (none for a given source), and
+  /// fails the compile when it returns false.
   bool run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,
-           const std::function<bool(const FileIdentity& input)>& openOutput);
+           const std::function<bool(std::optional<FileIdentity> input)>& openOutput);
   /// Records that the output could not be written; returns false.
   bool failToWrite(std::string_view outputName);
   void defineBuiltInSymbols(const CompileRequest& request, std::string_view outputName);
@@ -88,20 +84,5 @@ class Compiler {
   Clock clock_;
   IncludeCache includes_;
 };
-
-/// The process's default compiler, which the free functions below work on.
-Compiler& defaultCompiler();
-
-/// compileFile on the default compiler; null paths count as empty, and a null
-/// input fails with "Error: Unknown error.".
-int compileFile(const char* inputPath, const char* outputPath, const char* includeDirectory,
-                char directiveChar, char concatChar);
-const char* resultText();
-const char* errorFileName();
-long errorLine();
-
-/// True for a regular file (after following links) that opens for reading;
-/// directories, FIFOs, sockets and devices count as missing.
-bool fileExists(std::string_view path);
 
 }  // namespace qf

@@ -239,15 +239,11 @@ TEST_F(CompilerTest, CompilesIntoASink) {
   EXPECT_EQ(listing(), "page.src ");
 }
 
-TEST_F(CompilerTest, DefaultInstanceFunctions) {
-  writeFiles({{"page.src", "#nope\n"}});
-  EXPECT_EQ(compileFile((dir_ / "page.src").c_str(), nullptr, nullptr, 0, 0), 0);
-  EXPECT_STREQ(resultText(), "Error: Unknown directive after #.");
-  EXPECT_EQ(std::string(errorFileName()), dir_ / "page.src");
-  EXPECT_EQ(errorLine(), 1);
-  EXPECT_EQ(compileFile(nullptr, nullptr, nullptr, 0, 0), 0);
-  EXPECT_STREQ(resultText(), "Error: Unknown error.");
-  EXPECT_STREQ(errorFileName(), "None");
+TEST_F(CompilerTest, EmptyInputPathFailsWithoutAPlace) {
+  EXPECT_FALSE(compiler_.compileFile(CompileRequest{}));
+  EXPECT_EQ(compiler_.result().message.str(), "Error: Unknown error.");
+  EXPECT_EQ(compiler_.result().errorFileName.str(), "None");
+  EXPECT_EQ(compiler_.result().errorLine, 0);
 }
 
 }  // namespace

@@ -154,36 +154,4 @@ void DefinitionTable::growIfCrowded() {
   }
 }
 
-NamedNode* ActiveFileList::pushActiveFile(std::string_view path) {
-  auto* entry = new NamedNode;
-  entry->name.assign(path);
-  entry->prev = tail_;
-  tail_->next = entry;
-  tail_ = entry;
-  ++size_;
-  return entry;
-}
-
-bool ActiveFileList::isActiveFile(std::string_view path) const {
-  if (path.empty()) return false;
-  for (const ListNode* node = head_.next; node; node = node->next) {
-    if (static_cast<const NamedNode*>(node)->name.equals(path)) return true;
-  }
-  return false;
-}
-
-void ActiveFileList::removeActiveFile(NamedNode* entry) {
-  if (!entry) return;
-  if (tail_ == entry) tail_ = entry->prev;
-  unlink(entry);
-  delete entry;
-  --size_;
-}
-
-void ActiveFileList::clearActiveFiles() {
-  detachAfter(head_, destroyChain);
-  tail_ = &head_;
-  size_ = 0;
-}
-
 }  // namespace qf

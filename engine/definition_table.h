@@ -90,29 +90,4 @@ class DefinitionTable {
   std::size_t names_ = 0;
 };
 
-/// The source files being processed, outermost first.
-class ActiveFileList {
- public:
-  ActiveFileList() = default;
-  ~ActiveFileList() { clearActiveFiles(); }
-  ActiveFileList(const ActiveFileList&) = delete;
-  ActiveFileList& operator=(const ActiveFileList&) = delete;
-
-  /// Appends an entry holding path and returns it.
-  NamedNode* pushActiveFile(std::string_view path);
-  /// True when an entry's path equals path exactly; an empty path never matches.
-  bool isActiveFile(std::string_view path) const;
-  /// Unlinks and destroys entry; a null entry is ignored.
-  void removeActiveFile(NamedNode* entry);
-  /// Destroys every entry.
-  void clearActiveFiles();
-  /// Number of entries.
-  std::size_t size() const { return size_; }
-
- private:
-  ListNode head_;
-  ListNode* tail_ = &head_;
-  std::size_t size_ = 0;
-};
-
 }  // namespace qf

@@ -90,35 +90,5 @@ TEST(DefinitionTable, MillionShadowedDefinitionsAreDestroyedWithoutRecursion) {
   // Destruction at scope end must not overflow the stack.
 }
 
-TEST(ActiveFileList, TracksTheIncludeChain) {
-  ActiveFileList files;
-  NamedNode* outer = files.pushActiveFile("site/index.src");
-  NamedNode* inner = files.pushActiveFile("site/parts/menu.inc");
-  EXPECT_TRUE(files.isActiveFile("site/index.src"));
-  EXPECT_TRUE(files.isActiveFile("site/parts/menu.inc"));
-  EXPECT_FALSE(files.isActiveFile("SITE/index.src"));
-  EXPECT_FALSE(files.isActiveFile("site/./index.src"));
-  EXPECT_FALSE(files.isActiveFile(""));
-  files.removeActiveFile(inner);
-  EXPECT_FALSE(files.isActiveFile("site/parts/menu.inc"));
-  NamedNode* again = files.pushActiveFile("site/foot.inc");
-  EXPECT_EQ(files.size(), 2u);
-  files.removeActiveFile(outer);
-  files.removeActiveFile(nullptr);
-  EXPECT_TRUE(files.isActiveFile("site/foot.inc"));
-  files.removeActiveFile(again);
-  EXPECT_EQ(files.size(), 0u);
-  files.pushActiveFile("x");
-  files.clearActiveFiles();
-  EXPECT_FALSE(files.isActiveFile("x"));
-}
-
-TEST(ActiveFileList, LongChainIsClearedWithoutRecursion) {
-  ActiveFileList files;
-  for (int i = 0; i < 1000000; ++i) files.pushActiveFile("f");
-  files.clearActiveFiles();
-  EXPECT_EQ(files.size(), 0u);
-}
-
 }  // namespace
 }  // namespace qf

@@ -22,21 +22,21 @@ bool readAll(FileSource& source, std::string& text) {
 
 }  // namespace
 
-IncludeCache::Outcome IncludeCache::load(const std::string& path,
+IncludeCache::Lookup IncludeCache::load(const std::string& path,
                                          std::shared_ptr<const std::string>& text) {
   const auto status = statusOf(path);
-  if (!status || !status->regular) return Outcome::kMissing;
+  if (!status || !status->regular) return Lookup::kMissing;
   const auto kept = entries_.find(path);
   if (kept != entries_.end() && kept->second.status == *status) {
     text = kept->second.text;
-    return Outcome::kText;
+    return Lookup::kText;
   }
   FileSource source(path);
-  if (!source.isOpen()) return Outcome::kMissing;
-  if (static_cast<std::size_t>(source.status().size) > kLargestKeptFile) return Outcome::kUncached;
+  if (!source.isOpen()) return Lookup::kMissing;
+  if (static_cast<std::size_t>(source.status().size) > kLargestKeptFile) return Lookup::kUncached;
   auto contents = std::make_shared<std::string>();
   contents->reserve(static_cast<std::size_t>(source.status().size));
-  if (!readAll(source, *contents)) return Outcome::kUncached;
+  if (!readAll(source, *contents)) return Lookup::kUncached;
   if (kept != entries_.end()) {
     bytes_ -= kept->second.text->size();
     entries_.erase(kept);
@@ -45,7 +45,7 @@ IncludeCache::Outcome IncludeCache::load(const std::string& path,
   bytes_ += contents->size();
   entries_[path] = Entry{source.status(), contents};
   text = std::move(contents);
-  return Outcome::kText;
+  return Lookup::kText;
 }
 
 long TextSource::read(char* buffer, std::size_t size) {

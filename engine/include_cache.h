@@ -15,14 +15,14 @@ namespace qf {
 /// file's identity, size and times are unchanged.
 class IncludeCache {
  public:
-  enum class Outcome {
+  enum class Lookup {
     kMissing,   // not a regular file that opens for reading
     kText,      // text holds the file's contents
     kUncached,  // a regular file to be read the ordinary way (too large, or a read failed)
   };
 
   /// Looks at the file at path and gives its text when it can.
-  Outcome load(const std::string& path, std::shared_ptr<const std::string>& text);
+  Lookup load(const std::string& path, std::shared_ptr<const std::string>& text);
 
   /// Forgets every kept text.
   void clear() {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/file_stream.h"
+#include "base/file_system.h"
 #include "base/path.h"
 #include "engine/file_info.h"
 #include "engine/line_reader.h"
@@ -32,14 +33,50 @@ struct SourceProcessor::FileState {
   const std::string& path;
   std::string directory;
   LineReader reader;
-  std::string line;
-  std::string scratch;
-  long lineNumber = 0;
-  std::vector<Conditional> conditionals;
+  long& lineNumber;  // the file's entry in the active-file list
+  std::string line{};
+  std::string scratch{};
+  std::vector<Conditional> conditionals{};
   int falseConditionals = 0;
 
   bool skipping() const { return falseConditionals > 0; }
 };
+
+// A directive: the word after the directive character, whether a space must
+// follow it, whether it is obeyed inside a false conditional, and its handler.
+struct SourceProcessor::Directive {
+  std::string_view keyword;
+  bool spaceFollows;
+  bool obeyedWhileSkipping;
+  Step (SourceProcessor::*handle)(FileState&, const Directive&, std::string_view argument);
+
+  bool matches(std::string_view rest) const {
+    return startsWith(rest, keyword) &&
+           (!spaceFollows || (rest.size() > keyword.size() && rest[keyword.size()] == ' '));
+  }
+  std::string_view argumentOf(std::string_view rest) const {
+    return rest.substr(keyword.size() + (spaceFollows ? 1 : 0));
+  }
+};
+
+const SourceProcessor::Directive* SourceProcessor::findDirective(std::string_view rest) {
+  static constexpr Directive kDirectives[] = {
+      {"ifdef", true, true, &SourceProcessor::handleIfdef},
+      {"ifndef", true, true, &SourceProcessor::handleIfndef},
+      {"ifexists", true, true, &SourceProcessor::handleIfexists},
+      {"else", false, true, &SourceProcessor::handleElse},
+      {"endif", false, true, &SourceProcessor::handleEndif},
+      {"include", true, false, &SourceProcessor::handleInclude},
+      {"fileinfo", true, false, &SourceProcessor::handleFileinfo},
+      {"define", true, false, &SourceProcessor::handleDefine},
+      {"undefine", true, false, &SourceProcessor::handleUndefine},
+      {"killdefine", true, false, &SourceProcessor::handleKilldefine},
+  };
+  for (const Directive& directive : kDirectives) {
+    if (directive.matches(rest)) return &directive;
+  }
+  return nullptr;
+}
 
 std::string formatMessage(std::string_view pattern, char directiveChar, std::string_view name) {
   std::string message;
@@ -84,8 +121,8 @@ bool SourceProcessor::processSourceFile(const std::string& path) {
 
 bool SourceProcessor::processSource(const std::string& path, ByteSource& source) {
   const bool outermost = context_.activeFiles.size() == 0;
-  NamedNode* entry = context_.activeFiles.pushActiveFile(path);
-  FileState file{path, directoryOf(path), LineReader(source), {}, {}, 0, {}, 0};
+  FileState file{path, directoryOf(path), LineReader(source),
+                 context_.activeFiles.pushActiveFile(path)};
   bool ok = true;
   bool reading = false;  // a failure while reading belongs to the next line
   try {
@@ -119,7 +156,7 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
     fail(file, "Error: Out of memory.");
     ok = false;
   }
-  context_.activeFiles.removeActiveFile(entry);
+  context_.activeFiles.popActiveFile();
   return ok;
 }
 
@@ -144,72 +181,54 @@ SourceProcessor::Step SourceProcessor::handleDirective(FileState& file) {
     return fail(file, "Error: Line too long after substitution.");
   }
   const std::string_view rest = std::string_view(file.line).substr(1);
-  bool matched = false;
-  const Step step = handleConditional(file, rest, &matched);
-  if (matched || file.skipping()) return step;
-
-  struct Keyword {
-    std::string_view word;
-    Step (SourceProcessor::*handle)(FileState&, std::string_view);
-  };
-  static const Keyword kKeywords[] = {
-      {"include ", &SourceProcessor::handleInclude},
-      {"fileinfo ", &SourceProcessor::handleFileinfo},
-      {"define ", &SourceProcessor::handleDefine},
-  };
-  for (const Keyword& keyword : kKeywords) {
-    if (startsWith(rest, keyword.word)) return (this->*keyword.handle)(file, rest.substr(keyword.word.size()));
-  }
-  if (startsWith(rest, "undefine ")) return handleUndefine(file, rest.substr(9), false);
-  if (startsWith(rest, "killdefine ")) return handleUndefine(file, rest.substr(11), true);
-  return handleUnknown(file, rest);
+  const Directive* directive = findDirective(rest);
+  if (file.skipping() && !(directive && directive->obeyedWhileSkipping)) return Step::kNext;
+  if (!directive) return handleUnknown(file, rest);
+  return (this->*directive->handle)(file, *directive, directive->argumentOf(rest));
 }
 
-// The five conditional directives are obeyed even while skipping.
-SourceProcessor::Step SourceProcessor::handleConditional(FileState& file, std::string_view rest,
-                                                         bool* matched) {
-  *matched = true;
-  if (startsWith(rest, "ifdef ")) {
-    return handleIfdef(file, rest.substr(6), true, "Error: Max number of nested %cifs exceeded.",
-                       "Error: Malformed %cifdef directive.");
-  }
-  if (startsWith(rest, "ifndef ")) {
-    return handleIfdef(file, rest.substr(7), false, "Error: Max nesting of %cifs exceeded.",
-                       "Error: Malformed %cifndef directive.");
-  }
-  if (startsWith(rest, "ifexists ")) return handleIfexists(file, rest.substr(9));
-  if (startsWith(rest, "else")) return handleElse(file);
-  if (startsWith(rest, "endif")) return handleEndif(file);
-  *matched = false;
-  return Step::kNext;
+SourceProcessor::Step SourceProcessor::handleIfdef(FileState& file, const Directive& directive,
+                                                   std::string_view argument) {
+  return openSymbolConditional(file, directive, argument, true,
+                               "Error: Max number of nested %cifs exceeded.");
 }
 
-SourceProcessor::Step SourceProcessor::handleIfdef(FileState& file, std::string_view argument,
-                                                   bool wantDefined, const char* limitMessage,
-                                                   const char* malformedMessage) {
+SourceProcessor::Step SourceProcessor::handleIfndef(FileState& file, const Directive& directive,
+                                                    std::string_view argument) {
+  return openSymbolConditional(file, directive, argument, false,
+                               "Error: Max nesting of %cifs exceeded.");
+}
+
+SourceProcessor::Step SourceProcessor::openSymbolConditional(FileState& file,
+                                                             const Directive& directive,
+                                                             std::string_view argument,
+                                                             bool wantDefined,
+                                                             std::string_view limitMessage) {
   if (file.conditionals.size() >= kMaxConditionals) return fail(file, limitMessage);
   const std::string_view name = parseSymbolArgument(argument);
-  if (name.empty()) return fail(file, malformedMessage);
+  if (name.empty()) return failMalformed(file, directive);
   const bool defined = context_.definitions.findDefinition(name) != nullptr;
-  const bool condition = defined == wantDefined;
-  file.conditionals.push_back({condition, file.lineNumber});
-  if (!condition) ++file.falseConditionals;
-  return Step::kNext;
+  return openConditional(file, defined == wantDefined);
 }
 
-SourceProcessor::Step SourceProcessor::handleIfexists(FileState& file, std::string_view argument) {
+SourceProcessor::Step SourceProcessor::handleIfexists(FileState& file, const Directive& directive,
+                                                      std::string_view argument) {
   if (file.conditionals.size() >= kMaxConditionals) {
     return fail(file, "Error: Max nesting of %cifs exceeded.");
   }
   const std::string_view name = parseFileArgument(argument);
-  if (name.empty()) return fail(file, "Error: Malformed %cifexists directive.");
-  const bool condition = !findFile(file, name, false, fileExists).empty();
+  if (name.empty()) return failMalformed(file, directive);
+  return openConditional(file, !findFile(file, name, false, isReadableRegularFile).empty());
+}
+
+SourceProcessor::Step SourceProcessor::openConditional(FileState& file, bool condition) {
   file.conditionals.push_back({condition, file.lineNumber});
   if (!condition) ++file.falseConditionals;
   return Step::kNext;
 }
 
-SourceProcessor::Step SourceProcessor::handleElse(FileState& file) {
+SourceProcessor::Step SourceProcessor::handleElse(FileState& file, const Directive&,
+                                                  std::string_view) {
   if (file.conditionals.empty()) return fail(file, "Error: %celse without matching %cif.");
   Conditional& innermost = file.conditionals.back();
   innermost.condition = !innermost.condition;
@@ -217,21 +236,23 @@ SourceProcessor::Step SourceProcessor::handleElse(FileState& file) {
   return Step::kNext;
 }
 
-SourceProcessor::Step SourceProcessor::handleEndif(FileState& file) {
+SourceProcessor::Step SourceProcessor::handleEndif(FileState& file, const Directive&,
+                                                   std::string_view) {
   if (file.conditionals.empty()) return fail(file, "Error: %cendif without matching %cif.");
   if (!file.conditionals.back().condition) --file.falseConditionals;
   file.conditionals.pop_back();
   return Step::kNext;
 }
 
-SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, std::string_view argument) {
+SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, const Directive& directive,
+                                                     std::string_view argument) {
   const std::string_view name = parseFileArgument(argument);
-  if (name.empty()) return fail(file, "Error: Malformed %cinclude directive.");
+  if (name.empty()) return failMalformed(file, directive);
   std::shared_ptr<const std::string> text;
   const std::string found = findFile(file, name, true, [&](const std::string& candidate) {
-    if (!context_.includes) return fileExists(candidate);
+    if (!context_.includes) return isReadableRegularFile(candidate);
     text.reset();
-    return context_.includes->load(candidate, text) != IncludeCache::Outcome::kMissing;
+    return context_.includes->load(candidate, text) != IncludeCache::Lookup::kMissing;
   });
   if (found.empty()) return fail(file, "Error: %cinclude file \"%s\" not found.", name);
   if (context_.activeFiles.isActiveFile(found)) return Step::kNext;
@@ -240,10 +261,7 @@ SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, std::strin
   }
   if (processIncluded(found, std::move(text))) return Step::kNext;
   // The included file's message stands; its place too, unless it had none.
-  if (context_.result.errorLine <= 0) {
-    context_.result.errorFileName = file.path;
-    context_.result.errorLine = file.lineNumber;
-  }
+  placeError(file);
   return Step::kFail;
 }
 
@@ -254,18 +272,20 @@ bool SourceProcessor::processIncluded(const std::string& path,
   return processSource(path, source);
 }
 
-SourceProcessor::Step SourceProcessor::handleFileinfo(FileState& file, std::string_view argument) {
+SourceProcessor::Step SourceProcessor::handleFileinfo(FileState& file, const Directive& directive,
+                                                      std::string_view argument) {
   const std::string_view name = parseFileArgument(argument);
-  if (name.empty()) return fail(file, "Error: Malformed %cfileinfo directive.");
-  const std::string found = findFile(file, name, false, fileExists);
+  if (name.empty()) return failMalformed(file, directive);
+  const std::string found = findFile(file, name, false, isReadableRegularFile);
   if (found.empty()) return fail(file, "Error: %cfileinfo file \"%s\" not found.", name);
   defineFileInfo(context_.definitions, found, name);
   return Step::kNext;
 }
 
-SourceProcessor::Step SourceProcessor::handleDefine(FileState& file, std::string_view argument) {
+SourceProcessor::Step SourceProcessor::handleDefine(FileState& file, const Directive& directive,
+                                                    std::string_view argument) {
   const std::string_view name = parseSymbolArgument(argument);
-  if (name.empty()) return fail(file, "Error: Malformed %cdefine directive.");
+  if (name.empty()) return failMalformed(file, directive);
   std::string_view text = argument.substr(name.data() + name.size() - argument.data());
   text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
   text = text.substr(0, text.find('\n'));
@@ -273,13 +293,23 @@ SourceProcessor::Step SourceProcessor::handleDefine(FileState& file, std::string
   return Step::kNext;
 }
 
-SourceProcessor::Step SourceProcessor::handleUndefine(FileState& file, std::string_view argument,
-                                                      bool everyDefinition) {
+SourceProcessor::Step SourceProcessor::handleUndefine(FileState& file, const Directive& directive,
+                                                      std::string_view argument) {
+  return removeDefinitions(file, directive, argument, false);
+}
+
+SourceProcessor::Step SourceProcessor::handleKilldefine(FileState& file,
+                                                        const Directive& directive,
+                                                        std::string_view argument) {
+  return removeDefinitions(file, directive, argument, true);
+}
+
+SourceProcessor::Step SourceProcessor::removeDefinitions(FileState& file,
+                                                         const Directive& directive,
+                                                         std::string_view argument,
+                                                         bool everyDefinition) {
   const std::string_view name = parseSymbolArgument(argument);
-  if (name.empty()) {
-    return fail(file, everyDefinition ? "Error: Malformed %ckilldefine directive."
-                                      : "Error: Malformed %cundefine directive.");
-  }
+  if (name.empty()) return failMalformed(file, directive);
   DefinitionTable& definitions = context_.definitions;
   while (Definition* newest = definitions.findDefinition(name)) {
     definitions.removeDefinition(newest);
@@ -301,20 +331,28 @@ SourceProcessor::Step SourceProcessor::handleUnknown(FileState& file, std::strin
 
 bool SourceProcessor::finishFile(FileState& file) {
   if (file.conditionals.empty()) return true;
-  context_.result.message = formatMessage("Error: %cif without matching %cendif.", context_.directiveChar);
-  context_.result.errorFileName = file.path;
-  context_.result.errorLine = file.conditionals.back().line;
+  file.lineNumber = file.conditionals.back().line;
+  fail(file, "Error: %cif without matching %cendif.");
   return false;
 }
 
 SourceProcessor::Step SourceProcessor::fail(FileState& file, std::string_view pattern,
                                             std::string_view name) {
   context_.result.message = formatMessage(pattern, context_.directiveChar, name);
-  if (context_.result.errorLine <= 0) {
-    context_.result.errorFileName = file.path;
-    context_.result.errorLine = file.lineNumber;
-  }
+  placeError(file);
   return Step::kFail;
+}
+
+SourceProcessor::Step SourceProcessor::failMalformed(FileState& file, const Directive& directive) {
+  return fail(file, "Error: Malformed %c%s directive.", directive.keyword);
+}
+
+void SourceProcessor::placeError(const FileState& file) {
+  CompileResult& result = context_.result;
+  if (result.errorLine > 0) return;
+  result.errorFileName = file.path;
+  result.errorLine = file.lineNumber;
+  if (result.errorLine > 0) result.includedFrom = context_.activeFiles.includeChain();
 }
 
 // Search order: the current file's directory, the input file's directory,

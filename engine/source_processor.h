@@ -7,9 +7,7 @@
 #include <string_view>
 
 #include "base/byte_stream.h"
-#include "engine/compiler.h"
-#include "engine/definition_table.h"
-#include "engine/include_cache.h"
+#include "engine/compile_context.h"
 
 namespace qf {
 
@@ -17,19 +15,6 @@ namespace qf {
 inline constexpr std::size_t kMaxOpenFiles = 64;
 /// At most this many conditionals are open at once in one file.
 inline constexpr int kMaxConditionals = 99;
-
-/// What the processors of one compile share.
-struct CompileContext {
-  DefinitionTable& definitions;
-  ActiveFileList& activeFiles;
-  CompileResult& result;
-  ByteSink& output;
-  char directiveChar = '#';
-  char concatChar = '|';
-  std::string includeDirectory;  // empty or ending in a separator
-  std::string inputDirectory;    // empty or ending in a separator
-  IncludeCache* includes = nullptr;  // keeps included files' texts; may be null
-};
 
 /// Reads source files line by line, obeys their directives and writes their
 /// text lines, substituted, to the context's output.
@@ -47,25 +32,39 @@ class SourceProcessor {
 
  private:
   struct FileState;
+  struct Directive;
   enum class Step { kNext, kFail };
+
+  static const Directive* findDirective(std::string_view rest);
 
   Step handleLine(FileState& file);
   Step handleTextLine(FileState& file);
   Step handleDirective(FileState& file);
-  Step handleConditional(FileState& file, std::string_view rest, bool* matched);
-  Step handleIfdef(FileState& file, std::string_view argument, bool wantDefined,
-                   const char* limitMessage, const char* malformedMessage);
-  Step handleIfexists(FileState& file, std::string_view argument);
-  Step handleElse(FileState& file);
-  Step handleEndif(FileState& file);
-  Step handleInclude(FileState& file, std::string_view argument);
-  Step handleFileinfo(FileState& file, std::string_view argument);
-  Step handleDefine(FileState& file, std::string_view argument);
-  Step handleUndefine(FileState& file, std::string_view argument, bool everyDefinition);
+  // One handler per directive; argument is what follows the keyword.
+  Step handleIfdef(FileState& file, const Directive& directive, std::string_view argument);
+  Step handleIfndef(FileState& file, const Directive& directive, std::string_view argument);
+  Step handleIfexists(FileState& file, const Directive& directive, std::string_view argument);
+  Step handleElse(FileState& file, const Directive& directive, std::string_view argument);
+  Step handleEndif(FileState& file, const Directive& directive, std::string_view argument);
+  Step handleInclude(FileState& file, const Directive& directive, std::string_view argument);
+  Step handleFileinfo(FileState& file, const Directive& directive, std::string_view argument);
+  Step handleDefine(FileState& file, const Directive& directive, std::string_view argument);
+  Step handleUndefine(FileState& file, const Directive& directive, std::string_view argument);
+  Step handleKilldefine(FileState& file, const Directive& directive, std::string_view argument);
+
+  Step openSymbolConditional(FileState& file, const Directive& directive,
+                             std::string_view argument, bool wantDefined,
+                             std::string_view limitMessage);
+  Step openConditional(FileState& file, bool condition);
+  Step removeDefinitions(FileState& file, const Directive& directive, std::string_view argument,
+                         bool everyDefinition);
   Step handleUnknown(FileState& file, std::string_view rest);
   bool finishFile(FileState& file);
 
   Step fail(FileState& file, std::string_view pattern, std::string_view name = {});
+  Step failMalformed(FileState& file, const Directive& directive);
+  /// Records file's current line as the error's place, unless one is set.
+  void placeError(const FileState& file);
   std::string findFile(const FileState& file, std::string_view name, bool withIncludeDirectory,
                        const std::function<bool(const std::string&)>& exists) const;
   bool processIncluded(const std::string& path, std::shared_ptr<const std::string> text);

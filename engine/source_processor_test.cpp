@@ -37,7 +37,7 @@ class SourceProcessorTest : public CompileFixture {
     if (c.fails) {
       EXPECT_EQ(failure(sub), c.expected);
     } else {
-      EXPECT_EQ(compiler_.resultText().str(), "Success: File compiled.");
+      EXPECT_EQ(compiler_.result().message.str(), "Success: File compiled.");
       EXPECT_EQ(output, c.expected);
     }
   }

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "base/byte_stream.h"
+#include "engine/active_file_list.h"
+#include "engine/compile_result.h"
+#include "engine/definition_table.h"
+#include "engine/include_cache.h"
+
+namespace qf {
+
+/// What the processors of one compile share. The references must outlive
+/// every processor that is given the context.
+struct CompileContext {
+  DefinitionTable& definitions;
+  ActiveFileList& activeFiles;
+  CompileResult& result;
+  ByteSink& output;
+  char directiveChar = '#';
+  char concatChar = '|';
+  std::string includeDirectory;      // empty or ending in a separator
+  std::string inputDirectory;        // empty or ending in a separator
+  IncludeCache* includes = nullptr;  // keeps included files' texts; may be null
+};
+
+}  // namespace qf

@@ -1,0 +1,24 @@
+#include "engine/compile_result.h"
+
+namespace qf {
+
+namespace {
+
+constexpr char kFirstIncluder[] = "In file included from ";
+constexpr char kFurtherIncluder[] = "                 from ";
+
+}  // namespace
+
+std::string formatFailure(const CompileResult& result) {
+  std::string report;
+  const std::vector<IncludeSite>& chain = result.includedFrom;
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    report += i == 0 ? kFirstIncluder : kFurtherIncluder;
+    report += chain[i].path + ":" + std::to_string(chain[i].line);
+    report += i + 1 < chain.size() ? ",\n" : ":\n";
+  }
+  return report + result.errorFileName.str() + ":" + std::to_string(result.errorLine) + ": " +
+         result.message.str() + "\n";
+}
+
+}  // namespace qf
