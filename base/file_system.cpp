@@ -53,10 +53,4 @@ bool isReadableRegularFile(std::string_view path) {
   return true;
 }
 
-std::optional<std::tm> localTime(std::time_t moment) {
-  std::tm local{};
-  if (!localtime_r(&moment, &local)) return std::nullopt;
-  return local;
-}
-
 }  // namespace qf

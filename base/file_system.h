@@ -37,8 +37,5 @@ std::optional<FileIdentity> identityOf(std::string_view path);
 /// holding a NUL byte names no file.
 bool isReadableRegularFile(std::string_view path);
 
-/// Local time of the given moment, in the process's time zone; nullopt when
-/// its year does not fit.
-std::optional<std::tm> localTime(std::time_t moment);
 
 }  // namespace qf

@@ -31,13 +31,4 @@ Text operator+(const char* a, const Text& b) { return std::string_view(a ? a : "
 
 Text fromInt(long long value) { return Text(std::to_string(value)); }
 
-Text substring(const Text& source, long long pos, long long n) {
-  const auto len = static_cast<long long>(source.length());
-  if (n == 0 || len == 0 || pos < 0 || pos >= len) return Text();
-  const long long count = n > 0 ? std::min(n, len - pos) : len - pos;
-  return Text(source.view().substr(static_cast<std::size_t>(pos), static_cast<std::size_t>(count)));
-}
-
-Text left(const Text& source, long long n) { return substring(source, 0, n); }
-
 }  // namespace qf

@@ -51,11 +51,4 @@ Text operator+(const char* a, const Text& b);
 /// The value in decimal, with a minus sign when negative.
 Text fromInt(long long value);
 
-/// n characters of source from pos: to the end when n is negative or runs
-/// past it; empty when n is 0 or pos lies outside the source.
-Text substring(const Text& source, long long pos, long long n);
-
-/// The first n characters (all when n is negative or too large).
-Text left(const Text& source, long long n);
-
 }  // namespace qf

@@ -47,25 +47,5 @@ TEST(Text, FromIntKeepsTheSign) {
   EXPECT_TRUE(fromInt(3221225472LL).equals("3221225472"));
 }
 
-TEST(Text, SubstringAndLeft) {
-  struct Case {
-    long long pos, n;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {1, 3, "ell"}, {3, 10, "lo"}, {2, -1, "llo"}, {5, 1, ""}, {-1, 2, ""}, {0, 0, ""},
-      {0, 5, "hello"},
-  };
-  const Text hello("hello");
-  for (const Case& c : cases) {
-    EXPECT_TRUE(substring(hello, c.pos, c.n).equals(c.expected)) << c.pos << "," << c.n;
-  }
-  EXPECT_TRUE(substring(Text(), 0, 1).equals(""));
-  EXPECT_TRUE(left(hello, 2).equals("he"));
-  EXPECT_TRUE(left(hello, -1).equals("hello"));
-  EXPECT_TRUE(left(hello, 99).equals("hello"));
-  EXPECT_TRUE(left(hello, 0).equals(""));
-}
-
 }  // namespace
 }  // namespace qf

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "base/file_system.h"
+#include "base/local_time.h"
 #include "base/path.h"
 #include "batch/build_plan.h"
 #include "engine/symbol.h"

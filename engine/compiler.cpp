@@ -6,6 +6,7 @@
 #include "base/file_stream.h"
 #include "base/file_system.h"
 #include "base/output_file.h"
+#include "base/local_time.h"
 #include "base/path.h"
 #include "engine/date_text.h"
 #include "engine/source_processor.h"

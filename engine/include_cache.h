@@ -40,16 +40,4 @@ class IncludeCache {
   std::size_t bytes_ = 0;
 };
 
-/// Reads a kept text as a byte source.
-class TextSource : public ByteSource {
- public:
-  explicit TextSource(std::shared_ptr<const std::string> text) : text_(std::move(text)) {}
-  long read(char* buffer, std::size_t size) override;
-  std::size_t sizeHint() const override { return text_->size(); }
-
- private:
-  std::shared_ptr<const std::string> text_;
-  std::size_t position_ = 0;
-};
-
 }  // namespace qf

@@ -7,7 +7,6 @@ namespace qf {
 
 namespace {
 
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -51,7 +50,7 @@ void LineReader::skipByteOrderMark() {
   started_ = true;
   while (end_ - begin_ < 3 && refill()) {
   }
-  if (end_ - begin_ >= 3 && std::memcmp(buffer_.get() + begin_, kByteOrderMark, 3) == 0) {
+  if (end_ - begin_ >= 3 && std::memcmp(buffer_.get() + begin_, kByteOrderMark.data(), 3) == 0) {
     begin_ += 3;
     hadByteOrderMark_ = true;
   }

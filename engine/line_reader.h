@@ -3,10 +3,14 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/byte_stream.h"
 
 namespace qf {
+
+/// The UTF-8 byte-order mark.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 /// Splits a byte source into lines of any length. A line keeps its line end
 /// as one '\n' (a CR LF pair reads as one line end; a lone CR is data). A

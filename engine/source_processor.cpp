@@ -7,6 +7,7 @@
 #include "base/file_stream.h"
 #include "base/file_system.h"
 #include "base/path.h"
+#include "base/text_source.h"
 #include "engine/file_info.h"
 #include "engine/line_reader.h"
 #include "engine/substitution.h"
@@ -15,8 +16,6 @@
 namespace qf {
 
 namespace {
-
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 struct Conditional {
   bool condition;
