@@ -1,6 +1,7 @@
 #include "engine/picture_heif.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/picture_bytes.h"
