@@ -68,6 +68,7 @@ TEST(JpegSize, GivesNothingForBrokenStreams) {
       {"width complete", full.substr(0, full.size() - 4), PictureSize{600, 400}},
   };
   expectSizes(cases, readJpegSize);
+  expectOnlyCompleteHeaders(full, full.size() - 4, readJpegSize, "baseline after APP0");
 }
 
 TEST(JpegSize, FrameLengthIsNotCheckedBeforeReadingTheSize) {
