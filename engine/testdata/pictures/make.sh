@@ -12,7 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # A source picture of the given size, with some colour and an alpha channel.
-source() { "$convert" -size "$1" gradient:'#d33-#36c' -alpha set -channel A -evaluate set 80% +channel "$work/$1.png"; echo "$work/$1.png"; }
+translucent() { "$convert" -size "$1" gradient:'#d33-#36c' -alpha set -channel A -evaluate set 80% +channel "$work/$1.png"; echo "$work/$1.png"; }
 opaque() { "$convert" -size "$1" gradient:'#d33-#36c' "$work/o$1.png"; echo "$work/o$1.png"; }
 
 rm -f ./*.png ./*.gif ./*.jpg ./*.webp ./*.avif ./*.heic ./*.svg ./*.bmp ./*.ico ./*.cur
@@ -21,19 +21,19 @@ rm -f ./*.png ./*.gif ./*.jpg ./*.webp ./*.avif ./*.heic ./*.svg ./*.bmp ./*.ico
 "$convert" "$(opaque 27x15)" -quality 60 jpeg-baseline-27x15.jpg
 "$convert" "$(opaque 27x15)" -quality 60 -interlace JPEG jpeg-progressive-27x15.jpg
 
-"$convert" "$(source 33x17)" png-rgba-33x17.png
+"$convert" "$(translucent 33x17)" png-rgba-33x17.png
 "$convert" "$(opaque 300x2)" -colors 8 -interlace PNG png8-interlaced-300x2.png
 
 cwebp -quiet -q 50 "$(opaque 41x23)" -o webp-lossy-41x23.webp
 cwebp -quiet -q 50 "$(opaque 5000x3)" -o webp-lossy-wide-5000x3.webp
 cwebp -quiet -lossless "$(opaque 43x29)" -o webp-lossless-43x29.webp
 cwebp -quiet -lossless "$(opaque 3x9000)" -o webp-lossless-tall-3x9000.webp
-cwebp -quiet -q 50 "$(source 45x21)" -o webp-alpha-45x21.webp
+cwebp -quiet -q 50 "$(translucent 45x21)" -o webp-alpha-45x21.webp
 # Two frames: the canvas is what is shown.
-img2webp -q 50 "$(opaque 47x31)" -d 100 "$(source 47x31)" -o webp-animated-47x31.webp
+img2webp -q 50 "$(opaque 47x31)" -d 100 "$(translucent 47x31)" -o webp-animated-47x31.webp
 
 avifenc -j 1 -s 10 "$(opaque 37x19)" avif-37x19.avif >/dev/null
-avifenc -j 1 -s 10 "$(source 35x13)" avif-alpha-35x13.avif >/dev/null
+avifenc -j 1 -s 10 "$(translucent 35x13)" avif-alpha-35x13.avif >/dev/null
 # Turned 90 and 270 degrees: shown 19 wide, 37 high.
 avifenc -j 1 -s 10 --irot 1 "$(opaque 37x19)" avif-rotated90-19x37.avif >/dev/null
 avifenc -j 1 -s 10 --irot 3 "$(opaque 37x19)" avif-rotated270-19x37.avif >/dev/null
@@ -43,12 +43,12 @@ heif-enc -q 30 -o heic-64x48.heic "$(opaque 64x48)" >/dev/null
 heif-enc -q 30 -t 16 -o heic-thumbnail-64x48.heic "$(opaque 64x48)" >/dev/null
 
 "$convert" "$(opaque 31x13)" BMP3:bmp-v3-31x13.bmp
-"$convert" "$(source 31x13)" BMP:bmp-v5-31x13.bmp
+"$convert" "$(translucent 31x13)" BMP:bmp-v5-31x13.bmp
 "$convert" "$(opaque 31x13)" BMP2:bmp-core-31x13.bmp
 
 "$convert" "$(opaque 48x48)" -define icon:auto-resize=16,48,32 ico-48x48.ico
-"$convert" "$(source 256x256)" -define icon:auto-resize=256,16 ico-256x256.ico
-"$convert" "$(source 32x32)" CUR:cur-32x32.cur
+"$convert" "$(translucent 256x256)" -define icon:auto-resize=256,16 ico-256x256.ico
+"$convert" "$(translucent 32x32)" CUR:cur-32x32.cur
 
 # SVG: written by hand in each unit, as a converter writes it, and with a
 # prolog and a prefixed root as editors may write it.
