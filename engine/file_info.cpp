@@ -1,9 +1,10 @@
 #include "engine/file_info.h"
 
-#include <fstream>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
+#include "base/file_stream.h"
 #include "base/path.h"
 #include "engine/picture_size.h"
 
@@ -15,37 +16,46 @@ constexpr std::uint64_t kBytesPerMegabyte = 1024 * 1024;
 
 char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-enum class PictureType { kNone, kGif, kJpeg };
+struct Extensions {
+  PictureFormat format;
+  std::initializer_list<std::string_view> names;
+};
 
-PictureType pictureTypeOf(std::string_view path) {
+const Extensions kPictureExtensions[] = {
+    {PictureFormat::kGif, {"gif"}},
+    {PictureFormat::kJpeg, {"jpg", "jpeg", "jfif"}},
+    {PictureFormat::kPng, {"png", "apng"}},
+    {PictureFormat::kWebp, {"webp"}},
+    {PictureFormat::kHeif, {"avif", "heic", "heif"}},
+    {PictureFormat::kSvg, {"svg"}},
+    {PictureFormat::kBmp, {"bmp"}},
+    {PictureFormat::kIco, {"ico", "cur"}},
+};
+
+std::optional<PictureFormat> pictureFormatOf(std::string_view path) {
   const Text extension = extensionOf(path);
-  if (equalsIgnoreCase(extension, "gif")) return PictureType::kGif;
-  for (std::string_view jpeg : {"jpg", "jpeg", "jfif"}) {
-    if (equalsIgnoreCase(extension, jpeg)) return PictureType::kJpeg;
+  for (const Extensions& entry : kPictureExtensions) {
+    for (std::string_view name : entry.names) {
+      if (equalsIgnoreCase(extension, name)) return entry.format;
+    }
   }
-  return PictureType::kNone;
+  return std::nullopt;
 }
 
 struct FileFacts {
   Text name, title, width, height, bytes, kilobytes, megabytes;
 };
 
-void describeSize(std::istream& in, FileFacts& facts) {
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) return;  // not seekable: no size to tell
-  const auto count = static_cast<std::uint64_t>(size);
+void describeSize(const FileStatus& status, FileFacts& facts) {
+  const auto count = static_cast<std::uint64_t>(status.size);
   facts.bytes = std::to_string(count);
   facts.kilobytes = std::to_string(count / kBytesPerKilobyte);
   facts.megabytes = formatMegabytes(count);
 }
 
-void describePicture(std::istream& in, PictureType type, FileFacts& facts) {
-  if (type == PictureType::kNone) return;
-  in.clear();
-  in.seekg(0);
-  const std::optional<PictureSize> size =
-      type == PictureType::kGif ? readGifSize(in) : readJpegSize(in);
+void describePicture(ByteSource& source, std::string_view path, FileFacts& facts) {
+  const std::optional<PictureFormat> format = pictureFormatOf(path);
+  const std::optional<PictureSize> size = format ? measurePicture(source, *format) : std::nullopt;
   if (!size) return;
   facts.width = std::to_string(size->width);
   facts.height = std::to_string(size->height);
@@ -75,16 +85,12 @@ Text formatMegabytes(std::uint64_t bytes) {
 void defineFileInfo(DefinitionTable& table, std::string_view foundPath,
                     std::string_view nameAsWritten) {
   FileFacts facts;
-  // A NUL would cut the path the system sees, opening some other file.
-  std::ifstream in;
-  if (foundPath.find('\0') == std::string_view::npos) {
-    in.open(std::string(foundPath), std::ios::binary);
-  }
-  if (in.is_open()) {
+  FileSource source(foundPath);
+  if (source.isOpen()) {
     facts.name = nameAsWritten;
     facts.title = fileNameOf(withForwardSlashes(nameAsWritten));
-    describeSize(in, facts);
-    describePicture(in, pictureTypeOf(foundPath), facts);
+    describeSize(source.status(), facts);
+    describePicture(source, foundPath, facts);
   }
   table.addDefinition("_FILENAME_", facts.name);
   table.addDefinition("_FILETITLE_", facts.title);

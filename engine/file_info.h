@@ -17,9 +17,12 @@ Text formatMegabytes(std::uint64_t bytes);
 
 /// Adds _FILENAME_, _FILETITLE_, _FILEW_, _FILEH_, _FILEB_, _FILEK_ and
 /// _FILEM_, in that order, describing the file at foundPath; nameAsWritten
-/// gives the first two. Width and height come from GIF and JPEG headers, chosen
-/// by foundPath's extension, and stay empty for other files. A file that
-/// cannot be opened gets all seven defined as empty. Never fails.
+/// gives the first two. Width and height come from the picture header that
+/// foundPath's extension names (ignoring case: gif; jpg, jpeg, jfif; png,
+/// apng; webp; avif, heic, heif; svg; bmp; ico, cur), read through a bounded
+/// prefix of the file, and stay empty for other files and broken headers. A
+/// file that is not a regular file or cannot be opened gets all seven defined
+/// as empty. Never fails.
 void defineFileInfo(DefinitionTable& table, std::string_view foundPath,
                     std::string_view nameAsWritten);
 

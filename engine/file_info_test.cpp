@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,9 +55,9 @@ TEST(EqualsIgnoreCase, FoldsAsciiLettersOnly) {
     bool equal;
   };
   const Case cases[] = {
-      {"gif", "GIF", true},     {"JfIf", "jFiF", true}, {"", "", true},
-      {"jpg", "jpeg", false},   {"gif", "", false},     {"[", "{", false},
-      {"@", "`", false},        {"\xC9", "\xE9", false}, {std::string_view("a\0b", 3), "a", false},
+      {"gif", "GIF", true},   {"JfIf", "jFiF", true},  {"", "", true},
+      {"jpg", "jpeg", false}, {"gif", "", false},      {"[", "{", false},
+      {"@", "`", false},      {"\xC9", "\xE9", false}, {std::string_view("a\0b", 3), "a", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(equalsIgnoreCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
@@ -96,12 +98,15 @@ TEST(FileInfo, DefinesNamesAndSizesOfPictures) {
       {"img/logo.gif", kGif, {"img/logo.gif", "logo.gif", "600", "400", "13", "0", "0.00"}},
       {"LOGO.GIF", kGif, {"LOGO.GIF", "LOGO.GIF", "600", "400", "13", "0", "0.00"}},
       {"PHOTO.JPG", kJpeg, {"PHOTO.JPG", "PHOTO.JPG", "600", "400", "33", "0", "0.00"}},
-      {"pics/photo.Jpeg", kJpeg, {"pics/photo.Jpeg", "photo.Jpeg", "600", "400", "33", "0", "0.00"}},
+      {"pics/photo.Jpeg",
+       kJpeg,
+       {"pics/photo.Jpeg", "photo.Jpeg", "600", "400", "33", "0", "0.00"}},
       {"photo.JFIF", kJpeg, {"photo.JFIF", "photo.JFIF", "600", "400", "33", "0", "0.00"}},
       {"photo.jpe", kJpeg, {"photo.jpe", "photo.jpe", "", "", "33", "0", "0.00"}},
       // Bytes 6-9 of the JPEG are "JFIF".
-      {"jpeg-bytes.gif", kJpeg, {"jpeg-bytes.gif", "jpeg-bytes.gif", "17994", "17993", "33", "0",
-                                 "0.00"}},
+      {"jpeg-bytes.gif",
+       kJpeg,
+       {"jpeg-bytes.gif", "jpeg-bytes.gif", "17994", "17993", "33", "0", "0.00"}},
       {"gif-bytes.jpg", kGif, {"gif-bytes.jpg", "gif-bytes.jpg", "", "", "13", "0", "0.00"}},
       {"short.gif", kGif.substr(0, 9), {"short.gif", "short.gif", "", "", "9", "0", "0.00"}},
       {"page.txt", "hello\n", {"page.txt", "page.txt", "", "", "6", "0", "0.00"}},
@@ -111,6 +116,61 @@ TEST(FileInfo, DefinesNamesAndSizesOfPictures) {
   for (const Case& c : cases) {
     const std::string path = dir.write(c.name, c.contents);
     EXPECT_EQ(fileInfoOf(path, c.name), c.expected) << c.name;
+  }
+}
+
+// Each file's name ends in the size it is shown at ("-33x17") or "-none".
+Values expectedSizeOf(const std::filesystem::path& file) {
+  const std::string stem = file.stem().string();
+  const std::string size = stem.substr(stem.rfind('-') + 1);
+  if (size == "none") return {"", ""};
+  const std::size_t x = size.find('x');
+  return {size.substr(0, x), size.substr(x + 1)};
+}
+
+TEST(FileInfo, MeasuresPicturesMadeByRealEncoders) {
+  std::set<std::string> extensions;
+  for (const auto& entry : std::filesystem::directory_iterator(QF_PICTURE_TESTDATA)) {
+    const std::filesystem::path& file = entry.path();
+    if (file.extension() == ".sh") continue;
+    extensions.insert(file.extension().string());
+    const Values v = fileInfoOf(file.string(), file.filename().string());
+    EXPECT_EQ(Values(v.begin() + 2, v.begin() + 4), expectedSizeOf(file)) << file;
+  }
+  EXPECT_EQ(extensions, (std::set<std::string>{".avif", ".bmp", ".cur", ".gif", ".heic", ".ico",
+                                               ".jpg", ".png", ".svg", ".webp"}));
+}
+
+TEST(FileInfo, ChoosesTheReaderByExtensionIgnoringCase) {
+  TempDir dir;
+  struct Case {
+    const char* picture;
+    const char* name;
+    const char* width;
+    const char* height;
+  };
+  const Case cases[] = {
+      {"png-rgba-33x17.png", "logo.APNG", "33", "17"},
+      {"png-rgba-33x17.png", "logo.Png", "33", "17"},
+      {"heic-64x48.heic", "photo.HEIF", "64", "48"},
+      {"heic-64x48.heic", "photo.heic", "64", "48"},
+      {"avif-37x19.avif", "photo.AVIF", "37", "19"},
+      {"webp-lossy-41x23.webp", "photo.WebP", "41", "23"},
+      {"svg-px-120x80.svg", "drawing.SVG", "120", "80"},
+      {"bmp-v3-31x13.bmp", "old.BMP", "31", "13"},
+      {"ico-48x48.ico", "favicon.ICO", "48", "48"},
+      {"cur-32x32.cur", "pointer.CUR", "32", "32"},
+      {"jpeg-baseline-27x15.jpg", "photo.JFIF", "27", "15"},
+      // The extension decides, not the bytes.
+      {"png-rgba-33x17.png", "logo.webp", "", ""},
+      {"webp-lossy-41x23.webp", "photo.png", "", ""},
+      {"png-rgba-33x17.png", "logo.png.txt", "", ""},
+      {"png-rgba-33x17.png", "png", "", ""},
+  };
+  for (const Case& c : cases) {
+    const std::string bytes = readFile(std::string(QF_PICTURE_TESTDATA) + "/" + c.picture);
+    const Values v = fileInfoOf(dir.write(c.name, bytes), c.name);
+    EXPECT_EQ(Values(v.begin() + 2, v.begin() + 4), (Values{c.width, c.height})) << c.name;
   }
 }
 

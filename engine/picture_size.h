@@ -1,7 +1,9 @@
 #pragma once
 
-#include <istream>
+#include <cstddef>
 #include <optional>
+
+#include "base/byte_stream.h"
 
 namespace qf {
 
@@ -13,15 +15,21 @@ struct PictureSize {
   friend bool operator==(const PictureSize&, const PictureSize&) = default;
 };
 
-/// The logical screen size of a GIF whose first byte is the stream's next
-/// byte: bytes 6-7 and 8-9, little-endian. The signature is not checked.
-/// Empty when the stream holds fewer than 10 bytes.
-std::optional<PictureSize> readGifSize(std::istream& in);
+/// The picture formats whose size can be measured.
+enum class PictureFormat { kGif, kJpeg, kPng, kWebp, kHeif, kSvg, kBmp, kIco };
 
-/// The size in the first frame header (markers C0-C3, C5-C7) of a JPEG whose
-/// first byte is the stream's next byte. Empty when the stream does not start
-/// with FF D8, a segment length is below 2, or the stream ends first. Safe on
-/// arbitrary bytes: allocates nothing and ends on any finite input.
-std::optional<PictureSize> readJpegSize(std::istream& in);
+/// The most bytes measurePicture reads: every format but SVG and JPEG has its
+/// header within the first kPictureHeaderBound bytes; an SVG's root element
+/// must end within kSvgBound; a JPEG's frame header must end within
+/// kJpegBound, the segments before it being skipped window by window, never
+/// held whole.
+inline constexpr std::size_t kPictureHeaderBound = std::size_t{64} << 10;
+inline constexpr std::size_t kSvgBound = std::size_t{256} << 10;
+inline constexpr std::size_t kJpegBound = std::size_t{16} << 20;
+
+/// The size of a picture of the given format whose first byte is source's
+/// next byte. Empty when the header is broken, incomplete within the bound,
+/// or a read fails. Reads nothing past the format's bound.
+std::optional<PictureSize> measurePicture(ByteSource& source, PictureFormat format);
 
 }  // namespace qf

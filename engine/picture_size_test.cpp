@@ -1,125 +1,136 @@
 #include "engine/picture_size.h"
 
-#include <gtest/gtest.h>
-
-#include <optional>
-#include <sstream>
+#include <algorithm>
 #include <string>
+
+#include "engine/picture_ico.h"
+#include "engine/picture_jpeg.h"
+#include "engine/picture_svg.h"
+#include "engine/picture_test_cases.h"
 
 namespace qf {
 namespace {
 
 using Bytes = std::string;
 
-std::optional<PictureSize> gifSizeOf(const Bytes& bytes) {
-  std::istringstream in(bytes);
-  return readGifSize(in);
-}
+constexpr std::uint64_t kEndless = ~std::uint64_t{0};
 
-std::optional<PictureSize> jpegSizeOf(const Bytes& bytes) {
-  std::istringstream in(bytes);
-  return readJpegSize(in);
-}
+// Gives head, then pattern again and again up to length bytes in all,
+// counting what it gives; fails instead of giving byte failAt.
+class PatternSource : public ByteSource {
+ public:
+  PatternSource(Bytes head, Bytes pattern, std::uint64_t length, std::uint64_t failAt = kEndless)
+      : head_(std::move(head)), pattern_(std::move(pattern)), length_(length), failAt_(failAt) {}
 
-const Bytes kSoi = "\xFF\xD8";
-// APP0 "JFIF" segment, length 16.
-const Bytes kApp0 = Bytes("\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 18);
+  long read(char* buffer, std::size_t size) override {
+    if (given_ == failAt_) return -1;
+    const std::uint64_t end = std::min({length_, failAt_, given_ + size});
+    std::size_t n = 0;
+    for (; given_ < end; ++given_, ++n) {
+      buffer[n] = given_ < head_.size() ? head_[given_]
+                                        : pattern_[(given_ - head_.size()) % pattern_.size()];
+    }
+    return static_cast<long>(n);
+  }
+  std::uint64_t given() const { return given_; }
 
-// A frame header segment with the given marker code: 8 bits, 400 lines,
-// 600 samples per line, one component.
-Bytes frame(char code) {
-  return Bytes("\xFF", 1) + code + Bytes("\x00\x0B\x08\x01\x90\x02\x58\x01\x01\x11\x00", 11);
-}
-
-struct SizeCase {
-  const char* what;
-  Bytes bytes;
-  std::optional<PictureSize> expected;
+ private:
+  Bytes head_, pattern_;
+  std::uint64_t length_, failAt_, given_ = 0;
 };
 
-void expectSizes(const SizeCase* cases, std::size_t count,
-                 std::optional<PictureSize> (*read)(const Bytes&)) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::optional<PictureSize> got = read(cases[i].bytes);
-    EXPECT_EQ(got.has_value(), cases[i].expected.has_value()) << cases[i].what;
-    if (got && cases[i].expected) {
-      EXPECT_EQ(got->width, cases[i].expected->width) << cases[i].what;
-      EXPECT_EQ(got->height, cases[i].expected->height) << cases[i].what;
-    }
+std::optional<PictureSize> measureBytes(const Bytes& bytes, PictureFormat format) {
+  PatternSource source(bytes, "-", bytes.size());
+  return measurePicture(source, format);
+}
+
+const Bytes kPng =
+    Bytes("\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR\x00\x00\x02\x80\x00\x00\x01\xE0", 24) +
+    Bytes("\x08\x06\x00\x00\x00", 5);
+const Bytes kSoi("\xFF\xD8", 2);
+// A baseline frame header: 400 lines of 600 samples.
+const Bytes kFrame("\xFF\xC0\x00\x0B\x08\x01\x90\x02\x58\x01\x01\x11\x00", 13);
+
+// A comment segment of the given total size (4 to 65537 bytes).
+Bytes comment(std::size_t size) {
+  return Bytes("\xFF\xFE", 2) + bigEndianBytes(size - 2, 2) + Bytes(size - 4, 'c');
+}
+
+TEST(MeasurePicture, ReadsNoMoreThanTheBound) {
+  struct Case {
+    const char* what;
+    PictureFormat format;
+    Bytes head, pattern;
+    std::optional<PictureSize> expected;
+    std::uint64_t bound;
+  };
+  const Case cases[] = {
+      {"header, then endless bytes", PictureFormat::kPng, kPng, "x", PictureSize{640, 480},
+       kPictureHeaderBound},
+      {"endless directory", PictureFormat::kIco, Bytes("\x00\x00\x01\x00\xFF\xFF", 6),
+       Bytes(16, '\x10'), std::nullopt, kPictureHeaderBound},
+      {"endless boxes", PictureFormat::kHeif, Bytes("\x00\x00\x00\x08", 4) + "ftyp",
+       Bytes("\x00\x00\x00\x08", 4) + "free", std::nullopt, kPictureHeaderBound},
+      {"root element without end", PictureFormat::kSvg, "<svg width=\"1\" height=\"1\"", " ",
+       std::nullopt, kSvgBound},
+      {"endless fill bytes", PictureFormat::kJpeg, kSoi, "\xFF", std::nullopt, kJpegBound},
+      {"endless segments", PictureFormat::kJpeg, kSoi, comment(65537), std::nullopt, kJpegBound},
+  };
+  for (const Case& c : cases) {
+    PatternSource source(c.head, c.pattern, kEndless);
+    EXPECT_EQ(measurePicture(source, c.format), c.expected) << c.what;
+    EXPECT_LE(source.given(), c.bound) << c.what;
   }
 }
 
-TEST(GifSize, ReadsLittleEndianScreenSize) {
-  const SizeCase cases[] = {
-      {"logo", Bytes("GIF89a\x58\x02\x90\x01", 10), PictureSize{600, 400}},
-      {"trailing data ignored", Bytes("GIF87a\x01\x00\x02\x00\x80\x00\x00", 13),
-       PictureSize{1, 2}},
-      {"largest", Bytes("GIF89a\xFF\xFF\xFF\xFF", 10), PictureSize{65535, 65535}},
-      {"signature not checked", Bytes("xxxxxx\x0A\x00\x14\x00", 10), PictureSize{10, 20}},
-      {"nine bytes", Bytes("GIF89a\x58\x02\x90", 9), std::nullopt},
-      {"header only", "GIF89a", std::nullopt},
-      {"empty", "", std::nullopt},
-  };
-  expectSizes(cases, std::size(cases), gifSizeOf);
+TEST(MeasurePicture, HeaderPastTheBoundGivesNothing) {
+  Bytes icons = Bytes("\x00\x00\x01\x00\x00\x10", 6) + Bytes(16 * 4096, '\x20');
+  ASSERT_TRUE(readIcoSize(icons));
+  EXPECT_EQ(measureBytes(icons, PictureFormat::kIco), std::nullopt);
+  const Bytes drawing = "<svg width=\"3\" height=\"4\"/>";
+  const Bytes nearEnd = "<!--" + Bytes(kSvgBound - 7 - drawing.size(), 'c') + "-->" + drawing;
+  EXPECT_EQ(measureBytes(nearEnd, PictureFormat::kSvg), (PictureSize{3, 4}));
+  const Bytes pastEnd = "<!-" + nearEnd.substr(2);
+  ASSERT_EQ(readSvgSize(pastEnd), (PictureSize{3, 4}));
+  EXPECT_EQ(measureBytes(pastEnd, PictureFormat::kSvg), std::nullopt);
 }
 
-TEST(JpegSize, MeasuresTheFirstFrameHeader) {
-  const SizeCase cases[] = {
-      {"baseline after APP0", kSoi + kApp0 + frame('\xC0'), PictureSize{600, 400}},
-      {"progressive", kSoi + kApp0 + frame('\xC2'), PictureSize{600, 400}},
-      {"lossless C3", kSoi + frame('\xC3'), PictureSize{600, 400}},
-      {"C7", kSoi + frame('\xC7'), PictureSize{600, 400}},
-      {"fill bytes between segments", kSoi + "\xFF\xFF\xFF" + kApp0 + "\xFF\xFF" + frame('\xC0'),
-       PictureSize{600, 400}},
-      {"marker code without FF", kSoi + kApp0.substr(1) + frame('\xC1').substr(1),
-       PictureSize{600, 400}},
-      {"first frame wins", kSoi + frame('\xC0') + Bytes("\xFF\xC0\x00\x0B\x08\x00\x01\x00\x01", 9),
-       PictureSize{600, 400}},
-      {"scan and end markers are skipped by length",
-       kSoi + Bytes("\xFF\xDA\x00\x02\xFF\xD9\x00\x02", 8) + frame('\xC0'),
-       PictureSize{600, 400}},
-  };
-  expectSizes(cases, std::size(cases), jpegSizeOf);
+// Camera pictures can carry several 64 KiB segments of metadata before the
+// frame header; those are skipped, not kept.
+TEST(MeasurePicture, JpegFrameHeaderFarIntoTheFile) {
+  Bytes metadata;
+  for (int i = 0; i < 40; ++i) metadata += comment(65537);
+  EXPECT_EQ(measureBytes(kSoi + metadata + kFrame, PictureFormat::kJpeg), (PictureSize{600, 400}));
+  EXPECT_EQ(measureBytes(kSoi + metadata + "\xFF\xFF\xFF" + kFrame, PictureFormat::kJpeg),
+            (PictureSize{600, 400}));
+  EXPECT_EQ(measureBytes(kSoi + metadata + kFrame.substr(0, 7), PictureFormat::kJpeg),
+            std::nullopt);
+  EXPECT_EQ(measureBytes(kSoi + metadata.substr(0, metadata.size() - 1), PictureFormat::kJpeg),
+            std::nullopt);
 }
 
-TEST(JpegSize, SkipsSegmentsThatAreNotFrameHeaders) {
-  for (char code : {'\xC4', '\xC8', '\xC9', '\xCA', '\xCB', '\xCC', '\xCD', '\xCE', '\xCF'}) {
-    const Bytes other = frame(code);
-    // Its own size is 1 x 1, so measuring it would show.
-    const Bytes tiny = other.substr(0, 5) + Bytes("\x00\x01\x00\x01", 4) + other.substr(9);
-    EXPECT_FALSE(jpegSizeOf(kSoi + tiny)) << int(static_cast<unsigned char>(code));
-    const std::optional<PictureSize> later = jpegSizeOf(kSoi + tiny + frame('\xC0'));
-    ASSERT_TRUE(later) << int(static_cast<unsigned char>(code));
-    EXPECT_EQ(*later, (PictureSize{600, 400}));
+TEST(MeasurePicture, JpegGivesTheSameWhereverTheWindowEnds) {
+  for (std::size_t end = kPictureHeaderBound - 16; end < kPictureHeaderBound + 16; ++end) {
+    // The frame header, or the run of fill bytes before it, crosses the end
+    // of the first window at each of its bytes.
+    const Bytes segments = kSoi + comment(60000) + comment(end - 60002);
+    EXPECT_EQ(measureBytes(segments + kFrame, PictureFormat::kJpeg), (PictureSize{600, 400}))
+        << end;
+    EXPECT_EQ(measureBytes(segments + Bytes(9, '\xFF') + kFrame, PictureFormat::kJpeg),
+              (PictureSize{600, 400}))
+        << end;
   }
 }
 
-TEST(JpegSize, GivesNothingForBrokenStreams) {
-  const Bytes full = kSoi + kApp0 + frame('\xC0');
-  const SizeCase cases[] = {
-      {"empty", "", std::nullopt},
-      {"not FF D8", Bytes("\xFF\xD9", 2) + kApp0 + frame('\xC0'), std::nullopt},
-      {"D8 without FF", Bytes("\x00\xD8", 2) + frame('\xC0'), std::nullopt},
-      {"only SOI", kSoi, std::nullopt},
-      {"only fill bytes", kSoi + "\xFF\xFF\xFF", std::nullopt},
-      {"length 1", kSoi + Bytes("\xFF\xE0\x00\x01", 4) + frame('\xC0'), std::nullopt},
-      {"length 0", kSoi + Bytes("\xFF\xE0\x00\x00", 4) + frame('\xC0'), std::nullopt},
-      {"length cut", kSoi + Bytes("\xFF\xE0\x00", 3), std::nullopt},
-      {"skip past the end", kSoi + Bytes("\xFF\xE0\xFF\xFF\x00\x00", 6), std::nullopt},
-      {"cut after precision", full.substr(0, full.size() - 9), std::nullopt},
-      {"cut inside height", full.substr(0, full.size() - 8), std::nullopt},
-      {"cut before width", full.substr(0, full.size() - 6), std::nullopt},
-      {"cut inside width", full.substr(0, full.size() - 5), std::nullopt},
-      {"width complete", full.substr(0, full.size() - 4), PictureSize{600, 400}},
-  };
-  expectSizes(cases, std::size(cases), jpegSizeOf);
-}
-
-TEST(JpegSize, FrameLengthIsNotCheckedBeforeReadingTheSize) {
-  // The length is read after every marker, frame headers included, but only
-  // other segments are judged by it.
-  EXPECT_EQ(jpegSizeOf(kSoi + Bytes("\xFF\xC0\x00\x00\x08\x00\x07\x00\x05", 9)),
-            (PictureSize{5, 7}));
+TEST(MeasurePicture, ReadErrorGivesNothing) {
+  for (PictureFormat format : {PictureFormat::kPng, PictureFormat::kJpeg}) {
+    const Bytes bytes = format == PictureFormat::kPng ? kPng : kSoi + kFrame;
+    // Even after a complete header: a failing file is not trusted.
+    PatternSource failing(bytes, "x", kEndless, bytes.size() + 10);
+    EXPECT_EQ(measurePicture(failing, format), std::nullopt);
+    PatternSource whole(bytes, "x", bytes.size());
+    EXPECT_NE(measurePicture(whole, format), std::nullopt);
+  }
 }
 
 }  // namespace
