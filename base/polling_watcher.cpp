@@ -22,6 +22,9 @@ PollingWatcher::PollingWatcher(const WatchOptions& options)
 }
 
 void PollingWatcher::watchDirectory(const std::string& directory) {
+  for (const std::string& known : options_.directories) {
+    if (known == directory) return;
+  }
   options_.directories.push_back(directory);
   // Only the new directory is looked at, so that changes elsewhere since the
   // last look are still found by the next one.

@@ -38,6 +38,8 @@ class FallbackWatcher final : public Watcher {
   }
 
   void watchDirectory(const std::string& directory) override {
+    // Callers name the same directories after every rebuild.
+    if (!known_.insert(directory).second) return;
     options_.directories.push_back(directory);
     active().watchDirectory(directory);
   }
@@ -65,6 +67,7 @@ class FallbackWatcher final : public Watcher {
   WatchOptions options_;
   std::unique_ptr<InotifyWatcher> notified_;
   std::unique_ptr<PollingWatcher> polling_;
+  std::set<std::string> known_;
 };
 
 }  // namespace

@@ -7,13 +7,12 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "base/test_util.h"
+#include "serve/event_stream_reader.h"
 #include "serve/live_reload.h"
 
 namespace qf {
@@ -52,50 +51,6 @@ class ServedSite {
  private:
   TempDir dir_;
   std::unique_ptr<PreviewServer> server_;
-};
-
-// An event stream read on a thread of its own until it ends or is stopped.
-class EventReader {
- public:
-  explicit EventReader(const ServedSite& site) : client_(site.client()) {
-    thread_ = std::thread([this] {
-      client_->Get(std::string(kEventsPath).c_str(), [this](const char* data, std::size_t length) {
-        std::lock_guard lock(mutex_);
-        received_.append(data, length);
-        return !stopped_;
-      });
-      ended_ = true;
-    });
-  }
-  ~EventReader() {
-    stop();
-    thread_.join();
-  }
-
-  /// Waits (at most 5 s) until the stream has carried text.
-  bool waitFor(const std::string& text) {
-    for (int i = 0; i < 500; ++i) {
-      {
-        std::lock_guard lock(mutex_);
-        if (received_.find(text) != std::string::npos) return true;
-      }
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    return false;
-  }
-  void stop() {
-    std::lock_guard lock(mutex_);
-    stopped_ = true;
-  }
-  bool ended() const { return ended_; }
-
- private:
-  std::unique_ptr<httplib::Client> client_;
-  std::mutex mutex_;
-  std::string received_;
-  bool stopped_ = false;
-  std::atomic<bool> ended_ = false;
-  std::thread thread_;
 };
 
 TEST(PreviewServer, ServesFilesWithTheirTypesAndNoCaching) {
@@ -256,7 +211,7 @@ TEST(PreviewServer, RefusesAPortInUse) {
 
 TEST(PreviewServer, DeliversEventsToOpenPagesAndTheLastErrorToNewOnes) {
   ServedSite site;
-  EventReader first(site);
+  EventStreamReader first(site.server().port());
   ASSERT_TRUE(first.waitFor("retry: 1000\n"));
   site.server().publish(kReloadEvent, {"/a.html", "/b/index.html"});
   site.server().publish(kErrorEvent, {"page.src:3: no such file", "  included from x.src:1"});
@@ -264,20 +219,20 @@ TEST(PreviewServer, DeliversEventsToOpenPagesAndTheLastErrorToNewOnes) {
       first.waitFor("event: reload\ndata: /a.html\ndata: /b/index.html\n\n"
                     "event: error\ndata: page.src:3: no such file\n"
                     "data:   included from x.src:1\n\n"));
-  EventReader late(site);
+  EventStreamReader late(site.server().port());
   EXPECT_TRUE(late.waitFor("retry: 1000\n\nevent: error\ndata: page.src:3"));
 
   site.server().publish(kCssEvent, {"/style.css"});
   EXPECT_TRUE(late.waitFor("event: css\ndata: /style.css\n\n"));
-  EventReader after(site);
+  EventStreamReader after(site.server().port());
   EXPECT_TRUE(after.waitFor(": ping"));
   site.server().stop();
 }
 
 TEST(PreviewServer, CapsOpenConnections) {
   ServedSite site(2);
-  auto first = std::make_unique<EventReader>(site);
-  auto second = std::make_unique<EventReader>(site);
+  auto first = std::make_unique<EventStreamReader>(site.server().port());
+  auto second = std::make_unique<EventStreamReader>(site.server().port());
   ASSERT_TRUE(first->waitFor("retry") && second->waitFor("retry"));
   auto waiting = site.client();
   waiting->set_read_timeout(0, 300000);
@@ -290,7 +245,7 @@ TEST(PreviewServer, CapsOpenConnections) {
 
 TEST(PreviewServer, StopEndsOpenStreams) {
   ServedSite site;
-  EventReader reader(site);
+  EventStreamReader reader(site.server().port());
   ASSERT_TRUE(reader.waitFor("retry"));
   site.server().stop();
   for (int i = 0; i < 500 && !reader.ended(); ++i) std::this_thread::sleep_for(milliseconds(10));
