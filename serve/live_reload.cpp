@@ -44,6 +44,7 @@ constexpr std::string_view kScript = R"(<script>
   };
   const connect = () => {
     const source = new EventSource("/_quillforge/events");
+    source.onopen = () => { window._quillforgeConnected = true; };
     source.addEventListener("reload", (event) => {
       hideOverlay();
       const changed = event.data.split("\n");
