@@ -62,6 +62,7 @@ int PreviewLoop::run(const Rebuild& rebuild) {
     for (const std::string& directory : result.directoriesToWatch) {
       watcher_->watchDirectory(directory);
     }
+    if (result.neededPaths) watcher_->setNeededPaths(*result.neededPaths);
     if (server_) {
       for (const PageEvent& event : eventsAfterRebuild(result, server_->root(), lastFailed_)) {
         server_->publish(event.name, event.lines);

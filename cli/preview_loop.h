@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +23,9 @@ struct RebuildResult {
   /// Directories to watch from now on: those of the files the pages depend
   /// on and of the files searched for but missing.
   std::vector<std::string> directoriesToWatch;
+  /// When set, the paths (spelled as the watcher reports them) that pages
+  /// depend on although their names look like editors' scratch files.
+  std::optional<std::set<std::string>> neededPaths;
 };
 
 /// Rebuilds what the changes touch (everything when changes.rescan is set).

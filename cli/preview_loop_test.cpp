@@ -4,11 +4,14 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <future>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "base/test_util.h"
 #include "cli/copy_rebuild.h"
@@ -21,43 +24,46 @@ TEST(EventsAfterRebuild, TellsPagesWhatChanged) {
   const std::string root = "/site/out";
   const struct {
     const char* name;
-    RebuildResult result;
+    std::vector<std::string> changedFiles;
+    std::vector<std::string> failureLines;
     bool lastFailed;
     std::vector<PageEvent> expected;
   } cases[] = {
       {"pages",
-       {{"/site/out/a.html", "/site/out/sub/index.html"}, {}, {}},
+       {"/site/out/a.html", "/site/out/sub/index.html"},
+       {},
        false,
        {{"reload", {"/a.html", "/sub/index.html"}}}},
-      {"style sheets only",
-       {{"/site/out/css/site.css"}, {}, {}},
-       false,
-       {{"css", {"/css/site.css"}}}},
+      {"style sheets only", {"/site/out/css/site.css"}, {}, false, {{"css", {"/css/site.css"}}}},
       {"both, and a picture",
-       {{"/site/out/a.css", "/site/out/a.html", "/site/out/p.png"}, {}, {}},
+       {"/site/out/a.css", "/site/out/a.html", "/site/out/p.png"},
+       {},
        false,
        {{"css", {"/a.css"}}, {"reload", {"/a.html", "/p.png"}}}},
       {"failures",
-       {{}, {"a.src:2: no such file: x.inc"}, {}},
+       {},
+       {"a.src:2: no such file: x.inc"},
        false,
        {{"error", {"a.src:2: no such file: x.inc"}}}},
       {"failures beside changed pages",
-       {{"/site/out/b.html"}, {"a.src:2: bad"}, {}},
+       {"/site/out/b.html"},
+       {"a.src:2: bad"},
        true,
        {{"reload", {"/b.html"}}, {"error", {"a.src:2: bad"}}}},
-      {"good build without changes after failures", {}, true, {{"clear", {}}}},
-      {"good build without changes", {}, false, {}},
+      {"good build without changes after failures", {}, {}, true, {{"clear", {}}}},
+      {"good build without changes", {}, {}, false, {}},
       {"files outside the root",
-       {{"/site/src/a.html", "/site/outside.html", "/site/out"}, {}, {}},
+       {"/site/src/a.html", "/site/outside.html", "/site/out"},
+       {},
        false,
        {}},
-      {"a relative spelling",
-       {{"/site/out/./x/../a.html"}, {}, {}},
-       false,
-       {{"reload", {"/a.html"}}}},
+      {"a relative spelling", {"/site/out/./x/../a.html"}, {}, false, {{"reload", {"/a.html"}}}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(eventsAfterRebuild(c.result, root, c.lastFailed), c.expected) << c.name;
+    RebuildResult result;
+    result.changedFiles = c.changedFiles;
+    result.failureLines = c.failureLines;
+    EXPECT_EQ(eventsAfterRebuild(result, root, c.lastFailed), c.expected) << c.name;
   }
 }
 
@@ -140,6 +146,39 @@ TEST(PreviewLoop, RebuildsAndTellsThePagesUntilASignal) {
   httplib::Client client("127.0.0.1", loop.port());
   client.set_connection_timeout(1);
   EXPECT_FALSE(client.Get("/")) << "the server still answers";
+}
+
+TEST(PreviewLoop, WatchesWhatTheRebuildAsksFor) {
+  TempDir dir;
+  dir.write("src/page.html", "");
+  dir.write("include/notes~", "");
+  dir.write("out/.keep", "");
+  WatchOptions watch;
+  watch.trees = {dir / "src"};
+  PreviewLoop loop(watch, nullptr);
+  std::atomic<int> rebuilds = 0;
+  auto status = std::async(std::launch::async, [&] {
+    return loop.run([&](const WatchBatch&) {
+      ++rebuilds;
+      RebuildResult result;
+      result.directoriesToWatch = {dir / "include"};
+      result.neededPaths = std::set<std::string>{dir / "include/notes~"};
+      return result;
+    });
+  });
+  const auto waitForRebuilds = [&](int count) {
+    for (int i = 0; i < 500 && rebuilds < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return rebuilds.load();
+  };
+  dir.write("src/page.html", "x");
+  EXPECT_EQ(waitForRebuilds(1), 1);
+  dir.write("include/notes~", "needed although it looks like a backup");
+  EXPECT_EQ(waitForRebuilds(2), 2);
+  raise(SIGTERM);
+  ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(status.get(), SIGTERM);
 }
 
 TEST(PreviewLoop, StopsOnTerminateWhileIdle) {
