@@ -1,16 +1,45 @@
 #include "base/polling_watcher.h"
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+
+#include "base/file_stream.h"
 
 namespace qf {
 
 namespace {
 
 long long nanoseconds(const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; }
+
+// File times come from a clock that advances in ticks of a few
+// milliseconds: two writes of the same size within one tick leave the same
+// status. Files written this recently are told apart by their contents.
+constexpr long long kRecentNs = 100'000'000;
+
+bool isRecent(const struct stat& status) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const long long latest = std::max(nanoseconds(status.st_mtim), nanoseconds(status.st_ctim));
+  return nanoseconds(now) - latest < kRecentNs;
+}
+
+// FNV-1a over the file's bytes; nullopt when it cannot be read.
+std::optional<unsigned long long> contentHashOf(const std::string& path) {
+  FileSource file(path);
+  if (!file.isOpen()) return std::nullopt;
+  unsigned long long hash = 14695981039346656037ULL;
+  char buffer[16384];
+  for (long length; (length = file.read(buffer, sizeof buffer)) > 0;) {
+    for (long i = 0; i < length; ++i) {
+      hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 1099511628211ULL;
+    }
+  }
+  return hash;
+}
 
 }  // namespace
 
@@ -66,9 +95,13 @@ void PollingWatcher::lookInto(
     if (isDirectory ? filter_.isIgnoredDirectory(path) : !filter_.counts(path, name)) continue;
     // A directory's own times change with every entry made in it; its
     // entries are compared one by one instead.
-    snapshot[path] = isDirectory ? Stamp{0, 0, -1, status.st_ino}
-                                 : Stamp{nanoseconds(status.st_mtim), nanoseconds(status.st_ctim),
-                                         status.st_size, status.st_ino};
+    if (isDirectory) {
+      snapshot[path] = Stamp{0, 0, -1, status.st_ino, std::nullopt};
+    } else {
+      snapshot[path] =
+          Stamp{nanoseconds(status.st_mtim), nanoseconds(status.st_ctim), status.st_size,
+                status.st_ino, isRecent(status) ? contentHashOf(path) : std::nullopt};
+    }
     if (isDirectory && tree) lookInto(path, true, snapshot, visited);
   }
 }
@@ -83,12 +116,25 @@ void PollingWatcher::compare() {
     } else if (before == last_.end() || after->first < before->first) {
       pending_.add((after++)->first);
     } else {
-      if (!(before->second == after->second)) pending_.add(after->first);
+      if (differs(before->second, after->second, after->first)) pending_.add(after->first);
       ++before;
       ++after;
     }
   }
   last_ = std::move(now);
+}
+
+bool PollingWatcher::differs(const Stamp& before, const Stamp& after, const std::string& path) {
+  if (before.modifiedNs != after.modifiedNs || before.changedNs != after.changedNs ||
+      before.size != after.size || before.inode != after.inode) {
+    return true;
+  }
+  if (!before.contentHash) return false;
+  // The last look saw the file while it was recent: only its contents can
+  // show a write in the same tick.
+  const std::optional<unsigned long long> now =
+      after.contentHash ? after.contentHash : contentHashOf(path);
+  return now != before.contentHash;
 }
 
 std::optional<WatchBatch> PollingWatcher::next(std::chrono::milliseconds timeout) {

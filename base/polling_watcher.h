@@ -30,7 +30,9 @@ class PollingWatcher final : public Watcher {
     long long changedNs = 0;
     long long size = 0;
     unsigned long long inode = 0;
-    friend bool operator==(const Stamp&, const Stamp&) = default;
+    /// Taken while the file's times are too recent to tell a second write
+    /// in the same clock tick from the first.
+    std::optional<unsigned long long> contentHash;
   };
   using Snapshot = std::map<std::string, Stamp>;
 
@@ -39,6 +41,7 @@ class PollingWatcher final : public Watcher {
                 std::set<std::pair<unsigned long long, unsigned long long>>& visited);
   /// Looks again and records what differs from the last look.
   void compare();
+  static bool differs(const Stamp& before, const Stamp& after, const std::string& path);
 
   WatchOptions options_;
   WatchFilter filter_;
