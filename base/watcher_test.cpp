@@ -108,6 +108,22 @@ TEST_P(WatcherTest, ReportsEachKindOfEdit) {
   }
 }
 
+TEST_P(WatcherTest, FollowsARenamedDirectory) {
+  TempDir dir;
+  dir.write("inc/part.inc", "part");
+  auto watcher = makeKind(GetParam(), treeOptions(dir));
+  renameOver(dir / "inc", dir / "parts");
+  auto batch = watcher->next(kPatience);
+  ASSERT_TRUE(batch);
+  for (const char* path : {"inc", "parts", "parts/part.inc"}) {
+    EXPECT_TRUE(contains(batch->paths, dir / path)) << path;
+  }
+  dir.write("parts/part.inc", "changed");
+  batch = watcher->next(kPatience);
+  ASSERT_TRUE(batch);
+  EXPECT_EQ(batch->paths, std::vector<std::string>{dir / "parts/part.inc"});
+}
+
 TEST_P(WatcherTest, IgnoresScratchFilesAndTheIgnoredDirectory) {
   TempDir dir;
   dir.write("out/old.html", "");
