@@ -1,0 +1,65 @@
+#include "base/stop_signals.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
+namespace qf {
+
+namespace {
+
+// A signal handler reaches only what is global; these are used by nothing
+// else.
+volatile std::sig_atomic_t caughtSignal = 0;
+int pipeEnds[2] = {-1, -1};
+struct sigaction previousInterrupt;
+struct sigaction previousTerminate;
+
+extern "C" void rememberSignal(int signal) {
+  const int savedErrno = errno;
+  if (caughtSignal == 0) caughtSignal = signal;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(pipeEnds[1], &byte, 1);
+  errno = savedErrno;
+}
+
+}  // namespace
+
+StopSignals::StopSignals() {
+  caughtSignal = 0;
+  if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) pipeEnds[0] = pipeEnds[1] = -1;
+  struct sigaction action {};
+  action.sa_handler = rememberSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a blocking call is interrupted, and the loop looks again.
+  sigaction(SIGINT, &action, &previousInterrupt);
+  sigaction(SIGTERM, &action, &previousTerminate);
+}
+
+StopSignals::~StopSignals() {
+  sigaction(SIGINT, &previousInterrupt, nullptr);
+  sigaction(SIGTERM, &previousTerminate, nullptr);
+  for (int& end : pipeEnds) {
+    if (end >= 0) close(end);
+    end = -1;
+  }
+}
+
+int StopSignals::descriptor() const { return pipeEnds[0]; }
+
+int StopSignals::caught() const { return caughtSignal; }
+
+void endWithSignal(int signal) {
+  std::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  std::_Exit(128 + signal);  // only when the signal could not end the process
+}
+
+}  // namespace qf

@@ -1,0 +1,26 @@
+#pragma once
+
+namespace qf {
+
+/// While it exists, SIGINT and SIGTERM no longer end the process: the first
+/// one is remembered and makes descriptor() readable, so that a loop waiting
+/// on it can finish its work and close down in order. One at a time.
+class StopSignals {
+ public:
+  StopSignals();
+  /// Puts back the handlers that were there before.
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  /// Readable once a signal came (never read here; may be polled by many).
+  int descriptor() const;
+  /// The number of the first signal that came; 0 while none did.
+  int caught() const;
+};
+
+/// Ends the process as signal does by default, so that the parent sees it
+/// ended by that signal.
+[[noreturn]] void endWithSignal(int signal);
+
+}  // namespace qf

@@ -1,0 +1,78 @@
+#include "cli/preview_loop.h"
+
+#include <chrono>
+#include <filesystem>
+#include <utility>
+
+#include "serve/live_reload.h"
+
+namespace qf {
+
+namespace {
+
+bool isStyleSheet(const std::string& urlPath) {
+  return urlPath.size() > 4 && urlPath.compare(urlPath.size() - 4, 4, ".css") == 0;
+}
+
+}  // namespace
+
+std::string urlPathOf(const std::string& file, const std::string& root) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path base = fs::absolute(root, error).lexically_normal();
+  const fs::path relative = fs::absolute(file, error).lexically_normal().lexically_relative(base);
+  const std::string text = relative.generic_string();
+  if (error || text.empty() || text == "." || text == ".." || text.rfind("../", 0) == 0) return "";
+  return "/" + text;
+}
+
+std::vector<PageEvent> eventsAfterRebuild(const RebuildResult& result, const std::string& root,
+                                          bool lastFailed) {
+  std::vector<std::string> styleSheets;
+  std::vector<std::string> others;
+  for (const std::string& file : result.changedFiles) {
+    std::string path = urlPathOf(file, root);
+    if (path.empty()) continue;
+    (isStyleSheet(path) ? styleSheets : others).push_back(std::move(path));
+  }
+  // Failures come last: a page that reloads then meets them as the
+  // server's greeting.
+  std::vector<PageEvent> events;
+  if (!styleSheets.empty()) events.push_back({kCssEvent, std::move(styleSheets)});
+  if (!others.empty()) events.push_back({kReloadEvent, std::move(others)});
+  if (!result.failureLines.empty()) {
+    events.push_back({kErrorEvent, result.failureLines});
+  } else if (events.empty() && lastFailed) {
+    events.push_back({kClearEvent, {}});
+  }
+  return events;
+}
+
+PreviewLoop::PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> server)
+    : server_(std::move(server)) {
+  watch.stopDescriptor = signals_.descriptor();
+  watcher_ = makeWatcher(watch);
+}
+
+int PreviewLoop::run(const Rebuild& rebuild) {
+  while (signals_.caught() == 0) {
+    const std::optional<WatchBatch> changes = watcher_->next(std::chrono::minutes(10));
+    if (!changes) continue;
+    const RebuildResult result = rebuild(*changes);
+    for (const std::string& directory : result.directoriesToWatch) {
+      watcher_->watchDirectory(directory);
+    }
+    if (result.neededPaths) watcher_->setNeededPaths(*result.neededPaths);
+    if (server_) {
+      for (const PageEvent& event : eventsAfterRebuild(result, server_->root(), lastFailed_)) {
+        server_->publish(event.name, event.lines);
+      }
+    }
+    lastFailed_ = !result.failureLines.empty();
+  }
+  server_.reset();
+  watcher_.reset();
+  return signals_.caught();
+}
+
+}  // namespace qf

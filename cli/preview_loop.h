@@ -1,0 +1,75 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/stop_signals.h"
+#include "base/watcher.h"
+#include "serve/preview_server.h"
+
+namespace qf {
+
+/// What a rebuild tells the loop.
+struct RebuildResult {
+  /// Output files the rebuild wrote anew or removed, as the build spells them.
+  std::vector<std::string> changedFiles;
+  /// The rebuild's failure lines (with their include chains); none when good.
+  std::vector<std::string> failureLines;
+  /// Directories to watch from now on: those of the files the pages depend
+  /// on and of the files searched for but missing.
+  std::vector<std::string> directoriesToWatch;
+  /// When set, the paths (spelled as the watcher reports them) that pages
+  /// depend on although their names look like editors' scratch files.
+  std::optional<std::set<std::string>> neededPaths;
+};
+
+/// Rebuilds what the changes touch (everything when changes.rescan is set).
+using Rebuild = std::function<RebuildResult(const WatchBatch& changes)>;
+
+/// One event for the open pages.
+struct PageEvent {
+  std::string_view name;
+  std::vector<std::string> lines;
+  friend bool operator==(const PageEvent&, const PageEvent&) = default;
+};
+
+/// The events after a rebuild whose output is served from root: "css" for
+/// changed style sheets, "reload" for every other changed file (as URL
+/// paths; files outside root are left out), "error" for failures, and
+/// "clear" when a good build after a failed one changed nothing.
+std::vector<PageEvent> eventsAfterRebuild(const RebuildResult& result, const std::string& root,
+                                          bool lastFailed);
+
+/// The URL path of file under root ("/sub/page.html"), or "" when it lies
+/// outside root. Both may be relative to the working directory.
+std::string urlPathOf(const std::string& file, const std::string& root);
+
+/// Watches, rebuilds and tells the browsers until SIGINT or SIGTERM.
+class PreviewLoop {
+ public:
+  /// Starts catching SIGINT and SIGTERM and watching as watch says. Make the
+  /// loop before the first build, so that no save made during it is missed.
+  /// server (started by the caller) may be null: watching without serving.
+  PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> server);
+
+  /// Rebuilds after each settled batch of changes and sends the pages their
+  /// events, until SIGINT or SIGTERM (a rebuild under way is finished first);
+  /// then stops the server and the watcher and returns the signal's number,
+  /// for endWithSignal once the caller has put its own things away.
+  int run(const Rebuild& rebuild);
+
+  PreviewServer* server() { return server_.get(); }
+
+ private:
+  StopSignals signals_;
+  std::unique_ptr<Watcher> watcher_;
+  std::unique_ptr<PreviewServer> server_;
+  bool lastFailed_ = false;
+};
+
+}  // namespace qf

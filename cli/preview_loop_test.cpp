@@ -1,0 +1,190 @@
+#include "cli/preview_loop.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <future>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "base/test_util.h"
+#include "cli/copy_rebuild.h"
+#include "serve/event_stream_reader.h"
+
+namespace qf {
+namespace {
+
+TEST(EventsAfterRebuild, TellsPagesWhatChanged) {
+  const std::string root = "/site/out";
+  const struct {
+    const char* name;
+    std::vector<std::string> changedFiles;
+    std::vector<std::string> failureLines;
+    bool lastFailed;
+    std::vector<PageEvent> expected;
+  } cases[] = {
+      {"pages",
+       {"/site/out/a.html", "/site/out/sub/index.html"},
+       {},
+       false,
+       {{"reload", {"/a.html", "/sub/index.html"}}}},
+      {"style sheets only", {"/site/out/css/site.css"}, {}, false, {{"css", {"/css/site.css"}}}},
+      {"both, and a picture",
+       {"/site/out/a.css", "/site/out/a.html", "/site/out/p.png"},
+       {},
+       false,
+       {{"css", {"/a.css"}}, {"reload", {"/a.html", "/p.png"}}}},
+      {"failures",
+       {},
+       {"a.src:2: no such file: x.inc"},
+       false,
+       {{"error", {"a.src:2: no such file: x.inc"}}}},
+      {"failures beside changed pages",
+       {"/site/out/b.html"},
+       {"a.src:2: bad"},
+       true,
+       {{"reload", {"/b.html"}}, {"error", {"a.src:2: bad"}}}},
+      {"good build without changes after failures", {}, {}, true, {{"clear", {}}}},
+      {"good build without changes", {}, {}, false, {}},
+      {"files outside the root",
+       {"/site/src/a.html", "/site/outside.html", "/site/out"},
+       {},
+       false,
+       {}},
+      {"a relative spelling", {"/site/out/./x/../a.html"}, {}, false, {{"reload", {"/a.html"}}}},
+  };
+  for (const auto& c : cases) {
+    RebuildResult result;
+    result.changedFiles = c.changedFiles;
+    result.failureLines = c.failureLines;
+    EXPECT_EQ(eventsAfterRebuild(result, root, c.lastFailed), c.expected) << c.name;
+  }
+}
+
+TEST(UrlPathOf, MapsRelativeSpellingsToo) {
+  TempDir dir;
+  char* before = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  EXPECT_EQ(urlPathOf("out/a b.html", "out"), "/a b.html");
+  EXPECT_EQ(urlPathOf(dir / "out/sub/a.html", "out/"), "/sub/a.html");
+  EXPECT_EQ(urlPathOf("src/a.html", "out"), "");
+  EXPECT_EQ(urlPathOf("out2/a.html", "out"), "");
+  EXPECT_EQ(chdir(before), 0);
+  free(before);
+}
+
+// A loop over dir/src, serving dir/out, run on a thread of its own.
+class RunningLoop {
+ public:
+  RunningLoop() {
+    dir_.write("src/index.html", "<p>one</p>");
+    dir_.write("out/.keep", "");
+    WatchOptions watch;
+    watch.trees = {dir_ / "src"};
+    PreviewServerOptions serve;
+    serve.root = dir_ / "out";
+    serve.address.port = 0;
+    auto server = std::make_unique<PreviewServer>(serve);
+    std::string error;
+    EXPECT_TRUE(server->start(error)) << error;
+    port_ = server->port();
+    loop_ = std::make_unique<PreviewLoop>(watch, std::move(server));
+    copyPagesAndStyleSheets(dir_ / "src", dir_ / "out");
+    status_ = std::async(std::launch::async, [this] {
+      return loop_->run([this](const WatchBatch&) {
+        return copyPagesAndStyleSheets(dir_ / "src", dir_ / "out");
+      });
+    });
+  }
+  ~RunningLoop() {
+    if (status_.valid()) {
+      raise(SIGTERM);
+      status_.wait();
+    }
+  }
+
+  const TempDir& dir() const { return dir_; }
+  int port() const { return port_; }
+  /// Sends signal and waits (at most 10 s) for the loop's status.
+  int stopWith(int signal) {
+    raise(signal);
+    if (status_.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return -1;
+    return status_.get();
+  }
+
+ private:
+  TempDir dir_;
+  int port_ = 0;
+  std::unique_ptr<PreviewLoop> loop_;
+  std::future<int> status_;
+};
+
+TEST(PreviewLoop, RebuildsAndTellsThePagesUntilASignal) {
+  RunningLoop loop;
+  EventStreamReader pages(loop.port());
+  ASSERT_TRUE(pages.waitFor("retry"));
+
+  loop.dir().write("src/index.html", "<p>two</p>");
+  EXPECT_TRUE(pages.waitFor("event: reload\ndata: /index.html\n\n"));
+  EXPECT_EQ(readFile(loop.dir() / "out/index.html"), "<p>two</p>");
+
+  loop.dir().write("src/site.css", "p { color: red }");
+  EXPECT_TRUE(pages.waitFor("event: css\ndata: /site.css\n\n"));
+
+  loop.dir().write("src/failures.txt", "index.src:3: no such file: x.inc\n");
+  EXPECT_TRUE(pages.waitFor("event: error\ndata: index.src:3: no such file: x.inc\n\n"));
+  ASSERT_EQ(unlink((loop.dir() / "src/failures.txt").c_str()), 0);
+  EXPECT_TRUE(pages.waitFor("event: clear\n"));
+
+  EXPECT_EQ(loop.stopWith(SIGINT), SIGINT);
+  httplib::Client client("127.0.0.1", loop.port());
+  client.set_connection_timeout(1);
+  EXPECT_FALSE(client.Get("/")) << "the server still answers";
+}
+
+TEST(PreviewLoop, WatchesWhatTheRebuildAsksFor) {
+  TempDir dir;
+  dir.write("src/page.html", "");
+  dir.write("include/notes~", "");
+  dir.write("out/.keep", "");
+  WatchOptions watch;
+  watch.trees = {dir / "src"};
+  PreviewLoop loop(watch, nullptr);
+  std::atomic<int> rebuilds = 0;
+  auto status = std::async(std::launch::async, [&] {
+    return loop.run([&](const WatchBatch&) {
+      ++rebuilds;
+      RebuildResult result;
+      result.directoriesToWatch = {dir / "include"};
+      result.neededPaths = std::set<std::string>{dir / "include/notes~"};
+      return result;
+    });
+  });
+  const auto waitForRebuilds = [&](int count) {
+    for (int i = 0; i < 500 && rebuilds < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return rebuilds.load();
+  };
+  dir.write("src/page.html", "x");
+  EXPECT_EQ(waitForRebuilds(1), 1);
+  dir.write("include/notes~", "needed although it looks like a backup");
+  EXPECT_EQ(waitForRebuilds(2), 2);
+  raise(SIGTERM);
+  ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(status.get(), SIGTERM);
+}
+
+TEST(PreviewLoop, StopsOnTerminateWhileIdle) {
+  RunningLoop loop;
+  EXPECT_EQ(loop.stopWith(SIGTERM), SIGTERM);
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,0 +1,112 @@
+#include "serve/live_reload.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace qf {
+
+namespace {
+
+// The "error" listener also hears the stream's own connection errors, which
+// carry no data. After a connection is lost for good (the server stopped),
+// a new one is tried every second.
+constexpr std::string_view kScript = R"(<script>
+(() => {
+  const overlayId = "_quillforge-overlay";
+  const here = () => {
+    const path = decodeURIComponent(location.pathname);
+    return path.endsWith("/") ? path + "index.html" : path;
+  };
+  const isPage = (path) => /\.html?$/i.test(path);
+  const hideOverlay = () => document.getElementById(overlayId)?.remove();
+  const showOverlay = (text) => {
+    let overlay = document.getElementById(overlayId);
+    if (!overlay) {
+      overlay = document.createElement("pre");
+      overlay.id = overlayId;
+      overlay.style.cssText = "position:fixed;inset:0;z-index:2147483647;margin:0;padding:1em;" +
+        "overflow:auto;background:rgba(40,0,0,.92);color:#fff;font:14px/1.4 monospace;" +
+        "white-space:pre-wrap";
+      document.documentElement.appendChild(overlay);
+    }
+    overlay.textContent = text;
+  };
+  const swapStyleSheets = () => {
+    for (const link of document.querySelectorAll('link[rel~="stylesheet"]')) {
+      const url = new URL(link.href, location.href);
+      if (url.origin !== location.origin) continue;
+      url.searchParams.set("_quillforge", Date.now());
+      const fresh = link.cloneNode();
+      fresh.href = url.href;
+      fresh.onload = fresh.onerror = () => link.remove();
+      link.after(fresh);
+    }
+  };
+  const connect = () => {
+    const source = new EventSource("/_quillforge/events");
+    source.onopen = () => { window._quillforgeConnected = true; };
+    source.addEventListener("reload", (event) => {
+      hideOverlay();
+      const changed = event.data.split("\n");
+      if (changed.some((path) => path === here() || !isPage(path))) location.reload();
+    });
+    source.addEventListener("css", () => { hideOverlay(); swapStyleSheets(); });
+    source.addEventListener("clear", hideOverlay);
+    source.addEventListener("error", (event) => {
+      if (typeof event.data === "string") showOverlay(event.data);
+      else if (source.readyState === EventSource.CLOSED) setTimeout(connect, 1000);
+    });
+  };
+  connect();
+})();
+</script>
+)";
+
+std::size_t findIgnoringCase(std::string_view text, std::string_view word, bool last) {
+  const auto equal = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  };
+  if (last) {
+    const auto it = std::find_end(text.begin(), text.end(), word.begin(), word.end(), equal);
+    return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
+  }
+  const auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), equal);
+  return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
+}
+
+void appendDataLines(std::string& out, std::string_view line) {
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = line.find_first_of("\r\n", start);
+    out += "data: ";
+    out += line.substr(start, end - start);
+    out += '\n';
+    if (end == std::string_view::npos) return;
+    start = line.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
+  }
+}
+
+}  // namespace
+
+std::string_view liveReloadScript() { return kScript; }
+
+std::string withLiveReloadScript(std::string_view html) {
+  std::size_t at = findIgnoringCase(html, "</head>", false);
+  if (at == std::string_view::npos) at = findIgnoringCase(html, "</body>", true);
+  if (at == std::string_view::npos) at = html.size();
+  std::string result;
+  result.reserve(html.size() + kScript.size());
+  result.append(html.substr(0, at)).append(kScript).append(html.substr(at));
+  return result;
+}
+
+std::string formatEvent(std::string_view event, const std::vector<std::string>& lines) {
+  std::string out = "event: " + std::string(event) + "\n";
+  if (lines.empty()) appendDataLines(out, "-");
+  for (const std::string& line : lines) appendDataLines(out, line);
+  out += '\n';
+  return out;
+}
+
+}  // namespace qf

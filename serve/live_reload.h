@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qf {
+
+/// Where pages listen for the server's events.
+inline constexpr std::string_view kEventsPath = "/_quillforge/events";
+
+/// The events a page understands. Each carries lines of data:
+/// reload: URL paths that changed; a page reloads when its own path is
+///   among them or any of them is not a page (a picture, a script).
+/// css: style sheets that changed; the page fetches its style sheets anew
+///   without reloading.
+/// error: the failure lines of a build, shown over the page.
+/// clear: a good build changed nothing; the failure lines go.
+inline constexpr std::string_view kReloadEvent = "reload";
+inline constexpr std::string_view kCssEvent = "css";
+inline constexpr std::string_view kErrorEvent = "error";
+inline constexpr std::string_view kClearEvent = "clear";
+
+/// The script element that makes a page follow the events, reconnecting by
+/// itself when the server goes away and comes back.
+std::string_view liveReloadScript();
+
+/// html with the script inserted before the first "</head>" (in any case),
+/// else before the last "</body>", else at the end.
+std::string withLiveReloadScript(std::string_view html);
+
+/// One event in the event-stream format. Line breaks inside a line start a
+/// new data line; an event without lines carries one "-" (browsers drop
+/// events without data).
+std::string formatEvent(std::string_view event, const std::vector<std::string>& lines);
+
+}  // namespace qf
