@@ -91,6 +91,7 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
       result_.message = "Error: Could not open input file " + quoted(request.inputPath) + ".";
       return false;
     }
+    if (request.observer) request.observer->fileRead(request.inputPath, false);
     if (!openOutput(input.status().identity)) return false;
     defineBuiltInSymbols(request, outputName);
     CompileContext context{definitions_,
@@ -101,7 +102,8 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
                            request.concatChar ? request.concatChar : '|',
                            request.includeDirectory,
                            directoryOf(request.inputPath),
-                           &includes_};
+                           &includes_,
+                           request.observer};
     if (!SourceProcessor(context).processSource(request.inputPath, input)) return false;
   } catch (const std::bad_alloc&) {
     activeFiles_.clearActiveFiles();
@@ -131,7 +133,17 @@ void Compiler::defineBuiltInSymbols(const CompileRequest& request, std::string_v
       {"_TIME_", date.time},
   };
   for (const auto& [name, text] : symbols) definitions_.addDefinition(name, text);
+  if (request.observer) reportDateLookups(*request.observer);
   for (const auto& [name, text] : request.definitions) definitions_.addDefinition(name, text);
+}
+
+// Marked before the -D definitions, which may shadow them.
+void Compiler::reportDateLookups(CompileObserver& observer) {
+  for (const std::string_view name : {"_WEEKDAY_", "_MONTH_", "_DAY_", "_YEAR_", "_TIME_"}) {
+    definitions_.reportLookupsOf(name, [&observer](const Definition& definition) {
+      observer.dateSymbolUsed(definition.name.view(), definition.text.view());
+    });
+  }
 }
 
 Compiler& defaultCompiler() {

@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "base/byte_stream.h"
-#include "base/text.h"
 #include "base/file_system.h"
+#include "base/text.h"
+#include "engine/compile_observer.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
 
@@ -29,6 +30,8 @@ struct CompileRequest {
   char concatChar = 0;
   /// Defined after the built-in symbols, in this order (so they may shadow them).
   std::vector<std::pair<std::string, std::string>> definitions{};
+  /// Told what the compile looks at; may be null. Not owned.
+  CompileObserver* observer = nullptr;
 };
 
 /// The outcome of the last compile.
@@ -81,6 +84,7 @@ class Compiler {
   /// Records that the output could not be written; returns false.
   bool failToWrite(std::string_view outputName);
   void defineBuiltInSymbols(const CompileRequest& request, std::string_view outputName);
+  void reportDateLookups(CompileObserver& observer);
 
   DefinitionTable definitions_;
   ActiveFileList activeFiles_;

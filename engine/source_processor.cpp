@@ -203,7 +203,9 @@ SourceProcessor::Step SourceProcessor::handleIfexists(FileState& file, std::stri
   }
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return fail(file, "Error: Malformed %cifexists directive.");
-  const bool condition = !findFile(file, name, false, fileExists).empty();
+  const std::string found = findFile(file, name, false, fileExists);
+  if (!found.empty() && context_.observer) context_.observer->fileFound(found);
+  const bool condition = !found.empty();
   file.conditionals.push_back({condition, file.lineNumber});
   if (!condition) ++file.falseConditionals;
   return Step::kNext;
@@ -234,6 +236,7 @@ SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, std::strin
     return context_.includes->load(candidate, text) != IncludeCache::Outcome::kMissing;
   });
   if (found.empty()) return fail(file, "Error: %cinclude file \"%s\" not found.", name);
+  if (context_.observer) context_.observer->fileRead(found, true);
   if (context_.activeFiles.isActiveFile(found)) return Step::kNext;
   if (context_.activeFiles.size() >= kMaxOpenFiles) {
     return fail(file, "Error: Max nesting of %cincludes exceeded.");
@@ -259,6 +262,7 @@ SourceProcessor::Step SourceProcessor::handleFileinfo(FileState& file, std::stri
   if (name.empty()) return fail(file, "Error: Malformed %cfileinfo directive.");
   const std::string found = findFile(file, name, false, fileExists);
   if (found.empty()) return fail(file, "Error: %cfileinfo file \"%s\" not found.", name);
+  if (context_.observer) context_.observer->fileRead(found, false);
   defineFileInfo(context_.definitions, found, name);
   return Step::kNext;
 }
@@ -330,6 +334,7 @@ std::string SourceProcessor::findFile(const FileState& file, std::string_view na
     if (i == 1 && *directories[1] == *directories[0]) continue;
     std::string candidate = *directories[i] + relative;
     if (exists(candidate)) return candidate;
+    if (context_.observer) context_.observer->fileMissing(candidate);
   }
   return {};
 }

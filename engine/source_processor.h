@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/byte_stream.h"
+#include "engine/compile_observer.h"
 #include "engine/compiler.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
@@ -29,6 +30,8 @@ struct CompileContext {
   std::string includeDirectory;  // empty or ending in a separator
   std::string inputDirectory;    // empty or ending in a separator
   IncludeCache* includes = nullptr;  // keeps included files' texts; may be null
+  /// Told what the compile looks at; may be null.
+  CompileObserver* observer = nullptr;
 };
 
 /// Reads source files line by line, obeys their directives and writes their
