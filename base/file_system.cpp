@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace qf {
 
 namespace {
@@ -57,6 +59,27 @@ std::optional<std::tm> localTime(std::time_t moment) {
   std::tm local{};
   if (!localtime_r(&moment, &local)) return std::nullopt;
   return local;
+}
+
+bool setModifiedTime(std::string_view path, long long modifiedNs) {
+  if (!isPassablePath(path)) return false;
+  const timespec moment{static_cast<time_t>(modifiedNs / 1000000000LL),
+                        static_cast<long>(modifiedNs % 1000000000LL)};
+  const timespec times[2] = {moment, moment};
+  return utimensat(AT_FDCWD, std::string(path).c_str(), times, 0) == 0;
+}
+
+std::optional<std::string> resolvedPathOf(std::string_view path) {
+  if (!isPassablePath(path)) return std::nullopt;
+  char* resolved = realpath(std::string(path).c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  std::string result(resolved);
+  free(resolved);
+  return result;
+}
+
+bool removeFile(std::string_view path) {
+  return isPassablePath(path) && unlink(std::string(path).c_str()) == 0;
 }
 
 }  // namespace qf

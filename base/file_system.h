@@ -37,6 +37,17 @@ std::optional<FileIdentity> identityOf(std::string_view path);
 /// holding a NUL byte names no file.
 bool isReadableRegularFile(std::string_view path);
 
+/// Sets the modification time of the file at path (links followed); its
+/// access time too. False when that fails.
+bool setModifiedTime(std::string_view path, long long modifiedNs);
+
+/// Removes the file or link at path (never a directory). False when it fails.
+bool removeFile(std::string_view path);
+
+/// The absolute path of path with every link and "." or ".." resolved;
+/// nullopt when it does not exist.
+std::optional<std::string> resolvedPathOf(std::string_view path);
+
 /// Local time of the given moment, in the process's time zone; nullopt when
 /// its year does not fit.
 std::optional<std::tm> localTime(std::time_t moment);
