@@ -143,6 +143,24 @@ std::uint64_t pathHash(const std::string& text) {
 
 }  // namespace
 
+// The statements a run repeats, prepared once.
+struct BuildState::Statements {
+  explicit Statements(sqlite3* db)
+      : insertOutput(db, "INSERT OR REPLACE INTO outputs VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"),
+        deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
+        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4)"),
+        deletePage(db, "DELETE FROM pages WHERE output=?1"),
+        insertDependency(db, "INSERT INTO dependencies VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+        deleteDependencies(db, "DELETE FROM dependencies WHERE output=?1") {}
+
+  Statement insertOutput;
+  Statement deleteOutput;
+  Statement insertPage;
+  Statement deletePage;
+  Statement insertDependency;
+  Statement deleteDependencies;
+};
+
 BuildState::BuildState() = default;
 
 BuildState::~BuildState() {
@@ -271,6 +289,7 @@ bool BuildState::load(std::string& problem) {
   }
   if (code != SQLITE_DONE) return (problem = "is damaged", false);
   lastCommit_ = std::chrono::steady_clock::now();
+  statements_ = std::make_unique<Statements>(db_);
   return true;
 }
 
@@ -279,6 +298,7 @@ bool BuildState::execute(const char* sql) {
 }
 
 void BuildState::closeDatabase() {
+  statements_.reset();
   if (db_) sqlite3_close_v2(db_);
   db_ = nullptr;
   inTransaction_ = false;
@@ -288,19 +308,17 @@ void BuildState::recordPage(const std::string& output, const WrittenOutput& writ
                             const PageRecord& record) {
   recordOutput(output, written);
   if (!db_) return;
-  Statement page(db_, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4)");
-  bool ok = page.bind(1, output)
+  bool ok = statements_->insertPage.reset()
+                .bind(1, output)
                 .bind(2, record.options)
                 .bind(3, record.recordedAtNs)
                 .bind(4, joinDates(record.dependencies.dates))
-                .run();
-  Statement clear(db_, "DELETE FROM dependencies WHERE output=?1");
-  ok = ok && clear.bind(1, output).run();
-  Statement row(db_, "INSERT INTO dependencies VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+                .run() &&
+            statements_->deleteDependencies.reset().bind(1, output).run();
   long long position = 0;
   for (const Dependency& file : record.dependencies.files) {
     if (!ok) break;
-    ok = row.reset()
+    ok = statements_->insertDependency.reset()
              .bind(1, output)
              .bind(2, position++)
              .bind(3, static_cast<long long>(file.kind))
@@ -315,17 +333,18 @@ void BuildState::recordPage(const std::string& output, const WrittenOutput& writ
 void BuildState::forgetPage(const std::string& output) {
   if (!db_) return;
   if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
-  Statement page(db_, "DELETE FROM pages WHERE output=?1");
-  Statement files(db_, "DELETE FROM dependencies WHERE output=?1");
-  if (!page.bind(1, output).run() || !files.bind(1, output).run()) failed_ = true;
+  if (!statements_->deletePage.reset().bind(1, output).run() ||
+      !statements_->deleteDependencies.reset().bind(1, output).run()) {
+    failed_ = true;
+  }
   commitEvery(1);
 }
 
 void BuildState::recordOutput(const std::string& path, const WrittenOutput& written) {
   if (!db_) return;
   if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
-  Statement row(db_, "INSERT OR REPLACE INTO outputs VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-  if (!row.bind(1, path)
+  if (!statements_->insertOutput.reset()
+           .bind(1, path)
            .bind(2, written.source)
            .bind(3, written.page ? 1LL : 0LL)
            .bindStatus(4, written.status)
@@ -337,8 +356,7 @@ void BuildState::recordOutput(const std::string& path, const WrittenOutput& writ
 void BuildState::forgetOutput(const std::string& path) {
   if (!db_) return;
   forgetPage(path);
-  Statement row(db_, "DELETE FROM outputs WHERE path=?1");
-  if (!row.bind(1, path).run()) failed_ = true;
+  if (!db_ || !statements_->deleteOutput.reset().bind(1, path).run()) failed_ = true;
 }
 
 void BuildState::commitEvery(int changes) {

@@ -74,7 +74,10 @@ class BuildState {
   void closeDatabase();
   void commitEvery(int changes);
 
+  struct Statements;
+
   sqlite3* db_ = nullptr;
+  std::unique_ptr<Statements> statements_;
   int lockFd_ = -1;
   bool inTransaction_ = false;
   bool failed_ = false;
