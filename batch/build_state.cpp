@@ -284,8 +284,11 @@ bool BuildState::load(std::string& problem) {
       return (problem = "is damaged", false);
     }
     if (page == pages_.end()) continue;
+    const auto dependencyKind = static_cast<DependencyKind>(kind);
+    const bool read =
+        dependencyKind == DependencyKind::kRead || dependencyKind == DependencyKind::kIncluded;
     page->second.dependencies.files.push_back(
-        {static_cast<DependencyKind>(kind), files.text(2), files.status(3)});
+        {dependencyKind, files.text(2), read ? files.status(3) : FileStatus{}});
   }
   if (code != SQLITE_DONE) return (problem = "is damaged", false);
   lastCommit_ = std::chrono::steady_clock::now();
