@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace qf {
 
 namespace {
@@ -51,6 +53,27 @@ bool isReadableRegularFile(std::string_view path) {
   if (fd < 0) return false;
   close(fd);
   return true;
+}
+
+bool setModifiedTime(std::string_view path, long long modifiedNs) {
+  if (!isPassablePath(path)) return false;
+  const timespec moment{static_cast<time_t>(modifiedNs / 1000000000LL),
+                        static_cast<long>(modifiedNs % 1000000000LL)};
+  const timespec times[2] = {moment, moment};
+  return utimensat(AT_FDCWD, std::string(path).c_str(), times, 0) == 0;
+}
+
+std::optional<std::string> resolvedPathOf(std::string_view path) {
+  if (!isPassablePath(path)) return std::nullopt;
+  char* resolved = realpath(std::string(path).c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  std::string result(resolved);
+  free(resolved);
+  return result;
+}
+
+bool removeFile(std::string_view path) {
+  return isPassablePath(path) && unlink(std::string(path).c_str()) == 0;
 }
 
 }  // namespace qf

@@ -37,5 +37,15 @@ std::optional<FileIdentity> identityOf(std::string_view path);
 /// holding a NUL byte names no file.
 bool isReadableRegularFile(std::string_view path);
 
+/// Sets the modification time of the file at path (links followed); its
+/// access time too. False when that fails.
+bool setModifiedTime(std::string_view path, long long modifiedNs);
+
+/// Removes the file or link at path (never a directory). False when it fails.
+bool removeFile(std::string_view path);
+
+/// The absolute path of path with every link and "." or ".." resolved;
+/// nullopt when it does not exist.
+std::optional<std::string> resolvedPathOf(std::string_view path);
 
 }  // namespace qf

@@ -1,14 +1,16 @@
 #include "base/output_file.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <mutex>
-#include <random>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <mutex>
+#include <random>
+#include <set>
+
 #include "base/path.h"
+#include "base/same_contents.h"
 
 namespace qf {
 
@@ -68,13 +70,15 @@ bool OutputFile::openReplacement(const std::string& path, bool exists, unsigned 
   if (temporaries.closed) return false;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix + randomSuffix() + ".tmp";
-    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Readable too, so commit can compare it with the file it would replace.
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return false;
     }
     if (exists) fchmod(fd, mode);
     setDescriptor(fd);
+    replacesFile_ = exists;
     temporaryPath_ = std::move(candidate);
     temporaries.paths.insert(temporaryPath_);
     return true;
@@ -91,6 +95,11 @@ bool OutputFile::closeDescriptor() {
 
 bool OutputFile::commit() {
   const bool flushed = flush();
+  // An output that already holds these bytes keeps its inode, times and links.
+  if (flushed && replacesFile_ && !temporaryPath_.empty() && hasSameContents(descriptor(), path_)) {
+    abandon();
+    return true;
+  }
   const bool closed = closeDescriptor();
   if (temporaryPath_.empty()) return flushed && closed && !failed();
   if (!flushed || !closed) {

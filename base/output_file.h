@@ -23,8 +23,10 @@ class OutputFile : public DescriptorSink {
   /// Opens path for writing. False when it cannot be opened (or its
   /// temporary file cannot be made).
   bool open(const std::string& path);
-  /// Flushes, closes and moves the temporary file into place. False when a
-  /// write, the close or the move failed; the temporary file is then gone.
+  /// Flushes, closes and moves the temporary file into place; a regular file
+  /// that already holds exactly the written bytes is left untouched instead.
+  /// False when a write, the close or the move failed; the temporary file is
+  /// then gone.
   bool commit();
   /// Closes and removes the temporary file, leaving path as it was.
   void abandon();
@@ -36,6 +38,7 @@ class OutputFile : public DescriptorSink {
 
   std::string path_;
   std::string temporaryPath_;
+  bool replacesFile_ = false;  // the temporary file would replace an existing one
 };
 
 /// Removes every temporary output file that is open in this process; for a

@@ -59,9 +59,43 @@ std::string compiledFile(std::string_view name) {
   return "Successfully Compiled " + std::string(name);
 }
 
-std::string compiledSummary(std::size_t compiled, std::size_t failed) {
+std::string compiledSummary(std::size_t compiled, std::size_t upToDate, std::size_t failed) {
   return "Compiled " + std::to_string(compiled) + (compiled == 1 ? " file, " : " files, ") +
-         std::to_string(failed) + " failed.";
+         std::to_string(upToDate) + " up to date, " + std::to_string(failed) + " failed.";
+}
+
+std::string failureLine(std::string_view file, long line, std::string_view message) {
+  return std::string(file) + ":" + std::to_string(line) + ": " + std::string(message) + "\n";
+}
+
+std::string assetNotCopied(std::string_view source, std::string_view destination) {
+  return failureLine(source, 0,
+                     "Error: Could not write output file \"" + std::string(destination) + "\".");
+}
+
+std::string warningLine(std::string_view warning) {
+  return "qfc: warning: " + std::string(warning) + "\n";
+}
+
+std::string stateDirectoryUnwritable(std::string_view directory) {
+  return "cannot make the state directory " + std::string(directory) + "; building without state";
+}
+
+std::string stateUnwritable(std::string_view path) {
+  return "cannot write the state file " + std::string(path) + "; building without state";
+}
+
+std::string stateInUse(std::string_view path) {
+  return "state file " + std::string(path) + " stays in use by another run; building without state";
+}
+
+std::string stateMovedAside(std::string_view path, std::string_view problem) {
+  return "state file " + std::string(path) + " " + std::string(problem) + "; moved it to " +
+         std::string(path) + ".old and building everything";
+}
+
+std::string stateNotWritten(std::string_view path) {
+  return "could not write the state file " + std::string(path) + "; the next run builds everything";
 }
 
 }  // namespace run_messages

@@ -64,8 +64,21 @@ std::string compiling(std::string_view name);
 std::string compiledCount(std::size_t compiled);
 /// "Successfully Compiled page.src"
 std::string compiledFile(std::string_view name);
-/// "Compiled 6 files, 1 failed.": the terminal's closing line of a run.
-std::string compiledSummary(std::size_t compiled, std::size_t failed);
+/// "Compiled 3 files, 1997 up to date, 0 failed.": the terminal's closing line
+/// of a run.
+std::string compiledSummary(std::size_t compiled, std::size_t upToDate, std::size_t failed);
+/// "file:line: message\n": a failed compile, one line.
+std::string failureLine(std::string_view file, long line, std::string_view message);
+/// A mirrored file that could not be copied, as a failure line.
+std::string assetNotCopied(std::string_view source, std::string_view destination);
+/// "qfc: warning: ...\n"
+std::string warningLine(std::string_view warning);
+/// Why the state of a run cannot be used, one line each.
+std::string stateDirectoryUnwritable(std::string_view directory);
+std::string stateUnwritable(std::string_view path);
+std::string stateInUse(std::string_view path);
+std::string stateMovedAside(std::string_view path, std::string_view problem);
+std::string stateNotWritten(std::string_view path);
 }  // namespace run_messages
 
 }  // namespace qf

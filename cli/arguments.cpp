@@ -58,7 +58,20 @@ bool parseDefinition(const std::string& value, QfcOptions& options, std::string&
 }
 
 // Codes of the options that have no short form.
-enum LongOnly : int { kOutDir = 256, kAll, kDirectiveChar, kConcatChar, kVersion };
+enum LongOnly : int {
+  kOutDir = 256,
+  kAll,
+  kDirectiveChar,
+  kConcatChar,
+  kVersion,
+  kState,
+  kNoState,
+  kExclude,
+  kDependencyFiles,
+  kDependencyFile,
+  kDependencyTarget,
+  kPhonyTargets,
+};
 
 // Every option qfc knows; the short options are derived from it.
 const option kOptions[] = {
@@ -75,6 +88,15 @@ const option kOptions[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"always-make", no_argument, nullptr, 'B'},
+    {"state", required_argument, nullptr, kState},
+    {"no-state", no_argument, nullptr, kNoState},
+    {"exclude", required_argument, nullptr, kExclude},
+    // Written as compilers spell them (-MD, -MF FILE); see compilerStyle.
+    {"MD", no_argument, nullptr, kDependencyFiles},
+    {"MF", required_argument, nullptr, kDependencyFile},
+    {"MT", required_argument, nullptr, kDependencyTarget},
+    {"MP", no_argument, nullptr, kPhonyTargets},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -90,9 +112,35 @@ std::string shortOptions() {
   return letters;
 }
 
+bool isDependencyOption(std::string_view name) {
+  return name == "MD" || name == "MF" || name == "MT" || name == "MP";
+}
+
+// getopt_long reads "-MF" as -M with the value "F"; the dependency options
+// are handed to it as long ones instead ("-MF x" as "--MF x", "-MFx" as
+// "--MF=x"), up to a "--".
+std::vector<std::string> compilerStyle(const std::vector<std::string>& arguments) {
+  std::vector<std::string> translated;
+  bool options = true;
+  for (const std::string& argument : arguments) {
+    if (argument == "--") options = false;
+    if (options && argument.size() >= 3 && argument[0] == '-' && argument[1] == 'M' &&
+        isDependencyOption(std::string_view(argument).substr(1, 2))) {
+      const bool joined = argument.size() > 3;
+      translated.push_back("--" + argument.substr(1, 2) + (joined ? "=" + argument.substr(3) : ""));
+    } else {
+      translated.push_back(argument);
+    }
+  }
+  return translated;
+}
+
 // The option as the user named it: "--name" when written long, else "-c".
 std::string writtenName(std::string_view argument, int code) {
-  if (argument.starts_with("--")) return std::string(argument.substr(0, argument.find('=')));
+  if (argument.starts_with("--")) {
+    const std::string_view name = argument.substr(0, argument.find('='));
+    return std::string(isDependencyOption(name.substr(2)) ? name.substr(1) : name);
+  }
   return std::string("-") + static_cast<char>(code);
 }
 
@@ -135,6 +183,26 @@ bool applyValueOption(int code, const std::string& name, const std::string& valu
       return parseCharacter(name, value, options.concatChar, error);
     case 'D':
       return parseDefinition(value, options, error);
+    case kState:
+      if (value.empty()) {
+        error = "'" + name + "' needs a path";
+        return false;
+      }
+      options.statePath = value;
+      return true;
+    case kExclude:
+      options.excludes.push_back(value);
+      return true;
+    case kDependencyFile:
+      if (value.empty()) {
+        error = "'" + name + "' needs a path";
+        return false;
+      }
+      options.dependencyFile = value;
+      return true;
+    case kDependencyTarget:
+      options.dependencyTarget = value;
+      return true;
     case 'j': {
       const auto jobs = parseDecimal(value, 0, 1024);
       if (!jobs) {
@@ -162,6 +230,18 @@ void applyFlag(int code, QfcOptions& options) {
       break;
     case kVersion:
       options.version = true;
+      break;
+    case 'B':
+      options.alwaysMake = true;
+      break;
+    case kNoState:
+      options.noState = true;
+      break;
+    case kDependencyFiles:
+      options.dependencyFiles = true;
+      break;
+    case kPhonyTargets:
+      options.phonyTargets = true;
       break;
   }
 }
@@ -221,6 +301,13 @@ bool checkCombinations(const QfcOptions& options, std::string& error) {
     error = "'-r' goes with --all";
   } else if (!all && !options.outDirectory.empty()) {
     error = "'--out-dir' goes with --all";
+  } else if (!all && (!options.statePath.empty() || options.noState)) {
+    error = "'--state' and '--no-state' go with --all";
+  } else if (options.outDirectory.empty() && !options.excludes.empty()) {
+    error = "'--exclude' goes with --out-dir";
+  } else if ((!options.dependencyFile.empty() || !options.dependencyTarget.empty()) &&
+             (all || options.files.size() != 1)) {
+    error = "'-MF' and '-MT' take exactly one FILE";
   } else {
     return true;
   }
@@ -232,7 +319,7 @@ bool checkCombinations(const QfcOptions& options, std::string& error) {
 std::optional<QfcOptions> parseArguments(const std::vector<std::string>& arguments,
                                          std::string& error) {
   QfcOptions options;
-  OptionScanner scanner(arguments);
+  OptionScanner scanner(compilerStyle(arguments));
   for (int code; (code = scanner.next()) != -1;) {
     if (code == 1) {
       options.files.push_back(scanner.value());
@@ -257,6 +344,7 @@ std::optional<QfcOptions> parseArguments(const std::vector<std::string>& argumen
   for (std::string& file : scanner.rest()) options.files.push_back(std::move(file));
   if (options.help || options.version) return options;
   if (!checkCombinations(options, error)) return std::nullopt;
+  if (!options.dependencyFile.empty()) options.dependencyFiles = true;
   return options;
 }
 
@@ -291,12 +379,35 @@ Options:
                            the built-in symbols, so it can shadow them
   -j, --jobs N             compile up to N files at a time (default 1; 0 = one
                            per core)
+  -B, --always-make        compile every page, even those that are up to date
+      --state FILE         with --all: keep the build state in FILE (default: one
+                           file per source directory under $XDG_CACHE_HOME/quillforge
+                           or ~/.cache/quillforge)
+      --no-state           with --all: keep no state (every page is compiled)
+      --exclude PATTERN    with --out-dir: leave out of the mirrored files the
+                           paths (relative to DIR) that PATTERN matches; '*' and
+                           '?' do not match '/'; a directory takes all it holds;
+                           may be repeated
+  -MD                      write a make rule listing what each page read to
+                           OUTPUT.d beside each output
+  -MF FILE                 write the rule to FILE (one FILE only; implies -MD)
+  -MT TARGET               name TARGET in the rule instead of the output
+  -MP                      add an empty rule for every file the rule lists
   -q, --quiet              no progress line and no summary
   -h, --help               show this text
       --version            show the version
 
 Options take their value as the next argument, as --name=value or joined to a
 short option (-j4); short options without a value may be bundled (-rq).
+
+With --all, a page is compiled only when something it depends on changed
+since it was last compiled: its source, every file it included or examined,
+a file appearing where a search found none, the options, or the text of a date
+symbol it uses. A page that failed is compiled every time. An output whose
+bytes are unchanged is never rewritten. With --out-dir, every other file in
+DIR's whole tree (except sources, included files, and paths with a component
+starting with '.') is copied beside the pages; outputs that qfc wrote for
+pages and files since removed are removed while they are unchanged.
 
 Exit status: 0 when every file compiled; 1 when any failed (the others are
 still compiled) or --all found no source; 2 for bad usage.

@@ -10,9 +10,9 @@ namespace qf {
 
 /// Everything qfc was asked to do.
 struct QfcOptions {
-  std::vector<std::string> files;  // FILE... to compile beside themselves
-  std::string allDirectory;        // --all DIR, with a trailing '/'
-  std::string allDirectoryAsGiven;  // --all DIR as written, for messages
+  std::vector<std::string> files;     // FILE... to compile beside themselves
+  std::string allDirectory;           // --all DIR, with a trailing '/'
+  std::string allDirectoryAsGiven;    // --all DIR as written, for messages
   std::optional<std::string> output;  // -o PATH; "-" is standard output
   std::string outputExtension = ".html";
   std::string includeDirectory;  // with a trailing '/'
@@ -21,7 +21,15 @@ struct QfcOptions {
   char directiveChar = '#';
   char concatChar = '|';
   std::vector<std::pair<std::string, std::string>> definitions;  // -D NAME[=TEXT]
-  int jobs = 1;  // 0: one per core
+  int jobs = 1;                                                  // 0: one per core
+  bool alwaysMake = false;                                       // -B: compile every page
+  std::string statePath;              // --state FILE; empty: the default place
+  bool noState = false;               // --no-state
+  std::vector<std::string> excludes;  // --exclude PATTERN
+  bool dependencyFiles = false;       // -MD
+  std::string dependencyFile;         // -MF FILE
+  std::string dependencyTarget;       // -MT TARGET
+  bool phonyTargets = false;          // -MP
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -278,6 +278,7 @@ std::optional<ProgramResult> qfcAsNobody(const TempDir& dir, const std::vector<s
     lchown(entry.path().c_str(), 65534, 65534);
   }
   chown(dir.path().c_str(), 65534, 65534);
+  if (const char* cache = std::getenv("XDG_CACHE_HOME")) chown(cache, 65534, 65534);
   const std::optional<bool> ran = runAsNobody([&] {
     const ProgramResult r = runProgram(kQfc, arguments, dir.path());
     std::FILE* out = std::fopen((report + "/exit").c_str(), "w");

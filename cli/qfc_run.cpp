@@ -9,6 +9,9 @@
 #include <thread>
 
 #include "base/file_stream.h"
+#include "base/file_system.h"
+#include "batch/batch_run.h"
+#include "batch/incremental_build.h"
 #include "engine/compiler.h"
 
 namespace qf {
@@ -19,6 +22,7 @@ struct JobReport {
   bool finished = false;
   bool ok = false;
   std::string failureLine;  // empty when nothing is to be said
+  bool upToDate = false;
 };
 
 void writeAll(int fd, const std::string& text) {
@@ -41,8 +45,10 @@ BatchOptions batchOptionsOf(const QfcOptions& options) {
   return batch;
 }
 
-CompileRequest requestFor(const QfcOptions& options, const PlannedCompile& job) {
+CompileRequest requestFor(const QfcOptions& options, const PlannedCompile& job,
+                          CompileObserver* observer) {
   CompileRequest request;
+  request.observer = observer;
   request.inputPath = job.input;
   request.outputPath = job.output;
   request.includeDirectory = options.includeDirectory;
@@ -52,8 +58,9 @@ CompileRequest requestFor(const QfcOptions& options, const PlannedCompile& job) 
   return request;
 }
 
-JobReport compileJob(Compiler& compiler, const QfcOptions& options, const PlannedCompile& job) {
-  CompileRequest request = requestFor(options, job);
+JobReport compileJob(Compiler& compiler, const QfcOptions& options, const PlannedCompile& job,
+                     CompileObserver* observer) {
+  CompileRequest request = requestFor(options, job, observer);
   DescriptorSource standardInput(STDIN_FILENO);
   if (job.input == kStandardStream) request.input = &standardInput;
   bool ok;
@@ -68,6 +75,37 @@ JobReport compileJob(Compiler& compiler, const QfcOptions& options, const Planne
   }
   if (ok) return {true, true, {}};
   return {true, false, formatFailure(compiler.result())};
+}
+
+// The state lives outside the site: one file per source directory under the
+// user's cache directory, unless --state or --no-state says otherwise.
+std::string statePathFor(const QfcOptions& options) {
+  if (options.allDirectory.empty() || options.noState) return {};
+  if (!options.statePath.empty()) return options.statePath;
+  const char* cacheHome = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  return defaultStatePath(resolvedPathOf(options.allDirectory).value_or(options.allDirectory),
+                          cacheHome ? cacheHome : "", home ? home : "");
+}
+
+IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
+                                        std::optional<std::time_t> compileTime) {
+  IncrementalOptions incremental;
+  incremental.batch = batchOptionsOf(options);
+  incremental.directiveChar = options.directiveChar;
+  incremental.concatChar = options.concatChar;
+  incremental.definitions = options.definitions;
+  incremental.compileTime = compileTime;
+  incremental.statePath = statePathFor(options);
+  incremental.programVersion = std::string(kProgramCaption);
+  incremental.alwaysMake = options.alwaysMake;
+  incremental.excludes = options.excludes;
+  incremental.dependencyFiles = options.dependencyFiles;
+  incremental.dependencyFile = options.dependencyFile;
+  incremental.dependencyTarget = options.dependencyTarget;
+  incremental.phonyTargets = options.phonyTargets;
+  incremental.jobs = options.jobs;
+  return incremental;
 }
 
 // Hands out jobs and reports finished ones in list order. Whichever thread
@@ -126,16 +164,20 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
   const BatchOptions batch = batchOptionsOf(options);
   jobs = planDirectoryRun(batch);
   if (jobs.empty()) {
-    error = options.allDirectoryAsGiven + ": " + run_messages::noSourcesFound(batch.sourceExtension);
+    error =
+        options.allDirectoryAsGiven + ": " + run_messages::noSourcesFound(batch.sourceExtension);
   }
   return jobs;
 }
 
 int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
             std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
-  std::size_t failed = 0;
+  IncrementalBuild build(incrementalOptionsOf(options, compileTime), jobs);
+  build.begin();
+  for (const std::string& warning : build.warnings()) {
+    writeAll(errorFd, run_messages::warningLine(warning));
+  }
   JobBoard board(jobs.size(), [&](std::size_t index, const JobReport& report) {
-    if (!report.ok) ++failed;
     if (showProgress) writeAll(errorFd, "\r\033[K");
     if (!report.failureLine.empty()) writeAll(errorFd, report.failureLine);
     if (showProgress) writeAll(errorFd, progressLine(index + 1, jobs.size(), jobs[index].input));
@@ -144,17 +186,33 @@ int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
     Compiler compiler;
     if (compileTime) compiler.setClock([time = *compileTime] { return time; });
     std::size_t index;
-    while (board.take(index)) board.finish(index, compileJob(compiler, options, jobs[index]));
+    while (board.take(index)) {
+      JobReport outcome{true, true, {}, true};
+      if (!build.isUpToDate(index)) {
+        build.compilePage(index, [&](const PlannedCompile& job, CompileObserver& observer) {
+          outcome = compileJob(compiler, options, job, &observer);
+          return outcome.ok;
+        });
+      }
+      board.finish(index, std::move(outcome));
+    }
   };
   // This thread works too: with -j 1 there is no other.
   std::vector<std::thread> helpers;
   for (int t = 1; t < threadCount(options, jobs.size()); ++t) helpers.emplace_back(work);
   work();
   for (std::thread& helper : helpers) helper.join();
-  if (showProgress) {
-    writeAll(errorFd, "\r\033[K" + run_messages::compiledSummary(jobs.size(), failed) + "\n");
+  const BuildReport report = build.finish();
+  if (showProgress) writeAll(errorFd, "\r\033[K");
+  for (const std::string& line : report.failures) writeAll(errorFd, line);
+  for (std::size_t i = build.warnings().size(); i < report.warnings.size(); ++i) {
+    writeAll(errorFd, run_messages::warningLine(report.warnings[i]));
   }
-  return failed ? 1 : 0;
+  if (showProgress) {
+    writeAll(errorFd,
+             run_messages::compiledSummary(report.compiled, report.upToDate, report.failed) + "\n");
+  }
+  return report.exitStatus();
 }
 
 }  // namespace qf

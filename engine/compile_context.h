@@ -4,6 +4,7 @@
 
 #include "base/byte_stream.h"
 #include "engine/active_file_list.h"
+#include "engine/compile_observer.h"
 #include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
@@ -22,6 +23,7 @@ struct CompileContext {
   std::string includeDirectory;      // empty or ending in a separator
   std::string inputDirectory;        // empty or ending in a separator
   IncludeCache* includes = nullptr;  // keeps included files' texts; may be null
+  CompileObserver* observer = nullptr;  // told what the compile looks at; may be null
 };
 
 }  // namespace qf

@@ -96,6 +96,7 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
         return false;
       }
     }
+    if (request.observer && file) request.observer->fileRead(request.inputPath, false);
     if (!openOutput(file ? std::optional(file->status().identity) : std::nullopt)) return false;
     ByteSource& input = request.input ? *request.input : *file;
     defineBuiltInSymbols(request, outputName);
@@ -107,7 +108,8 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
                            request.concatChar ? request.concatChar : '|',
                            request.includeDirectory,
                            directoryOf(request.inputPath),
-                           &includes_};
+                           &includes_,
+                           request.observer};
     if (!SourceProcessor(context).processSource(request.inputPath, input)) return false;
   } catch (const std::bad_alloc&) {
     activeFiles_.clearActiveFiles();
@@ -137,7 +139,17 @@ void Compiler::defineBuiltInSymbols(const CompileRequest& request, std::string_v
       {"_TIME_", date.time},
   };
   for (const auto& [name, text] : symbols) definitions_.addDefinition(name, text);
+  if (request.observer) reportDateLookups(*request.observer);
   for (const auto& [name, text] : request.definitions) definitions_.addDefinition(name, text);
+}
+
+// Marked before the -D definitions, which may shadow them.
+void Compiler::reportDateLookups(CompileObserver& observer) {
+  for (const std::string_view name : {"_WEEKDAY_", "_MONTH_", "_DAY_", "_YEAR_", "_TIME_"}) {
+    definitions_.reportLookupsOf(name, [&observer](const Definition& definition) {
+      observer.dateSymbolUsed(definition.name.view(), definition.text.view());
+    });
+  }
 }
 
 }  // namespace qf

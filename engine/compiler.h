@@ -14,6 +14,7 @@
 #include "base/byte_stream.h"
 #include "base/file_system.h"
 #include "engine/active_file_list.h"
+#include "engine/compile_observer.h"
 #include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
@@ -34,6 +35,8 @@ struct CompileRequest {
   /// Read instead of opening inputPath (standard input, say), which then only
   /// names it; not owned.
   ByteSource* input = nullptr;
+  /// Told what the compile looks at; may be null. Not owned.
+  CompileObserver* observer = nullptr;
 };
 
 /// One compile's state: the definition table, the active-file list and the
@@ -77,6 +80,7 @@ class Compiler {
   /// Records that the output could not be written; returns false.
   bool failToWrite(std::string_view outputName);
   void defineBuiltInSymbols(const CompileRequest& request, std::string_view outputName);
+  void reportDateLookups(CompileObserver& observer);
 
   DefinitionTable definitions_;
   ActiveFileList activeFiles_;

@@ -76,12 +76,20 @@ Definition* DefinitionTable::findInChain(std::string_view name) const {
   return nullptr;
 }
 
+void DefinitionTable::reportLookupsOf(std::string_view name,
+                                      std::function<void(const Definition&)> report) {
+  Definition* definition = newestOf(name);
+  if (!definition) return;
+  definition->reportsLookups = true;
+  lookupReport_ = std::move(report);
+}
+
 void DefinitionTable::addDefinition(std::string_view name, std::string_view text) {
   if (name.empty()) return;  // never found, so never worth keeping
   auto* definition = new Definition;
   definition->name.assign(name);
   definition->text.assign(text);
-  if (Definition* older = findDefinition(name)) {
+  if (Definition* older = newestOf(name)) {
     replaceInChain(older, definition);
     definition->shadowed = older;
     return;
@@ -100,7 +108,7 @@ void DefinitionTable::removeDefinition(Definition* definition) {
   if (!definition) return;
   if (!definition->prev) {
     // Not in a chain: an older definition somewhere in a name's stack.
-    for (Definition* d = findDefinition(definition->name); d; d = d->shadowed) {
+    for (Definition* d = newestOf(definition->name); d; d = d->shadowed) {
       if (d->shadowed == definition) {
         d->shadowed = std::exchange(definition->shadowed, nullptr);
         delete definition;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,7 @@ struct NamedNode : ListNode {
 struct Definition : NamedNode {
   Text text;
   Definition* shadowed = nullptr;
+  bool reportsLookups = false;  // finding it calls the table's lookup report
 };
 
 /// Every symbol defined during one compile. A name may be defined any number
@@ -54,8 +56,12 @@ class DefinitionTable {
   void addDefinition(std::string_view name, std::string_view text);
   /// The newest definition of name, or null; the empty name has none.
   Definition* findDefinition(std::string_view name) const {
-    return mayBeDefined(name) ? findInChain(name) : nullptr;
+    Definition* found = newestOf(name);
+    if (found && found->reportsLookups) lookupReport_(*found);
+    return found;
   }
+  /// Makes finding the newest definition of name (as it is now) call report.
+  void reportLookupsOf(std::string_view name, std::function<void(const Definition&)> report);
   /// Removes and destroys a definition that findDefinition returned; the next
   /// older one of its name becomes visible.
   void removeDefinition(Definition* definition);
@@ -70,6 +76,9 @@ class DefinitionTable {
   bool mayBeDefined(std::string_view name) const {
     return !name.empty() && namesByFirstByte_[static_cast<unsigned char>(name[0])] != 0 &&
            namesByLength_[lengthSlot(name.size())] != 0;
+  }
+  Definition* newestOf(std::string_view name) const {
+    return mayBeDefined(name) ? findInChain(name) : nullptr;
   }
   static std::size_t lengthSlot(std::size_t length) { return length < 63 ? length : 63; }
   Definition* findInChain(std::string_view name) const;
@@ -88,6 +97,7 @@ class DefinitionTable {
   std::mt19937 random_;
   std::vector<ListNode> buckets_;  // heads; each chain holds the newest definition of each name
   std::size_t names_ = 0;
+  std::function<void(const Definition&)> lookupReport_;
 };
 
 }  // namespace qf

@@ -217,7 +217,9 @@ SourceProcessor::Step SourceProcessor::handleIfexists(FileState& file, const Dir
   }
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return failMalformed(file, directive);
-  return openConditional(file, !findFile(file, name, false, isReadableRegularFile).empty());
+  const std::string found = findFile(file, name, false, isReadableRegularFile);
+  if (!found.empty() && context_.observer) context_.observer->fileFound(found);
+  return openConditional(file, !found.empty());
 }
 
 SourceProcessor::Step SourceProcessor::openConditional(FileState& file, bool condition) {
@@ -254,6 +256,7 @@ SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, const Dire
     return context_.includes->load(candidate, text) != IncludeCache::Lookup::kMissing;
   });
   if (found.empty()) return fail(file, "Error: %cinclude file \"%s\" not found.", name);
+  if (context_.observer) context_.observer->fileRead(found, true);
   if (context_.activeFiles.isActiveFile(found)) return Step::kNext;
   if (context_.activeFiles.size() >= kMaxOpenFiles) {
     return fail(file, "Error: Max nesting of %cincludes exceeded.");
@@ -277,6 +280,7 @@ SourceProcessor::Step SourceProcessor::handleFileinfo(FileState& file, const Dir
   if (name.empty()) return failMalformed(file, directive);
   const std::string found = findFile(file, name, false, isReadableRegularFile);
   if (found.empty()) return fail(file, "Error: %cfileinfo file \"%s\" not found.", name);
+  if (context_.observer) context_.observer->fileRead(found, false);
   defineFileInfo(context_.definitions, found, name);
   return Step::kNext;
 }
@@ -367,6 +371,7 @@ std::string SourceProcessor::findFile(const FileState& file, std::string_view na
     if (i == 1 && *directories[1] == *directories[0]) continue;
     std::string candidate = *directories[i] + relative;
     if (exists(candidate)) return candidate;
+    if (context_.observer) context_.observer->fileMissing(candidate);
   }
   return {};
 }

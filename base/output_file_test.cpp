@@ -1,0 +1,87 @@
+#include "base/output_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "base/same_contents.h"
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+struct stat statusOfPath(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
+  return status;
+}
+
+bool writeOutput(const std::string& path, const std::string& bytes) {
+  OutputFile output;
+  return output.open(path) && output.write(bytes) && output.commit();
+}
+
+TEST(SameContents, ComparesEveryByte) {
+  struct Case {
+    std::string ours;
+    std::string theirs;
+    bool same;
+  } cases[] = {
+      {"", "", true},
+      {"abc", "abc", true},
+      {"abc", "abd", false},
+      {"abc", "abcd", false},
+      {std::string(200000, 'x'), std::string(200000, 'x'), true},
+      {std::string(200000, 'x'), std::string(199999, 'x') + "y", false},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    const std::string ours = dir.write("ours", c.ours);
+    dir.write("theirs", c.theirs);
+    const int fd = ::open(ours.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(hasSameContents(fd, dir / "theirs"), c.same) << c.ours.size();
+    EXPECT_FALSE(hasSameContents(fd, dir / "missing"));
+    EXPECT_FALSE(hasSameContents(fd, dir.path()));
+    ::close(fd);
+  }
+}
+
+TEST(OutputFile, SameBytesLeaveTheFileUntouched) {
+  TempDir dir;
+  const std::string path = dir.write("page.html", "same\n");
+  ASSERT_EQ(link(path.c_str(), (dir / "linked").c_str()), 0);
+  const timespec past[2] = {{1000000, 0}, {1000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+  const struct stat before = statusOfPath(path);
+
+  ASSERT_TRUE(writeOutput(path, "same\n"));
+  const struct stat after = statusOfPath(path);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_sec, 1000000);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(readFile(dir / "linked"), "same\n");
+}
+
+TEST(OutputFile, DifferentBytesReplaceTheFile) {
+  struct Case {
+    std::string before;
+    std::string after;
+  } cases[] = {{"old\n", "new\n"}, {"same", "same but longer"}, {"longer text", "longer"}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.write("page.html", c.before);
+    ASSERT_EQ(link(path.c_str(), (dir / "linked").c_str()), 0);
+    const struct stat before = statusOfPath(path);
+    ASSERT_TRUE(writeOutput(path, c.after));
+    EXPECT_NE(statusOfPath(path).st_ino, before.st_ino);
+    EXPECT_EQ(readFile(path), c.after);
+    EXPECT_EQ(readFile(dir / "linked"), c.before);
+  }
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,0 +1,413 @@
+#include "batch/build_state.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <thread>
+
+#include "base/directory.h"
+#include "base/path.h"
+#include "batch/build_plan.h"
+
+namespace qf {
+
+namespace {
+
+// Raised whenever the tables change meaning; a state of another format is
+// moved aside, never read.
+constexpr char kStateFormat[] = "1";
+
+constexpr char kSchema[] = R"(
+CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
+  page INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,
+  modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS pages(output TEXT PRIMARY KEY, options TEXT NOT NULL,
+  recorded_at_ns INTEGER NOT NULL, dates TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS dependencies(output TEXT NOT NULL, position INTEGER NOT NULL,
+  kind INTEGER NOT NULL, path TEXT NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,
+  size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,
+  PRIMARY KEY(output, position));
+)";
+
+// Commits come at most this often, or after this many records, whichever first.
+constexpr auto kCommitInterval = std::chrono::milliseconds(200);
+constexpr int kCommitRecords = 500;
+
+// A prepared statement that finalizes itself.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) statement_ = nullptr;
+  }
+  ~Statement() { sqlite3_finalize(statement_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return statement_ != nullptr; }
+  Statement& reset() {
+    sqlite3_reset(statement_);
+    return *this;
+  }
+  Statement& bind(int index, const std::string& text) {
+    sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+                      SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& bind(int index, long long value) {
+    sqlite3_bind_int64(statement_, index, value);
+    return *this;
+  }
+  Statement& bindStatus(int first, const FileStatus& status) {
+    return bind(first, static_cast<long long>(status.identity.device))
+        .bind(first + 1, static_cast<long long>(status.identity.inode))
+        .bind(first + 2, status.size)
+        .bind(first + 3, status.modifiedNs)
+        .bind(first + 4, status.changedNs);
+  }
+  /// SQLITE_ROW, SQLITE_DONE or an error code.
+  int step() { return statement_ ? sqlite3_step(statement_) : SQLITE_ERROR; }
+  bool run() { return step() == SQLITE_DONE; }
+
+  std::string text(int column) const {
+    const auto* chars = sqlite3_column_text(statement_, column);
+    return chars ? std::string(reinterpret_cast<const char*>(chars),
+                               static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
+                 : std::string();
+  }
+  long long number(int column) const { return sqlite3_column_int64(statement_, column); }
+  FileStatus status(int first) const {
+    FileStatus status;
+    status.identity.device = static_cast<dev_t>(number(first));
+    status.identity.inode = static_cast<ino_t>(number(first + 1));
+    status.regular = true;
+    status.size = number(first + 2);
+    status.modifiedNs = number(first + 3);
+    status.changedNs = number(first + 4);
+    return status;
+  }
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+std::string joinDates(const std::vector<std::pair<std::string, std::string>>& dates) {
+  std::string joined;
+  for (const auto& [name, text] : dates) joined += name + "=" + text + "\n";
+  return joined;
+}
+
+std::vector<std::pair<std::string, std::string>> splitDates(const std::string& joined) {
+  std::vector<std::pair<std::string, std::string>> dates;
+  std::size_t start = 0;
+  for (std::size_t end; (end = joined.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = joined.substr(start, end - start);
+    const std::size_t equals = line.find('=');
+    if (equals != std::string::npos)
+      dates.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+  }
+  return dates;
+}
+
+// Takes the lock file's lock, polling until timeout. Another run may have
+// replaced the lock file meanwhile; the lock counts only on the file the path
+// still names.
+int lockExclusively(const std::string& path, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    ::close(fd);
+    if (std::chrono::steady_clock::now() >= deadline) return -2;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void moveAside(const std::string& path) {
+  std::rename(path.c_str(), (path + ".old").c_str());
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
+}
+
+std::uint64_t pathHash(const std::string& text) {
+  std::uint64_t hash = 1469598103934665603ULL;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  return hash;
+}
+
+}  // namespace
+
+// The statements a run repeats, prepared once.
+struct BuildState::Statements {
+  explicit Statements(sqlite3* db)
+      : insertOutput(db, "INSERT OR REPLACE INTO outputs VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"),
+        deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
+        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4)"),
+        deletePage(db, "DELETE FROM pages WHERE output=?1"),
+        insertDependency(db, "INSERT INTO dependencies VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+        deleteDependencies(db, "DELETE FROM dependencies WHERE output=?1") {}
+
+  Statement insertOutput;
+  Statement deleteOutput;
+  Statement insertPage;
+  Statement deletePage;
+  Statement insertDependency;
+  Statement deleteDependencies;
+};
+
+BuildState::BuildState() = default;
+
+BuildState::~BuildState() {
+  commit();
+  closeDatabase();
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+bool BuildState::open(const std::string& path, const std::string& programVersion,
+                      std::chrono::milliseconds lockTimeout, std::string& warning) {
+  warning.clear();
+  const std::string directory = parentDirectoryOf(path);
+  if (!directory.empty() && !makeDirectories(directory)) {
+    warning = run_messages::stateDirectoryUnwritable(directory);
+    return false;
+  }
+  lockFd_ = lockExclusively(path + ".lock", lockTimeout);
+  if (lockFd_ == -2) {
+    warning = run_messages::stateInUse(path);
+    return false;
+  }
+  if (lockFd_ < 0) {
+    warning = run_messages::stateUnwritable(path);
+    return false;
+  }
+  std::string problem;
+  if (openDatabase(path, programVersion, problem) && load(problem)) return true;
+  closeDatabase();
+  if (busy_) {
+    warning = run_messages::stateInUse(path);
+    return false;
+  }
+  if (problem.empty()) {
+    warning = run_messages::stateUnwritable(path);
+    return false;
+  }
+  moveAside(path);
+  warning = run_messages::stateMovedAside(path, problem);
+  outputs_.clear();
+  pages_.clear();
+  std::string again;
+  if (openDatabase(path, programVersion, again) && load(again)) return true;
+  closeDatabase();
+  warning = run_messages::stateUnwritable(path);
+  return false;
+}
+
+// problem stays empty when the file could not be opened or written at all
+// (nothing to move aside); it says what is wrong with a file that opened.
+bool BuildState::openDatabase(const std::string& path, const std::string& programVersion,
+                              std::string& problem) {
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
+    return false;
+  }
+  sqlite3_busy_timeout(db_, 5000);
+  {
+    Statement check(db_, "PRAGMA quick_check");
+    const int code = check.step();
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+      busy_ = true;
+      return false;
+    }
+    if (code != SQLITE_ROW) {
+      problem = "is not a usable database";
+      return false;
+    }
+    if (check.text(0) != "ok") {
+      problem = "is damaged";
+      return false;
+    }
+  }
+  if (!execute("PRAGMA journal_mode=WAL") || !execute("PRAGMA synchronous=NORMAL") ||
+      !execute(kSchema)) {
+    return false;
+  }
+  Statement format(db_, "SELECT value FROM meta WHERE key='format'");
+  Statement version(db_, "SELECT value FROM meta WHERE key='program'");
+  if (format.step() != SQLITE_ROW) {
+    Statement count(db_, "SELECT count(*) FROM outputs");
+    if (count.step() != SQLITE_ROW || count.number(0) != 0) {
+      problem = "has no format mark";
+      return false;
+    }
+    Statement mark(db_, "INSERT OR REPLACE INTO meta VALUES('format', ?1), ('program', ?2)");
+    return mark.bind(1, std::string(kStateFormat)).bind(2, programVersion).run();
+  }
+  if (format.text(0) != kStateFormat || version.step() != SQLITE_ROW ||
+      version.text(0) != programVersion) {
+    problem = "was written by another version";
+    return false;
+  }
+  return true;
+}
+
+bool BuildState::load(std::string& problem) {
+  Statement outputs(db_,
+                    "SELECT path, source, page, device, inode, size, modified_ns, changed_ns "
+                    "FROM outputs");
+  Statement pages(db_, "SELECT output, options, recorded_at_ns, dates FROM pages");
+  Statement files(db_,
+                  "SELECT output, kind, path, device, inode, size, modified_ns, changed_ns "
+                  "FROM dependencies ORDER BY output, position");
+  int code;
+  while ((code = outputs.step()) == SQLITE_ROW) {
+    outputs_[outputs.text(0)] =
+        WrittenOutput{outputs.text(1), outputs.number(2) != 0, outputs.status(3)};
+  }
+  if (code != SQLITE_DONE) return (problem = "is damaged", false);
+  while ((code = pages.step()) == SQLITE_ROW) {
+    PageRecord& page = pages_[pages.text(0)];
+    page.options = pages.text(1);
+    page.recordedAtNs = pages.number(2);
+    page.dependencies.dates = splitDates(pages.text(3));
+  }
+  if (code != SQLITE_DONE) return (problem = "is damaged", false);
+  while ((code = files.step()) == SQLITE_ROW) {
+    const auto page = pages_.find(files.text(0));
+    const long long kind = files.number(1);
+    if (kind < 0 || kind > static_cast<long long>(DependencyKind::kMissing)) {
+      return (problem = "is damaged", false);
+    }
+    if (page == pages_.end()) continue;
+    const auto dependencyKind = static_cast<DependencyKind>(kind);
+    const bool read =
+        dependencyKind == DependencyKind::kRead || dependencyKind == DependencyKind::kIncluded;
+    page->second.dependencies.files.push_back(
+        {dependencyKind, files.text(2), read ? files.status(3) : FileStatus{}});
+  }
+  if (code != SQLITE_DONE) return (problem = "is damaged", false);
+  lastCommit_ = std::chrono::steady_clock::now();
+  statements_ = std::make_unique<Statements>(db_);
+  return true;
+}
+
+bool BuildState::execute(const char* sql) {
+  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void BuildState::closeDatabase() {
+  statements_.reset();
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
+  inTransaction_ = false;
+}
+
+void BuildState::recordPage(const std::string& output, const WrittenOutput& written,
+                            const PageRecord& record) {
+  recordOutput(output, written);
+  if (!db_) return;
+  bool ok = statements_->insertPage.reset()
+                .bind(1, output)
+                .bind(2, record.options)
+                .bind(3, record.recordedAtNs)
+                .bind(4, joinDates(record.dependencies.dates))
+                .run() &&
+            statements_->deleteDependencies.reset().bind(1, output).run();
+  long long position = 0;
+  for (const Dependency& file : record.dependencies.files) {
+    if (!ok) break;
+    ok = statements_->insertDependency.reset()
+             .bind(1, output)
+             .bind(2, position++)
+             .bind(3, static_cast<long long>(file.kind))
+             .bind(4, file.path)
+             .bindStatus(5, file.status)
+             .run();
+  }
+  if (!ok) failed_ = true;
+  commitEvery(1);
+}
+
+void BuildState::forgetPage(const std::string& output) {
+  if (!db_) return;
+  if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
+  if (!statements_->deletePage.reset().bind(1, output).run() ||
+      !statements_->deleteDependencies.reset().bind(1, output).run()) {
+    failed_ = true;
+  }
+  commitEvery(1);
+}
+
+void BuildState::recordOutput(const std::string& path, const WrittenOutput& written) {
+  if (!db_) return;
+  if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
+  if (!statements_->insertOutput.reset()
+           .bind(1, path)
+           .bind(2, written.source)
+           .bind(3, written.page ? 1LL : 0LL)
+           .bindStatus(4, written.status)
+           .run()) {
+    failed_ = true;
+  }
+}
+
+void BuildState::forgetOutput(const std::string& path) {
+  if (!db_) return;
+  forgetPage(path);
+  if (!db_ || !statements_->deleteOutput.reset().bind(1, path).run()) failed_ = true;
+}
+
+void BuildState::commitEvery(int changes) {
+  pending_ += changes;
+  if (pending_ >= kCommitRecords ||
+      std::chrono::steady_clock::now() - lastCommit_ >= kCommitInterval) {
+    commit();
+  }
+}
+
+void BuildState::commit() {
+  if (!db_) return;
+  if (failed_) {
+    // A state that may be half written is dropped, not trusted.
+    if (inTransaction_) execute("ROLLBACK");
+    closeDatabase();
+    return;
+  }
+  if (inTransaction_ && !execute("COMMIT")) {
+    failed_ = true;
+    execute("ROLLBACK");
+    closeDatabase();
+    return;
+  }
+  inTransaction_ = false;
+  pending_ = 0;
+  lastCommit_ = std::chrono::steady_clock::now();
+}
+
+std::string defaultStatePath(const std::string& sourceDirectory, const std::string& cacheHome,
+                             const std::string& home) {
+  std::string base;
+  if (!cacheHome.empty() && cacheHome[0] == '/') {
+    base = withTrailingSlash(cacheHome);
+  } else if (!home.empty()) {
+    base = withTrailingSlash(home) + ".cache/";
+  } else {
+    return {};
+  }
+  std::string directory = sourceDirectory;
+  while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+  std::string name = fileNameOf(directory).str();
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
+  }
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(pathHash(directory)));
+  return base + "quillforge/" + (name.empty() ? "root" : name) + "-" + hash + ".sqlite";
+}
+
+}  // namespace qf

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/file_system.h"
+#include "batch/dependencies.h"
+
+struct sqlite3;
+
+namespace qf {
+
+/// A file this program wrote (a page or a copied asset), as it was then.
+struct WrittenOutput {
+  std::string source;  // what it was made from
+  bool page = false;
+  FileStatus status;
+};
+
+/// What a successful compile of a page depended on.
+struct PageRecord {
+  std::string options;         // everything else that shapes the page, as one text
+  long long recordedAtNs = 0;  // fileClockNs() when the compile started
+  PageDependencies dependencies;
+};
+
+/// The state an incremental build keeps between runs, in an SQLite database:
+/// the outputs it wrote and what each page depended on. One run at a time
+/// holds it (a lock file beside it); records are committed as they come, a
+/// few at a time, so a run that is killed leaves a usable state behind.
+class BuildState {
+ public:
+  BuildState();
+  ~BuildState();
+  BuildState(const BuildState&) = delete;
+  BuildState& operator=(const BuildState&) = delete;
+
+  /// Opens the database at path for this run, creating it and its directory
+  /// when missing and waiting up to lockTimeout for another run to finish
+  /// with it. A file that is no database of this version, or a damaged one,
+  /// is moved aside (to path + ".old") and a new one begun. False when no
+  /// state can be used; warning then says why. On success warning is empty
+  /// or tells what was moved aside.
+  bool open(const std::string& path, const std::string& programVersion,
+            std::chrono::milliseconds lockTimeout, std::string& warning);
+  bool isOpen() const { return db_ != nullptr; }
+
+  /// The records as open() found them.
+  const std::unordered_map<std::string, WrittenOutput>& outputs() const { return outputs_; }
+  const std::unordered_map<std::string, PageRecord>& pages() const { return pages_; }
+
+  /// Records a page's output and what it depended on, replacing older records.
+  void recordPage(const std::string& output, const WrittenOutput& written,
+                  const PageRecord& record);
+  /// Forgets what a page depended on (its output stays recorded).
+  void forgetPage(const std::string& output);
+  void recordOutput(const std::string& path, const WrittenOutput& written);
+  /// Forgets an output and anything recorded for it as a page.
+  void forgetOutput(const std::string& path);
+
+  /// Commits what was recorded since the last commit. A write that fails
+  /// ends the use of the state; failed() then tells it.
+  void commit();
+  bool failed() const { return failed_; }
+
+ private:
+  bool openDatabase(const std::string& path, const std::string& programVersion,
+                    std::string& problem);
+  bool load(std::string& problem);
+  bool execute(const char* sql);
+  void closeDatabase();
+  void commitEvery(int changes);
+
+  struct Statements;
+
+  sqlite3* db_ = nullptr;
+  std::unique_ptr<Statements> statements_;
+  int lockFd_ = -1;
+  bool inTransaction_ = false;
+  bool failed_ = false;
+  bool busy_ = false;
+  int pending_ = 0;
+  std::chrono::steady_clock::time_point lastCommit_;
+  std::unordered_map<std::string, WrittenOutput> outputs_;
+  std::unordered_map<std::string, PageRecord> pages_;
+};
+
+/// Where the state of a run over sourceDirectory (an absolute path) lives:
+/// cacheHome (XDG_CACHE_HOME when absolute, else home + "/.cache") +
+/// "/quillforge/" + a name made from the path. Empty when neither is set.
+std::string defaultStatePath(const std::string& sourceDirectory, const std::string& cacheHome,
+                             const std::string& home);
+
+}  // namespace qf

@@ -1,0 +1,148 @@
+#include "batch/build_state.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+using std::chrono::milliseconds;
+
+void writeText(const std::string& path, const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(fd);
+}
+
+PageRecord sampleRecord() {
+  PageRecord record;
+  record.options = "options";
+  record.recordedAtNs = 42;
+  record.dependencies.files = {
+      {DependencyKind::kRead, "page.src", FileStatus{{1, 2}, true, 3, 4, 5}},
+      {DependencyKind::kMissing, "gone.inc", FileStatus{}}};
+  record.dependencies.dates = {{"_DAY_", "07"}};
+  return record;
+}
+
+void writeSample(const std::string& path) {
+  BuildState state;
+  std::string warning;
+  ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning)) << warning;
+  state.recordPage("out/page.html",
+                   WrittenOutput{"page.src", true, FileStatus{{7, 8}, true, 9, 10, 11}},
+                   sampleRecord());
+  state.commit();
+}
+
+TEST(BuildState, KeepsWhatWasRecordedBetweenRuns) {
+  TempDir dir;
+  const std::string path = dir / "cache/deeper/state.sqlite";
+  writeSample(path);
+  BuildState state;
+  std::string warning;
+  ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning));
+  EXPECT_EQ(warning, "");
+  ASSERT_EQ(state.pages().count("out/page.html"), 1u);
+  const PageRecord& page = state.pages().at("out/page.html");
+  const PageRecord expected = sampleRecord();
+  EXPECT_EQ(page.options, expected.options);
+  EXPECT_EQ(page.recordedAtNs, expected.recordedAtNs);
+  EXPECT_EQ(page.dependencies.files, expected.dependencies.files);
+  EXPECT_EQ(page.dependencies.dates, expected.dependencies.dates);
+  EXPECT_EQ(state.outputs().at("out/page.html").status, (FileStatus{{7, 8}, true, 9, 10, 11}));
+}
+
+TEST(BuildState, AnUnusableFileIsMovedAsideWithOneWarning) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& path)> spoil;
+    const char* problem;
+  } cases[] = {
+      {"text", [](const std::string& p) { writeText(p, "not a database at all\n"); },
+       "is not a usable database"},
+      {"other version", [](const std::string& p) { writeSample(p); },
+       "was written by another version"},
+      {"damaged",
+       [](const std::string& p) {
+         writeSample(p);
+         const int fd = ::open(p.c_str(), O_WRONLY);
+         const std::string junk(4096, '\x5a');
+         pwrite(fd, junk.data(), junk.size(), 4096);
+         ::close(fd);
+       },
+       "is damaged"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir / "state.sqlite";
+    c.spoil(path);
+    BuildState state;
+    std::string warning;
+    ASSERT_TRUE(state.open(path, "v2", milliseconds(1000), warning)) << c.what;
+    EXPECT_NE(warning.find(c.problem), std::string::npos) << c.what << ": " << warning;
+    EXPECT_TRUE(state.pages().empty()) << c.what;
+    EXPECT_TRUE(pathExists(path + ".old")) << c.what;
+  }
+}
+
+TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {
+  TempDir dir;
+  const std::string path = dir / "state.sqlite";
+  writeSample(path);
+  const int lock = ::open((path + ".lock").c_str(), O_RDWR);
+  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  BuildState state;
+  std::string warning;
+  EXPECT_FALSE(state.open(path, "v1", milliseconds(50), warning));
+  EXPECT_NE(warning.find("in use by another run"), std::string::npos) << warning;
+  ::close(lock);
+  EXPECT_FALSE(pathExists(path + ".old"));
+}
+
+TEST(BuildState, AnUnwritableDirectoryMeansNoState) {
+  TempDir dir;
+  mkdir((dir / "locked").c_str(), 0555);
+  chown(dir.path().c_str(), 65534, 65534);
+  const std::optional<bool> refused = runAsNobody([&] {
+    BuildState state;
+    std::string warning;
+    return !state.open(dir / "locked/sub/state.sqlite", "v1", milliseconds(50), warning) &&
+           warning.find("cannot make the state directory") != std::string::npos &&
+           !state.open(dir / "locked/state.sqlite", "v1", milliseconds(50), warning) &&
+           warning.find("cannot write the state file") != std::string::npos;
+  });
+  if (!refused) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
+  EXPECT_TRUE(*refused);
+}
+
+TEST(DefaultStatePath, OneFilePerDirectoryInTheCache) {
+  struct Case {
+    const char* cacheHome;
+    const char* home;
+    const char* prefix;
+  } cases[] = {
+      {"/c", "/h", "/c/quillforge/my_site-"},
+      {"relative", "/h", "/h/.cache/quillforge/my_site-"},
+      {"", "/h/", "/h/.cache/quillforge/my_site-"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    const std::string path = defaultStatePath("/work/my site/", c.cacheHome, c.home);
+    EXPECT_EQ(path.substr(0, std::string(c.prefix).size()), c.prefix) << c.cacheHome;
+  }
+  EXPECT_NE(defaultStatePath("/a/site", "/c", ""), defaultStatePath("/b/site", "/c", ""));
+  EXPECT_EQ(defaultStatePath("/a/site/", "/c", ""), defaultStatePath("/a/site", "/c", ""));
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "base/file_system.h"
+#include "engine/compile_observer.h"
+
+namespace qf {
+
+/// How a compile used a path.
+enum class DependencyKind : int {
+  kRead = 0,      // its text or description was used (the input, #fileinfo)
+  kIncluded = 1,  // read through #include
+  kFound = 2,     // only its presence was used (#ifexists)
+  kMissing = 3,   // a search tried it and found no usable file
+};
+
+/// One path a compile depended on; status is what a look at it gave when the
+/// compile reported it (only for kRead and kIncluded).
+struct Dependency {
+  DependencyKind kind = DependencyKind::kRead;
+  std::string path;
+  FileStatus status;
+  friend bool operator==(const Dependency&, const Dependency&) = default;
+};
+
+/// Everything a page's compile depended on besides its options.
+struct PageDependencies {
+  std::vector<Dependency> files;  // in the order first reported, each path and kind once
+  std::vector<std::pair<std::string, std::string>> dates;  // date symbol, text it gave
+};
+
+/// Collects a compile's reports into PageDependencies.
+class DependencyRecorder : public CompileObserver {
+ public:
+  void fileRead(const std::string& path, bool included) override;
+  void fileFound(const std::string& path) override;
+  void fileMissing(const std::string& path) override;
+  void dateSymbolUsed(std::string_view name, std::string_view text) override;
+
+  const PageDependencies& dependencies() const { return recorded_; }
+  PageDependencies take() { return std::move(recorded_); }
+
+ private:
+  void add(DependencyKind kind, const std::string& path);
+
+  PageDependencies recorded_;
+};
+
+/// Looks at files at most once per run; not thread-safe.
+class StatusCache {
+ public:
+  const std::optional<FileStatus>& statusOf(const std::string& path);
+  bool isUsableFile(const std::string& path);
+
+ private:
+  std::unordered_map<std::string, std::optional<FileStatus>> statuses_;
+  std::unordered_map<std::string, bool> usable_;
+};
+
+/// The text a date symbol has at moment (local time), "" for another name.
+std::string dateSymbolText(std::string_view name, std::time_t moment);
+
+/// True when every dependency is as it was: files read have the recorded
+/// status, and that status was not taken within the clock tick of
+/// recordedAtNs (a change in that tick could leave size and times alike);
+/// files found are still usable files, missing ones still not; every date
+/// symbol still gives its text at moment.
+bool dependenciesHold(const PageDependencies& dependencies, long long recordedAtNs,
+                      std::time_t moment, StatusCache& statuses);
+
+/// The moment, in nanoseconds, that file times written from now on are at
+/// least: the clock the kernel stamps files with, read coarsely.
+long long fileClockNs();
+
+/// path written for a make rule: ' ' as "\ ", '#' as "\#", '$' as "$$".
+std::string escapeForMake(std::string_view path);
+
+/// A make rule "target: dependencies" for a page, as compilers write them: the
+/// input, every file read (included or described) and found, and for every
+/// missing one the nearest existing directory that would hold it (its time
+/// changes when the file appears). With phonyTargets, an empty rule follows
+/// for every dependency but the first, so a removed file breaks no build.
+std::string makeRule(std::string_view target, const PageDependencies& dependencies,
+                     bool phonyTargets);
+
+}  // namespace qf

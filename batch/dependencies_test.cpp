@@ -1,0 +1,118 @@
+#include "batch/dependencies.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+TEST(EscapeForMake, EscapesWhatMakeWouldSplitOrExpand) {
+  struct Case {
+    std::string path;
+    std::string escaped;
+  } cases[] = {
+      {"plain/page.src", "plain/page.src"},
+      {"my site/a b.inc", "my\\ site/a\\ b.inc"},
+      {"c#.inc", "c\\#.inc"},
+      {"$HOME/x", "$$HOME/x"},
+      {"a\\b:c", "a\\b:c"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(escapeForMake(c.path), c.escaped) << c.path;
+}
+
+TEST(MakeRule, ListsReadFilesAndTheDirectoriesOfMisses) {
+  TempDir dir;
+  dir.write("site/page.src", "");
+  dir.write("site/inc/head.inc", "");
+  const std::string site = dir / "site/";
+  PageDependencies dependencies;
+  dependencies.files = {
+      {DependencyKind::kRead, site + "page.src", {}},
+      {DependencyKind::kMissing, site + "head.inc", {}},
+      {DependencyKind::kIncluded, site + "inc/head.inc", {}},
+      {DependencyKind::kMissing, site + "new/deeper/x.txt", {}},
+      {DependencyKind::kFound, site + "inc/head.inc", {}},
+  };
+  // site/head.inc and site/new/deeper/x.txt would both be in site itself.
+  const std::string siteDirectory = site.substr(0, site.size() - 1);
+  const std::string rule = "out.html: \\\n " + site + "page.src \\\n " + siteDirectory + " \\\n " +
+                           site + "inc/head.inc\n";
+  EXPECT_EQ(makeRule("out.html", dependencies, false), rule);
+  EXPECT_EQ(makeRule("out.html", dependencies, true),
+            rule + "\n" + siteDirectory + ":\n\n" + site + "inc/head.inc:\n");
+}
+
+class DependenciesHold : public ::testing::Test {
+ protected:
+  // A dependency recorded the way a compile records it.
+  PageDependencies record(const std::string& read, const std::string& found,
+                          const std::string& missing) {
+    DependencyRecorder recorder;
+    recorder.fileRead(read, true);
+    recorder.fileFound(found);
+    recorder.fileMissing(missing);
+    recorder.dateSymbolUsed("_DAY_", "07");
+    return recorder.take();
+  }
+  TempDir dir_;
+};
+
+TEST_F(DependenciesHold, EveryKindOfChangeBreaksThem) {
+  const std::time_t moment = 1767791220;  // the 7th
+  struct Case {
+    const char* what;
+    std::function<void(const TempDir&)> change;
+    long long recordedLater;  // added to the recording moment
+    std::time_t laterMoment;
+    bool holds;
+  } cases[] = {
+      {"nothing changed", [](const TempDir&) {}, 0, 0, true},
+      {"included file rewritten", [](const TempDir& d) { d.write("inc.inc", "other!"); }, 0, 0,
+       false},
+      {"included file removed", [](const TempDir& d) { unlink((d / "inc.inc").c_str()); }, 0, 0,
+       false},
+      {"found file removed", [](const TempDir& d) { unlink((d / "here.txt").c_str()); }, 0, 0,
+       false},
+      {"missing file appeared", [](const TempDir& d) { d.write("gone.txt", ""); }, 0, 0, false},
+      {"missing directory appeared", [](const TempDir& d) { d.write("gone.txt/x", ""); }, 0, 0,
+       true},
+      {"date changed", [](const TempDir&) {}, 0, 86400, false},
+      {"same minute later", [](const TempDir&) {}, 0, 30, true},
+      {"recorded in the file's own tick", [](const TempDir&) {}, -1, 0, false},
+  };
+  for (const Case& c : cases) {
+    dir_.write("inc.inc", "include");
+    dir_.write("here.txt", "");
+    unlink((dir_ / "gone.txt").c_str());
+    std::filesystem::remove_all(dir_ / "gone.txt");
+    const PageDependencies dependencies =
+        record(dir_ / "inc.inc", dir_ / "here.txt", dir_ / "gone.txt");
+    const long long changed = dependencies.files[0].status.changedNs;
+    // Recorded well after the file's last change, unless the case says otherwise.
+    const long long recordedAt = c.recordedLater < 0 ? changed : changed + 1000000000LL;
+    c.change(dir_);
+    StatusCache statuses;
+    EXPECT_EQ(dependenciesHold(dependencies, recordedAt, moment + c.laterMoment, statuses), c.holds)
+        << c.what;
+  }
+}
+
+TEST(DependencyRecorder, KeepsEachPathAndKindOnce) {
+  DependencyRecorder recorder;
+  recorder.fileRead("a", true);
+  recorder.fileRead("a", true);
+  recorder.fileMissing("a");
+  recorder.dateSymbolUsed("_DAY_", "07");
+  recorder.dateSymbolUsed("_DAY_", "07");
+  EXPECT_EQ(recorder.dependencies().files.size(), 2u);
+  EXPECT_EQ(recorder.dependencies().dates.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,0 +1,246 @@
+#include "batch/incremental_build.h"
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <unordered_set>
+
+#include "base/output_file.h"
+#include "base/path.h"
+#include "batch/site_assets.h"
+#include "engine/compiler.h"
+
+namespace qf {
+
+namespace {
+
+constexpr char kStandardOutput[] = "-";
+
+struct IdentityHash {
+  std::size_t operator()(const FileIdentity& identity) const {
+    return std::hash<unsigned long long>()(static_cast<unsigned long long>(identity.inode) * 31 +
+                                           static_cast<unsigned long long>(identity.device));
+  }
+};
+
+std::vector<FileIdentity> includedFiles(const PageDependencies& dependencies) {
+  std::vector<FileIdentity> included;
+  for (const Dependency& file : dependencies.files) {
+    if (file.kind == DependencyKind::kIncluded) included.push_back(file.status.identity);
+  }
+  return included;
+}
+
+}  // namespace
+
+IncrementalBuild::IncrementalBuild(IncrementalOptions options, std::vector<PlannedCompile> plan)
+    : options_(std::move(options)),
+      plan_(std::move(plan)),
+      upToDate_(plan_.size(), 0),
+      results_(plan_.size()),
+      included_(plan_.size()) {}
+
+IncrementalBuild::~IncrementalBuild() = default;
+
+// Every option that changes a page's bytes or its dependency file, as one
+// text: a page recorded under other options is compiled again. The compile
+// time is not among them: the date texts a page used are checked instead.
+std::string IncrementalBuild::optionsText(const PlannedCompile& page) const {
+  std::string text = options_.programVersion + "\n" + page.input + "\n" + page.output + "\n";
+  text += std::string(1, options_.directiveChar) + options_.concatChar + "\n";
+  text += options_.batch.includeDirectory + "\n";
+  for (const auto& [name, value] : options_.definitions) text += "-D" + name + "=" + value + "\n";
+  if (options_.dependencyFiles) {
+    text += "\nrule " + options_.dependencyTarget + (options_.phonyTargets ? " phony" : "");
+  }
+  return text;
+}
+
+void IncrementalBuild::begin() {
+  moment_ = options_.compileTime.value_or(std::time(nullptr));
+  if (options_.statePath.empty()) return;
+  std::string warning;
+  state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning);
+  if (!warning.empty()) warnings_.push_back(warning);
+  if (!state_.isOpen() || options_.alwaysMake) return;
+  StatusCache statuses;
+  for (std::size_t i = 0; i < plan_.size(); ++i) {
+    if (!pageHolds(plan_[i], statuses)) continue;
+    upToDate_[i] = 1;
+    included_[i] = includedFiles(state_.pages().at(plan_[i].output).dependencies);
+  }
+}
+
+bool IncrementalBuild::pageHolds(const PlannedCompile& page, StatusCache& statuses) const {
+  if (page.output == kStandardOutput) return false;
+  const auto record = state_.pages().find(page.output);
+  const auto written = state_.outputs().find(page.output);
+  if (record == state_.pages().end() || written == state_.outputs().end()) return false;
+  if (record->second.options != optionsText(page) || !written->second.page) return false;
+  const auto now = statusOf(page.output);
+  if (!now || *now != written->second.status) return false;
+  if (options_.dependencyFiles && !statusOf(page.output + ".d")) return false;
+  return dependenciesHold(record->second.dependencies, record->second.recordedAtNs, moment_,
+                          statuses);
+}
+
+PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compile) {
+  const PlannedCompile& page = plan_[index];
+  const bool toFile = page.output != kStandardOutput;
+  const std::optional<FileStatus> before = toFile ? statusOf(page.output) : std::nullopt;
+  const long long recordedAtNs = fileClockNs();
+  DependencyRecorder recorder;
+  const bool ok = compile(page, recorder);
+  PageDependencies dependencies = recorder.take();
+  included_[index] = includedFiles(dependencies);
+  PageResult& result = results_[index];
+  result.status = ok ? PageStatus::kCompiled : PageStatus::kFailed;
+  if (!ok) {
+    std::lock_guard<std::mutex> guard(lock_);
+    state_.forgetPage(page.output);
+    return result;
+  }
+  if (!options_.dependencyFile.empty() || (options_.dependencyFiles && toFile)) {
+    writeDependencyFile(page, dependencies);
+  }
+  if (!toFile) return result;
+  const std::optional<FileStatus> after = statusOf(page.output);
+  result.outputChanged = after != before;
+  if (!after) return result;
+  std::lock_guard<std::mutex> guard(lock_);
+  state_.recordPage(page.output, WrittenOutput{page.input, true, *after},
+                    PageRecord{optionsText(page), recordedAtNs, std::move(dependencies)});
+  return result;
+}
+
+void IncrementalBuild::writeDependencyFile(const PlannedCompile& page,
+                                           const PageDependencies& dependencies) {
+  const std::string path =
+      options_.dependencyFile.empty() ? page.output + ".d" : options_.dependencyFile;
+  const std::string& target =
+      options_.dependencyTarget.empty() ? page.output : options_.dependencyTarget;
+  OutputFile file;
+  if (file.open(path)) {
+    file.write(makeRule(target, dependencies, options_.phonyTargets));
+    file.commit();
+  }
+}
+
+BuildReport IncrementalBuild::finish() {
+  BuildReport report;
+  report.pages = results_;
+  for (std::size_t i = 0; i < plan_.size(); ++i) {
+    if (upToDate_[i]) results_[i].status = report.pages[i].status = PageStatus::kUpToDate;
+    const PageResult& page = report.pages[i];
+    if (page.status == PageStatus::kUpToDate) ++report.upToDate;
+    if (page.status != PageStatus::kUpToDate) ++report.compiled;
+    if (page.status == PageStatus::kFailed) ++report.failed;
+    if (page.outputChanged) report.changed.push_back(plan_[i].output);
+  }
+  if (options_.batch.useOutputDirectory) mirrorAssets(report);
+  std::lock_guard<std::mutex> guard(lock_);
+  if (state_.isOpen()) removeStaleOutputs(report);
+  state_.commit();
+  report.warnings = warnings_;
+  if (state_.failed()) report.warnings.push_back(run_messages::stateNotWritten(options_.statePath));
+  return report;
+}
+
+void IncrementalBuild::mirrorAssets(BuildReport& report) {
+  std::unordered_set<FileIdentity, IdentityHash> included;
+  for (const auto& page : included_) included.insert(page.begin(), page.end());
+  std::unordered_set<std::string> pageOutputs;
+  for (const PlannedCompile& page : plan_) pageOutputs.insert(page.output);
+
+  const AssetScan scan{options_.batch.sourceDirectory, options_.batch.sourceExtension,
+                       options_.excludes, options_.batch.outputDirectory};
+  for (const std::string& asset : listAssets(scan)) {
+    const std::string destination = options_.batch.outputDirectory + asset;
+    if (pageOutputs.count(destination)) continue;
+    const std::string source = options_.batch.sourceDirectory + asset;
+    const auto status = statusOf(source);
+    if (!status || included.count(status->identity)) continue;
+    produced_.insert(destination);
+    bool changed = false;
+    if (!mirrorFile(source, *status, destination, changed)) {
+      report.failures.push_back(run_messages::assetNotCopied(source, destination));
+      ++report.failed;
+      continue;
+    }
+    if (!changed) continue;
+    report.changed.push_back(destination);
+    if (const auto written = statusOf(destination)) {
+      std::lock_guard<std::mutex> guard(lock_);
+      state_.recordOutput(destination, WrittenOutput{source, false, *written});
+    }
+  }
+}
+
+// A recorded output this run did not make is removed when its source is gone
+// or would have been used by this run (a removed page, an asset now included
+// or excluded), and only while it is exactly the file this program wrote.
+void IncrementalBuild::removeStaleOutputs(BuildReport& report) {
+  const std::string& root = options_.batch.useOutputDirectory ? options_.batch.outputDirectory
+                                                              : options_.batch.sourceDirectory;
+  for (const PlannedCompile& page : plan_) produced_.insert(page.output);
+  for (const auto& [path, written] : state_.outputs()) {
+    if (produced_.count(path) || !path.starts_with(root)) continue;
+    const auto now = statusOf(path);
+    if (now && *now == written.status) {
+      if (!isReadableRegularFile(written.source) || isInScope(written)) {
+        if (removeFile(path)) report.changed.push_back(path);
+        if (written.page && options_.dependencyFiles) removeFile(path + ".d");
+      } else {
+        continue;  // made by a run of wider scope; left alone
+      }
+    }
+    state_.forgetOutput(path);
+  }
+}
+
+bool IncrementalBuild::isInScope(const WrittenOutput& written) const {
+  const std::string& top = options_.batch.sourceDirectory;
+  if (!written.source.starts_with(top)) return false;
+  if (!written.page) return true;
+  return options_.batch.recursive || written.source.find('/', top.size()) == std::string::npos;
+}
+
+BuildReport IncrementalBuild::run() {
+  begin();
+  std::atomic<std::size_t> next{0};
+  std::vector<std::string> failureLines(plan_.size());
+  auto work = [&] {
+    Compiler compiler;
+    if (options_.compileTime) compiler.setClock([time = *options_.compileTime] { return time; });
+    for (std::size_t i; (i = next.fetch_add(1)) < plan_.size();) {
+      if (upToDate_[i]) continue;
+      compilePage(i, [&](const PlannedCompile& page, CompileObserver& observer) {
+        CompileRequest request;
+        request.inputPath = page.input;
+        request.outputPath = page.output;
+        request.includeDirectory = options_.batch.includeDirectory;
+        request.directiveChar = options_.directiveChar;
+        request.concatChar = options_.concatChar;
+        request.definitions = options_.definitions;
+        request.observer = &observer;
+        prepareOutputDirectory(options_.batch, page);
+        if (compiler.compileFile(request)) return true;
+        failureLines[i] = formatFailure(compiler.result());
+        return false;
+      });
+    }
+  };
+  const unsigned wanted = options_.jobs > 0 ? static_cast<unsigned>(options_.jobs)
+                                            : std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < std::min<std::size_t>(wanted, plan_.size()); ++t) {
+    helpers.emplace_back(work);
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  BuildReport report = finish();
+  for (std::size_t i = 0; i < plan_.size(); ++i) report.pages[i].failureLine = failureLines[i];
+  return report;
+}
+
+}  // namespace qf

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <chrono>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "batch/build_plan.h"
+#include "batch/build_state.h"
+#include "batch/dependencies.h"
+#include "engine/compile_observer.h"
+
+namespace qf {
+
+/// Everything that shapes an incremental run's pages and what it keeps.
+struct IncrementalOptions {
+  BatchOptions batch;
+  char directiveChar = '#';
+  char concatChar = '|';
+  std::vector<std::pair<std::string, std::string>> definitions;  // -D, in order
+  std::optional<std::time_t> compileTime;                        // fixed moment of the date symbols
+  std::string statePath;                                         // empty: keep no state
+  std::string programVersion;
+  bool alwaysMake = false;            // compile every page, whatever the state says
+  std::vector<std::string> excludes;  // left out of the mirrored assets
+  bool dependencyFiles = false;       // write <output>.d beside each page
+  std::string dependencyFile;         // a single page's rule goes here instead
+  std::string dependencyTarget;       // the rule's target instead of the output
+  bool phonyTargets = false;          // an empty rule per dependency
+  int jobs = 1;                       // compiling threads for run(); 0: one per core
+  std::chrono::milliseconds lockTimeout{60000};
+};
+
+enum class PageStatus { kUpToDate, kCompiled, kFailed };
+
+/// What became of one page of the plan.
+struct PageResult {
+  PageStatus status = PageStatus::kUpToDate;
+  bool outputChanged = false;  // the output file was written
+  std::string failureLine;     // "file:line: message\n" for a failed page (from run())
+};
+
+/// What a whole run did.
+struct BuildReport {
+  std::vector<PageResult> pages;  // in plan order
+  std::size_t compiled = 0;       // pages compiled, failed ones included
+  std::size_t upToDate = 0;
+  std::size_t failed = 0;             // failed pages and failed asset copies
+  std::vector<std::string> changed;   // output paths written or removed, pages and assets
+  std::vector<std::string> failures;  // one line each for assets that could not be copied
+  std::vector<std::string> warnings;  // about the state, each one line
+  int exitStatus() const { return failed ? 1 : 0; }
+};
+
+/// An incremental run over a plan: pages whose recorded inputs, misses,
+/// options and date texts are unchanged, and whose output is still the file
+/// that was written, are not compiled; every other page is. With an output
+/// directory, the site's other files are mirrored beside the pages; outputs
+/// of pages and assets that are gone are removed when this program wrote them
+/// and they are unchanged since. Use run(), or begin(), compilePage() for
+/// every page that is not up to date (from any threads), then finish().
+class IncrementalBuild {
+ public:
+  /// A compile of the planned page with the observer in its request; returns
+  /// whether it succeeded.
+  using Compile = std::function<bool(const PlannedCompile& page, CompileObserver& observer)>;
+
+  IncrementalBuild(IncrementalOptions options, std::vector<PlannedCompile> plan);
+  ~IncrementalBuild();
+
+  /// Opens the state and decides which pages are up to date.
+  void begin();
+  bool isUpToDate(std::size_t index) const { return upToDate_[index]; }
+  /// Compiles plan[index] through compile, recording what it depended on.
+  PageResult compilePage(std::size_t index, const Compile& compile);
+  /// Mirrors assets, removes stale outputs, commits the state; the report's
+  /// pages hold what begin() and compilePage() found.
+  BuildReport finish();
+
+  /// All of it, compiling on options.jobs threads with fresh compilers; the
+  /// pages' failure lines are filled in.
+  BuildReport run();
+
+  const std::vector<PlannedCompile>& plan() const { return plan_; }
+  /// The warnings begin() gave, each one line.
+  const std::vector<std::string>& warnings() const { return warnings_; }
+
+ private:
+  std::string optionsText(const PlannedCompile& page) const;
+  bool pageHolds(const PlannedCompile& page, StatusCache& statuses) const;
+  void recordCompiled(std::size_t index, const PlannedCompile& page, PageDependencies dependencies,
+                      const std::optional<FileStatus>& before);
+  void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
+  void mirrorAssets(BuildReport& report);
+  void removeStaleOutputs(BuildReport& report);
+  bool isInScope(const WrittenOutput& written) const;
+
+  IncrementalOptions options_;
+  std::vector<PlannedCompile> plan_;
+  std::vector<char> upToDate_;
+  std::vector<PageResult> results_;
+  std::vector<std::vector<FileIdentity>> included_;  // per page
+  std::vector<std::string> warnings_;
+  std::mutex lock_;
+  BuildState state_;
+  std::unordered_set<std::string> produced_;  // outputs this run made or kept
+  std::time_t moment_ = 0;                    // what the date symbols show in this run
+};
+
+}  // namespace qf

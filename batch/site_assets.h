@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/file_system.h"
+
+namespace qf {
+
+/// Which files of a site's tree are assets to mirror beside its pages.
+struct AssetScan {
+  std::string sourceDirectory;  // empty or ending in '/'
+  std::string sourceExtension = ".src";
+  std::vector<std::string> excludes;  // --exclude patterns
+  /// A directory left out with all it holds (the output directory, when it
+  /// lies inside the tree); may be empty.
+  std::string skippedDirectory;
+};
+
+/// True when relative (a '/'-separated path below the source directory)
+/// matches pattern as a whole: '*' and '?' stand for characters other than
+/// '/', and a pattern matching a directory of the path matches the path too.
+bool matchesExcludePattern(std::string_view pattern, std::string_view relative);
+
+/// The relative path of every regular file (links followed; a dangling link
+/// is no file) in the whole tree that is not a source and not left out: no
+/// component starting with '.', no match of an exclude pattern, nothing
+/// under the skipped directory. Walks sub-directories first, each level in
+/// byte order, and never follows a link back up.
+std::vector<std::string> listAssets(const AssetScan& scan);
+
+/// Copies the file at from to to (through a temporary file, so a reader never
+/// sees half of it) with from's modification time, unless to already has
+/// from's size and modification time. changed tells whether to was touched.
+/// False when the copy failed.
+bool mirrorFile(const std::string& from, const FileStatus& fromStatus, const std::string& to,
+                bool& changed);
+
+}  // namespace qf

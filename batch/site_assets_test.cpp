@@ -1,0 +1,79 @@
+#include "batch/site_assets.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+TEST(MatchesExcludePattern, MatchesWholePathsAndWhatDirectoriesHold) {
+  struct Case {
+    const char* pattern;
+    const char* path;
+    bool matches;
+  } cases[] = {
+      {"*.psd", "logo.psd", true},
+      {"*.psd", "img/logo.psd", false},  // '*' does not cross '/'
+      {"img/*.psd", "img/logo.psd", true},
+      {"*/*.psd", "img/logo.psd", true},
+      {"drafts", "drafts/a/b.png", true},  // a directory takes what it holds
+      {"drafts", "drafts.png", false},
+      {"d?afts", "drafts/x", true},
+      {"img/raw-*", "img/raw-1/big.tif", true},
+      {"img/raw-*", "img/cooked.png", false},
+      {"a/b/c", "a/b", false},
+      {"", "x", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(matchesExcludePattern(c.pattern, c.path), c.matches) << c.pattern << " " << c.path;
+  }
+}
+
+TEST(ListAssets, ListsEveryFileButSourcesHiddenExcludedAndTheOutput) {
+  TempDir dir;
+  for (const char* file :
+       {"index.src", "style.css", "img/logo.png", "img/deep/er.gif", ".git/config", "img/.cache/x",
+        "drafts/a.txt", "raw.psd", "public/index.html", "sub/page.src", "sub/notes.txt"}) {
+    dir.write(std::string("site/") + file, "x");
+  }
+  ASSERT_EQ(symlink("style.css", (dir / "site/link.css").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", (dir / "site/dangling.css").c_str()), 0);
+  ASSERT_EQ(symlink("..", (dir / "site/img/up").c_str()), 0);
+
+  AssetScan scan;
+  scan.sourceDirectory = dir / "site/";
+  scan.excludes = {"drafts", "*.psd"};
+  scan.skippedDirectory = dir / "site/public/";
+  EXPECT_EQ(listAssets(scan), (std::vector<std::string>{"img/deep/er.gif", "img/logo.png",
+                                                        "sub/notes.txt", "link.css", "style.css"}));
+}
+
+TEST(MirrorFile, CopiesBytesAndTimeOnlyWhenSizeOrTimeDiffer) {
+  TempDir dir;
+  const std::string from = dir.write("from.css", "body{}");
+  ASSERT_TRUE(setModifiedTime(from, 1000000000LL * 1700000000));
+  const FileStatus status = *statusOf(from);
+  bool changed = false;
+  ASSERT_TRUE(mirrorFile(from, status, dir / "out/css/to.css", changed));
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(readFile(dir / "out/css/to.css"), "body{}");
+  EXPECT_EQ(statusOf(dir / "out/css/to.css")->modifiedNs, status.modifiedNs);
+  const FileIdentity copy = statusOf(dir / "out/css/to.css")->identity;
+
+  ASSERT_TRUE(mirrorFile(from, status, dir / "out/css/to.css", changed));
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(statusOf(dir / "out/css/to.css")->identity, copy);
+
+  dir.write("from.css", "body{x}");
+  ASSERT_TRUE(mirrorFile(from, *statusOf(from), dir / "out/css/to.css", changed));
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(readFile(dir / "out/css/to.css"), "body{x}");
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qf {
+
+/// Told what a compile looked at, as it happens, so that whoever runs the
+/// compile can tell later whether its result could differ. Paths are as the
+/// compile spelled them. Calls come from the compiling thread only.
+class CompileObserver {
+ public:
+  virtual ~CompileObserver() = default;
+
+  /// The compile read the file's text (the input or an included file) or
+  /// described it (#fileinfo).
+  virtual void fileRead(const std::string& path, bool included) = 0;
+  /// A search found a usable file at path but used only its presence
+  /// (#ifexists).
+  virtual void fileFound(const std::string& path) = 0;
+  /// A search tried path and found no usable file there.
+  virtual void fileMissing(const std::string& path) = 0;
+  /// A built-in date or time symbol was looked up while it still had its
+  /// built-in text.
+  virtual void dateSymbolUsed(std::string_view name, std::string_view text) = 0;
+};
+
+}  // namespace qf
