@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "base/version.h"
 #include "batch/batch_front_end.h"
 #include "batch/global_options.h"
 #include "batch/source_list.h"
@@ -12,7 +13,7 @@
 namespace qf {
 
 /// The caption of the program's own message boxes and main window.
-inline constexpr std::string_view kProgramCaption = "Quillforge 1.3a";
+inline constexpr std::string_view kProgramCaption = kProgramNameAndVersion;
 
 /// The two compile commands of the main window: every source file of the
 /// source directory, or one picked file. Runs synchronously and reports
