@@ -78,6 +78,16 @@ class TestTextFits : public QObject {
   }
 
  private slots:
+  // The scale factor CTest sets must reach the window, or the runs at 1.5 and
+  // 2 would only repeat the one at 1.
+  void runsAtTheScaleFactorAsked() {
+    const QByteArray asked = qgetenv("QT_SCALE_FACTOR");
+    QWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.devicePixelRatioF(), asked.isEmpty() ? 1.0 : asked.toDouble());
+  }
+
   void mainWindowTextsFit() {
     ScriptedFileDialog fileDialog;
     ScriptedMessageBox messageBox;
