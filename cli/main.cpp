@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   }
   if (options->version) {
     const std::string text = "qfc (Quillforge) " + std::string(qf::kVersion) + "\n" +
-                             std::string(qf::kLicenceLine) + "\n";
+                             qf::kCopyright + " " + qf::kLicence + "\n";
     std::fputs(text.c_str(), stdout);
     return 0;
   }

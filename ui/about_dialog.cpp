@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "base/version.h"
 #include "ui/dialog_controls.h"
 #include "ui/dialog_units.h"
 
@@ -38,7 +39,7 @@ AboutDialog::AboutDialog(QWidget* parent)
   makeLine(this, "Quillforge is an offline web site creation tool.", du.rect(10, 10, 160, 10));
   makeLine(this, "Idea and programming by", du.rect(10, 25, 160, 10));
   makeLine(this, "Made by Ambervale", du.rect(10, 50, 160, 10));
-  makeLine(this, "Released under the MIT licence.", du.rect(10, 78, 160, 10));
+  makeLine(this, kLicence, du.rect(10, 78, 160, 10));
   okayButton_->setFocus();
 
   connect(okayButton_, &QPushButton::clicked, this, &QWidget::close, Qt::QueuedConnection);
