@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/version.h"
 #include "batch/batch_front_end.h"
 #include "batch/build_plan.h"
 #include "engine/compiler.h"
@@ -10,7 +11,7 @@
 namespace qf {
 
 /// The caption of the program's own message boxes and main window.
-inline constexpr std::string_view kProgramCaption = "Quillforge 1.3a";
+inline constexpr std::string_view kProgramCaption = kProgramNameAndVersion;
 
 /// The two compile commands of the main window: every source file of the
 /// source directory, or one picked file. Runs synchronously and reports

@@ -77,8 +77,9 @@ TEST(BuildState, AnUnusableFileIsMovedAsideWithOneWarning) {
          writeSample(p);
          const int fd = ::open(p.c_str(), O_WRONLY);
          const std::string junk(4096, '\x5a');
-         pwrite(fd, junk.data(), junk.size(), 4096);
+         const bool damaged = pwrite(fd, junk.data(), junk.size(), 4096) == 4096;
          ::close(fd);
+         ASSERT_TRUE(damaged);
        },
        "is damaged"},
   };
@@ -112,7 +113,7 @@ TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {
 TEST(BuildState, AnUnwritableDirectoryMeansNoState) {
   TempDir dir;
   mkdir((dir / "locked").c_str(), 0555);
-  chown(dir.path().c_str(), 65534, 65534);
+  if (chown(dir.path().c_str(), 65534, 65534) != 0) GTEST_SKIP() << "cannot hand the tree to nobody";
   const std::optional<bool> refused = runAsNobody([&] {
     BuildState state;
     std::string warning;

@@ -269,16 +269,19 @@ TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {
   EXPECT_EQ(snapshot(dir_.path()), expected);
 }
 
-// Runs qfc as "nobody" on a tree that nobody owns; nullopt when privileges
-// cannot be dropped here.
+// Runs qfc as "nobody" on a tree that nobody owns; nullopt when the tree
+// cannot be given to nobody or privileges cannot be dropped here.
 std::optional<ProgramResult> qfcAsNobody(const TempDir& dir, const std::vector<std::string>& arguments) {
   const std::string report = dir / "report";
   fs::create_directory(report);
+  bool owned = chown(dir.path().c_str(), 65534, 65534) == 0;
   for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
-    lchown(entry.path().c_str(), 65534, 65534);
+    owned = lchown(entry.path().c_str(), 65534, 65534) == 0 && owned;
   }
-  chown(dir.path().c_str(), 65534, 65534);
-  if (const char* cache = std::getenv("XDG_CACHE_HOME")) chown(cache, 65534, 65534);
+  if (const char* cache = std::getenv("XDG_CACHE_HOME")) {
+    owned = chown(cache, 65534, 65534) == 0 && owned;
+  }
+  if (!owned) return std::nullopt;
   const std::optional<bool> ran = runAsNobody([&] {
     const ProgramResult r = runProgram(kQfc, arguments, dir.path());
     std::FILE* out = std::fopen((report + "/exit").c_str(), "w");

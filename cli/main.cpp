@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/output_file.h"
+#include "base/version.h"
 #include "cli/arguments.h"
 #include "cli/qfc_run.h"
 
@@ -49,7 +50,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options->version) {
-    std::puts("qfc (Quillforge) 1.3a");
+    const std::string text = "qfc (Quillforge) " + std::string(qf::kVersion) + "\n" +
+                             qf::kCopyright + " " + qf::kLicence + "\n";
+    std::fputs(text.c_str(), stdout);
     return 0;
   }
   std::optional<std::time_t> compileTime;

@@ -132,7 +132,9 @@ TEST_F(QfcTest, HelpAndVersionGoToStandardOutput) {
   }
   r = qfc({"--version"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "qfc (Quillforge) 1.3a\n");
+  EXPECT_EQ(r.out,
+            "qfc (Quillforge) 1.3a\n"
+            "Copyright (c) 2026 The Quillforge authors. Released under the MIT licence.\n");
 }
 
 TEST_F(QfcTest, AllWithNoSourceSaysSo) {

@@ -24,10 +24,14 @@ fi
 expect_file share/doc/quillforge/manual.html
 expect_file share/applications/quillforge.desktop
 expect_file share/icons/hicolor/scalable/apps/quillforge.svg
-expect_file share/man/man1/qfc.1
+expect_file share/man/man1/qfc.1.gz
+expect_file share/man/man1/quillforge.1.gz
+expect_file share/doc/quillforge/copyright
+expect_file share/doc/quillforge/changelog.gz
 
 # The installed compiler runs, and the installed manual is the one built.
 "$prefix/bin/qfc" --version | grep -q '^qfc (Quillforge)' || fail "installed qfc does not run"
+"$prefix/bin/qfc" --version | grep -q 'MIT licence' || fail "qfc --version names no licence"
 cmp -s "$build/manual.html" "$prefix/share/doc/quillforge/manual.html" ||
   fail "installed manual differs from build/manual.html"
 
@@ -51,9 +55,24 @@ if [ -s "$desktop" ]; then
   grep -qx 'Icon=quillforge' "$desktop" || fail "the desktop entry does not name the icon"
 fi
 
-# The man page formats without warnings.
-if [ -s "$prefix/share/man/man1/qfc.1" ]; then
-  warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/qfc.1" 2>&1 >/dev/null)
-  [ -z "$warnings" ] || fail "qfc.1: $warnings"
+# The manual pages format without warnings and name the version qfc shows.
+version=$("$prefix/bin/qfc" --version | sed -n '1s/^qfc (Quillforge) //p')
+for page in qfc quillforge; do
+  file=$prefix/share/man/man1/$page.1.gz
+  [ -s "$file" ] || continue
+  warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$page.1: $warnings"
+  gzip -dc "$file" | head -1 | grep -qF "\"Quillforge $version\"" ||
+    fail "$page.1 does not name version $version"
+done
+grep -qF "<title>Quillforge $version manual</title>" "$prefix/share/doc/quillforge/manual.html" ||
+  fail "manual.html does not name version $version"
+
+# The copyright file is in Debian's machine-readable format and gives the licence.
+copyright=$prefix/share/doc/quillforge/copyright
+if [ -s "$copyright" ]; then
+  head -1 "$copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
+    fail "copyright is not in the machine-readable format"
+  grep -q '^License: Expat$' "$copyright" || fail "copyright names no licence"
 fi
 exit $failed

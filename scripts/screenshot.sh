@@ -38,12 +38,14 @@ trap 'rm -rf "$demo"' EXIT
 
 export XDG_CONFIG_HOME=$demo/config
 export SHOT=$PWD/docs/screenshot.png
+# The window's caption is the program's name and version, as qfc gives it.
+export CAPTION="Quillforge $(build/qfc --version | sed -n '1s/^qfc (Quillforge) //p')"
 xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24" bash -c '
   set -euo pipefail
   build/quillforge & program=$!
   window=""
   for _ in $(seq 100); do
-    window=$(xdotool search --name "^Quillforge 1.3a$" 2>/dev/null | head -1) && [ -n "$window" ] && break
+    window=$(xdotool search --name "^$CAPTION$" 2>/dev/null | head -1) && [ -n "$window" ] && break
     sleep 0.1
   done
   [ -n "$window" ] || { echo "the window did not appear"; kill $program; exit 1; }

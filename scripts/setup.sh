@@ -4,8 +4,9 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build libgtest-dev libbenchmark-dev qt6-base-dev locales librsvg2-bin
-          desktop-file-utils man-db clang libclang-rt-14-dev libexpat1-dev libcpp-httplib-dev
-          pkgconf chromium chromium-driver python3-selenium libsqlite3-dev sqlite3 make)
+          desktop-file-utils man-db lintian clang libclang-rt-14-dev libexpat1-dev
+          libcpp-httplib-dev pkgconf chromium chromium-driver python3-selenium libsqlite3-dev
+          sqlite3 make)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -7,19 +7,13 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "base/version.h"
+#include "ui/dialog_controls.h"
 #include "ui/dialog_units.h"
 
 namespace qf {
 
 namespace {
-
-QPushButton* makeButton(QWidget* parent, int id, const char* caption, const QRect& rect) {
-  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-  button->setObjectName(QStringLiteral("id%1").arg(id));
-  button->setAutoDefault(false);
-  button->setGeometry(rect);
-  return button;
-}
 
 void makeLine(QWidget* parent, const char* text, const QRect& rect) {
   auto* label = new QLabel(QString::fromLatin1(text), parent);
@@ -40,11 +34,12 @@ AboutDialog::AboutDialog(QWidget* parent)
   auto* group = new QGroupBox(this);
   group->setGeometry(du.rect(5, 0, 170, 115));
   group->lower();
-  authorButton_ = makeButton(this, 1002, "The Quillforge developers", du.rect(55, 35, 70, 10));
+  authorButton_ = makeButton(this, 1002, "The Quillforge developers", du.rect(35, 35, 110, 10));
   makerButton_ = makeButton(this, 1003, "quillforge.example.org", du.rect(35, 60, 110, 10));
   makeLine(this, "Quillforge is an offline web site creation tool.", du.rect(10, 10, 160, 10));
   makeLine(this, "Idea and programming by", du.rect(10, 25, 160, 10));
   makeLine(this, "Made by Ambervale", du.rect(10, 50, 160, 10));
+  makeLine(this, kLicence, du.rect(10, 78, 160, 10));
   okayButton_->setFocus();
 
   connect(okayButton_, &QPushButton::clicked, this, &QWidget::close, Qt::QueuedConnection);

@@ -21,9 +21,10 @@ struct FileDialogRequest {
   std::string title;
   std::string proposedPath;  // a directory part (maybe empty) plus a proposed file name
   std::vector<FileFilter> filters;
-  int filterIndex = 0;       // 1-based; the selected filter, in and out
+  int filterIndex = 0;  // 1-based; the selected filter, in and out
   bool fileMustExist = false;
-  std::string chosenPath;    // out: the full path of the choice
+  bool directoryPick = false;  // a typed directory's path is a choice too
+  std::string chosenPath;      // out: the full path of the choice; a directory's ends in '/'
 };
 
 /// The open-file dialog, behind an interface so that tests can answer it.
@@ -36,7 +37,8 @@ class FileDialog {
 };
 
 /// The real dialog: Qt's own open-file dialog, which accepts a name that does
-/// not exist when fileMustExist is false.
+/// not exist when fileMustExist is false. In a directory pick, Open on the
+/// path of an existing directory typed into the name box chooses it.
 class QtFileDialog : public FileDialog {
  public:
   bool run(FileDialogRequest& request) override;

@@ -30,6 +30,7 @@ bool FilePicker::run(QWidget* owner, const char* title, const char* defaultTitle
   request.filters = filters_;
   request.filterIndex = filterIndex_;
   request.fileMustExist = fileMustExist;
+  request.directoryPick = !fileMustExist;
   // The saved path must load again in the next run, so longer choices are refused.
   if (!dialog_.run(request) || request.chosenPath.size() > kMaxStoredPathLength) return false;
   *path_ = request.chosenPath;

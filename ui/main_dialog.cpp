@@ -11,8 +11,10 @@
 #include <QUrl>
 
 #include "ui/about_dialog.h"
+#include "ui/dialog_controls.h"
 #include "ui/dialog_units.h"
 #include "ui/help_document.h"
+#include "ui/qt_text.h"
 #include "ui/setting_values.h"
 
 namespace qf {
@@ -20,23 +22,8 @@ namespace qf {
 namespace {
 
 constexpr char kWindowPrefix[] = "MainWin";
-
-QString toQt(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-void place(QWidget* widget, int id, const QRect& rect) {
-  if (id) widget->setObjectName(QStringLiteral("id%1").arg(id));
-  widget->setGeometry(rect);
-}
-
-QPushButton* makeButton(QWidget* parent, int id, const char* caption, const QRect& rect) {
-  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-  button->setAutoDefault(false);
-  button->setDefault(false);
-  place(button, id, rect);
-  return button;
-}
+constexpr std::string_view kNoBrowserMessage =
+    "No web browser could be started to show the manual. It is here:\n\n";
 
 QLineEdit* makeField(QWidget* parent, int id, bool readOnly, const QRect& rect) {
   auto* field = new QLineEdit(parent);
@@ -57,6 +44,13 @@ void makeGroup(QWidget* parent, const char* caption, const QRect& rect) {
   auto* group = new QGroupBox(QString::fromLatin1(caption), parent);
   place(group, 0, rect);
   group->lower();
+}
+
+// A field's text shows from its start, however long it is: setText alone
+// leaves the cursor at the end and so scrolls the start out of view.
+void showText(QLineEdit* field, std::string_view text) {
+  field->setText(toQString(text));
+  field->setCursorPosition(0);
 }
 
 // The field holds at most 99 bytes; whole characters are dropped from its end.
@@ -81,7 +75,7 @@ MainDialog::MainDialog(ApplicationState& state, MessageBox& messageBox, QWidget*
   createControls();
   readSettings();
   addFilters();
-  setWindowTitle(toQt(kProgramCaption));
+  setWindowTitle(toQString(kProgramCaption));
   showOptions();
   progressBar_->setRange(0, 100);
   showProgress(*this, "Idle", 0, 0);
@@ -105,8 +99,8 @@ void MainDialog::createControls() {
   const DialogUnits du(fontMetrics());
   setFixedSize(du.x(189), du.y(195));
   makeGroup(this, "Compile to HTML", du.rect(5, 0, 180, 50));
-  compileAllButton_ = makeButton(this, 1000, "Compile all files in Source directory",
-                                 du.rect(15, 10, 120, 15));
+  compileAllButton_ =
+      makeButton(this, 1000, "Compile all files in Source directory", du.rect(15, 10, 120, 15));
   compileSingleButton_ =
       makeButton(this, 1001, "Select a single file to compile ...", du.rect(15, 30, 120, 15));
   helpButton_ = makeButton(this, 1004, "Help", du.rect(145, 30, 30, 15));
@@ -144,7 +138,7 @@ void MainDialog::readSettings() {
   if (settings.readString("OutExt", extension, kMaxStoredExtensionLength)) {
     options.outputExtension = normalizeOutputExtension(extension);
   }
-  outputExtensionField_->setText(toQt(options.outputExtension));
+  outputExtensionField_->setText(toQString(options.outputExtension));
   state_.sourceDirPicker.restorePath(settings, "InReq");
   state_.outputDirPicker.restorePath(settings, "OutReq");
   state_.includeDirPicker.restorePath(settings, "IncReq");
@@ -183,14 +177,14 @@ void MainDialog::showOptions() {
   const WindowOptions& options = state_.options;
   recurseBox_->setChecked(options.recurseFolders != 0);
   useOutputDirBox_->setChecked(options.useOutputDir != 0);
-  sourceDirField_->setText(toQt(options.sourceDirectory));
-  outputDirField_->setText(toQt(options.outputDirectory));
-  includeDirField_->setText(toQt(options.includeDirectory));
+  showText(sourceDirField_, options.sourceDirectory);
+  showText(outputDirField_, options.outputDirectory);
+  showText(includeDirField_, options.includeDirectory);
   outputDirField_->setEnabled(options.useOutputDir != 0);
 }
 
 void MainDialog::setStatus(std::string_view text) {
-  statusField_->setText(toQt(text));
+  showText(statusField_, text);
   statusField_->repaint();
 }
 
@@ -215,14 +209,17 @@ void MainDialog::compileAll() { batchRun_.compileAll(state_.options.batchOptions
 void MainDialog::compileSingle() { batchRun_.compileSingle(state_.options.batchOptions()); }
 
 void MainDialog::openHelp() {
-  // Whether a viewer opened is not looked at: there is nothing to tell the user.
-  QDesktopServices::openUrl(QUrl::fromLocalFile(toQt(findManual(manualPlaces()))));
+  const std::string manual = findManual(manualPlaces());
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(toQString(manual)))) {
+    messageBox_.show(this, std::string(kNoBrowserMessage) + manual, kProgramCaption,
+                     MessageButtons::kOk);
+  }
 }
 
 void MainDialog::pickDirectory(FilePicker& picker, const std::string& hint, QLineEdit* field) {
   picker.setName(hint);
   picker.chooseDirectory(nullptr, nullptr);
-  field->setText(toQt(picker.path()));
+  showText(field, picker.path());
 }
 
 void MainDialog::pickSourceDirectory() {
@@ -238,8 +235,7 @@ void MainDialog::pickOutputDirectory() {
 }
 
 void MainDialog::pickIncludeDirectory() {
-  pickDirectory(state_.includeDirPicker, "(directory for header include files)",
-                includeDirField_);
+  pickDirectory(state_.includeDirPicker, "(directory for header include files)", includeDirField_);
 }
 
 void MainDialog::setUseOutputDir(bool on) {
@@ -260,7 +256,7 @@ void MainDialog::editOutputExtension(const QString& text) {
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched == outputExtensionField_ && event->type() == QEvent::FocusOut) {
-    outputExtensionField_->setText(toQt(state_.options.outputExtension));
+    outputExtensionField_->setText(toQString(state_.options.outputExtension));
   }
   return QDialog::eventFilter(watched, event);
 }

@@ -2,15 +2,9 @@
 
 #include <QMessageBox>
 
+#include "ui/qt_text.h"
+
 namespace qf {
-
-namespace {
-
-QString qtText(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 std::string messageBoxText(std::string_view text, std::string_view caption) {
   constexpr std::string_view kLine = " line ";
@@ -28,8 +22,8 @@ std::string messageBoxText(std::string_view text, std::string_view caption) {
 MessageAnswer QtMessageBox::show(QWidget* parent, std::string_view text, std::string_view caption,
                                  MessageButtons buttons) {
   QMessageBox box(parent);
-  box.setWindowTitle(qtText(caption));
-  box.setText(qtText(messageBoxText(text, caption)));
+  box.setWindowTitle(toQString(caption));
+  box.setText(toQString(messageBoxText(text, caption)));
   if (buttons == MessageButtons::kOk) {
     box.setIcon(QMessageBox::Information);
     box.setStandardButtons(QMessageBox::Ok);

@@ -43,7 +43,8 @@ class TestAboutDialog : public QObject {
     QStringList lines;
     for (const QLabel* label : about.findChildren<QLabel*>()) lines << label->text();
     QCOMPARE(lines, (QStringList{"Quillforge is an offline web site creation tool.",
-                                 "Idea and programming by", "Made by Ambervale"}));
+                                 "Idea and programming by", "Made by Ambervale",
+                                 "Released under the MIT licence."}));
     QCOMPARE(button(about, "id1")->text(), QString("Okay!"));
     QVERIFY(button(about, "id1")->isDefault());
     QCOMPARE(button(about, "id1002")->text(), QString("The Quillforge developers"));

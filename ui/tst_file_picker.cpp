@@ -1,3 +1,10 @@
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+
 #include "ui/file_picker.h"
 #include "ui/setting_values.h"
 #include "ui/settings_store.h"
@@ -97,6 +104,49 @@ class TestFilePicker : public QObject {
     QCOMPARE(QString::fromStdString(dialog.requests[0].proposedPath), proposed);
     QCOMPARE(dialog.requests[0].title, std::string("Open Directory"));
     QVERIFY(!dialog.requests[0].fileMustExist);
+  }
+
+  // Qt's own dialog: Open on a directory typed into the name box picks it,
+  // while the hint, which names nothing, still picks the directory shown.
+  void qtDialogPicksATypedDirectory() {
+    struct Case {
+      const char* typed;  // ROOT/ stands for the tree; empty: the hint stays
+      const char* picked;
+    };
+    const Case kCases[] = {
+        {"", "shown/"},           {"ROOT/other", "other/"}, {"ROOT/other/sub/", "other/sub/"},
+        {"ROOT/shown", "shown/"}, {"../other", "other/"},   {"nothing-here", "shown/"},
+    };
+    for (const Case& c : kCases) {
+      TempDir tree;
+      const QString root = QString::fromStdString(tree.path());
+      QVERIFY(QDir().mkpath(root + "shown") && QDir().mkpath(root + "other/sub"));
+      const QString typed = QString(c.typed).replace("ROOT/", root);
+      bool openEnabled = false;
+      QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        if (!typed.isEmpty()) {
+          auto* nameBox = dialog->findChild<QLineEdit*>("fileNameEdit");
+          nameBox->selectAll();
+          QTest::keyClicks(nameBox, typed);
+          // The completion list that typing opens would take the click.
+          if (QCompleter* completer = nameBox->completer()) completer->popup()->hide();
+        }
+        auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+        QPushButton* open = buttons->button(QDialogButtonBox::Open);
+        openEnabled = open->isEnabled();
+        QTest::mouseClick(open, Qt::LeftButton);
+        if (dialog->isVisible()) dialog->reject();
+      });
+      QtFileDialog dialog;
+      std::string path = (root + "shown/").toStdString();
+      FilePicker picker(dialog, path);
+      picker.setName("(all .src files in directory)");
+      QVERIFY2(picker.chooseDirectory(nullptr, nullptr) == 1, c.typed);
+      QVERIFY2(openEnabled, c.typed);
+      QCOMPARE(QString::fromStdString(path), root + c.picked);
+    }
   }
 
   void choosesAnExistingFile() {

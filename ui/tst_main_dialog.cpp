@@ -333,6 +333,63 @@ class TestMainDialog : public QObject {
     QDesktopServices::unsetUrlHandler("file");
     QDir::setCurrent(previous);
     QCOMPARE(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(manual))});
+    QVERIFY(run.messageBox.shown.empty());
+  }
+
+  // Without a handler the offscreen platform opens nothing, and with an empty
+  // PATH no other platform finds a browser either.
+  void helpWithoutABrowserSaysWhereTheManualIs() {
+    TempDir work;
+    const std::string manual = work.write("manual.html", "<html></html>\n");
+    const QString previous = QDir::currentPath();
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray browser = qgetenv("BROWSER");
+    QVERIFY(QDir::setCurrent(QString::fromStdString(work.path())));
+    qputenv("PATH", work.path().c_str());
+    qunsetenv("BROWSER");
+    ProgramRun run;
+    run.click(1004);
+    qputenv("PATH", path);
+    if (!browser.isNull()) qputenv("BROWSER", browser);
+    QDir::setCurrent(previous);
+    QCOMPARE(run.messageBox.shown.size(), std::size_t{1});
+    QCOMPARE(run.messageBox.shown[0].text,
+             "No web browser could be started to show the manual. It is here:\n\n" + manual);
+    QCOMPARE(run.messageBox.shown[0].caption, std::string("Quillforge 1.3a"));
+    QCOMPARE(run.messageBox.shown[0].buttons, MessageButtons::kOk);
+  }
+
+  // A long status or path shows from its start, during a run as after it.
+  void fieldsShowLongTextsFromTheStart() {
+    TempDir site;
+    const std::string deep = "sec02/topic01/subtopic03/section04/part05/page.src";
+    site.write(deep, "#include missing.inc\n");
+    ProgramRun run;
+    run.dialog.show();
+    run.fileDialog.setNextAnswer(site.path() + "(all .src files in directory)");
+    run.click(1007);
+    run.click(1013);
+    QString statusDuringRun;
+    int cursorDuringRun = -1;
+    run.messageBox.setNextAnswer(MessageAnswer::kAbort, [&] {
+      statusDuringRun = run.text(1015);
+      cursorDuringRun = run.control<QLineEdit>(1015)->cursorPosition();
+    });
+    run.click(1000);
+    QCOMPARE(statusDuringRun, QString::fromStdString("Compiling " + deep));
+    QCOMPARE(cursorDuringRun, 0);
+    struct Field {
+      int id;
+      QString shown;
+    };
+    const Field kFields[] = {
+        {1006, QString::fromStdString(site.path())},
+        {1015, QString("Successfully Compiled 0 Files")},
+    };
+    for (const Field& field : kFields) {
+      QCOMPARE(run.text(field.id), field.shown);
+      QCOMPARE(run.control<QLineEdit>(field.id)->cursorPosition(), 0);
+    }
   }
 
   void compileAllAnswersFailuresWithRetryIgnoreAndAbort() {
