@@ -163,14 +163,14 @@ void MainDialog::addFilters() {
   const std::string& include = state_.options.includeExtension;
   const std::string sourceDescription = "Text Source Files (*" + source + ")";
   const std::string sourcePattern = "*" + source;
-  state_.sourceDirPicker.addFilter(sourceDescription.c_str(), sourcePattern.c_str());
+  state_.sourceDirPicker.addFilter(sourceDescription, sourcePattern);
   state_.outputDirPicker.addFilter("HTML Files (*.html;*.htm)", "*.html;*.htm");
   state_.outputDirPicker.addFilter("ASP Files (*.asp)", "*.asp");
   state_.outputDirPicker.addFilter("TEXT Files (*.txt)", "*.txt");
   const std::string headerDescription = "Text Header Files (*" + include + ";*" + source + ")";
   const std::string headerPattern = "*" + source + ";*" + include;
-  state_.includeDirPicker.addFilter(headerDescription.c_str(), headerPattern.c_str());
-  state_.sourceFilePicker.addFilter(sourceDescription.c_str(), sourcePattern.c_str());
+  state_.includeDirPicker.addFilter(headerDescription, headerPattern);
+  state_.sourceFilePicker.addFilter(sourceDescription, sourcePattern);
 }
 
 void MainDialog::showOptions() {
@@ -200,7 +200,7 @@ MessageAnswer MainDialog::showMessage(std::string_view text, std::string_view ca
 
 std::optional<PickedFile> MainDialog::chooseSourceFile() {
   FilePicker& picker = state_.sourceFilePicker;
-  if (!picker.chooseFile(nullptr, nullptr)) return std::nullopt;
+  if (!picker.chooseFile()) return std::nullopt;
   return PickedFile{picker.path(), picker.name()};
 }
 
@@ -218,7 +218,7 @@ void MainDialog::openHelp() {
 
 void MainDialog::pickDirectory(FilePicker& picker, const std::string& hint, QLineEdit* field) {
   picker.setName(hint);
-  picker.chooseDirectory(nullptr, nullptr);
+  picker.chooseDirectory();
   showText(field, picker.path());
 }
 
