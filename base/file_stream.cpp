@@ -1,8 +1,11 @@
 #include "base/file_stream.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+
+#include "base/path.h"
 
 namespace qf {
 
@@ -13,18 +16,22 @@ constexpr std::size_t kWriteBuffer = std::size_t{1} << 16;
 }  // namespace
 
 FileSource::FileSource(std::string_view path) {
-  // Look before opening: opening a FIFO would wait for a writer, and opening
-  // a device can have effects of its own.
-  const auto found = statusOf(path);
-  if (!found || !found->regular) return;
-  fd_ = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) return;
-  const auto opened = statusOfDescriptor(fd_);
-  if (!opened || !opened->regular) {  // replaced between the look and the open
-    close(fd_);
-    fd_ = -1;
+  if (path.empty() || holdsNul(path)) return;
+  // Without O_NONBLOCK opening a FIFO would wait for a writer; whatever the
+  // path names by the time of the open, the descriptor is what gets checked.
+  const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    outcome_ = meansMissing(errno) ? OpenResult::kMissing : OpenResult::kFailed;
     return;
   }
+  const auto opened = statusOfDescriptor(fd);
+  if (!opened || !opened->regular) {
+    outcome_ = opened ? OpenResult::kMissing : OpenResult::kFailed;
+    close(fd);
+    return;
+  }
+  fd_ = fd;
+  outcome_ = OpenResult::kOpened;
   status_ = *opened;
 }
 
@@ -40,6 +47,8 @@ long FileSource::read(char* buffer, std::size_t size) {
     if (errno != EINTR) return -1;
   }
 }
+
+OpenResult probeFile(std::string_view path) { return FileSource(path).outcome(); }
 
 bool DescriptorSink::write(std::string_view bytes) {
   if (failed_) return false;
@@ -69,6 +78,7 @@ bool DescriptorSink::writeAll(std::string_view bytes) {
       continue;
     } else {
       failed_ = true;
+      failure_ = n < 0 ? errno : EIO;
     }
   }
   return !failed_;

@@ -11,14 +11,16 @@ namespace qf {
 /// Reads a regular file through its descriptor.
 class FileSource : public ByteSource {
  public:
-  /// Opens path for reading when it names a regular file (links followed);
-  /// a directory, FIFO, socket or device is not opened. Check isOpen().
+  /// Opens path for reading without blocking and keeps it open only when the
+  /// open descriptor is a regular file (links followed); a directory, FIFO,
+  /// socket or device counts as missing. Check isOpen() or outcome().
   explicit FileSource(std::string_view path);
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
 
   bool isOpen() const { return fd_ >= 0; }
+  OpenResult outcome() const { return outcome_; }
   /// The open file's identity, size and times.
   const FileStatus& status() const { return status_; }
   long read(char* buffer, std::size_t size) override;
@@ -26,8 +28,12 @@ class FileSource : public ByteSource {
 
  private:
   int fd_ = -1;
+  OpenResult outcome_ = OpenResult::kMissing;
   FileStatus status_;
 };
+
+/// Whether path opens as FileSource opens it; closes it again at once.
+OpenResult probeFile(std::string_view path);
 
 /// Buffered writes to a descriptor that the sink does not own (standard
 /// output, say). After the first failed write every later one fails too.
@@ -41,6 +47,8 @@ class DescriptorSink : public ByteSink {
   bool write(std::string_view bytes) override;
   bool flush() override;
   bool failed() const { return failed_; }
+  /// errno of the first failed write; 0 while none failed.
+  int failure() const { return failure_; }
 
  protected:
   void setDescriptor(int fd) { fd_ = fd; }
@@ -52,6 +60,7 @@ class DescriptorSink : public ByteSink {
   int fd_;
   std::string buffer_;
   bool failed_ = false;
+  int failure_ = 0;
 };
 
 }  // namespace qf

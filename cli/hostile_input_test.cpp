@@ -1,9 +1,8 @@
 // qfc fed what may lie in a user's folders. Every case also checks that qfc
 // ended by itself, left no temporary file, changed nothing but the outputs it
 // was meant to write and kept every earlier output it did not replace.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -46,9 +45,12 @@ std::string describe(const fs::path& path) {
       return "file " + std::to_string(contents.size()) + " " +
              std::to_string(std::hash<std::string>{}(contents));
     }
-    case fs::file_type::directory: return "directory";
-    case fs::file_type::symlink: return "link " + fs::read_symlink(path, ignored).string();
-    default: return "special";
+    case fs::file_type::directory:
+      return "directory";
+    case fs::file_type::symlink:
+      return "link " + fs::read_symlink(path, ignored).string();
+    default:
+      return "special";
   }
 }
 
@@ -71,16 +73,19 @@ class HostileInputTest : public ::testing::Test {
  protected:
   // Runs qfc in the test directory and checks what every case must hold;
   // outputs lists the paths the run may create or change.
+  // how may close descriptors, set limits or redirect standard output.
   ProgramResult qfc(const std::vector<std::string>& arguments,
-                    const std::set<std::string>& outputs = {}) {
+                    const std::set<std::string>& outputs = {}, ProgramStart how = {}) {
     const Snapshot before = snapshot(dir_.path());
-    std::vector<std::string> guarded = {kHangGuard, kQfc};
-    guarded.insert(guarded.end(), arguments.begin(), arguments.end());
-    const ProgramResult result =
-        runProgram("/usr/bin/timeout", guarded, dir_.path(), {"TZ=UTC", "SOURCE_DATE_EPOCH=0"});
+    how.program = "/usr/bin/timeout";
+    how.arguments = {kHangGuard, kQfc};
+    how.arguments.insert(how.arguments.end(), arguments.begin(), arguments.end());
+    how.directory = dir_.path();
+    how.environment = {"TZ=UTC", "SOURCE_DATE_EPOCH=0"};
+    const ProgramResult result = runProgram(how);
     expectOnlyOutputsChanged(before, outputs);
-    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1)
-        << "exit " << result.exitCode << "\n" << result.err;
+    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << "exit " << result.exitCode << "\n"
+                                                              << result.err;
     return result;
   }
 
@@ -147,7 +152,8 @@ TEST_F(HostileInputTest, MillionDistinctNamesUsedInText) {
   constexpr int kNames = 1000000;
   constexpr int kPerLine = 1000;
   std::string source;
-  for (int i = 0; i < kNames; ++i) source += "#define N" + std::to_string(i) + " v" + std::to_string(i) + "\n";
+  for (int i = 0; i < kNames; ++i)
+    source += "#define N" + std::to_string(i) + " v" + std::to_string(i) + "\n";
   std::string expected;
   for (int i = 0; i < kNames; ++i) {
     const char end = i % kPerLine == kPerLine - 1 ? '\n' : ' ';
@@ -166,7 +172,8 @@ TEST_F(HostileInputTest, DeepestConditionalsInDeepestIncludes) {
   constexpr int kConditionals = 99;
   for (int i = 0; i < kFiles; ++i) {
     std::string text;
-    for (int c = 0; c < kConditionals; ++c) text += c % 2 ? "#ifdef _INFILENAME_\n" : "#ifndef NOPE\n";
+    for (int c = 0; c < kConditionals; ++c)
+      text += c % 2 ? "#ifdef _INFILENAME_\n" : "#ifndef NOPE\n";
     text += "in " + std::to_string(i) + "\n";
     if (i + 1 < kFiles) text += "#include \"f" + std::to_string(i + 1) + ".inc\"\n";
     for (int c = 0; c < kConditionals; ++c) text += "#endif\n";
@@ -237,9 +244,7 @@ TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {
 
   const Snapshot before = snapshot(dir_.path());
   ProgramResult r;
-  std::thread run([&] {
-    r = runProgram(kQfc, {"--all", "site", "-j", "1"}, dir_.path());
-  });
+  std::thread run([&] { r = runProgram(kQfc, {"--all", "site", "-j", "1"}, dir_.path()); });
   const int fifo = open((dir_ / "site/a.html").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(fifo, 0);
   pollfd ready{fifo, POLLIN, 0};
@@ -266,7 +271,8 @@ TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {
 
 // Runs qfc as "nobody" on a tree that nobody owns; nullopt when privileges
 // cannot be dropped here.
-std::optional<ProgramResult> qfcAsNobody(const TempDir& dir, const std::vector<std::string>& arguments) {
+std::optional<ProgramResult> qfcAsNobody(const TempDir& dir,
+                                         const std::vector<std::string>& arguments) {
   const std::string report = dir / "report";
   fs::create_directory(report);
   for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
@@ -298,11 +304,17 @@ TEST_F(HostileInputTest, UnreadableFilesAndDirectoriesFail) {
     const char* err;
   };
   const Case cases[] = {
-      {"source", "site/page.src", {"site/page.src"},
+      {"source",
+       "site/page.src",
+       {"site/page.src"},
        "site/page.src:0: Error: Could not open input file \"site/page.src\".\n"},
-      {"include", "site/part.inc", {"site/uses.src"},
+      {"include",
+       "site/part.inc",
+       {"site/uses.src"},
        "site/uses.src:1: Error: #include file \"part.inc\" not found.\n"},
-      {"directory", "site", {"--all", "site", "-r"},
+      {"directory",
+       "site",
+       {"--all", "site", "-r"},
        "site: Can't find any .src files in directory!\n"},
   };
   for (const Case& c : cases) {
@@ -350,21 +362,14 @@ TEST_F(HostileInputTest, FullDeviceAsOutputFails) {
 
 // Runs task in a child with a private mount namespace in which a small tmpfs
 // is mounted at mountPoint; nullopt when that is not permitted.
-std::optional<bool> inPrivateTmpfs(const std::string& mountPoint, const std::function<bool()>& task) {
-  const pid_t child = fork();
-  if (child < 0) return std::nullopt;
-  if (child == 0) {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
-      _exit(2);
-    }
-    _exit(task() ? 0 : 1);
-  }
-  int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2) {
-    return std::nullopt;
-  }
-  return WEXITSTATUS(status) == 0;
+std::optional<bool> inPrivateTmpfs(const std::string& mountPoint,
+                                   const std::function<bool()>& task) {
+  const auto mountTmpfs = [&] {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") == 0;
+  };
+  return runInChild(mountTmpfs, task);
 }
 
 TEST_F(HostileInputTest, FullDiskKeepsEarlierOutput) {
@@ -406,6 +411,35 @@ TEST_F(HostileInputTest, FifoAndDeviceIncludesAreNotFound) {
             "zero.src:1: Error: #include file \"zero.inc\" not found.\n");
   EXPECT_EQ(readFile(dir_ / "fifo.html"), "earlier\n");
   if (!haveZero) GTEST_SKIP() << "cannot make a device node here; the FIFO cases passed";
+}
+
+// With few descriptors left, opening an include fails for want of them; that
+// is a failed read, never a missing file.
+TEST_F(HostileInputTest, RunningOutOfDescriptorsIsNotAMissingFile) {
+  dir_.write("inc.src", "a\n#include \"i.inc\"\n");
+  dir_.write("ifx.src", "a\n#ifexists \"i.inc\"\nb\n#endif\n");
+  dir_.write("info.src", "a\n#fileinfo \"i.inc\"\n");
+  dir_.write("i.inc", "i\n");
+  struct Case {
+    const char* source;
+    const char* output;
+    const char* readFailure;
+  };
+  const Case cases[] = {
+      {"inc.src", "inc.html", "inc.src:2: Error: Could not read file \"i.inc\".\n"},
+      {"ifx.src", "ifx.html", "ifx.src:2: Error: Could not read file \"i.inc\".\n"},
+      {"info.src", "info.html", "info.src:2: Error: Could not read file \"i.inc\".\n"},
+  };
+  for (const Case& c : cases) {
+    bool readFailureSeen = false;
+    for (long long descriptors = 4; descriptors <= 8; ++descriptors) {
+      const ProgramResult r =
+          qfc({c.source}, {c.output}, {.limits = {{RLIMIT_NOFILE, descriptors}}});
+      EXPECT_EQ(r.err.find("not found"), std::string::npos) << r.err;
+      readFailureSeen = readFailureSeen || r.err == c.readFailure;
+    }
+    EXPECT_TRUE(readFailureSeen) << c.source;
+  }
 }
 
 }  // namespace

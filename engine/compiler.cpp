@@ -87,6 +87,10 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
     if (request.inputPath.empty()) return false;
     result_.errorFileName = request.inputPath;
     FileSource input(request.inputPath);
+    if (input.outcome() == OpenResult::kFailed) {
+      result_.message = "Error: Could not read file " + quoted(request.inputPath) + ".";
+      return false;
+    }
     if (!input.isOpen()) {
       result_.message = "Error: Could not open input file " + quoted(request.inputPath) + ".";
       return false;
@@ -153,7 +157,5 @@ int compileFile(const char* inputPath, const char* outputPath, const char* inclu
 const char* resultText() { return defaultCompiler().resultText().chars(); }
 const char* errorFileName() { return defaultCompiler().errorFileName().chars(); }
 long errorLine() { return defaultCompiler().errorLine(); }
-
-bool fileExists(std::string_view path) { return isReadableRegularFile(path); }
 
 }  // namespace qf

@@ -100,8 +100,4 @@ const char* resultText();
 const char* errorFileName();
 long errorLine();
 
-/// True for a regular file (after following links) that opens for reading;
-/// directories, FIFOs, sockets and devices count as missing.
-bool fileExists(std::string_view path);
-
 }  // namespace qf

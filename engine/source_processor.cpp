@@ -16,6 +16,7 @@ namespace qf {
 namespace {
 
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr char kCouldNotRead[] = "Error: Could not read file \"%s\".";
 
 struct Conditional {
   bool condition;
@@ -24,6 +25,17 @@ struct Conditional {
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
+}
+
+OpenResult asOpenResult(IncludeCache::Outcome outcome) {
+  switch (outcome) {
+    case IncludeCache::Outcome::kMissing:
+      return OpenResult::kMissing;
+    case IncludeCache::Outcome::kUnreadable:
+      return OpenResult::kFailed;
+    default:
+      return OpenResult::kOpened;
+  }
 }
 
 }  // namespace
@@ -75,6 +87,10 @@ std::string_view parseFileArgument(std::string_view argument) {
 
 bool SourceProcessor::processSourceFile(const std::string& path) {
   FileSource source(path);
+  if (source.outcome() == OpenResult::kFailed) {
+    context_.result.message = formatMessage(kCouldNotRead, 0, path);
+    return false;
+  }
   if (!source.isOpen()) {
     context_.result.message = formatMessage("Error: File \"%s\" not found.", 0, path);
     return false;
@@ -102,7 +118,7 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
       }
       ++file.lineNumber;
       if (status == LineReader::Status::kError) {
-        fail(file, "Error: Could not read file \"%s\".", path);
+        fail(file, kCouldNotRead, path);
         ok = false;
         break;
       }
@@ -203,7 +219,10 @@ SourceProcessor::Step SourceProcessor::handleIfexists(FileState& file, std::stri
   }
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return fail(file, "Error: Malformed %cifexists directive.");
-  const bool condition = !findFile(file, name, false, fileExists).empty();
+  std::string found;
+  const OpenResult probed = findFile(file, name, false, probeFile, found);
+  if (probed == OpenResult::kFailed) return fail(file, kCouldNotRead, found);
+  const bool condition = probed == OpenResult::kOpened;
   file.conditionals.push_back({condition, file.lineNumber});
   if (!condition) ++file.falseConditionals;
   return Step::kNext;
@@ -228,12 +247,17 @@ SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, std::strin
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return fail(file, "Error: Malformed %cinclude directive.");
   std::shared_ptr<const std::string> text;
-  const std::string found = findFile(file, name, true, [&](const std::string& candidate) {
-    if (!context_.includes) return fileExists(candidate);
+  std::string found;
+  const auto probe = [&](const std::string& candidate) {
+    if (!context_.includes) return probeFile(candidate);
     text.reset();
-    return context_.includes->load(candidate, text) != IncludeCache::Outcome::kMissing;
-  });
-  if (found.empty()) return fail(file, "Error: %cinclude file \"%s\" not found.", name);
+    return asOpenResult(context_.includes->load(candidate, text));
+  };
+  const OpenResult probed = findFile(file, name, true, probe, found);
+  if (probed == OpenResult::kFailed) return fail(file, kCouldNotRead, found);
+  if (probed == OpenResult::kMissing) {
+    return fail(file, "Error: %cinclude file \"%s\" not found.", name);
+  }
   if (context_.activeFiles.isActiveFile(found)) return Step::kNext;
   if (context_.activeFiles.size() >= kMaxOpenFiles) {
     return fail(file, "Error: Max nesting of %cincludes exceeded.");
@@ -257,8 +281,12 @@ bool SourceProcessor::processIncluded(const std::string& path,
 SourceProcessor::Step SourceProcessor::handleFileinfo(FileState& file, std::string_view argument) {
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return fail(file, "Error: Malformed %cfileinfo directive.");
-  const std::string found = findFile(file, name, false, fileExists);
-  if (found.empty()) return fail(file, "Error: %cfileinfo file \"%s\" not found.", name);
+  std::string found;
+  const OpenResult probed = findFile(file, name, false, probeFile, found);
+  if (probed == OpenResult::kFailed) return fail(file, kCouldNotRead, found);
+  if (probed == OpenResult::kMissing) {
+    return fail(file, "Error: %cfileinfo file \"%s\" not found.", name);
+  }
   defineFileInfo(context_.definitions, found, name);
   return Step::kNext;
 }
@@ -319,9 +347,10 @@ SourceProcessor::Step SourceProcessor::fail(FileState& file, std::string_view pa
 
 // Search order: the current file's directory, the input file's directory,
 // then (for includes) the include directory when one is set.
-std::string SourceProcessor::findFile(const FileState& file, std::string_view name,
-                                      bool withIncludeDirectory,
-                                      const std::function<bool(const std::string&)>& exists) const {
+OpenResult SourceProcessor::findFile(const FileState& file, std::string_view name,
+                                     bool withIncludeDirectory,
+                                     const std::function<OpenResult(const std::string&)>& probe,
+                                     std::string& found) const {
   const std::string relative = withForwardSlashes(name);
   const std::string* directories[] = {&file.directory, &context_.inputDirectory,
                                       &context_.includeDirectory};
@@ -329,9 +358,13 @@ std::string SourceProcessor::findFile(const FileState& file, std::string_view na
   for (std::size_t i = 0; i < places; ++i) {
     if (i == 1 && *directories[1] == *directories[0]) continue;
     std::string candidate = *directories[i] + relative;
-    if (exists(candidate)) return candidate;
+    const OpenResult probed = probe(candidate);
+    if (probed != OpenResult::kMissing) {
+      found = std::move(candidate);
+      return probed;
+    }
   }
-  return {};
+  return OpenResult::kMissing;
 }
 
 }  // namespace qf

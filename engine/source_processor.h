@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/byte_stream.h"
+#include "base/file_system.h"
 #include "engine/compiler.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
@@ -26,8 +27,8 @@ struct CompileContext {
   ByteSink& output;
   char directiveChar = '#';
   char concatChar = '|';
-  std::string includeDirectory;  // empty or ending in a separator
-  std::string inputDirectory;    // empty or ending in a separator
+  std::string includeDirectory;      // empty or ending in a separator
+  std::string inputDirectory;        // empty or ending in a separator
   IncludeCache* includes = nullptr;  // keeps included files' texts; may be null
 };
 
@@ -66,8 +67,12 @@ class SourceProcessor {
   bool finishFile(FileState& file);
 
   Step fail(FileState& file, std::string_view pattern, std::string_view name = {});
-  std::string findFile(const FileState& file, std::string_view name, bool withIncludeDirectory,
-                       const std::function<bool(const std::string&)>& exists) const;
+  /// Probes the places name may be in, in search order. found is the first
+  /// candidate that did not count as missing: it opened, or (kFailed) the
+  /// system could not tell.
+  OpenResult findFile(const FileState& file, std::string_view name, bool withIncludeDirectory,
+                      const std::function<OpenResult(const std::string&)>& probe,
+                      std::string& found) const;
   bool processIncluded(const std::string& path, std::shared_ptr<const std::string> text);
 
   CompileContext& context_;
