@@ -57,31 +57,49 @@ bool DescriptorSink::write(std::string_view bytes) {
     return true;
   }
   if (!flush()) return false;
-  if (bytes.size() >= kWriteBuffer) return writeAll(bytes);
+  if (bytes.size() >= kWriteBuffer) return writeThrough(bytes);
   buffer_.append(bytes);
   return true;
 }
 
 bool DescriptorSink::flush() {
   if (failed_) return false;
-  const bool ok = writeAll(buffer_);
+  const bool ok = writeThrough(buffer_);
   buffer_.clear();
   return ok;
 }
 
-bool DescriptorSink::writeAll(std::string_view bytes) {
-  while (!bytes.empty() && !failed_) {
-    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-    if (n > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      failed_ = true;
-      failure_ = n < 0 ? errno : EIO;
-    }
+bool DescriptorSink::writeThrough(std::string_view bytes) {
+  if (failed_) return false;
+  if (!writeAll(fd_, bytes)) {
+    failed_ = true;
+    failure_ = errno;
   }
   return !failed_;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      errno = EIO;
+      return false;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void reserveStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // open gives the lowest free number, which is fd itself.
+    const int opened = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
 }
 
 }  // namespace qf

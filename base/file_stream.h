@@ -35,6 +35,16 @@ class FileSource : public ByteSource {
 /// Whether path opens as FileSource opens it; closes it again at once.
 OpenResult probeFile(std::string_view path);
 
+/// Writes all of bytes to fd, going on after interruptions. False when a
+/// write failed; errno then says why.
+bool writeAll(int fd, std::string_view bytes);
+
+/// Makes sure descriptors 0, 1 and 2 are open, so that no file opened later
+/// gets one of their numbers and receives what is meant for them. A closed
+/// one is opened on /dev/null in the direction it is not used in (standard
+/// input for writing, the other two for reading), so using it still fails.
+void reserveStandardDescriptors();
+
 /// Buffered writes to a descriptor that the sink does not own (standard
 /// output, say). After the first failed write every later one fails too.
 class DescriptorSink : public ByteSink {
@@ -55,7 +65,7 @@ class DescriptorSink : public ByteSink {
   int descriptor() const { return fd_; }
 
  private:
-  bool writeAll(std::string_view bytes);
+  bool writeThrough(std::string_view bytes);
 
   int fd_;
   std::string buffer_;

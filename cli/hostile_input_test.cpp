@@ -442,5 +442,57 @@ TEST_F(HostileInputTest, RunningOutOfDescriptorsIsNotAMissingFile) {
   }
 }
 
+// Started with standard input and error closed, files opened later could take
+// their numbers, and other workers' failure lines would land inside pages.
+TEST_F(HostileInputTest, ClosedStandardErrorNeverReachesAPage) {
+  std::set<std::string> outputs;
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = "s/p" + std::to_string(10000 + i);
+    dir_.write(name + ".src", i % 2 ? "ok\n#include \"missing.inc\"\n" : "ok\n");
+    if (i % 2 == 0) outputs.insert(name + ".html");
+  }
+  const ProgramResult r =
+      qfc({"--all", "s", "-q", "-j", "4"}, outputs, {.closedDescriptors = {0, 2}});
+  EXPECT_EQ(r.exitCode, 1);
+  for (const std::string& output : outputs) {
+    ASSERT_EQ(readFile(dir_ / output), "ok\n") << output;
+  }
+}
+
+// Each worker thread needs a stack; with little address space most cannot
+// start, and the run goes on with those that did.
+TEST_F(HostileInputTest, WorkersThatCannotStartAreDoneWithout) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer cannot run with a small address space";
+#endif
+  std::set<std::string> outputs;
+  for (int i = 0; i < 200; ++i) {
+    dir_.write("s/p" + std::to_string(i) + ".src", "page\n");
+    outputs.insert("s/p" + std::to_string(i) + ".html");
+  }
+  const ProgramResult r =
+      qfc({"--all", "s", "-j", "1024"}, outputs, {.limits = {{RLIMIT_AS, 512LL << 20}}});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (const std::string& output : outputs) EXPECT_EQ(readFile(dir_ / output), "page\n") << output;
+}
+
+TEST_F(HostileInputTest, FailedWriteToStandardOutputIsReported) {
+  dir_.write("a.src", "a\n");
+  const bool haveFull = mknod((dir_ / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0;
+  struct Case {
+    const char* what;
+    ProgramStart how;
+  };
+  std::vector<Case> cases = {{"closed", {.closedDescriptors = {1}}}};
+  if (haveFull) cases.push_back({"full device", {.standardOutput = dir_ / "full"}});
+  for (const Case& c : cases) {
+    const ProgramResult r = qfc({"a.src", "-o", "-"}, {}, c.how);
+    EXPECT_EQ(r.exitCode, 1) << c.what;
+    EXPECT_EQ(r.err, "a.src:0: Error: Could not write output file \"-\".\n") << c.what;
+  }
+  if (!haveFull) GTEST_SKIP() << "cannot make a device node here; the closed case passed";
+}
+
 }  // namespace
 }  // namespace qf

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <functional>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "base/directory.h"
@@ -27,15 +30,6 @@ struct Outcome {
   std::string failureLine;  // empty when nothing is to be said
 };
 
-void writeAll(int fd, const std::string& text) {
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
-    if (n <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 CompileRequest requestFor(const QfcOptions& options, const CompileJob& job) {
   CompileRequest request;
   request.inputPath = job.input;
@@ -54,7 +48,7 @@ Outcome compileJob(Compiler& compiler, const QfcOptions& options, const CompileJ
     DescriptorSink standardOutput(STDOUT_FILENO);
     ok = compiler.compileToSink(request, kStandardOutput, standardOutput);
     // A reader that went away (qfc x.src -o - | head -1) ends the run quietly.
-    if (!ok && standardOutput.failed()) return {true, false, {}};
+    if (!ok && standardOutput.failure() == EPIPE) return {true, false, {}};
   } else {
     if (!options.outDirectory.empty()) makeDirectories(parentDirectoryOf(job.output));
     ok = compiler.compileFile(request);
@@ -102,9 +96,40 @@ int threadCount(const QfcOptions& options, std::size_t jobs) {
   return static_cast<int>(std::max<std::size_t>(1, std::min(wanted, jobs)));
 }
 
+// Starts up to count helper threads running work. When the system refuses
+// one (no memory for its stack, too many threads), the run goes on with those
+// already started: the calling thread works too.
+std::vector<std::thread> startHelpers(int count, const std::function<void()>& work) {
+  std::vector<std::thread> helpers;
+  try {
+    helpers.reserve(static_cast<std::size_t>(count));
+    for (int t = 0; t < count; ++t) helpers.emplace_back(work);
+  } catch (const std::system_error&) {
+  } catch (const std::bad_alloc&) {
+  }
+  return helpers;
+}
+
+// A name as the progress line shows it: control characters (which could move
+// the cursor, clear the screen or set the window title) appear as "\x1b".
+std::string escapedForTerminal(std::string_view name) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string shown;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      shown += c;
+    } else {
+      shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+  }
+  return shown;
+}
+
 // Files are reported in list order: "[3/40] site/c.src" once the first three are done.
 std::string progressLine(std::size_t done, std::size_t total, const std::string& current) {
-  return "\r\033[K[" + std::to_string(done) + "/" + std::to_string(total) + "] " + current;
+  return "\r\033[K[" + std::to_string(done) + "/" + std::to_string(total) + "] " +
+         escapedForTerminal(current);
 }
 
 }  // namespace
@@ -154,13 +179,13 @@ int runJobs(const QfcOptions& options, const std::vector<CompileJob>& jobs,
     while (board.take(index)) board.finish(index, compileJob(compiler, options, jobs[index]));
   };
   // This thread works too: with -j 1 there is no other.
-  std::vector<std::thread> helpers;
-  for (int t = 1; t < threadCount(options, jobs.size()); ++t) helpers.emplace_back(work);
+  std::vector<std::thread> helpers = startHelpers(threadCount(options, jobs.size()) - 1, work);
   work();
   for (std::thread& helper : helpers) helper.join();
   if (showProgress) {
     writeAll(errorFd, "\r\033[KSuccessfully Compiled " + std::to_string(jobs.size() - failed) +
-                          " Files" + (failed ? ", " + std::to_string(failed) + " failed" : "") + "\n");
+                          " Files" + (failed ? ", " + std::to_string(failed) + " failed" : "") +
+                          "\n");
   }
   return failed ? 1 : 0;
 }

@@ -236,6 +236,19 @@ TEST_F(QfcTest, ProgressAndSummaryOnlyOnATerminal) {
   EXPECT_EQ(r.err, "b.src:1: Error: Unknown directive after #.\n");
 }
 
+TEST_F(QfcTest, ProgressLineShowsControlCharactersEscaped) {
+  if (!pathExists("/usr/bin/script")) GTEST_SKIP() << "no 'script' to give qfc a terminal";
+  const std::string name = "t\x1b]0;owned\x07\x1b[2J.src";
+  dir_.write("d/" + name, "#bad\n");
+  const ProgramResult r =
+      runProgram("/usr/bin/script", {"-qec", kQfc + " --all d", "/dev/null"}, dir_.path());
+  EXPECT_NE(r.out.find("[1/1] d/t\\x1b]0;owned\\x07\\x1b[2J.src"), std::string::npos) << r.out;
+  // Only the failure line holds the name byte for byte, for tools that read it.
+  const std::size_t raw = r.out.find(name);
+  EXPECT_EQ(r.out.find(name, raw + 1), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("d/" + name + ":1: Error: Unknown directive after #."), std::string::npos);
+}
+
 TEST_F(QfcTest, SourceDateEpochFixesTheDate) {
   dir_.write("page.src", "_WEEKDAY_ _DAY_ _MONTH_ _YEAR_ _TIME_\n");
   const ProgramResult r = qfc({"page.src"}, {"SOURCE_DATE_EPOCH=1767791220"});
