@@ -335,6 +335,24 @@ TEST_F(HostileInputTest, UnreadableFilesAndDirectoriesFail) {
   }
 }
 
+TEST_F(HostileInputTest, UnreadableSubDirectoriesAreReportedAndTheRestCompiled) {
+  dir_.write("site/a.src", "a\n");
+  dir_.write("site/locked/hidden.src", "hidden\n");
+  dir_.write("site/open/deeper/locked/hidden.src", "hidden\n");
+  dir_.write("site/open/b.src", "b\n");
+  chmod((dir_ / "site/locked").c_str(), 0);
+  chmod((dir_ / "site/open/deeper/locked").c_str(), 0);
+  const std::optional<ProgramResult> r = qfcAsNobody(dir_, {"--all", "site", "-r"});
+  if (!r) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
+  EXPECT_EQ(r->exitCode, 1);
+  EXPECT_EQ(r->err,
+            "site/locked:0: Error: Could not read directory \"site/locked\".\n"
+            "site/open/deeper/locked:0: Error: Could not read directory "
+            "\"site/open/deeper/locked\".\n");
+  EXPECT_EQ(readFile(dir_ / "site/a.html"), "a\n");
+  EXPECT_EQ(readFile(dir_ / "site/open/b.html"), "b\n");
+}
+
 TEST_F(HostileInputTest, ReadOnlyOutputDirectoryKeepsEarlierOutput) {
   dir_.write("site/page.src", "page\n");
   dir_.write("site/page.html", "earlier\n");

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -75,10 +76,9 @@ int main(int argc, char** argv) {
   handleTerminationSignals();
 
   const std::vector<qf::CompileJob> jobs = qf::listJobs(*options, error);
-  if (jobs.empty()) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
-  }
+  std::fputs(error.c_str(), stderr);
+  if (jobs.empty()) return 1;
   const bool showProgress = !options->quiet && isatty(STDERR_FILENO);
-  return qf::runJobs(*options, jobs, compileTime, STDERR_FILENO, showProgress);
+  const int status = qf::runJobs(*options, jobs, compileTime, STDERR_FILENO, showProgress);
+  return error.empty() ? status : std::max(status, 1);
 }

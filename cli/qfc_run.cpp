@@ -150,9 +150,15 @@ std::vector<CompileJob> listJobs(const QfcOptions& options, std::string& error) 
   layout.useOutputDir = options.outDirectory.empty() ? 0 : 1;
   const std::string pattern = options.allDirectory + "*" + layout.sourceExtension.str();
   SourceList sources;
-  if (sources.scan(pattern.c_str(), options.recursive, nullptr) == 0) {
-    error = options.allDirectoryAsGiven + ": Can't find any " + layout.sourceExtension.str() +
-            " files in directory!";
+  const int found = sources.scan(pattern.c_str(), options.recursive, nullptr);
+  // The directory named on the command line has the message below instead.
+  for (const std::string& directory : sources.unreadableDirectories()) {
+    if (withTrailingSlash(directory) == options.allDirectory) continue;
+    error += directory + ":0: Error: Could not read directory \"" + directory + "\".\n";
+  }
+  if (found == 0) {
+    error += options.allDirectoryAsGiven + ": Can't find any " + layout.sourceExtension.str() +
+             " files in directory!\n";
     return jobs;
   }
   jobs.reserve(static_cast<std::size_t>(sources.count()));
