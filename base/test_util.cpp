@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -138,13 +140,31 @@ std::optional<bool> runInChild(const std::function<bool()>& setup,
   return WEXITSTATUS(status) == 0;
 }
 
-std::optional<bool> runAsNobody(const std::function<bool()>& task) {
+std::optional<std::string> textFromChild(const std::function<bool()>& setup,
+                                         const std::function<std::string()>& task) {
+  TempDir carrier;
+  const std::string path = carrier.write("text", "");
+  if (chmod(carrier.path().c_str(), 0755) != 0 || chmod(path.c_str(), 0666) != 0) {
+    return std::nullopt;
+  }
+  const std::optional<bool> written = runInChild(setup, [&] {
+    const std::string text = task();
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    return file && std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+           std::fclose(file) == 0;
+  });
+  if (!written || !*written) return std::nullopt;
+  return readFile(path);
+}
+
+bool becomeNobody() {
   constexpr uid_t kNobody = 65534;
-  if (geteuid() != 0 && geteuid() != kNobody) return std::nullopt;
-  const auto dropPrivileges = [] {
-    return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
-  };
-  return runInChild(dropPrivileges, task);
+  if (geteuid() != 0 && geteuid() != kNobody) return false;
+  return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
+std::optional<bool> runAsNobody(const std::function<bool()>& task) {
+  return runInChild(becomeNobody, task);
 }
 
 }  // namespace qf

@@ -65,6 +65,16 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
 std::optional<bool> runInChild(const std::function<bool()>& setup,
                                const std::function<bool()>& task);
 
+/// Runs task in a child process once setup succeeded there and returns the
+/// text task made; nullopt when setup failed. The text travels through a
+/// file anyone may write, so the child may drop privileges or change mounts.
+std::optional<std::string> textFromChild(const std::function<bool()>& setup,
+                                         const std::function<std::string()>& task);
+
+/// Makes the calling process the unprivileged user "nobody"; false when that
+/// is not possible here.
+bool becomeNobody();
+
 /// Runs task in a child process as the unprivileged user "nobody" and
 /// returns what it returned; nullopt when privileges cannot be dropped here.
 std::optional<bool> runAsNobody(const std::function<bool()>& task);

@@ -273,26 +273,19 @@ TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {
 // cannot be dropped here.
 std::optional<ProgramResult> qfcAsNobody(const TempDir& dir,
                                          const std::vector<std::string>& arguments) {
-  const std::string report = dir / "report";
-  fs::create_directory(report);
   for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
     lchown(entry.path().c_str(), 65534, 65534);
   }
   chown(dir.path().c_str(), 65534, 65534);
-  const std::optional<bool> ran = runAsNobody([&] {
+  const std::optional<std::string> text = textFromChild(becomeNobody, [&] {
     const ProgramResult r = runProgram(kQfc, arguments, dir.path());
-    std::FILE* out = std::fopen((report + "/exit").c_str(), "w");
-    std::FILE* err = std::fopen((report + "/err").c_str(), "w");
-    if (!out || !err) return false;
-    std::fputs(std::to_string(r.exitCode).c_str(), out);
-    std::fputs(r.err.c_str(), err);
-    return std::fclose(out) == 0 && std::fclose(err) == 0;
+    return std::to_string(r.exitCode) + "\n" + r.err;
   });
-  if (!ran || !*ran) return std::nullopt;
+  if (!text) return std::nullopt;
   ProgramResult r;
-  r.exitCode = std::stoi(readFile(report + "/exit"));
-  r.err = readFile(report + "/err");
-  fs::remove_all(report);
+  const std::size_t lineEnd = text->find('\n');
+  r.exitCode = std::stoi(text->substr(0, lineEnd));
+  r.err = text->substr(lineEnd + 1);
   return r;
 }
 
@@ -378,37 +371,28 @@ TEST_F(HostileInputTest, FullDeviceAsOutputFails) {
   EXPECT_EQ(r.err, "page.src:0: Error: Could not write output file \"full\".\n");
 }
 
-// Runs task in a child with a private mount namespace in which a small tmpfs
-// is mounted at mountPoint; nullopt when that is not permitted.
-std::optional<bool> inPrivateTmpfs(const std::string& mountPoint,
-                                   const std::function<bool()>& task) {
-  const auto mountTmpfs = [&] {
-    return unshare(CLONE_NEWNS) == 0 &&
-           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") == 0;
-  };
-  return runInChild(mountTmpfs, task);
-}
-
 TEST_F(HostileInputTest, FullDiskKeepsEarlierOutput) {
   dir_.write("page.src", std::string(512 * 1024, 'x') + "\n");
   fs::create_directory(dir_ / "disk");
-  const std::string report = dir_ / "report";
-  // Everything on the tmpfs must be checked before the namespace goes away.
-  const std::optional<bool> ran = inPrivateTmpfs(dir_ / "disk", [&] {
-    std::FILE* earlier = std::fopen((dir_ / "disk/page.html").c_str(), "w");
-    if (!earlier || std::fputs("earlier\n", earlier) < 0 || std::fclose(earlier) != 0) return false;
+  const std::string disk = dir_ / "disk";
+  const auto mountSmallTmpfs = [&] {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0;
+  };
+  // Everything on the tmpfs must be looked at before the namespace goes away.
+  const std::optional<std::string> seen = textFromChild(mountSmallTmpfs, [&]() -> std::string {
+    std::FILE* earlier = std::fopen((disk + "/page.html").c_str(), "w");
+    if (!earlier || std::fputs("earlier\n", earlier) < 0 || std::fclose(earlier) != 0) return "";
     const ProgramResult r = runProgram(kQfc, {"page.src", "-o", "disk/page.html"}, dir_.path());
-    std::string seen = std::to_string(r.exitCode) + "\n" + r.err;
-    for (const auto& entry : fs::directory_iterator(dir_ / "disk")) {
-      seen += entry.path().filename().string() + " = " + readFile(entry.path()) + "\n";
+    std::string text = std::to_string(r.exitCode) + "\n" + r.err;
+    for (const auto& entry : fs::directory_iterator(disk)) {
+      text += entry.path().filename().string() + " = " + readFile(entry.path()) + "\n";
     }
-    std::FILE* out = std::fopen(report.c_str(), "w");
-    return out && std::fputs(seen.c_str(), out) >= 0 && std::fclose(out) == 0;
+    return text;
   });
-  if (!ran) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-  ASSERT_TRUE(*ran);
-  EXPECT_EQ(readFile(report),
+  if (!seen) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  EXPECT_EQ(*seen,
             "1\npage.src:0: Error: Could not write output file \"disk/page.html\".\n"
             "page.html = earlier\n\n");
 }
