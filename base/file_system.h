@@ -26,16 +26,25 @@ struct FileStatus {
   friend bool operator==(const FileStatus&, const FileStatus&) = default;
 };
 
-/// The status of the file that path names, if it exists.
+/// What an attempt to open a file for reading found.
+enum class OpenResult {
+  kOpened,
+  kMissing,  // no such file, not a regular file, or no permission
+  kFailed,   // the system lacked resources or had an I/O error
+};
+
+/// True when errno from a failed open or look means the file is missing for
+/// this program; false when resources ran out (EMFILE, ENFILE, ENOMEM) or the
+/// device failed (EIO), which says nothing about the file.
+bool meansMissing(int error);
+
+/// The status of the file that path names, if it exists; on nullopt errno
+/// says why.
 std::optional<FileStatus> statusOf(std::string_view path);
 std::optional<FileStatus> statusOfDescriptor(int fd);
 
 /// The identity of the file that path names (links followed), if it exists.
 std::optional<FileIdentity> identityOf(std::string_view path);
-
-/// True for a regular file (links followed) that opens for reading. A path
-/// holding a NUL byte names no file.
-bool isReadableRegularFile(std::string_view path);
 
 /// Sets the modification time of the file at path (links followed); its
 /// access time too. False when that fails.

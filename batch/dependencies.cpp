@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/file_stream.h"
 #include "base/local_time.h"
 #include "base/path.h"
 #include "engine/compiler.h"
@@ -48,7 +49,7 @@ const std::optional<FileStatus>& StatusCache::statusOf(const std::string& path) 
 bool StatusCache::isUsableFile(const std::string& path) {
   const auto known = usable_.find(path);
   if (known != usable_.end()) return known->second;
-  return usable_.emplace(path, isReadableRegularFile(path)).first->second;
+  return usable_.emplace(path, probeFile(path) == OpenResult::kOpened).first->second;
 }
 
 std::string dateSymbolText(std::string_view name, std::time_t moment) {

@@ -5,6 +5,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "base/file_stream.h"
 #include "base/output_file.h"
 #include "base/path.h"
 #include "batch/site_assets.h"
@@ -187,7 +188,7 @@ void IncrementalBuild::removeStaleOutputs(BuildReport& report) {
     if (produced_.count(path) || !path.starts_with(root)) continue;
     const auto now = statusOf(path);
     if (now && *now == written.status) {
-      if (!isReadableRegularFile(written.source) || isInScope(written)) {
+      if (probeFile(written.source) != OpenResult::kOpened || isInScope(written)) {
         if (removeFile(path)) report.changed.push_back(path);
         if (written.page && options_.dependencyFiles) removeFile(path + ".d");
       } else {

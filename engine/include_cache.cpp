@@ -1,5 +1,7 @@
 #include "engine/include_cache.h"
 
+#include <cerrno>
+
 #include "base/file_stream.h"
 
 namespace qf {
@@ -25,13 +27,15 @@ bool readAll(FileSource& source, std::string& text) {
 IncludeCache::Lookup IncludeCache::load(const std::string& path,
                                          std::shared_ptr<const std::string>& text) {
   const auto status = statusOf(path);
-  if (!status || !status->regular) return Lookup::kMissing;
+  if (!status) return meansMissing(errno) ? Lookup::kMissing : Lookup::kUnreadable;
+  if (!status->regular) return Lookup::kMissing;
   const auto kept = entries_.find(path);
   if (kept != entries_.end() && kept->second.status == *status) {
     text = kept->second.text;
     return Lookup::kText;
   }
   FileSource source(path);
+  if (source.outcome() == OpenResult::kFailed) return Lookup::kUnreadable;
   if (!source.isOpen()) return Lookup::kMissing;
   if (static_cast<std::size_t>(source.status().size) > kLargestKeptFile) return Lookup::kUncached;
   auto contents = std::make_shared<std::string>();

@@ -16,9 +16,10 @@ namespace qf {
 class IncludeCache {
  public:
   enum class Lookup {
-    kMissing,   // not a regular file that opens for reading
-    kText,      // text holds the file's contents
-    kUncached,  // a regular file to be read the ordinary way (too large, or a read failed)
+    kMissing,     // not a regular file that opens for reading
+    kText,        // text holds the file's contents
+    kUncached,    // a regular file to be read the ordinary way (too large, or a read failed)
+    kUnreadable,  // could not be looked at or opened for want of resources or an I/O error
   };
 
   /// Looks at the file at path and gives its text when it can.

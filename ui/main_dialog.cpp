@@ -131,6 +131,7 @@ void MainDialog::createControls() {
 void MainDialog::readSettings() {
   SettingsStore& settings = state_.settings;
   WindowOptions& options = state_.options;
+  settings.beginBatch();  // one read of the file for every value
   settings.restoreWindowPlacement(this, kWindowPrefix, false, false);
   settings.readInt("UseOutDir", options.useOutputDir);
   settings.readInt("RecurseFolders", options.recurseFolders);
@@ -143,11 +144,13 @@ void MainDialog::readSettings() {
   state_.outputDirPicker.restorePath(settings, "OutReq");
   state_.includeDirPicker.restorePath(settings, "IncReq");
   state_.sourceFilePicker.restorePath(settings, "FileReq");
+  settings.endBatch();
 }
 
 void MainDialog::writeSettings() {
   SettingsStore& settings = state_.settings;
   const WindowOptions& options = state_.options;
+  settings.beginBatch();  // one write of the file for every value
   settings.saveWindowPlacement(this, kWindowPrefix, false, false);
   settings.writeInt("UseOutDir", options.useOutputDir);
   settings.writeInt("RecurseFolders", options.recurseFolders);
@@ -156,6 +159,7 @@ void MainDialog::writeSettings() {
   state_.includeDirPicker.savePath(settings, "IncReq");
   state_.sourceFilePicker.savePath(settings, "FileReq");
   settings.writeString("OutExt", options.outputExtension);
+  settings.endBatch();
 }
 
 void MainDialog::addFilters() {
