@@ -69,6 +69,10 @@ bool setModifiedTime(std::string_view path, long long modifiedNs) {
   return utimensat(AT_FDCWD, std::string(path).c_str(), times, 0) == 0;
 }
 
+bool markModifiedNow(std::string_view path) {
+  return isPassablePath(path) && utimensat(AT_FDCWD, std::string(path).c_str(), nullptr, 0) == 0;
+}
+
 std::optional<std::string> resolvedPathOf(std::string_view path) {
   if (!isPassablePath(path)) return std::nullopt;
   char* resolved = realpath(std::string(path).c_str(), nullptr);

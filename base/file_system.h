@@ -41,6 +41,10 @@ bool isReadableRegularFile(std::string_view path);
 /// access time too. False when that fails.
 bool setModifiedTime(std::string_view path, long long modifiedNs);
 
+/// Sets the modification and access times of the file at path (links
+/// followed) to now. False when that fails.
+bool markModifiedNow(std::string_view path);
+
 /// Removes the file or link at path (never a directory). False when it fails.
 bool removeFile(std::string_view path);
 
