@@ -52,6 +52,10 @@ bool removeFile(std::string_view path);
 /// nullopt when it does not exist.
 std::optional<std::string> resolvedPathOf(std::string_view path);
 
+/// The moment, in nanoseconds, that file times written from now on are at
+/// least: the clock the kernel stamps files with, read coarsely.
+long long fileClockNs();
+
 /// Local time of the given moment, in the process's time zone; nullopt when
 /// its year does not fit.
 std::optional<std::tm> localTime(std::time_t moment);

@@ -27,10 +27,14 @@ IncludeCache::Outcome IncludeCache::load(const std::string& path,
   const auto status = statusOf(path);
   if (!status || !status->regular) return Outcome::kMissing;
   const auto kept = entries_.find(path);
-  if (kept != entries_.end() && kept->second.status == *status) {
+  // A text read in the clock tick of the file's last change may be older than
+  // a second change with the same size and times; it is read again.
+  if (kept != entries_.end() && kept->second.status == *status &&
+      status->changedNs < kept->second.readAtNs) {
     text = kept->second.text;
     return Outcome::kText;
   }
+  const long long readAtNs = fileClockNs();
   FileSource source(path);
   if (!source.isOpen()) return Outcome::kMissing;
   if (static_cast<std::size_t>(source.status().size) > kLargestKeptFile) return Outcome::kUncached;
@@ -43,7 +47,7 @@ IncludeCache::Outcome IncludeCache::load(const std::string& path,
   }
   if (bytes_ + contents->size() > kMostKeptBytes) clear();
   bytes_ += contents->size();
-  entries_[path] = Entry{source.status(), contents};
+  entries_[path] = Entry{source.status(), contents, readAtNs};
   text = std::move(contents);
   return Outcome::kText;
 }
