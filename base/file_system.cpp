@@ -59,6 +59,16 @@ bool setModifiedTime(std::string_view path, long long modifiedNs) {
   return utimensat(AT_FDCWD, std::string(path).c_str(), times, 0) == 0;
 }
 
+long long fileClockNs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+bool markModifiedNow(std::string_view path) {
+  return isPassablePath(path) && utimensat(AT_FDCWD, std::string(path).c_str(), nullptr, 0) == 0;
+}
+
 std::optional<std::string> resolvedPathOf(std::string_view path) {
   if (!isPassablePath(path)) return std::nullopt;
   char* resolved = realpath(std::string(path).c_str(), nullptr);

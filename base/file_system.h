@@ -50,11 +50,19 @@ std::optional<FileIdentity> identityOf(std::string_view path);
 /// access time too. False when that fails.
 bool setModifiedTime(std::string_view path, long long modifiedNs);
 
+/// Sets the modification and access times of the file at path (links
+/// followed) to now. False when that fails.
+bool markModifiedNow(std::string_view path);
+
 /// Removes the file or link at path (never a directory). False when it fails.
 bool removeFile(std::string_view path);
 
 /// The absolute path of path with every link and "." or ".." resolved;
 /// nullopt when it does not exist.
 std::optional<std::string> resolvedPathOf(std::string_view path);
+
+/// The moment, in nanoseconds, that file times written from now on are at
+/// least: the clock the kernel stamps files with, read coarsely.
+long long fileClockNs();
 
 }  // namespace qf

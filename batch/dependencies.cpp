@@ -93,12 +93,6 @@ bool dependenciesHold(const PageDependencies& dependencies, long long recordedAt
   return true;
 }
 
-long long fileClockNs() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
 std::string escapeForMake(std::string_view path) {
   std::string escaped;
   escaped.reserve(path.size());
@@ -144,10 +138,17 @@ std::string makeRule(std::string_view target, const PageDependencies& dependenci
                      bool phonyTargets) {
   const std::vector<std::string> paths = rulePrerequisites(dependencies);
   std::string rule = escapeForMake(target) + ":";
-  for (const std::string& path : paths) rule += " \\\n " + escapeForMake(path);
+  for (const std::string& path : paths) {
+    rule += " \\\n ";
+    rule += escapeForMake(path);
+  }
   rule += "\n";
   if (!phonyTargets) return rule;
-  for (std::size_t i = 1; i < paths.size(); ++i) rule += "\n" + escapeForMake(paths[i]) + ":\n";
+  for (std::size_t i = 1; i < paths.size(); ++i) {
+    rule += "\n";
+    rule += escapeForMake(paths[i]);
+    rule += ":\n";
+  }
   return rule;
 }
 

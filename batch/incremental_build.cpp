@@ -105,8 +105,13 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     writeDependencyFile(page, dependencies);
   }
   if (!toFile) return result;
-  const std::optional<FileStatus> after = statusOf(page.output);
+  std::optional<FileStatus> after = statusOf(page.output);
   result.outputChanged = after != before;
+  // make judges by times: an output it asked for must look new, though its
+  // unchanged bytes leave it the same file.
+  if (options_.dependencyFiles && after && !result.outputChanged && markModifiedNow(page.output)) {
+    after = statusOf(page.output);
+  }
   if (!after) return result;
   std::lock_guard<std::mutex> guard(lock_);
   state_.recordPage(page.output, WrittenOutput{page.input, true, *after},

@@ -30,10 +30,14 @@ IncludeCache::Lookup IncludeCache::load(const std::string& path,
   if (!status) return meansMissing(errno) ? Lookup::kMissing : Lookup::kUnreadable;
   if (!status->regular) return Lookup::kMissing;
   const auto kept = entries_.find(path);
-  if (kept != entries_.end() && kept->second.status == *status) {
+  // A text read in the clock tick of the file's last change may be older than
+  // a second change with the same size and times; it is read again.
+  if (kept != entries_.end() && kept->second.status == *status &&
+      status->changedNs < kept->second.readAtNs) {
     text = kept->second.text;
     return Lookup::kText;
   }
+  const long long readAtNs = fileClockNs();
   FileSource source(path);
   if (source.outcome() == OpenResult::kFailed) return Lookup::kUnreadable;
   if (!source.isOpen()) return Lookup::kMissing;
@@ -47,7 +51,7 @@ IncludeCache::Lookup IncludeCache::load(const std::string& path,
   }
   if (bytes_ + contents->size() > kMostKeptBytes) clear();
   bytes_ += contents->size();
-  entries_[path] = Entry{source.status(), contents};
+  entries_[path] = Entry{source.status(), contents, readAtNs};
   text = std::move(contents);
   return Lookup::kText;
 }

@@ -12,7 +12,8 @@ namespace qf {
 
 /// Keeps the text of included files from one compile to the next, so a file
 /// that every page includes is read once. A kept text is used only while the
-/// file's identity, size and times are unchanged.
+/// file's identity, size and times are unchanged, and not when the file
+/// changed within the clock tick in which it was read.
 class IncludeCache {
  public:
   enum class Lookup {
@@ -35,6 +36,7 @@ class IncludeCache {
   struct Entry {
     FileStatus status;
     std::shared_ptr<const std::string> text;
+    long long readAtNs = 0;  // fileClockNs() before the text was read
   };
 
   std::unordered_map<std::string, Entry> entries_;
