@@ -1,6 +1,9 @@
 #include "engine/definition_table.h"
 
+#include <algorithm>
 #include <utility>
+
+#include "engine/symbol.h"
 
 namespace qf {
 
@@ -64,8 +67,14 @@ std::size_t DefinitionTable::bucketOf(std::string_view name) const {
 }
 
 void DefinitionTable::countName(std::string_view name, int change) {
-  namesByFirstByte_[static_cast<unsigned char>(name[0])] += change;
+  const auto first = static_cast<unsigned char>(name[0]);
+  namesByFirstByte_[first] += change;
   namesByLength_[lengthSlot(name.size())] += change;
+  if (change > 0 && isSymbolChar(name[0])) {
+    if (startRange_.empty()) startRange_ = {first, first};
+    startRange_.low = std::min(startRange_.low, first);
+    startRange_.high = std::max(startRange_.high, first);
+  }
 }
 
 Definition* DefinitionTable::findInChain(std::string_view name) const {
@@ -124,6 +133,7 @@ void DefinitionTable::resetDefinitions() {
   names_ = 0;
   namesByFirstByte_.fill(0);
   namesByLength_.fill(0);
+  startRange_ = {};
   // A compile that defined many names leaves many buckets; the next one starts small again.
   if (buckets_.size() > kInitialBuckets) std::vector<ListNode>(kInitialBuckets).swap(buckets_);
   refillHashKeys();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "engine/word_scan.h"
 
 namespace qf {
 
@@ -62,6 +63,10 @@ class DefinitionTable {
   /// Destroys every definition and refills hashKeys.
   void resetDefinitions();
 
+  /// Holds the first byte of every name that starts with a symbol character
+  /// (perhaps more): a word starting outside it is never defined.
+  StartRange startRange() const { return startRange_; }
+
   /// Number of distinct names that have a definition.
   std::size_t nameCount() const { return names_; }
 
@@ -85,6 +90,7 @@ class DefinitionTable {
   // quick answer for the many words of a page that no name could match.
   std::array<std::uint32_t, 256> namesByFirstByte_{};
   std::array<std::uint32_t, 64> namesByLength_{};
+  StartRange startRange_;  // widened as names come, narrowed only by a reset
   std::mt19937 random_;
   std::vector<ListNode> buckets_;  // heads; each chain holds the newest definition of each name
   std::size_t names_ = 0;

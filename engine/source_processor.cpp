@@ -39,6 +39,7 @@ struct SourceProcessor::FileState {
   const std::string& path;
   std::string directory;
   LineReader reader;
+  std::string_view text;  // the line as read, valid until the next is read
   std::string line;
   std::string scratch;
   long lineNumber = 0;
@@ -92,13 +93,13 @@ bool SourceProcessor::processSourceFile(const std::string& path) {
 bool SourceProcessor::processSource(const std::string& path, ByteSource& source) {
   const bool outermost = context_.activeFiles.size() == 0;
   NamedNode* entry = context_.activeFiles.pushActiveFile(path);
-  FileState file{path, directoryOf(path), LineReader(source), {}, {}, 0, {}, 0};
+  FileState file{path, directoryOf(path), LineReader(source), {}, {}, {}, 0, {}, 0};
   bool ok = true;
   bool reading = false;  // a failure while reading belongs to the next line
   try {
     for (;;) {
       reading = true;
-      const LineReader::Status status = file.reader.readLine(file.line);
+      const LineReader::Status status = file.reader.readLine(file.text);
       reading = false;
       if (file.lineNumber == 0 && outermost && file.reader.hadByteOrderMark()) {
         context_.output.write(kByteOrderMark);
@@ -131,17 +132,21 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
 }
 
 SourceProcessor::Step SourceProcessor::handleLine(FileState& file) {
-  if (file.line.empty() || file.line[0] != context_.directiveChar) return handleTextLine(file);
+  if (file.text.empty() || file.text[0] != context_.directiveChar) return handleTextLine(file);
+  file.line.assign(file.text);
   return handleDirective(file);
 }
 
+// A text line that needs no change goes from the reader's buffer to the output.
 SourceProcessor::Step SourceProcessor::handleTextLine(FileState& file) {
   if (file.skipping()) return Step::kNext;
   const SymbolContext symbols{context_.definitions, context_.concatChar};
-  if (expandLine(file.line, file.scratch, symbols, false) == Expansion::kTooLong) {
+  std::string_view expanded;
+  if (expandLine(file.text, file.line, file.scratch, symbols, false, &expanded) ==
+      Expansion::kTooLong) {
     return fail(file, "Error: Line too long after substitution.");
   }
-  context_.output.write(file.line);
+  context_.output.write(expanded);
   return Step::kNext;
 }
 
