@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/arena.h"
 #include "base/text.h"
 #include "engine/word_scan.h"
 
@@ -31,10 +32,13 @@ struct NamedNode : ListNode {
   Text name;
 };
 
-/// One definition of a symbol. `shadowed` is the next older definition of the
-/// same name, hidden behind this one.
-struct Definition : NamedNode {
-  Text text;
+/// One definition of a symbol. Its name and text are held by the table.
+/// `shadowed` is the next older definition of the same name, hidden behind
+/// this one; `next` is the newest definition of another name in its bucket.
+struct Definition {
+  std::string_view name;
+  std::string_view text;
+  Definition* next = nullptr;
   Definition* shadowed = nullptr;
 };
 
@@ -42,11 +46,15 @@ struct Definition : NamedNode {
 /// of times: the newest definition is the one found, and removing it makes the
 /// previous one visible again. Names compare byte for byte, case-sensitively.
 /// Where a name lands in the table never changes what is found.
+///
+/// Definitions, names and texts live in one arena that resetDefinitions
+/// empties: a Definition pointer (and the views of its name and text) stays
+/// valid until its definition is removed or the table is reset. Memory of
+/// removed definitions is taken back only by the reset.
 class DefinitionTable {
  public:
-  /// The seed feeds the generator that fills hashKeys at every reset.
+  /// The seed feeds the generator that makes new hash keys at every reset.
   explicit DefinitionTable(std::uint32_t seed = std::random_device{}());
-  ~DefinitionTable();
   DefinitionTable(const DefinitionTable&) = delete;
   DefinitionTable& operator=(const DefinitionTable&) = delete;
 
@@ -54,13 +62,14 @@ class DefinitionTable {
   /// name is ignored.
   void addDefinition(std::string_view name, std::string_view text);
   /// The newest definition of name, or null; the empty name has none.
-  Definition* findDefinition(std::string_view name) const {
+  const Definition* findDefinition(std::string_view name) const {
     return mayBeDefined(name) ? findInChain(name) : nullptr;
   }
-  /// Removes and destroys a definition that findDefinition returned; the next
-  /// older one of its name becomes visible.
-  void removeDefinition(Definition* definition);
-  /// Destroys every definition and refills hashKeys.
+  /// Removes the newest definition of a name, as findDefinition returned it;
+  /// the next older one of its name becomes visible. Any other pointer
+  /// (null, an older or a removed definition) changes nothing.
+  void removeDefinition(const Definition* definition);
+  /// Removes every definition and makes new hash keys.
   void resetDefinitions();
 
   /// Holds the first byte of every name that starts with a symbol character
@@ -77,22 +86,22 @@ class DefinitionTable {
            namesByLength_[lengthSlot(name.size())] != 0;
   }
   static std::size_t lengthSlot(std::size_t length) { return length < 63 ? length : 63; }
-  Definition* findInChain(std::string_view name) const;
+  const Definition* findInChain(std::string_view name) const;
+  Definition** linkTo(std::string_view name);
   std::size_t bucketOf(std::string_view name) const;
-  ListNode* chainStart(std::string_view name, Definition** found) const;
   void growIfCrowded();
-  void refillHashKeys();
-
+  void makeHashKeys();
   void countName(std::string_view name, int change);
 
-  std::array<std::uint32_t, 256> hashKeys_{};
+  Arena arena_;
+  std::uint64_t hashKeys_[2] = {};
   // Distinct names by first byte and by length (64 and up share a slot): a
   // quick answer for the many words of a page that no name could match.
   std::array<std::uint32_t, 256> namesByFirstByte_{};
   std::array<std::uint32_t, 64> namesByLength_{};
   StartRange startRange_;  // widened as names come, narrowed only by a reset
   std::mt19937 random_;
-  std::vector<ListNode> buckets_;  // heads; each chain holds the newest definition of each name
+  std::vector<Definition*> buckets_;  // each chain holds the newest definition of each name
   std::size_t names_ = 0;
 };
 

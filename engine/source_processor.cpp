@@ -293,7 +293,7 @@ SourceProcessor::Step SourceProcessor::handleUndefine(FileState& file, std::stri
                                       : "Error: Malformed %cundefine directive.");
   }
   DefinitionTable& definitions = context_.definitions;
-  while (Definition* newest = definitions.findDefinition(name)) {
+  while (const Definition* newest = definitions.findDefinition(name)) {
     definitions.removeDefinition(newest);
     if (!everyDefinition) break;
   }

@@ -1,6 +1,5 @@
 #include "engine/substitution.h"
 
-#include <array>
 #include <utility>
 
 #include "engine/symbol.h"
@@ -38,7 +37,13 @@ class InsertedTexts {
 
  private:
   static constexpr std::size_t kMost = 32;
-  std::array<std::pair<std::size_t, std::size_t>, kMost> spans_;
+  // Spans are left uninitialised until added: zeroing them per line costs
+  // more than the check itself.
+  struct Span {
+    std::size_t begin;
+    std::size_t end;
+  };
+  Span spans_[kMost];
   std::size_t count_ = 0;
   bool overflow_ = false;
 };
@@ -51,22 +56,22 @@ bool InsertedTexts::mayReplaceAgain(std::string_view output, const SymbolContext
   if (overflow_) return true;
   if (count_ == 0) return false;
   // Each span widened to the whole words at its ends; they stay in order.
-  std::array<std::pair<std::size_t, std::size_t>, kMost> touched;
+  Span touched[kMost];
   for (std::size_t k = 0; k < count_; ++k) {
     auto [begin, end] = spans_[k];
     while (begin > 0 && isSymbolChar(output[begin - 1])) --begin;
     while (end < output.size() && isSymbolChar(output[end])) ++end;
     touched[k] = {begin, end};
   }
-  const std::size_t from = touched[0].first;
-  const std::string_view scanned = output.substr(from, touched[count_ - 1].second - from);
+  const std::size_t from = touched[0].begin;
+  const std::string_view scanned = output.substr(from, touched[count_ - 1].end - from);
   const DefinitionTable& definitions = context.definitions;
   std::size_t k = 0;
   const bool noneDefined =
       forEachWordStart(scanned, definitions.startRange(), context.scanPath, [&](std::size_t start) {
         const std::size_t at = from + start;
-        while (touched[k].second <= at) ++k;  // the last span ends after every word start
-        if (at < touched[k].first) return true;
+        while (touched[k].end <= at) ++k;  // the last span ends after every word start
+        if (at < touched[k].begin) return true;
         return !definitions.findDefinition(scanned.substr(start, wordEnd(scanned, start) - start));
       });
   return !noneDefined;

@@ -169,7 +169,7 @@ std::string referencePass(std::string_view source, const DefinitionTable& table,
       const Definition* d = table.findDefinition(run);
       if (d && (!directiveMode || (pending && j < source.size() && source[j] == concat))) {
         if (pending && !out.empty()) out.pop_back();
-        out += d->text.str();
+        out += d->text;
         replaced = true;
         ++*count;
       } else {

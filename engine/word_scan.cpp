@@ -40,16 +40,6 @@ void markPlain(std::string_view text, bool afterSymbol, StartRange range, std::u
 
 #if QF_SCAN_X86
 
-// Both vector paths classify whole 64-byte blocks; the last, partial block of
-// a text is copied into a block of zeros (zero is no symbol character), so no
-// load reads past the text.
-struct TailBlock {
-  alignas(64) char bytes[64] = {};
-  TailBlock(std::string_view text, std::size_t from) {
-    std::memcpy(bytes, text.data() + from, text.size() - from);
-  }
-};
-
 // Symbol characters are '0'-'9', '_' and the letters, which OR 0x20 maps to
 // 'a'-'z'. Signed comparisons suffice: bytes from 128 up are negative and
 // fall outside every range. low and high are the range's bounds widened by
@@ -79,6 +69,39 @@ std::uint64_t blockSse2(const char* p, __m128i low, __m128i high, std::uint64_t&
   return symbols;
 }
 
+// The last, partial block of a text (rest bytes, 1 to 63), in 16-byte
+// pieces that never load past the text: the last piece is loaded so that it
+// ends where the text ends, and its masks are shifted into place. Only a
+// text shorter than 16 bytes is copied into a piece of zeros (zero is no
+// symbol character).
+std::uint64_t tailSse2(std::string_view text, std::size_t from, __m128i low, __m128i high,
+                       std::uint64_t& inRange) {
+  const std::size_t rest = text.size() - from;
+  std::uint64_t symbols = 0;
+  inRange = 0;
+  for (std::size_t offset = 0; offset < rest; offset += 16) {
+    std::uint32_t in;
+    std::uint32_t symbol;
+    if (offset + 16 <= rest) {
+      const char* p = text.data() + from + offset;
+      symbol = symbolsSse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), low, high, in);
+    } else if (text.size() >= 16) {
+      const std::size_t shift = offset + 16 - rest;  // bytes of the piece before offset
+      const char* p = text.data() + text.size() - 16;
+      symbol = symbolsSse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), low, high, in);
+      symbol >>= shift;
+      in >>= shift;
+    } else {
+      alignas(16) char piece[16] = {};
+      std::memcpy(piece, text.data() + from + offset, rest - offset);
+      symbol = symbolsSse2(_mm_load_si128(reinterpret_cast<const __m128i*>(piece)), low, high, in);
+    }
+    symbols |= std::uint64_t{symbol} << offset;
+    inRange |= std::uint64_t{in} << offset;
+  }
+  return symbols;
+}
+
 void markSse2(std::string_view text, bool afterSymbol, StartRange range, std::uint64_t* marks) {
   const __m128i low = _mm_set1_epi8(static_cast<char>(range.low - 1));
   const __m128i high = _mm_set1_epi8(static_cast<char>(range.high + 1));
@@ -90,8 +113,7 @@ void markSse2(std::string_view text, bool afterSymbol, StartRange range, std::ui
     marks[w] = wordStarts(symbols, carry) & inRange;
   }
   if (text.size() % 64 != 0) {
-    const TailBlock tail(text, whole * 64);
-    const std::uint64_t symbols = blockSse2(tail.bytes, low, high, inRange);
+    const std::uint64_t symbols = tailSse2(text, whole * 64, low, high, inRange);
     marks[whole] = wordStarts(symbols, carry) & inRange;
   }
 }
@@ -135,8 +157,9 @@ __attribute__((target("avx2"))) void markAvx2(std::string_view text, bool afterS
     marks[w] = wordStarts(symbols, carry) & inRange;
   }
   if (text.size() % 64 != 0) {
-    const TailBlock tail(text, whole * 64);
-    const std::uint64_t symbols = blockAvx2(tail.bytes, low, high, inRange);
+    const __m128i low16 = _mm_set1_epi8(static_cast<char>(range.low - 1));
+    const __m128i high16 = _mm_set1_epi8(static_cast<char>(range.high + 1));
+    const std::uint64_t symbols = tailSse2(text, whole * 64, low16, high16, inRange);
     marks[whole] = wordStarts(symbols, carry) & inRange;
   }
 }
