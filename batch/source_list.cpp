@@ -51,10 +51,7 @@ int SourceList::descend(const std::string& directory, const std::vector<Director
   return total;
 }
 
-int SourceList::clear() {
-  paths_.clear();
-  return 1;
-}
+void SourceList::clear() { paths_.clear(); }
 
 const char* SourceList::itemAt(int index) const {
   if (index < 0 || index >= count()) return nullptr;
