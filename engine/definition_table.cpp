@@ -34,8 +34,12 @@ std::uint64_t loadShort(const char* p, std::size_t n) {
   return byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16;
 }
 
+// Names of up to eight bytes compare as the numbers loadShort makes of them,
+// which cover every byte of names of the same length.
 bool sameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+  if (a.size() != b.size()) return false;
+  if (a.size() <= 8) return loadShort(a.data(), a.size()) == loadShort(b.data(), b.size());
+  return std::memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace
@@ -107,6 +111,7 @@ void DefinitionTable::addDefinition(std::string_view name, std::string_view text
   if (!text.empty()) std::memcpy(bytes + name.size(), text.data(), text.size());
   auto* definition = new (memory) Definition{std::string_view(bytes, name.size()),
                                              std::string_view(bytes + name.size(), text.size())};
+  ++generation_;
   Definition** link = linkTo(name);
   if (Definition* older = *link) {
     definition->next = older->next;
@@ -120,10 +125,23 @@ void DefinitionTable::addDefinition(std::string_view name, std::string_view text
   growIfCrowded();
 }
 
+bool DefinitionTable::textHasDefinedWord(const Definition& definition) const {
+  if (definition.wordsCheckedAt != generation_) {
+    const std::string_view text = definition.text;
+    definition.hasDefinedWord =
+        !forEachWord(text, startRange_, fastestScanPath(), [&](std::size_t start, std::size_t end) {
+          return !findDefinition(text.substr(start, end - start));
+        });
+    definition.wordsCheckedAt = generation_;
+  }
+  return definition.hasDefinedWord;
+}
+
 void DefinitionTable::removeDefinition(const Definition* definition) {
   if (!definition) return;
   Definition** link = linkTo(definition->name);
   if (*link != definition) return;
+  ++generation_;
   if (Definition* older = definition->shadowed) {
     older->next = definition->next;
     *link = older;
@@ -146,6 +164,7 @@ void DefinitionTable::resetDefinitions() {
   namesByFirstByte_.fill(0);
   namesByLength_.fill(0);
   startRange_ = {};
+  ++generation_;
   makeHashKeys();
 }
 

@@ -40,6 +40,10 @@ struct Definition {
   std::string_view text;
   Definition* next = nullptr;
   Definition* shadowed = nullptr;
+  // What DefinitionTable::textHasDefinedWord last found, and the table's
+  // generation it holds for (0: never asked).
+  mutable std::uint64_t wordsCheckedAt = 0;
+  mutable bool hasDefinedWord = false;
 };
 
 /// Every symbol defined during one compile. A name may be defined any number
@@ -72,6 +76,10 @@ class DefinitionTable {
   /// Removes every definition and makes new hash keys.
   void resetDefinitions();
 
+  /// True when a word of definition's text, taken alone, is defined. The
+  /// answer is kept in the definition until the table next changes.
+  bool textHasDefinedWord(const Definition& definition) const;
+
   /// Holds the first byte of every name that starts with a symbol character
   /// (perhaps more): a word starting outside it is never defined.
   StartRange startRange() const { return startRange_; }
@@ -103,6 +111,7 @@ class DefinitionTable {
   std::mt19937 random_;
   std::vector<Definition*> buckets_;  // each chain holds the newest definition of each name
   std::size_t names_ = 0;
+  std::uint64_t generation_ = 1;  // counts every change of what is defined
 };
 
 /// The source files being processed, outermost first.

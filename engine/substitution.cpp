@@ -9,13 +9,6 @@ namespace qf {
 
 namespace {
 
-// The end of the run of symbol characters that starts at start.
-std::size_t wordEnd(std::string_view text, std::size_t start) {
-  std::size_t end = start + 1;
-  while (end < text.size() && isSymbolChar(text[end])) ++end;
-  return end;
-}
-
 // Where a pass put definitions' texts into its output: only there, and where
 // a text meets the words around it, can the next pass of a text line find
 // anything new to replace.
@@ -25,12 +18,12 @@ class InsertedTexts {
     count_ = 0;
     overflow_ = false;
   }
-  void add(std::size_t begin, std::size_t end) {
+  void add(std::size_t begin, std::size_t end, const Definition* definition) {
     if (count_ == kMost) {
       overflow_ = true;
       return;
     }
-    spans_[count_++] = {begin, end};
+    spans_[count_++] = {begin, end, definition};
   }
   /// True when a text line's next pass over output might replace something.
   bool mayReplaceAgain(std::string_view output, const SymbolContext& context) const;
@@ -42,6 +35,7 @@ class InsertedTexts {
   struct Span {
     std::size_t begin;
     std::size_t end;
+    const Definition* definition;  // whose text it is
   };
   Span spans_[kMost];
   std::size_t count_ = 0;
@@ -51,29 +45,40 @@ class InsertedTexts {
 // Every other word of the output was a whole word of the pass's input too,
 // and was not replaced then: in a text line only the definition decides, so
 // it is not replaced now either. What remains are the words that touch an
-// inserted text; one scan from the first of them to the last visits them.
+// inserted text. A text with no symbol character on either side of it holds
+// just its own words, which the table answers for once per change of the
+// table; the words around the other texts are found by one scan from the
+// first of them to the last.
 bool InsertedTexts::mayReplaceAgain(std::string_view output, const SymbolContext& context) const {
   if (overflow_) return true;
-  if (count_ == 0) return false;
-  // Each span widened to the whole words at its ends; they stay in order.
+  const DefinitionTable& definitions = context.definitions;
+  // Spans widened to the whole words at their ends; they stay in order.
   Span touched[kMost];
+  std::size_t open = 0;
   for (std::size_t k = 0; k < count_; ++k) {
-    auto [begin, end] = spans_[k];
+    auto [begin, end, definition] = spans_[k];
+    const bool closed = (begin == 0 || !isSymbolChar(output[begin - 1])) &&
+                        (end == output.size() || !isSymbolChar(output[end]));
+    if (closed) {
+      if (definitions.textHasDefinedWord(*definition)) return true;
+      continue;
+    }
     while (begin > 0 && isSymbolChar(output[begin - 1])) --begin;
     while (end < output.size() && isSymbolChar(output[end])) ++end;
-    touched[k] = {begin, end};
+    touched[open++] = {begin, end, definition};
   }
+  if (open == 0) return false;
   const std::size_t from = touched[0].begin;
-  const std::string_view scanned = output.substr(from, touched[count_ - 1].end - from);
-  const DefinitionTable& definitions = context.definitions;
+  const std::string_view scanned = output.substr(from, touched[open - 1].end - from);
   std::size_t k = 0;
   const bool noneDefined =
-      forEachWordStart(scanned, definitions.startRange(), context.scanPath, [&](std::size_t start) {
-        const std::size_t at = from + start;
-        while (touched[k].end <= at) ++k;  // the last span ends after every word start
-        if (at < touched[k].begin) return true;
-        return !definitions.findDefinition(scanned.substr(start, wordEnd(scanned, start) - start));
-      });
+      forEachWord(scanned, definitions.startRange(), context.scanPath,
+                  [&](std::size_t start, std::size_t wordEnd) {
+                    const std::size_t at = from + start;
+                    while (touched[k].end <= at) ++k;  // the last span ends after every word start
+                    if (at < touched[k].begin) return true;
+                    return !definitions.findDefinition(scanned.substr(start, wordEnd - start));
+                  });
   return !noneDefined;
 }
 
@@ -90,9 +95,9 @@ int substitute(std::string_view source, std::string& destination, const SymbolCo
   std::size_t copied = 0;           // source before this is in destination
   std::size_t droppedConcat = end;  // position of a concat char swallowed by a replacement
   int count = 0;
-  const bool finished = forEachWordStart(
-      source, context.definitions.startRange(), context.scanPath, [&](std::size_t runStart) {
-        const std::size_t runEnd = wordEnd(source, runStart);
+  const bool finished = forEachWord(
+      source, context.definitions.startRange(), context.scanPath,
+      [&](std::size_t runStart, std::size_t runEnd) {
         // The concat char right before the run, unless a replacement swallowed it.
         const bool pending =
             runStart > 0 && source[runStart - 1] == concat && droppedConcat != runStart - 1;
@@ -105,7 +110,7 @@ int substitute(std::string_view source, std::string& destination, const SymbolCo
         destination.append(source.substr(copied, runStart - (pending ? 1 : 0) - copied));
         const std::size_t textStart = destination.size();
         destination.append(definition->text);
-        if (inserted) inserted->add(textStart, destination.size());
+        if (inserted) inserted->add(textStart, destination.size(), definition);
         if (destination.size() > limit) return false;
         ++count;
         copied = runEnd;

@@ -142,6 +142,30 @@ TEST(Substitution, LineNeedingNoChangeIsNotCopied) {
   }
 }
 
+TEST(Substitution, InsertedTextsFollowTheTableAsItChanges) {
+  DefinitionTable table;
+  const SymbolContext context{table};
+  const auto expandText = [&](std::string line) {
+    std::string scratch;
+    expandLine(line, scratch, context, false);
+    return line;
+  };
+  table.addDefinition("A", "<B>");
+  EXPECT_EQ(expandText("A\n"), "<B>\n");
+  table.addDefinition("B", "c");
+  EXPECT_EQ(expandText("A\n"), "<c>\n");
+  table.addDefinition("B", "d");
+  EXPECT_EQ(expandText("A\n"), "<d>\n");
+  table.removeDefinition(table.findDefinition("B"));
+  EXPECT_EQ(expandText("A\n"), "<c>\n");
+  table.removeDefinition(table.findDefinition("B"));
+  EXPECT_EQ(expandText("A\n"), "<B>\n");
+  table.resetDefinitions();
+  table.addDefinition("B", "e");
+  table.addDefinition("A", "<B>");
+  EXPECT_EQ(expandText("A\n"), "<e>\n");
+}
+
 TEST(Substitution, PassCountsReplacementsAndHonoursConcatChar) {
   DefinitionTable table;
   table.addDefinition("N", "v");

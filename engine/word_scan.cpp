@@ -21,20 +21,22 @@ inline std::uint64_t wordStarts(std::uint64_t symbols, std::uint64_t& carry) {
   return starts;
 }
 
-void markPlain(std::string_view text, bool afterSymbol, StartRange range, std::uint64_t* marks) {
+void markPlain(std::string_view text, bool afterSymbol, StartRange range, WordMarks& marks) {
   bool previous = afterSymbol;
   for (std::size_t w = 0; w * 64 < text.size(); ++w) {
     const std::size_t end = std::min(text.size(), w * 64 + 64);
-    std::uint64_t bits = 0;
+    std::uint64_t starts = 0;
+    std::uint64_t symbols = 0;
     for (std::size_t i = w * 64; i < end; ++i) {
       const auto c = static_cast<unsigned char>(text[i]);
       const bool symbol = isSymbolChar(static_cast<char>(c));
-      if (symbol && !previous && c >= range.low && c <= range.high) {
-        bits |= std::uint64_t{1} << (i - w * 64);
-      }
+      const std::uint64_t bit = std::uint64_t{1} << (i - w * 64);
+      if (symbol && !previous && c >= range.low && c <= range.high) starts |= bit;
+      if (symbol) symbols |= bit;
       previous = symbol;
     }
-    marks[w] = bits;
+    marks.starts[w] = starts;
+    marks.symbols[w] = symbols;
   }
 }
 
@@ -102,7 +104,7 @@ std::uint64_t tailSse2(std::string_view text, std::size_t from, __m128i low, __m
   return symbols;
 }
 
-void markSse2(std::string_view text, bool afterSymbol, StartRange range, std::uint64_t* marks) {
+void markSse2(std::string_view text, bool afterSymbol, StartRange range, WordMarks& marks) {
   const __m128i low = _mm_set1_epi8(static_cast<char>(range.low - 1));
   const __m128i high = _mm_set1_epi8(static_cast<char>(range.high + 1));
   std::uint64_t carry = afterSymbol ? 1 : 0;
@@ -110,11 +112,13 @@ void markSse2(std::string_view text, bool afterSymbol, StartRange range, std::ui
   const std::size_t whole = text.size() / 64;
   for (std::size_t w = 0; w < whole; ++w) {
     const std::uint64_t symbols = blockSse2(text.data() + w * 64, low, high, inRange);
-    marks[w] = wordStarts(symbols, carry) & inRange;
+    marks.starts[w] = wordStarts(symbols, carry) & inRange;
+    marks.symbols[w] = symbols;
   }
   if (text.size() % 64 != 0) {
     const std::uint64_t symbols = tailSse2(text, whole * 64, low, high, inRange);
-    marks[whole] = wordStarts(symbols, carry) & inRange;
+    marks.starts[whole] = wordStarts(symbols, carry) & inRange;
+    marks.symbols[whole] = symbols;
   }
 }
 
@@ -146,7 +150,7 @@ __attribute__((target("avx2"))) inline std::uint64_t blockAvx2(const char* p, __
 }
 
 __attribute__((target("avx2"))) void markAvx2(std::string_view text, bool afterSymbol,
-                                              StartRange range, std::uint64_t* marks) {
+                                              StartRange range, WordMarks& marks) {
   const __m256i low = _mm256_set1_epi8(static_cast<char>(range.low - 1));
   const __m256i high = _mm256_set1_epi8(static_cast<char>(range.high + 1));
   std::uint64_t carry = afterSymbol ? 1 : 0;
@@ -154,13 +158,15 @@ __attribute__((target("avx2"))) void markAvx2(std::string_view text, bool afterS
   const std::size_t whole = text.size() / 64;
   for (std::size_t w = 0; w < whole; ++w) {
     const std::uint64_t symbols = blockAvx2(text.data() + w * 64, low, high, inRange);
-    marks[w] = wordStarts(symbols, carry) & inRange;
+    marks.starts[w] = wordStarts(symbols, carry) & inRange;
+    marks.symbols[w] = symbols;
   }
   if (text.size() % 64 != 0) {
     const __m128i low16 = _mm_set1_epi8(static_cast<char>(range.low - 1));
     const __m128i high16 = _mm_set1_epi8(static_cast<char>(range.high + 1));
     const std::uint64_t symbols = tailSse2(text, whole * 64, low16, high16, inRange);
-    marks[whole] = wordStarts(symbols, carry) & inRange;
+    marks.starts[whole] = wordStarts(symbols, carry) & inRange;
+    marks.symbols[whole] = symbols;
   }
 }
 
@@ -192,14 +198,14 @@ ScanPath fastestScanPath() {
   return fastest;
 }
 
-void markWordStarts(std::string_view text, bool afterSymbol, StartRange range, std::uint64_t* marks,
+void markWordStarts(std::string_view text, bool afterSymbol, StartRange range, WordMarks& marks,
                     ScanPath path) {
   // The vector paths compare signed bytes; a range reaching 128 or beyond
   // (which no symbol character does) is cut to the symbol characters.
   if (range.high > 'z') range.high = 'z';
   if (range.low < '0') range.low = '0';
   if (range.empty()) {
-    std::fill_n(marks, (text.size() + 63) / 64, 0);
+    std::fill_n(marks.starts, (text.size() + 63) / 64, 0);
     return;
   }
   switch (path) {

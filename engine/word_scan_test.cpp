@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qf {
@@ -23,26 +24,30 @@ const char* nameOf(ScanPath path) {
   return "?";
 }
 
-// The word starts of text, byte by byte.
-std::vector<std::size_t> referenceStarts(std::string_view text, StartRange range) {
-  std::vector<std::size_t> starts;
+using Words = std::vector<std::pair<std::size_t, std::size_t>>;  // start, end
+
+// The words of text that start in range, byte by byte.
+Words referenceWords(std::string_view text, StartRange range) {
+  Words words;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     const bool afterSymbol = i > 0 && isSymbolChar(text[i - 1]);
     if (isSymbolChar(text[i]) && !afterSymbol && c >= range.low && c <= range.high) {
-      starts.push_back(i);
+      std::size_t end = i;
+      while (end < text.size() && isSymbolChar(text[end])) ++end;
+      words.emplace_back(i, end);
     }
   }
-  return starts;
+  return words;
 }
 
-std::vector<std::size_t> scannedStarts(std::string_view text, StartRange range, ScanPath path) {
-  std::vector<std::size_t> starts;
-  forEachWordStart(text, range, path, [&](std::size_t start) {
-    starts.push_back(start);
+Words scannedWords(std::string_view text, StartRange range, ScanPath path) {
+  Words words;
+  forEachWord(text, range, path, [&](std::size_t start, std::size_t end) {
+    words.emplace_back(start, end);
     return true;
   });
-  return starts;
+  return words;
 }
 
 std::vector<ScanPath> runnablePaths() {
@@ -58,7 +63,7 @@ std::vector<ScanPath> runnablePaths() {
   return paths;
 }
 
-TEST(WordScan, EveryPathFindsTheWordStartsOfTheReference) {
+TEST(WordScan, EveryPathFindsTheWordsOfTheReference) {
   const StartRange everything{0, 255};
   struct Case {
     std::string text;
@@ -78,12 +83,16 @@ TEST(WordScan, EveryPathFindsTheWordStartsOfTheReference) {
       {std::string(64, 'x') + "\n" + std::string(127, 'y'), everything},
       {std::string(5000, 'Q'), everything},
       {std::string(4095, ' ') + "AAAA BB", {'A', 'A'}},
+      {std::string(4090, ' ') + std::string(10, 'W') + " w", everything},
+      {std::string(4032, ' ') + std::string(64, 'y') + " z", everything},
+      {std::string(4096, 'x'), everything},
+      {std::string(8192, 'x') + "+", everything},
       {"words but an empty range", {1, 0}},
       {"K00 K31 k00", {'K', 'K'}},
   };
   for (ScanPath path : runnablePaths()) {
     for (const Case& c : cases) {
-      EXPECT_EQ(scannedStarts(c.text, c.range, path), referenceStarts(c.text, c.range))
+      EXPECT_EQ(scannedWords(c.text, c.range, path), referenceWords(c.text, c.range))
           << nameOf(path) << ": " << c.text.substr(0, 40);
     }
   }
@@ -99,28 +108,29 @@ TEST(WordScan, EveryPathAgreesOnRandomBytes) {
     for (std::size_t k = 0; k < length; ++k) text += alphabet[random() % alphabet.size()];
     const auto low = static_cast<unsigned char>(random() % 256);
     const StartRange range{low, static_cast<unsigned char>(low + random() % 80)};
-    const std::vector<std::size_t> expected = referenceStarts(text, range);
+    const Words expected = referenceWords(text, range);
     for (ScanPath path : paths) {
-      ASSERT_EQ(scannedStarts(text, range, path), expected) << nameOf(path) << ": " << text;
+      ASSERT_EQ(scannedWords(text, range, path), expected) << nameOf(path) << ": " << text;
     }
   }
 }
 
 TEST(WordScan, MarksOfOneChunkHonourTheByteBefore) {
   for (ScanPath path : runnablePaths()) {
-    std::uint64_t marks[2] = {~0ull, ~0ull};
+    WordMarks marks;
     markWordStarts("ab cd" + std::string(70, ' '), true, {0, 255}, marks, path);
-    EXPECT_EQ(marks[0], 1ull << 3) << nameOf(path);
-    EXPECT_EQ(marks[1], 0ull) << nameOf(path);
+    EXPECT_EQ(marks.starts[0], 1ull << 3) << nameOf(path);
+    EXPECT_EQ(marks.starts[1], 0ull) << nameOf(path);
+    EXPECT_EQ(marks.symbols[0], 0x1bull) << nameOf(path);
     markWordStarts("ab cd", false, {0, 255}, marks, path);
-    EXPECT_EQ(marks[0], 1ull | 1ull << 3) << nameOf(path);
+    EXPECT_EQ(marks.starts[0], 1ull | 1ull << 3) << nameOf(path);
   }
 }
 
 TEST(WordScan, VisitingStopsWhenTheVisitorSaysSo) {
   std::vector<std::size_t> seen;
   const bool finished =
-      forEachWordStart("a b c d", {0, 255}, fastestScanPath(), [&](std::size_t s) {
+      forEachWord("a b c d", {0, 255}, fastestScanPath(), [&](std::size_t s, std::size_t) {
         seen.push_back(s);
         return s < 2;
       });
