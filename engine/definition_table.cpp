@@ -59,8 +59,10 @@ DefinitionTable::DefinitionTable(std::uint32_t seed) : random_(seed), buckets_(k
 }
 
 // A multiplicative hash under keys drawn at every reset, so that no text can
-// choose names that crowd one bucket.
-std::size_t DefinitionTable::bucketOf(std::string_view name) const {
+// choose names that crowd one bucket. Always inlined: every word that passes
+// mayBeDefined is hashed.
+__attribute__((always_inline)) inline std::size_t DefinitionTable::bucketOf(
+    std::string_view name) const {
   const char* p = name.data();
   std::size_t n = name.size();
   std::uint64_t h = hashKeys_[0] ^ n;

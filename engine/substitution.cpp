@@ -104,10 +104,10 @@ int substitute(std::string_view source, std::string& destination, const SymbolCo
         const bool concatAfter = runEnd < end && source[runEnd] == concat;
         if (directiveMode && !(pending && concatAfter)) return true;  // only |NAME| counts there
         const Definition* definition =
-            context.definitions.findDefinition(source.substr(runStart, runEnd - runStart));
+            context.definitions.findDefinition({source.data() + runStart, runEnd - runStart});
         if (!definition) return true;
         if (count == 0) destination.clear();
-        destination.append(source.substr(copied, runStart - (pending ? 1 : 0) - copied));
+        destination.append(source.data() + copied, runStart - (pending ? 1 : 0) - copied);
         const std::size_t textStart = destination.size();
         destination.append(definition->text);
         if (inserted) inserted->add(textStart, destination.size(), definition);

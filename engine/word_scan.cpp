@@ -71,31 +71,29 @@ std::uint64_t blockSse2(const char* p, __m128i low, __m128i high, std::uint64_t&
   return symbols;
 }
 
-// The last, partial block of a text (rest bytes, 1 to 63), in 16-byte
-// pieces that never load past the text: the last piece is loaded so that it
-// ends where the text ends, and its masks are shifted into place. Only a
-// text shorter than 16 bytes is copied into a piece of zeros (zero is no
-// symbol character).
-std::uint64_t tailSse2(std::string_view text, std::size_t from, __m128i low, __m128i high,
-                       std::uint64_t& inRange) {
-  const std::size_t rest = text.size() - from;
+// A text shorter than 64 bytes, in 16-byte pieces that never load past it:
+// the last piece is loaded so that it ends where the text ends, and its
+// masks are shifted into place. Only a text shorter than 16 bytes is copied
+// into a piece of zeros (zero is no symbol character).
+std::uint64_t shortTextSse2(std::string_view text, __m128i low, __m128i high,
+                            std::uint64_t& inRange) {
   std::uint64_t symbols = 0;
   inRange = 0;
-  for (std::size_t offset = 0; offset < rest; offset += 16) {
+  for (std::size_t offset = 0; offset < text.size(); offset += 16) {
     std::uint32_t in;
     std::uint32_t symbol;
-    if (offset + 16 <= rest) {
-      const char* p = text.data() + from + offset;
+    if (offset + 16 <= text.size()) {
+      const char* p = text.data() + offset;
       symbol = symbolsSse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), low, high, in);
     } else if (text.size() >= 16) {
-      const std::size_t shift = offset + 16 - rest;  // bytes of the piece before offset
+      const std::size_t shift = offset + 16 - text.size();  // bytes of the piece before offset
       const char* p = text.data() + text.size() - 16;
       symbol = symbolsSse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), low, high, in);
       symbol >>= shift;
       in >>= shift;
     } else {
       alignas(16) char piece[16] = {};
-      std::memcpy(piece, text.data() + from + offset, rest - offset);
+      std::memcpy(piece, text.data(), text.size());
       symbol = symbolsSse2(_mm_load_si128(reinterpret_cast<const __m128i*>(piece)), low, high, in);
     }
     symbols |= std::uint64_t{symbol} << offset;
@@ -115,8 +113,15 @@ void markSse2(std::string_view text, bool afterSymbol, StartRange range, WordMar
     marks.starts[w] = wordStarts(symbols, carry) & inRange;
     marks.symbols[w] = symbols;
   }
-  if (text.size() % 64 != 0) {
-    const std::uint64_t symbols = tailSse2(text, whole * 64, low, high, inRange);
+  if (const std::size_t rest = text.size() % 64) {
+    // The last 64 bytes of a longer text, shifted to leave the rest's bits.
+    std::uint64_t symbols;
+    if (whole > 0) {
+      symbols = blockSse2(text.data() + text.size() - 64, low, high, inRange) >> (64 - rest);
+      inRange >>= 64 - rest;
+    } else {
+      symbols = shortTextSse2(text, low, high, inRange);
+    }
     marks.starts[whole] = wordStarts(symbols, carry) & inRange;
     marks.symbols[whole] = symbols;
   }
@@ -161,10 +166,17 @@ __attribute__((target("avx2"))) void markAvx2(std::string_view text, bool afterS
     marks.starts[w] = wordStarts(symbols, carry) & inRange;
     marks.symbols[w] = symbols;
   }
-  if (text.size() % 64 != 0) {
-    const __m128i low16 = _mm_set1_epi8(static_cast<char>(range.low - 1));
-    const __m128i high16 = _mm_set1_epi8(static_cast<char>(range.high + 1));
-    const std::uint64_t symbols = tailSse2(text, whole * 64, low16, high16, inRange);
+  if (const std::size_t rest = text.size() % 64) {
+    // The last 64 bytes of a longer text, shifted to leave the rest's bits.
+    std::uint64_t symbols;
+    if (whole > 0) {
+      symbols = blockAvx2(text.data() + text.size() - 64, low, high, inRange) >> (64 - rest);
+      inRange >>= 64 - rest;
+    } else {
+      const __m128i low16 = _mm_set1_epi8(static_cast<char>(range.low - 1));
+      const __m128i high16 = _mm_set1_epi8(static_cast<char>(range.high + 1));
+      symbols = shortTextSse2(text, low16, high16, inRange);
+    }
     marks.starts[whole] = wordStarts(symbols, carry) & inRange;
     marks.symbols[whole] = symbols;
   }
