@@ -213,5 +213,5 @@ big_bench
     "$(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo) memory"
   echo
   python3 "$bench/report.py" "$work"
-  [ -s "$work/memory.txt" ] && { echo; sed 's/^/    /' "$work/memory.txt"; }
+  if [ -s "$work/memory.txt" ]; then echo; sed 's/^/    /' "$work/memory.txt"; fi
 } | tee "$work/report.md"
