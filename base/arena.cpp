@@ -30,6 +30,11 @@ void* Arena::allocate(std::size_t size) {
   return block;
 }
 
+void Arena::releaseLatest(void* memory, std::size_t size) {
+  char* start = static_cast<char*>(memory);
+  if (start + roundUp(size == 0 ? 1 : size) == next_) next_ = start;
+}
+
 void* Arena::allocateBlock(std::size_t size) {
   std::unique_ptr<char[]> bytes(new char[size]);
   blocks_.push_back({std::move(bytes), size});

@@ -19,6 +19,9 @@ class Arena {
   /// size bytes, aligned for any object type (alignof(std::max_align_t)).
   /// Throws std::bad_alloc when memory runs out.
   void* allocate(std::size_t size);
+  /// Takes back memory when it is the latest allocation (memory, size as
+  /// allocate gave and was asked); otherwise changes nothing.
+  void releaseLatest(void* memory, std::size_t size);
   /// Gives up everything allocated; keeps one block for what follows.
   void reset();
   /// Bytes held in blocks, used or not.

@@ -49,6 +49,21 @@ TEST(Arena, ResetKeepsOneBlockForReuse) {
   EXPECT_EQ(arena.allocate(10), first);
 }
 
+TEST(Arena, OnlyTheLatestAllocationIsTakenBack) {
+  Arena arena(1024);
+  void* first = arena.allocate(40);
+  void* second = arena.allocate(40);
+  arena.releaseLatest(first, 40);  // not the latest: kept
+  EXPECT_NE(arena.allocate(40), first);
+  void* fourth = arena.allocate(24);
+  arena.releaseLatest(fourth, 24);
+  EXPECT_EQ(arena.allocate(24), fourth);
+  void* large = arena.allocate(900);  // a block of its own
+  arena.releaseLatest(large, 900);
+  EXPECT_NE(second, nullptr);
+  EXPECT_GE(arena.capacity(), 1024u + 900u);
+}
+
 TEST(Arena, ResetWithOnlyLargeBlocksKeepsNothing) {
   Arena arena(64);
   arena.allocate(1000);

@@ -152,6 +152,9 @@ void DefinitionTable::removeDefinition(const Definition* definition) {
     --names_;
     countName(definition->name, -1);
   }
+  // A name defined and removed again, over and over, reuses one place.
+  arena_.releaseLatest(const_cast<Definition*>(definition),
+                       sizeof(Definition) + definition->name.size() + definition->text.size());
 }
 
 void DefinitionTable::resetDefinitions() {

@@ -54,7 +54,8 @@ struct Definition {
 /// Definitions, names and texts live in one arena that resetDefinitions
 /// empties: a Definition pointer (and the views of its name and text) stays
 /// valid until its definition is removed or the table is reset. Memory of
-/// removed definitions is taken back only by the reset.
+/// removed definitions is taken back by the reset, or at once when nothing
+/// was added after them.
 class DefinitionTable {
  public:
   /// The seed feeds the generator that makes new hash keys at every reset.
@@ -86,6 +87,8 @@ class DefinitionTable {
 
   /// Number of distinct names that have a definition.
   std::size_t nameCount() const { return names_; }
+  /// Bytes the table's arena holds for definitions, used or not.
+  std::size_t memoryHeld() const { return arena_.capacity(); }
 
  private:
   // Inline, since most words of a page are turned away here.

@@ -110,6 +110,19 @@ TEST(DefinitionTable, OnlyTheNewestDefinitionIsRemoved) {
   EXPECT_EQ(table.nameCount(), 1u);
 }
 
+TEST(DefinitionTable, DefiningAndRemovingInTurnReusesMemory) {
+  DefinitionTable table;
+  table.addDefinition("KEEP", "k");
+  for (int i = 0; i < 100000; ++i) {
+    table.addDefinition("X", std::string(100, 'x'));
+    ASSERT_EQ(textOf(table, "X"), std::string(100, 'x'));
+    table.removeDefinition(table.findDefinition("X"));
+  }
+  EXPECT_EQ(textOf(table, "X"), "<none>");
+  EXPECT_EQ(textOf(table, "KEEP"), "k");
+  EXPECT_LE(table.memoryHeld(), std::size_t{64} * 1024);
+}
+
 TEST(DefinitionTable, StartRangeHoldsTheFirstBytesOfSymbolNames) {
   struct Case {
     std::vector<std::string> names;
