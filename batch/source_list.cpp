@@ -56,10 +56,9 @@ int SourceList::descend(const std::string& directory, const std::vector<Director
   return total;
 }
 
-int SourceList::clear() {
+void SourceList::clear() {
   paths_.clear();
   unreadable_.clear();
-  return 1;
 }
 
 const char* SourceList::itemAt(int index) const {

@@ -25,8 +25,8 @@ class SourceList {
   /// except that a null pattern adds nothing. Returns the number appended.
   int scanDirectory(const char* pattern, bool recurse, const char* prefix);
 
-  /// Empties the list; returns 1.
-  int clear();
+  /// Empties the list.
+  void clear();
 
   /// The directories that could not be read during the scans since the last
   /// clear(), as paths without a trailing '/', in walk order.

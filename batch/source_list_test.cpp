@@ -141,7 +141,7 @@ TEST(SourceList, RescanReplacesAndScanDirectoryAppends) {
   EXPECT_EQ(entriesOf(list), (Entries{"b.src", "c.src"}));
   EXPECT_EQ(list.scanDirectory((one / "*.src").c_str(), false, "pre/"), 1);
   EXPECT_EQ(entriesOf(list), (Entries{"b.src", "c.src", "pre/a.src"}));
-  EXPECT_EQ(list.clear(), 1);
+  list.clear();
   EXPECT_EQ(list.count(), 0);
 }
 
