@@ -15,7 +15,7 @@ int SourceList::scan(const char* pattern, bool recurse, const char* prefix) {
 int SourceList::scanDirectory(const char* pattern, bool recurse, const char* prefix) {
   if (!pattern) return 0;
   const std::string_view text(pattern);
-  const std::string directory = parentDirectoryOf(text);
+  const std::string directory = directoryOf(text);
   std::vector<FileIdentity> walk;
   if (auto identity = identityOf(directory.empty() ? "." : directory)) walk.push_back(*identity);
   return scanLevel(directory, text.substr(directory.size()), recurse, prefix ? prefix : "", walk);

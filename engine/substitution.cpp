@@ -87,8 +87,8 @@ bool InsertedTexts::mayReplaceAgain(std::string_view output, const SymbolContext
 // untouched, since its output would be source plus, perhaps, a line end.
 // Between replacements the text is copied in whole stretches. Only the words
 // whose first byte some name starts with are looked at; the rest can never
-// be replaced.
-int substitute(std::string_view source, std::string& destination, const SymbolContext& context,
+// be replaced. nullopt when destination would pass limit.
+std::optional<int> substitute(std::string_view source, std::string& destination, const SymbolContext& context,
                bool directiveMode, std::size_t limit, InsertedTexts* inserted = nullptr) {
   const char concat = context.concatChar;
   const std::size_t end = source.size();
@@ -120,11 +120,11 @@ int substitute(std::string_view source, std::string& destination, const SymbolCo
         }
         return true;
       });
-  if (!finished) return kLineTooLong;
+  if (!finished) return std::nullopt;
   if (count == 0) return 0;
   destination.append(source.substr(copied));
   if (source.empty() || source.back() != '\n') destination += '\n';
-  if (destination.size() > limit) return kLineTooLong;
+  if (destination.size() > limit) return std::nullopt;
   return count;
 }
 
@@ -134,13 +134,14 @@ void addLineEnd(std::string& line) {
 
 }  // namespace
 
-int expandPass(std::string_view source, std::string& destination, const SymbolContext& context,
-               bool directiveMode, std::size_t limit) {
-  const int count = substitute(source, destination, context, directiveMode, limit);
+std::optional<int> expandPass(std::string_view source, std::string& destination,
+                              const SymbolContext& context, bool directiveMode,
+                              std::size_t limit) {
+  const std::optional<int> count = substitute(source, destination, context, directiveMode, limit);
   if (count == 0) {
     destination.assign(source);
     addLineEnd(destination);
-    if (destination.size() > limit) return kLineTooLong;
+    if (destination.size() > limit) return std::nullopt;
   }
   return count;
 }
@@ -154,8 +155,9 @@ Expansion expandLine(std::string_view line, std::string& buffer, std::string& sc
   // the next cycle reads; line is read only by the very first pass.
   for (int cycle = 0; cycle < 10; ++cycle) {
     inserted.clear();
-    const int first = substitute(source, scratch, context, directiveMode, limit, &inserted);
-    if (first == kLineTooLong) return Expansion::kTooLong;
+    const std::optional<int> first =
+        substitute(source, scratch, context, directiveMode, limit, &inserted);
+    if (!first) return Expansion::kTooLong;
     if (first == 0) {
       // A pass that replaces nothing only adds a missing line end, so the
       // cycle's second pass would replace nothing either.
@@ -171,8 +173,8 @@ Expansion expandLine(std::string_view line, std::string& buffer, std::string& sc
       *result = scratch;  // the second pass would replace nothing
       return Expansion::kSettled;
     }
-    const int second = substitute(scratch, buffer, context, directiveMode, limit);
-    if (second == kLineTooLong) return Expansion::kTooLong;
+    const std::optional<int> second = substitute(scratch, buffer, context, directiveMode, limit);
+    if (!second) return Expansion::kTooLong;
     if (second == 0) {
       *result = scratch;
       return Expansion::kSettled;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,9 +12,6 @@ namespace qf {
 
 /// How much longer than before substitution a line may become.
 inline constexpr std::size_t kMaxLineGrowth = std::size_t{16} * 1024 * 1024;
-
-/// expandPass's result when the output would pass its length limit.
-inline constexpr int kLineTooLong = -1;
 
 /// What substitution works with: the definitions, the concatenation
 /// character that glues a replaced symbol to the text around it, and the way
@@ -27,9 +25,9 @@ struct SymbolContext {
 /// One pass over source into destination (which is replaced). In text mode
 /// every defined symbol is replaced; in directive mode only one written as
 /// |NAME|. A line end is added when source does not end with one. Returns the
-/// number of symbols replaced, or kLineTooLong as soon as destination would
-/// hold more than limit bytes (destination is then incomplete).
-int expandPass(std::string_view source, std::string& destination, const SymbolContext& context,
+/// number of symbols replaced, or nullopt as soon as destination would hold
+/// more than limit bytes (destination is then incomplete).
+std::optional<int> expandPass(std::string_view source, std::string& destination, const SymbolContext& context,
                bool directiveMode, std::size_t limit);
 
 enum class Expansion {
