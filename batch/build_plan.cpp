@@ -15,12 +15,12 @@ std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options,
                                              std::vector<std::string>& unreadableDirectories) {
   const std::string pattern = options.sourceDirectory + "*" + options.sourceExtension;
   SourceList sources;
-  sources.scan(pattern.c_str(), options.recursive, nullptr);
+  sources.scan(pattern, options.recursive);
   unreadableDirectories = sources.unreadableDirectories();
   std::vector<PlannedCompile> plan;
-  plan.reserve(static_cast<std::size_t>(sources.count()));
-  for (int i = 0; i < sources.count(); ++i) {
-    std::string item = sources.itemAt(i);
+  plan.reserve(sources.count());
+  for (const std::string& listed : sources.items()) {
+    std::string item = listed;
     std::string input = options.sourceDirectory + item;
     std::string output = outputPathFor(options, item);
     plan.push_back({std::move(item), std::move(input), std::move(output)});
