@@ -12,8 +12,8 @@ namespace qf {
 class Text {
  public:
   Text() = default;
-  Text(const char* s) : bytes_(s ? s : "") {}  // NOLINT(runtime/explicit)
-  Text(std::string_view s) : bytes_(s) {}      // NOLINT(runtime/explicit)
+  Text(const char* s) : bytes_(s ? s : "") {}    // NOLINT(runtime/explicit)
+  Text(std::string_view s) : bytes_(s) {}        // NOLINT(runtime/explicit)
   Text(std::string s) : bytes_(std::move(s)) {}  // NOLINT(runtime/explicit)
 
   /// The characters followed by a NUL (further NULs may stand inside).

@@ -347,9 +347,14 @@ TEST(ShowProgress, ScalesToPercentWithTotalAtLeastOne) {
     std::size_t position, total;
     int percent;
   };
-  const Case cases[] = {{0, 0, 0},   {2, 3, 66},  {1, 3, 33},
-                        {1, 1, 100}, {1, 0, 100}, {3, 3, 100},
-                        {50000000, 100000000, 50}, {3000000000, 6000000000, 50}};
+  const Case cases[] = {{0, 0, 0},
+                        {2, 3, 66},
+                        {1, 3, 33},
+                        {1, 1, 100},
+                        {1, 0, 100},
+                        {3, 3, 100},
+                        {50000000, 100000000, 50},
+                        {3000000000, 6000000000, 50}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.position) + "/" + std::to_string(c.total));
     ScriptedFrontEnd frontEnd;

@@ -161,7 +161,8 @@ TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {
 TEST(BuildState, AnUnwritableDirectoryMeansNoState) {
   TempDir dir;
   mkdir((dir / "locked").c_str(), 0555);
-  if (chown(dir.path().c_str(), 65534, 65534) != 0) GTEST_SKIP() << "cannot hand the tree to nobody";
+  if (chown(dir.path().c_str(), 65534, 65534) != 0)
+    GTEST_SKIP() << "cannot hand the tree to nobody";
   const std::optional<bool> refused = runAsNobody([&] {
     BuildState state;
     std::string warning;

@@ -17,8 +17,7 @@ std::size_t SourceList::scanDirectory(std::string_view pattern, bool recurse,
   const std::string directory = directoryOf(pattern);
   std::vector<FileIdentity> walk;
   if (auto identity = identityOf(directory.empty() ? "." : directory)) walk.push_back(*identity);
-  return scanLevel(directory, pattern.substr(directory.size()), recurse, std::string(prefix),
-                   walk);
+  return scanLevel(directory, pattern.substr(directory.size()), recurse, std::string(prefix), walk);
 }
 
 std::size_t SourceList::scanLevel(const std::string& directory, std::string_view namePattern,

@@ -17,9 +17,9 @@ using Entries = std::vector<std::string>;
 
 struct ScanCase {
   const char* what;
-  Entries files;                                     // written empty below the directory
+  Entries files;                                           // written empty below the directory
   std::vector<std::pair<const char*, const char*>> links;  // link name, its target
-  const char* pattern;                               // below the directory
+  const char* pattern;                                     // below the directory
   bool recurse;
   Entries expected;
 };
@@ -43,7 +43,11 @@ TEST(SourceList, ScansTheTreeInPostOrderAndByteOrder) {
        "*.src",
        true,
        {"A/a.src", "Z/z.src", "m/m.src", "B.src", "_.src", "a.src", "b.src", "\xc3\xa9.src"}},
-      {"a matching directory is listed", {"old.src/inner.src", "page.src"}, {}, "*.src", false,
+      {"a matching directory is listed",
+       {"old.src/inner.src", "page.src"},
+       {},
+       "*.src",
+       false,
        {"old.src", "page.src"}},
       {"a matching directory is also searched",
        {"old.src/inner.src", "page.src"},
@@ -51,18 +55,30 @@ TEST(SourceList, ScansTheTreeInPostOrderAndByteOrder) {
        "*.src",
        true,
        {"old.src/inner.src", "old.src", "page.src"}},
-      {"dot directories and dot files", {".hidden/h.src", ".x.src"}, {}, "*.src", true,
+      {"dot directories and dot files",
+       {".hidden/h.src", ".x.src"},
+       {},
+       "*.src",
+       true,
        {".hidden/h.src", ".x.src"}},
-      {"backslash is an ordinary character", {"w\\x/in.src", "back\\slash.src"}, {}, "*.src",
-       true, {"w\\x/in.src", "back\\slash.src"}},
+      {"backslash is an ordinary character",
+       {"w\\x/in.src", "back\\slash.src"},
+       {},
+       "*.src",
+       true,
+       {"w\\x/in.src", "back\\slash.src"}},
       {"links back up the walk are not entered",
        {"a.src", "sub/b.src"},
        {{"sub/up", ".."}, {"sub/self", "."}},
        "*.src",
        true,
        {"sub/b.src", "a.src"}},
-      {"a link to a directory off the walk is entered", {"real/r.src"}, {{"alias", "real"}},
-       "*.src", true, {"alias/r.src", "real/r.src"}},
+      {"a link to a directory off the walk is entered",
+       {"real/r.src"},
+       {{"alias", "real"}},
+       "*.src",
+       true,
+       {"alias/r.src", "real/r.src"}},
       {"the name pattern applies at every level",
        {"web.src", "website.src", "page.src", "sub/webpage.src", "sub/page.src"},
        {},

@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-
 #include <chrono>
 #include <cstdio>
 #include <string>

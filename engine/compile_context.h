@@ -20,9 +20,9 @@ struct CompileContext {
   ByteSink& output;
   char directiveChar = '#';
   char concatChar = '|';
-  std::string includeDirectory;      // empty or ending in a separator
-  std::string inputDirectory;        // empty or ending in a separator
-  IncludeCache* includes = nullptr;  // keeps included files' texts; may be null
+  std::string includeDirectory;         // empty or ending in a separator
+  std::string inputDirectory;           // empty or ending in a separator
+  IncludeCache* includes = nullptr;     // keeps included files' texts; may be null
   CompileObserver* observer = nullptr;  // told what the compile looks at; may be null
 };
 

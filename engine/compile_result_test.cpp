@@ -30,7 +30,8 @@ TEST_F(FailureReport, NamesTheIncludeChainInnermostFirst) {
     const char* report;
   };
   const Case cases[] = {
-      {"error in the input", {{"index.src", "a\n#bogus\n"}},
+      {"error in the input",
+       {{"index.src", "a\n#bogus\n"}},
        "index.src:2: Error: Unknown directive after #.\n"},
       {"missing include named by the input",
        {{"index.src", "a\nb\n#include \"missing.inc\"\n"}},

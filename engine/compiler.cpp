@@ -5,8 +5,8 @@
 
 #include "base/file_stream.h"
 #include "base/file_system.h"
-#include "base/output_file.h"
 #include "base/local_time.h"
+#include "base/output_file.h"
 #include "base/path.h"
 #include "engine/date_text.h"
 #include "engine/source_processor.h"
@@ -20,7 +20,8 @@ std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\
 
 }  // namespace
 
-Compiler::Compiler(std::uint32_t seed) : definitions_(seed), clock_([] { return std::time(nullptr); }) {}
+Compiler::Compiler(std::uint32_t seed)
+    : definitions_(seed), clock_([] { return std::time(nullptr); }) {}
 
 Compiler::~Compiler() = default;
 
@@ -68,7 +69,8 @@ bool Compiler::compileFile(const CompileRequest& request) {
 
 bool Compiler::compileToSink(const CompileRequest& request, std::string_view outputName,
                              ByteSink& sink) {
-  if (!run(request, outputName, sink, [](std::optional<FileIdentity>) { return true; })) return false;
+  if (!run(request, outputName, sink, [](std::optional<FileIdentity>) { return true; }))
+    return false;
   return sink.flush() || failToWrite(outputName);
 }
 
@@ -132,14 +134,10 @@ void Compiler::defineBuiltInSymbols(const CompileRequest& request, std::string_v
   const Text inputTitle = fileNameOf(inputPath);
   const Text outputTitle = fileNameOf(outputName);
   const std::pair<std::string_view, std::string_view> symbols[] = {
-      {"_INFILENAME_", inputPath},
-      {"_INFILETITLE_", inputTitle.view()},
-      {"_OUTFILENAME_", outputName},
-      {"_OUTFILETITLE_", outputTitle.view()},
-      {"_WEEKDAY_", date.weekday},
-      {"_MONTH_", date.month},
-      {"_DAY_", date.day},
-      {"_YEAR_", date.year},
+      {"_INFILENAME_", inputPath},   {"_INFILETITLE_", inputTitle.view()},
+      {"_OUTFILENAME_", outputName}, {"_OUTFILETITLE_", outputTitle.view()},
+      {"_WEEKDAY_", date.weekday},   {"_MONTH_", date.month},
+      {"_DAY_", date.day},           {"_YEAR_", date.year},
       {"_TIME_", date.time},
   };
   for (const auto& [name, text] : symbols) definitions_.addDefinition(name, text);

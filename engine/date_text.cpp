@@ -8,8 +8,9 @@ namespace {
 
 const char* const kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                  "Thursday", "Friday", "Saturday"};
-const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
-                               "July",    "August",   "September", "October", "November", "December"};
+const char* const kMonths[] = {"January",   "February", "March",    "April",
+                               "May",       "June",     "July",     "August",
+                               "September", "October",  "November", "December"};
 
 std::string twoDigits(int value) {
   char digits[16];
@@ -26,7 +27,8 @@ DateTexts formatDate(const std::tm& local) {
   texts.day = twoDigits(local.tm_mday);
   texts.year = std::to_string(local.tm_year + 1900L);
   const int hour12 = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
-  texts.time = twoDigits(hour12) + ":" + twoDigits(local.tm_min) + (local.tm_hour < 12 ? " AM" : " PM");
+  texts.time =
+      twoDigits(hour12) + ":" + twoDigits(local.tm_min) + (local.tm_hour < 12 ? " AM" : " PM");
   return texts;
 }
 

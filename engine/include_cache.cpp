@@ -25,7 +25,7 @@ bool readAll(FileSource& source, std::string& text) {
 }  // namespace
 
 IncludeCache::Lookup IncludeCache::load(const std::string& path,
-                                         std::shared_ptr<const std::string>& text) {
+                                        std::shared_ptr<const std::string>& text) {
   const auto status = statusOf(path);
   if (!status) return meansMissing(errno) ? Lookup::kMissing : Lookup::kUnreadable;
   if (!status->regular) return Lookup::kMissing;

@@ -5,10 +5,7 @@
 
 namespace qf {
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 namespace {
 

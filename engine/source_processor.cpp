@@ -45,7 +45,7 @@ struct SourceProcessor::FileState {
   const std::string& path;
   std::string directory;
   LineReader reader;
-  long& lineNumber;  // the file's entry in the active-file list
+  long& lineNumber;         // the file's entry in the active-file list
   std::string_view text{};  // the line as read, valid until the next is read
   std::string line{};
   std::string scratch{};
@@ -334,8 +334,7 @@ SourceProcessor::Step SourceProcessor::handleUndefine(FileState& file, const Dir
   return removeDefinitions(file, directive, argument, false);
 }
 
-SourceProcessor::Step SourceProcessor::handleKilldefine(FileState& file,
-                                                        const Directive& directive,
+SourceProcessor::Step SourceProcessor::handleKilldefine(FileState& file, const Directive& directive,
                                                         std::string_view argument) {
   return removeDefinitions(file, directive, argument, true);
 }

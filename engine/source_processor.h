@@ -53,9 +53,8 @@ class SourceProcessor {
   Step handleUndefine(FileState& file, const Directive& directive, std::string_view argument);
   Step handleKilldefine(FileState& file, const Directive& directive, std::string_view argument);
 
-  Step openSymbolConditional(FileState& file, const Directive& directive,
-                             std::string_view argument, bool wantDefined,
-                             std::string_view limitMessage);
+  Step openSymbolConditional(FileState& file, const Directive& directive, std::string_view argument,
+                             bool wantDefined, std::string_view limitMessage);
   Step openConditional(FileState& file, bool condition);
   Step removeDefinitions(FileState& file, const Directive& directive, std::string_view argument,
                          bool everyDefinition);

@@ -1,7 +1,6 @@
 #include "engine/source_processor.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <string>
@@ -15,8 +14,8 @@ using namespace std::string_literals;
 
 struct ProcessCase {
   const char* what;
-  Files files;            // index.src is compiled
-  std::string expected;   // the output, or "file:line: message" on failure
+  Files files;           // index.src is compiled
+  std::string expected;  // the output, or "file:line: message" on failure
   bool fails = false;
 };
 
@@ -49,101 +48,195 @@ TEST_F(SourceProcessorTest, DirectivesAndComments) {
   const ProcessCase cases[] = {
       {"comment lines", {{"index.src", "# any text\n##\n#\na\n"}}, "a\n"},
       {"indented directive is text", {{"index.src", " #define X\n"}}, " #define X\n"},
-      {"define and use", {{"index.src", "#define TITLE Home\n<h1>TITLE</h1>\n"}}, "<h1>Home</h1>\n"},
-      {"define text keeps trailing blanks", {{"index.src", "#define A   some text  \n[A]\n"}}, "[some text  ]\n"},
+      {"define and use",
+       {{"index.src", "#define TITLE Home\n<h1>TITLE</h1>\n"}},
+       "<h1>Home</h1>\n"},
+      {"define text keeps trailing blanks",
+       {{"index.src", "#define A   some text  \n[A]\n"}},
+       "[some text  ]\n"},
       {"define with =", {{"index.src", "#define A=1\nA\n"}}, "=1\n"},
-      {"empty definition is defined", {{"index.src", "#define A\n#ifdef A\nyes\n#endif\n[A]\n"}}, "yes\n[]\n"},
-      {"undefine reveals older", {{"index.src", "#define A 1\n#define A 2\n#undefine A\nA\n"}}, "1\n"},
-      {"killdefine removes all", {{"index.src", "#define A 1\n#define A 2\n#killdefine A\nA\n"}}, "A\n"},
+      {"empty definition is defined",
+       {{"index.src", "#define A\n#ifdef A\nyes\n#endif\n[A]\n"}},
+       "yes\n[]\n"},
+      {"undefine reveals older",
+       {{"index.src", "#define A 1\n#define A 2\n#undefine A\nA\n"}},
+       "1\n"},
+      {"killdefine removes all",
+       {{"index.src", "#define A 1\n#define A 2\n#killdefine A\nA\n"}},
+       "A\n"},
       {"undefine of undefined", {{"index.src", "#undefine A\nok\n"}}, "ok\n"},
       {"ifdef !X tests X", {{"index.src", "#define X\n#ifdef !X\nin\n#endif\n"}}, "in\n"},
       {"ifdef A B tests A", {{"index.src", "#define B\n#ifdef A B\nin\n#endif\nout\n"}}, "out\n"},
       {"ifndef", {{"index.src", "#ifndef X\nin\n#else\nout\n#endif\n"}}, "in\n"},
       {"elseif acts as else", {{"index.src", "#ifdef X\na\n#elseif X\nb\n#endif\n"}}, "b\n"},
-      {"each else inverts again", {{"index.src", "#ifdef X\na\n#else\nb\n#else\nc\n#else\nd\n#endif\n"}}, "b\nd\n"},
+      {"each else inverts again",
+       {{"index.src", "#ifdef X\na\n#else\nb\n#else\nc\n#else\nd\n#endif\n"}},
+       "b\nd\n"},
       {"endif with text", {{"index.src", "#ifdef X\na\n#endif comment\nb\n"}}, "b\n"},
       {"false outer hides true inner",
-       {{"index.src", "#ifdef X\n#ifndef X\nhidden\n#endif\n#endif\nshown\n"}}, "shown\n"},
+       {{"index.src", "#ifdef X\n#ifndef X\nhidden\n#endif\n#endif\nshown\n"}},
+       "shown\n"},
       {"unknown and malformed include hidden in false branch",
-       {{"index.src", "#ifdef X\n#foo\n#include a.inc\n#define\n#endif\n"}}, ""},
+       {{"index.src", "#ifdef X\n#foo\n#include a.inc\n#define\n#endif\n"}},
+       ""},
       {"builtin shadowed and revealed",
        {{"index.src", "#define _DAY_ x\n_DAY_\n#undefine _DAY_\n_DAY_\n#undefine _DAY_\n_DAY_\n"}},
        "x\n07\n_DAY_\n"},
-      {"directive substitution", {{"index.src", "#define T Home\n#define V |T|.html\nV\n"}}, "Home.html\n"},
+      {"directive substitution",
+       {{"index.src", "#define T Home\n#define V |T|.html\nV\n"}},
+       "Home.html\n"},
       {"CR LF is one line end", {{"index.src", "#define A 1\r\nA\r\nx\ry\r\n"}}, "1\nx\ry\n"},
       {"last line gains a line end", {{"index.src", "a\nb"}}, "a\nb\n"},
-      {"NUL bytes are data", {{"index.src", std::string("#define N a\0b\nN\0N\n", 18)}},
+      {"NUL bytes are data",
+       {{"index.src", std::string("#define N a\0b\nN\0N\n", 18)}},
        std::string("a\0b\0a\0b\n", 8)},
       {"byte-order mark of the input is kept",
-       {{"index.src", "\xEF\xBB\xBF#define A 1\nA\n#include \"b.inc\"\n"}, {"b.inc", "\xEF\xBB\xBF" "B\n"}},
-       "\xEF\xBB\xBF" "1\nB\n"},
+       {{"index.src", "\xEF\xBB\xBF#define A 1\nA\n#include \"b.inc\"\n"},
+        {"b.inc",
+         "\xEF\xBB\xBF"
+         "B\n"}},
+       "\xEF\xBB\xBF"
+       "1\nB\n"},
       {"long line is one line",
        {{"index.src", "#define N v\n" + repeat("x", 1500) + "N\n" + repeat("y", 2000) + "\n"}},
        repeat("x", 1500) + "N\n" + repeat("y", 2000) + "\n"},
       {"symbol after 1023 bytes is replaced",
-       {{"index.src", "#define N v\n" + repeat("-", 1500) + "N\n"}}, repeat("-", 1500) + "v\n"},
+       {{"index.src", "#define N v\n" + repeat("-", 1500) + "N\n"}},
+       repeat("-", 1500) + "v\n"},
       {"99 nested conditionals",
-       {{"index.src", repeat("#ifndef X\n", 99) + "deep\n" + repeat("#endif\n", 99)}}, "deep\n"},
+       {{"index.src", repeat("#ifndef X\n", 99) + "deep\n" + repeat("#endif\n", 99)}},
+       "deep\n"},
   };
   for (const ProcessCase& c : cases) check(c);
 }
 
 TEST_F(SourceProcessorTest, ErrorsNameTheirFileAndLine) {
   const ProcessCase cases[] = {
-      {"unknown directive", {{"index.src", "a\n#foo\n"}}, "index.src:2: Error: Unknown directive after #.", true},
-      {"keywords are case-sensitive", {{"index.src", "#IFDEF X\n"}}, "index.src:1: Error: Unknown directive after #.", true},
-      {"ifdef at line end", {{"index.src", "#ifdef\n"}}, "index.src:1: Error: Unknown directive after #.", true},
-      {"ifdefX", {{"index.src", "#ifdefX\n"}}, "index.src:1: Error: Unknown directive after #.", true},
+      {"unknown directive",
+       {{"index.src", "a\n#foo\n"}},
+       "index.src:2: Error: Unknown directive after #.",
+       true},
+      {"keywords are case-sensitive",
+       {{"index.src", "#IFDEF X\n"}},
+       "index.src:1: Error: Unknown directive after #.",
+       true},
+      {"ifdef at line end",
+       {{"index.src", "#ifdef\n"}},
+       "index.src:1: Error: Unknown directive after #.",
+       true},
+      {"ifdefX",
+       {{"index.src", "#ifdefX\n"}},
+       "index.src:1: Error: Unknown directive after #.",
+       true},
       {"malformed ifdef even when skipping",
-       {{"index.src", "#ifdef X\n#ifdef  !!\n#endif\n#endif\n"}}, "index.src:2: Error: Malformed #ifdef directive.", true},
-      {"malformed ifndef", {{"index.src", "#ifndef -\n"}}, "index.src:1: Error: Malformed #ifndef directive.", true},
-      {"malformed ifexists", {{"index.src", "#ifexists x\n"}}, "index.src:1: Error: Malformed #ifexists directive.", true},
-      {"malformed include", {{"index.src", "#include a.inc\n"}}, "index.src:1: Error: Malformed #include directive.", true},
-      {"empty include", {{"index.src", "#include \"\"\n"}}, "index.src:1: Error: Malformed #include directive.", true},
-      {"malformed fileinfo", {{"index.src", "#fileinfo\tx\n"}}, "index.src:1: Error: Unknown directive after #.", true},
-      {"malformed fileinfo name", {{"index.src", "#fileinfo x\n"}}, "index.src:1: Error: Malformed #fileinfo directive.", true},
-      {"malformed define", {{"index.src", "#define =\n"}}, "index.src:1: Error: Malformed #define directive.", true},
-      {"malformed undefine", {{"index.src", "#undefine \n"}}, "index.src:1: Error: Malformed #undefine directive.", true},
-      {"malformed killdefine", {{"index.src", "#killdefine ()\n"}}, "index.src:1: Error: Malformed #killdefine directive.", true},
-      {"else without if", {{"index.src", "#else\n"}}, "index.src:1: Error: #else without matching #if.", true},
-      {"endif without if", {{"index.src", "x\n#endif\n"}}, "index.src:2: Error: #endif without matching #if.", true},
+       {{"index.src", "#ifdef X\n#ifdef  !!\n#endif\n#endif\n"}},
+       "index.src:2: Error: Malformed #ifdef directive.",
+       true},
+      {"malformed ifndef",
+       {{"index.src", "#ifndef -\n"}},
+       "index.src:1: Error: Malformed #ifndef directive.",
+       true},
+      {"malformed ifexists",
+       {{"index.src", "#ifexists x\n"}},
+       "index.src:1: Error: Malformed #ifexists directive.",
+       true},
+      {"malformed include",
+       {{"index.src", "#include a.inc\n"}},
+       "index.src:1: Error: Malformed #include directive.",
+       true},
+      {"empty include",
+       {{"index.src", "#include \"\"\n"}},
+       "index.src:1: Error: Malformed #include directive.",
+       true},
+      {"malformed fileinfo",
+       {{"index.src", "#fileinfo\tx\n"}},
+       "index.src:1: Error: Unknown directive after #.",
+       true},
+      {"malformed fileinfo name",
+       {{"index.src", "#fileinfo x\n"}},
+       "index.src:1: Error: Malformed #fileinfo directive.",
+       true},
+      {"malformed define",
+       {{"index.src", "#define =\n"}},
+       "index.src:1: Error: Malformed #define directive.",
+       true},
+      {"malformed undefine",
+       {{"index.src", "#undefine \n"}},
+       "index.src:1: Error: Malformed #undefine directive.",
+       true},
+      {"malformed killdefine",
+       {{"index.src", "#killdefine ()\n"}},
+       "index.src:1: Error: Malformed #killdefine directive.",
+       true},
+      {"else without if",
+       {{"index.src", "#else\n"}},
+       "index.src:1: Error: #else without matching #if.",
+       true},
+      {"endif without if",
+       {{"index.src", "x\n#endif\n"}},
+       "index.src:2: Error: #endif without matching #if.",
+       true},
       {"unclosed conditionals name the innermost",
-       {{"index.src", "a\n#ifdef A\nb\nc\n#ifndef B\n"}}, "index.src:5: Error: #if without matching #endif.", true},
-      {"100th ifdef", {{"index.src", repeat("#ifdef X\n", 100)}},
-       "index.src:100: Error: Max number of nested #ifs exceeded.", true},
-      {"100th ifndef", {{"index.src", repeat("#ifndef X\n", 100)}},
-       "index.src:100: Error: Max nesting of #ifs exceeded.", true},
-      {"100th ifexists", {{"index.src", repeat("#ifexists \"x\"\n", 100)}},
-       "index.src:100: Error: Max nesting of #ifs exceeded.", true},
-      {"include not found", {{"index.src", "a\n#include \"parts\\foot.inc\"\n"}},
-       "index.src:2: Error: #include file \"parts\\foot.inc\" not found.", true},
-      {"unclosed include name", {{"index.src", "#include \"a.inc\n"}, {"a.inc", "x\n"}},
-       "index.src:1: Error: #include file \"a.inc\n\" not found.", true},
-      {"NUL in a file name", {{"index.src", "#include \"a\0b\"\n"s}, {"a", "x\n"}},
-       "index.src:1: Error: #include file \"a\0b\" not found."s, true},
-      {"fileinfo not found", {{"index.src", "#fileinfo <pic.gif>\n"}},
-       "index.src:1: Error: #fileinfo file \"pic.gif\" not found.", true},
-      {"error inside include", {{"index.src", "a\n#include \"b.inc\"\n"}, {"b.inc", "1\n2\n#bad\n"}},
-       "b.inc:3: Error: Unknown directive after #.", true},
+       {{"index.src", "a\n#ifdef A\nb\nc\n#ifndef B\n"}},
+       "index.src:5: Error: #if without matching #endif.",
+       true},
+      {"100th ifdef",
+       {{"index.src", repeat("#ifdef X\n", 100)}},
+       "index.src:100: Error: Max number of nested #ifs exceeded.",
+       true},
+      {"100th ifndef",
+       {{"index.src", repeat("#ifndef X\n", 100)}},
+       "index.src:100: Error: Max nesting of #ifs exceeded.",
+       true},
+      {"100th ifexists",
+       {{"index.src", repeat("#ifexists \"x\"\n", 100)}},
+       "index.src:100: Error: Max nesting of #ifs exceeded.",
+       true},
+      {"include not found",
+       {{"index.src", "a\n#include \"parts\\foot.inc\"\n"}},
+       "index.src:2: Error: #include file \"parts\\foot.inc\" not found.",
+       true},
+      {"unclosed include name",
+       {{"index.src", "#include \"a.inc\n"}, {"a.inc", "x\n"}},
+       "index.src:1: Error: #include file \"a.inc\n\" not found.",
+       true},
+      {"NUL in a file name",
+       {{"index.src", "#include \"a\0b\"\n"s}, {"a", "x\n"}},
+       "index.src:1: Error: #include file \"a\0b\" not found."s,
+       true},
+      {"fileinfo not found",
+       {{"index.src", "#fileinfo <pic.gif>\n"}},
+       "index.src:1: Error: #fileinfo file \"pic.gif\" not found.",
+       true},
+      {"error inside include",
+       {{"index.src", "a\n#include \"b.inc\"\n"}, {"b.inc", "1\n2\n#bad\n"}},
+       "b.inc:3: Error: Unknown directive after #.",
+       true},
       {"included else has no conditional of its own",
        {{"index.src", "#ifndef X\n#include \"b.inc\"\n#endif\n"}, {"b.inc", "#else\n"}},
-       "b.inc:1: Error: #else without matching #if.", true},
+       "b.inc:1: Error: #else without matching #if.",
+       true},
       {"included file leaves a conditional open",
        {{"index.src", "#include \"b.inc\"\n"}, {"b.inc", "x\n#ifdef Q\n"}},
-       "b.inc:2: Error: #if without matching #endif.", true},
-      {"runaway growth", {{"index.src", "#define A A A A A A A A A A A\nok\nA\n"}},
-       "index.src:3: Error: Line too long after substitution.", true},
+       "b.inc:2: Error: #if without matching #endif.",
+       true},
+      {"runaway growth",
+       {{"index.src", "#define A A A A A A A A A A A\nok\nA\n"}},
+       "index.src:3: Error: Line too long after substitution.",
+       true},
       {"runaway growth in a false branch directive",
        {{"index.src", "#define A |A||A||A||A||A||A||A||A||A|\n#ifdef X\n#define B |A|\n#endif\n"}},
-       "index.src:3: Error: Line too long after substitution.", true},
+       "index.src:3: Error: Line too long after substitution.",
+       true},
   };
   for (const ProcessCase& c : cases) check(c);
 }
 
 TEST_F(SourceProcessorTest, WorkedExampleKeepsNoOutputOnFailure) {
-  writeFiles({{"site/index.src",
-               "#define TITLE Home\n#ifdef TITLE\n<h1>TITLE</h1>\n#else\n<h1>Untitled</h1>\n#endif\n"
-               "#include \"parts\\foot.inc\"\n"}});
+  writeFiles(
+      {{"site/index.src",
+        "#define TITLE Home\n#ifdef TITLE\n<h1>TITLE</h1>\n#else\n<h1>Untitled</h1>\n#endif\n"
+        "#include \"parts\\foot.inc\"\n"}});
   EXPECT_EQ(compile("site/index.src"), "<missing>");
   EXPECT_EQ(failure(), "site/index.src:7: Error: #include file \"parts\\foot.inc\" not found.");
   writeFiles({{"site/parts/foot.inc", "<p>_INFILETITLE_ TITLE</p>\n"}});
@@ -153,8 +246,9 @@ TEST_F(SourceProcessorTest, WorkedExampleKeepsNoOutputOnFailure) {
 TEST_F(SourceProcessorTest, SearchOrders) {
   writeFiles({
       {"site/index.src", "#include \"parts/menu.inc\"\n#include \"lib.inc\"\n"},
-      {"site/parts/menu.inc", "#include \"item.inc\"\n#ifexists \"item.inc\"\nhere\n#endif\n"
-                              "#ifexists \"lib.inc\"\nnot searched in include dir\n#endif\n"},
+      {"site/parts/menu.inc",
+       "#include \"item.inc\"\n#ifexists \"item.inc\"\nhere\n#endif\n"
+       "#ifexists \"lib.inc\"\nnot searched in include dir\n#endif\n"},
       {"site/parts/item.inc", "item from parts\n"},
       {"site/item.inc", "item from site\n"},
       {"inc/lib.inc", "lib from include dir\n"},
@@ -186,8 +280,8 @@ TEST_F(SourceProcessorTest, SelfIncludeIsIgnoredAndDeepCyclesStopAtTheLimit) {
 TEST_F(SourceProcessorTest, IncludeNestingOfSixtyFourFilesIsAllowed) {
   Files files = {{"index.src", "#include \"f1.inc\"\n"}};
   for (int i = 1; i < 63; ++i) {
-    files.push_back({"f" + std::to_string(i) + ".inc",
-                     "#include \"f" + std::to_string(i + 1) + ".inc\"\n"});
+    files.push_back(
+        {"f" + std::to_string(i) + ".inc", "#include \"f" + std::to_string(i + 1) + ".inc\"\n"});
   }
   files.push_back({"f63.inc", "deepest\n"});
   writeFiles(files);
@@ -255,15 +349,9 @@ TEST(SourceProcessorArguments, ParseSymbolAndFileNames) {
     const char* file;
   };
   const Case cases[] = {
-      {"NAME rest", "NAME", ""},
-      {"!FOO", "FOO", ""},
-      {"  ", "", ""},
-      {"<a.inc>", "a", "a.inc"},
-      {"\"a.inc\"", "a", "a.inc"},
-      {"<a.inc\"", "a", "a.inc"},
-      {"\"a.inc>", "a", "a.inc"},
-      {"x \"open", "x", "open"},
-      {"\"\"", "", ""},
+      {"NAME rest", "NAME", ""},  {"!FOO", "FOO", ""},         {"  ", "", ""},
+      {"<a.inc>", "a", "a.inc"},  {"\"a.inc\"", "a", "a.inc"}, {"<a.inc\"", "a", "a.inc"},
+      {"\"a.inc>", "a", "a.inc"}, {"x \"open", "x", "open"},   {"\"\"", "", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(parseSymbolArgument(c.argument), c.symbol) << c.argument;

@@ -88,8 +88,9 @@ bool InsertedTexts::mayReplaceAgain(std::string_view output, const SymbolContext
 // Between replacements the text is copied in whole stretches. Only the words
 // whose first byte some name starts with are looked at; the rest can never
 // be replaced. nullopt when destination would pass limit.
-std::optional<int> substitute(std::string_view source, std::string& destination, const SymbolContext& context,
-               bool directiveMode, std::size_t limit, InsertedTexts* inserted = nullptr) {
+std::optional<int> substitute(std::string_view source, std::string& destination,
+                              const SymbolContext& context, bool directiveMode, std::size_t limit,
+                              InsertedTexts* inserted = nullptr) {
   const char concat = context.concatChar;
   const std::size_t end = source.size();
   std::size_t copied = 0;           // source before this is in destination
@@ -135,8 +136,7 @@ void addLineEnd(std::string& line) {
 }  // namespace
 
 std::optional<int> expandPass(std::string_view source, std::string& destination,
-                              const SymbolContext& context, bool directiveMode,
-                              std::size_t limit) {
+                              const SymbolContext& context, bool directiveMode, std::size_t limit) {
   const std::optional<int> count = substitute(source, destination, context, directiveMode, limit);
   if (count == 0) {
     destination.assign(source);

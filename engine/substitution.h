@@ -27,8 +27,8 @@ struct SymbolContext {
 /// |NAME|. A line end is added when source does not end with one. Returns the
 /// number of symbols replaced, or nullopt as soon as destination would hold
 /// more than limit bytes (destination is then incomplete).
-std::optional<int> expandPass(std::string_view source, std::string& destination, const SymbolContext& context,
-               bool directiveMode, std::size_t limit);
+std::optional<int> expandPass(std::string_view source, std::string& destination,
+                              const SymbolContext& context, bool directiveMode, std::size_t limit);
 
 enum class Expansion {
   kSettled,    // the last pass replaced nothing

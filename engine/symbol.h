@@ -9,7 +9,8 @@ namespace detail {
 constexpr std::array<bool, 256> symbolCharTable() {
   std::array<bool, 256> table{};
   for (int c = 0; c < 256; ++c) {
-    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    table[c] =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
   }
   return table;
 }

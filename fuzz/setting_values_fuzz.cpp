@@ -1,10 +1,10 @@
 // Feeds arbitrary stored texts to the settings value parsers and compares
 // them with a plain reading of their contracts; the same bytes also give a
 // stored window position to clamp.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>

@@ -26,8 +26,8 @@ struct WindowOptions {
 
   /// What a batch run started now is asked to do.
   BatchOptions batchOptions() const {
-    return {sourceDirectory, outputDirectory, includeDirectory, sourceExtension,
-            outputExtension, useOutputDir != 0,  recurseFolders != 0};
+    return {sourceDirectory, outputDirectory,   includeDirectory,   sourceExtension,
+            outputExtension, useOutputDir != 0, recurseFolders != 0};
   }
 };
 

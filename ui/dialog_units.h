@@ -23,7 +23,8 @@ class DialogUnits {
 
  private:
   static int averageLetterWidth(const QFontMetrics& font) {
-    const int width = font.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int width = font.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return (width + 26) / 52;
   }
 

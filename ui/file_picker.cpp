@@ -22,7 +22,8 @@ void FilePicker::addFilter(std::string_view description, std::string_view patter
 bool FilePicker::run(QWidget* owner, std::string_view title, bool fileMustExist) {
   FileDialogRequest request;
   request.owner = owner;
-  request.title = title.empty() ? (fileMustExist ? "Open File" : "Open Directory") : std::string(title);
+  request.title =
+      title.empty() ? (fileMustExist ? "Open File" : "Open Directory") : std::string(title);
   request.proposedPath = *path_;
   request.filters = filters_;
   request.filterIndex = filterIndex_;

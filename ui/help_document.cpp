@@ -26,8 +26,7 @@ std::string findManual(const ManualPlaces& places) {
   const std::string candidates[] = {
       current,
       inDirectory(places.programDirectory, kManualName),
-      inDirectory(places.programDirectory,
-                  std::string("../") + QF_DOC_DIR + "/" + kManualName),
+      inDirectory(places.programDirectory, std::string("../") + QF_DOC_DIR + "/" + kManualName),
       inDirectory(places.installedDirectory, kManualName),
   };
   for (const std::string& candidate : candidates) {
@@ -37,8 +36,8 @@ std::string findManual(const ManualPlaces& places) {
 }
 
 ManualPlaces manualPlaces() {
-  return {QDir::currentPath().toStdString(),
-          QCoreApplication::applicationDirPath().toStdString(), QF_INSTALLED_DOC_DIR};
+  return {QDir::currentPath().toStdString(), QCoreApplication::applicationDirPath().toStdString(),
+          QF_INSTALLED_DOC_DIR};
 }
 
 }  // namespace qf

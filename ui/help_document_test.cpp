@@ -11,7 +11,10 @@ namespace {
 struct Tree {
   TempDir root;
   ManualPlaces places{root / "work", root / "prefix/bin", root / "installed"};
-  Tree() { root.write("prefix/bin/quillforge", ""); root.write("work/page.src", ""); }
+  Tree() {
+    root.write("prefix/bin/quillforge", "");
+    root.write("work/page.src", "");
+  }
 };
 
 TEST(FindManual, TakesTheFirstPlaceThatHoldsTheManual) {
@@ -21,15 +24,18 @@ TEST(FindManual, TakesTheFirstPlaceThatHoldsTheManual) {
     const char* expected;              // under root
   };
   const Case kCases[] = {
-      {"current directory first", {"work/manual.html", "prefix/bin/manual.html",
-                                   "prefix/share/doc/quillforge/manual.html",
-                                   "installed/manual.html"}, "work/manual.html"},
-      {"then beside the program", {"prefix/bin/manual.html", "installed/manual.html"},
+      {"current directory first",
+       {"work/manual.html", "prefix/bin/manual.html", "prefix/share/doc/quillforge/manual.html",
+        "installed/manual.html"},
+       "work/manual.html"},
+      {"then beside the program",
+       {"prefix/bin/manual.html", "installed/manual.html"},
        "prefix/bin/manual.html"},
       {"then the documentation folder beside bin/",
        {"prefix/share/doc/quillforge/manual.html", "installed/manual.html"},
        "prefix/share/doc/quillforge/manual.html"},
-      {"then the installed documentation folder", {"installed/manual.html"},
+      {"then the installed documentation folder",
+       {"installed/manual.html"},
        "installed/manual.html"},
       {"none: the current directory's name", {}, "work/manual.html"},
   };

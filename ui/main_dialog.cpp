@@ -228,8 +228,7 @@ void MainDialog::pickDirectory(FilePicker& picker, const std::string& hint, QLin
 
 void MainDialog::pickSourceDirectory() {
   pickDirectory(state_.sourceDirPicker,
-                "(all " + state_.options.sourceExtension + " files in directory)",
-                sourceDirField_);
+                "(all " + state_.options.sourceExtension + " files in directory)", sourceDirField_);
 }
 
 void MainDialog::pickOutputDirectory() {

@@ -33,7 +33,10 @@ const IntCase kIntCases[] = {
     {"0x10", std::nullopt},
     {"1.5", std::nullopt},
     {"true", std::nullopt},
-    {std::string_view("1\0" "2", 3), std::nullopt},
+    {std::string_view("1\0"
+                      "2",
+                      3),
+     std::nullopt},
 };
 
 TEST(StoredInt, AcceptsOnlyDecimal32BitIntegers) {

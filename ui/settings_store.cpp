@@ -156,7 +156,7 @@ bool SettingsStore::readString(std::string_view name, std::string& text, std::si
 }
 
 bool SettingsStore::saveWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
-                                       bool withState) {
+                                        bool withState) {
   if (!window || !acquire()) return false;
   const QRect frame = window->frameGeometry();
   writeInt(nameOf(prefix, 'X'), frame.left());
@@ -171,7 +171,7 @@ bool SettingsStore::saveWindowPlacement(QWidget* window, std::string_view prefix
 }
 
 bool SettingsStore::restoreWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
-                                          bool withState) {
+                                           bool withState) {
   if (!window || !acquire()) return false;
   PixelPair position;
   const bool hasPosition =

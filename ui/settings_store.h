@@ -47,8 +47,7 @@ class SettingsStore {
 
   /// Stores the window's frame position as prefix + "X"/"Y", and on request
   /// its frame size ("W"/"H") and whether it is maximised ("S").
-  bool saveWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
-                           bool withState);
+  bool saveWindowPlacement(QWidget* window, std::string_view prefix, bool withSize, bool withState);
   /// Moves the window to its stored position clamped to the primary screen
   /// (only when both "X" and "Y" are stored), and on request restores its size
   /// and maximised state. True when anything stored was found.

@@ -68,17 +68,16 @@ class TestFilePicker : public QObject {
     QTest::addColumn<int>("result");
     const QString hint = "(all .src files in directory)";
     QTest::newRow("first run, cancel") << "" << QVariant() << hint << "" << 0;
-    QTest::newRow("accept the hint") << "/web/" << QVariant("/web/" + hint) << "/web/" + hint
-                                     << "/web/" << 1;
+    QTest::newRow("accept the hint")
+        << "/web/" << QVariant("/web/" + hint) << "/web/" + hint << "/web/" << 1;
     QTest::newRow("pick a file") << "/web/" << QVariant("/web/index.src") << "/web/" + hint
                                  << "/web/" << 1;
-    QTest::newRow("move elsewhere") << "/web/" << QVariant("/site/sub/" + hint)
-                                    << "/web/" + hint << "/site/sub/" << 1;
+    QTest::newRow("move elsewhere")
+        << "/web/" << QVariant("/site/sub/" + hint) << "/web/" + hint << "/site/sub/" << 1;
     QTest::newRow("cancel keeps") << "/web/" << QVariant() << "/web/" + hint << "/web/" << 0;
-    QTest::newRow("no trailing separator") << "/site/web" << QVariant() << "/site/" + hint
-                                           << "/site/" << 0;
-    QTest::newRow("backslash is part of a name")
-        << "C:\\web" << QVariant() << hint << "" << 0;
+    QTest::newRow("no trailing separator")
+        << "/site/web" << QVariant() << "/site/" + hint << "/site/" << 0;
+    QTest::newRow("backslash is part of a name") << "C:\\web" << QVariant() << hint << "" << 0;
     QTest::newRow("too long a choice")
         << "/web/" << QVariant("/" + QString(int(kMaxStoredPathLength), 'd') + "/x")
         << "/web/" + hint << "/web/" << 0;

@@ -39,8 +39,8 @@ class TestLocale : public QObject {
 int main(int argc, char** argv) {
   qf::TempDir configHome;
   qf::TempDir locales;
-  const std::string build = "localedef -i de_DE -f UTF-8 '" + locales.path() +
-                            "de_DE.UTF-8' >/dev/null 2>&1";
+  const std::string build =
+      "localedef -i de_DE -f UTF-8 '" + locales.path() + "de_DE.UTF-8' >/dev/null 2>&1";
   if (std::system(build.c_str()) == 0) {
     qputenv("LOCPATH", locales.path().c_str());
     qputenv("LC_ALL", "de_DE.UTF-8");

@@ -112,10 +112,10 @@ class TestMainDialog : public QObject {
     QStringList groups;
     for (const QGroupBox* group : run.dialog.findChildren<QGroupBox*>()) groups << group->title();
     groups.sort();
-    QCOMPARE(groups, (QStringList{"Compile to HTML",
-                                  "Global include file (.INC) directory  (optional)",
-                                  "Output file (.HTML) directory and Extension (optional)",
-                                  "Progress of compilation", "Source file (.SRC) directory"}));
+    QCOMPARE(groups,
+             (QStringList{"Compile to HTML", "Global include file (.INC) directory  (optional)",
+                          "Output file (.HTML) directory and Extension (optional)",
+                          "Progress of compilation", "Source file (.SRC) directory"}));
   }
 
   void storedSettingsReappear() {
@@ -215,11 +215,16 @@ class TestMainDialog : public QObject {
   void extensionFieldShowsTheNormalFormOnLeaving_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("without dot") << "htm" << ".htm";
-    QTest::newRow("with dot") << ".txt" << ".txt";
-    QTest::newRow("one letter") << "x" << ".x";
-    QTest::newRow("lone dot") << "." << ".html";
-    QTest::newRow("empty") << "" << ".html";
+    QTest::newRow("without dot") << "htm"
+                                 << ".htm";
+    QTest::newRow("with dot") << ".txt"
+                              << ".txt";
+    QTest::newRow("one letter") << "x"
+                                << ".x";
+    QTest::newRow("lone dot") << "."
+                              << ".html";
+    QTest::newRow("empty") << ""
+                           << ".html";
   }
   void extensionFieldShowsTheNormalFormOnLeaving() {
     QFETCH(QString, typed);

@@ -54,19 +54,18 @@ class ScriptedMessageBox : public MessageBox {
   std::deque<std::pair<MessageAnswer, std::function<void()>>> answers_;
 };
 
-
 }  // namespace qf
 
 // The main() of a Qt Test executable: the offscreen platform, and the settings
 // in a fresh temporary directory, never the user's own.
-#define QF_UI_TEST_MAIN(TestClass)                                   \
-  int main(int argc, char** argv) {                                  \
-    qf::TempDir configHome;                                          \
-    qputenv("XDG_CONFIG_HOME", configHome.path().c_str());           \
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {             \
-      qputenv("QT_QPA_PLATFORM", "offscreen");                       \
-    }                                                                \
-    QApplication application(argc, argv);                            \
-    TestClass test;                                                  \
-    return QTest::qExec(&test, argc, argv);                          \
+#define QF_UI_TEST_MAIN(TestClass)                         \
+  int main(int argc, char** argv) {                        \
+    qf::TempDir configHome;                                \
+    qputenv("XDG_CONFIG_HOME", configHome.path().c_str()); \
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {   \
+      qputenv("QT_QPA_PLATFORM", "offscreen");             \
+    }                                                      \
+    QApplication application(argc, argv);                  \
+    TestClass test;                                        \
+    return QTest::qExec(&test, argc, argv);                \
   }
