@@ -1,16 +1,18 @@
 // qfc: the command-line compiler.
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 #include "base/output_file.h"
 #include "base/version.h"
 #include "cli/arguments.h"
 #include "cli/qfc_run.h"
+#include "cli/watch_command.h"
 
 namespace {
 
@@ -64,6 +66,8 @@ int main(int argc, char** argv) {
     }
   }
   std::signal(SIGPIPE, SIG_IGN);
+  // The preview loop takes SIGINT and SIGTERM itself, to finish a rebuild first.
+  if (options->watch) return qf::watchAndRebuild(*options, compileTime);
   handleTerminationSignals();
 
   const std::vector<qf::PlannedCompile> jobs = qf::listJobs(*options, error);
