@@ -441,6 +441,11 @@ DIR's whole tree (except sources, included files, and paths with a component
 starting with '.') is copied beside the pages; outputs that qfc wrote for
 pages and files since removed are removed while they are unchanged.
 
+With --watch or --serve, each save starts such a build: a change to an
+included file rebuilds exactly the pages that use it. Each rebuild prints its
+failures and, on a terminal, a summary with its time. Ctrl-C stops it after
+the rebuild under way, with the state kept.
+
 Exit status: 0 when every file compiled; 1 when any failed (the others are
 still compiled) or --all found no source; 2 for bad usage.
 
