@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "base/path.h"
+
 namespace qf {
 
 namespace {
@@ -29,15 +31,12 @@ bool isDirectoryEntry(std::string_view directory, const dirent& entry) {
   return isDirectoryPath(joined(directory, entry.d_name));
 }
 
-// The system would stop reading a path at a NUL and act on its prefix.
-bool hasNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
-
 bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
 }  // namespace
 
 std::optional<std::vector<DirectoryEntry>> listDirectory(std::string_view directory) {
-  if (hasNul(directory)) return std::nullopt;
+  if (holdsNul(directory)) return std::nullopt;
   const std::string path = directory.empty() ? std::string(".") : std::string(directory);
   DIR* dir = opendir(path.c_str());
   if (!dir) return std::nullopt;
@@ -53,7 +52,7 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(std::string_view direct
 }
 
 bool makeDirectories(std::string_view directory) {
-  if (hasNul(directory)) return false;
+  if (holdsNul(directory)) return false;
   const std::string path(directory);
   // Most calls find the directory there already: one look settles them.
   if (isDirectoryPath(path.empty() ? std::string(".") : path)) return true;

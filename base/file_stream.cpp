@@ -1,8 +1,11 @@
 #include "base/file_stream.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+
+#include "base/path.h"
 
 namespace qf {
 
@@ -21,18 +24,22 @@ long readRetrying(int fd, char* buffer, std::size_t size) {
 }  // namespace
 
 FileSource::FileSource(std::string_view path) {
-  // Look before opening: opening a FIFO would wait for a writer, and opening
-  // a device can have effects of its own.
-  const auto found = statusOf(path);
-  if (!found || !found->regular) return;
-  fd_ = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) return;
-  const auto opened = statusOfDescriptor(fd_);
-  if (!opened || !opened->regular) {  // replaced between the look and the open
-    close(fd_);
-    fd_ = -1;
+  if (path.empty() || holdsNul(path)) return;
+  // Without O_NONBLOCK opening a FIFO would wait for a writer; whatever the
+  // path names by the time of the open, the descriptor is what gets checked.
+  const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    outcome_ = meansMissing(errno) ? OpenResult::kMissing : OpenResult::kFailed;
     return;
   }
+  const auto opened = statusOfDescriptor(fd);
+  if (!opened || !opened->regular) {
+    outcome_ = opened ? OpenResult::kMissing : OpenResult::kFailed;
+    close(fd);
+    return;
+  }
+  fd_ = fd;
+  outcome_ = OpenResult::kOpened;
   status_ = *opened;
 }
 
@@ -49,6 +56,8 @@ long DescriptorSource::read(char* buffer, std::size_t size) {
   return readRetrying(fd_, buffer, size);
 }
 
+OpenResult probeFile(std::string_view path) { return FileSource(path).outcome(); }
+
 bool DescriptorSink::write(std::string_view bytes) {
   if (failed_) return false;
   if (buffer_.size() + bytes.size() <= kWriteBuffer) {
@@ -56,30 +65,49 @@ bool DescriptorSink::write(std::string_view bytes) {
     return true;
   }
   if (!flush()) return false;
-  if (bytes.size() >= kWriteBuffer) return writeAll(bytes);
+  if (bytes.size() >= kWriteBuffer) return writeThrough(bytes);
   buffer_.append(bytes);
   return true;
 }
 
 bool DescriptorSink::flush() {
   if (failed_) return false;
-  const bool ok = writeAll(buffer_);
+  const bool ok = writeThrough(buffer_);
   buffer_.clear();
   return ok;
 }
 
-bool DescriptorSink::writeAll(std::string_view bytes) {
-  while (!bytes.empty() && !failed_) {
-    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-    if (n > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      failed_ = true;
-    }
+bool DescriptorSink::writeThrough(std::string_view bytes) {
+  if (failed_) return false;
+  if (!writeAll(fd_, bytes)) {
+    failed_ = true;
+    failure_ = errno;
   }
   return !failed_;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      errno = EIO;
+      return false;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void reserveStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // open gives the lowest free number, which is fd itself.
+    const int opened = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
 }
 
 }  // namespace qf

@@ -11,14 +11,16 @@ namespace qf {
 /// Reads a regular file through its descriptor.
 class FileSource : public ByteSource {
  public:
-  /// Opens path for reading when it names a regular file (links followed);
-  /// a directory, FIFO, socket or device is not opened. Check isOpen().
+  /// Opens path for reading without blocking and keeps it open only when the
+  /// open descriptor is a regular file (links followed); a directory, FIFO,
+  /// socket or device counts as missing. Check isOpen() or outcome().
   explicit FileSource(std::string_view path);
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
 
   bool isOpen() const { return fd_ >= 0; }
+  OpenResult outcome() const { return outcome_; }
   /// The open file's identity, size and times.
   const FileStatus& status() const { return status_; }
   long read(char* buffer, std::size_t size) override;
@@ -26,6 +28,7 @@ class FileSource : public ByteSource {
 
  private:
   int fd_ = -1;
+  OpenResult outcome_ = OpenResult::kMissing;
   FileStatus status_;
 };
 
@@ -39,6 +42,19 @@ class DescriptorSource : public ByteSource {
   int fd_;
 };
 
+/// Whether path opens as FileSource opens it; closes it again at once.
+OpenResult probeFile(std::string_view path);
+
+/// Writes all of bytes to fd, going on after interruptions. False when a
+/// write failed; errno then says why.
+bool writeAll(int fd, std::string_view bytes);
+
+/// Makes sure descriptors 0, 1 and 2 are open, so that no file opened later
+/// gets one of their numbers and receives what is meant for them. A closed
+/// one is opened on /dev/null in the direction it is not used in (standard
+/// input for writing, the other two for reading), so using it still fails.
+void reserveStandardDescriptors();
+
 /// Buffered writes to a descriptor that the sink does not own (standard
 /// output, say). After the first failed write every later one fails too.
 class DescriptorSink : public ByteSink {
@@ -51,17 +67,20 @@ class DescriptorSink : public ByteSink {
   bool write(std::string_view bytes) override;
   bool flush() override;
   bool failed() const { return failed_; }
+  /// errno of the first failed write; 0 while none failed.
+  int failure() const { return failure_; }
 
  protected:
   void setDescriptor(int fd) { fd_ = fd; }
   int descriptor() const { return fd_; }
 
  private:
-  bool writeAll(std::string_view bytes);
+  bool writeThrough(std::string_view bytes);
 
   int fd_;
   std::string buffer_;
   bool failed_ = false;
+  int failure_ = 0;
 };
 
 }  // namespace qf

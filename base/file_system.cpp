@@ -4,20 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+
+#include "base/path.h"
 
 namespace qf {
 
 namespace {
 
-// A path the operating system can take: no NUL byte inside.
-bool isPassablePath(std::string_view path) {
-  return !path.empty() && path.find('\0') == std::string_view::npos;
-}
-
-}  // namespace
-
-namespace {
+// A path the operating system can take: not empty, no NUL byte inside.
+bool isPassablePath(std::string_view path) { return !path.empty() && !holdsNul(path); }
 
 long long nanoseconds(const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; }
 
@@ -30,7 +27,11 @@ FileStatus statusFrom(const struct stat& s) {
 
 std::optional<FileStatus> statusOf(std::string_view path) {
   struct stat status;
-  if (!isPassablePath(path) || stat(std::string(path).c_str(), &status) != 0) return std::nullopt;
+  if (!isPassablePath(path)) {
+    errno = ENOENT;
+    return std::nullopt;
+  }
+  if (stat(std::string(path).c_str(), &status) != 0) return std::nullopt;
   return statusFrom(status);
 }
 
@@ -46,13 +47,8 @@ std::optional<FileIdentity> identityOf(std::string_view path) {
   return FileIdentity{status.st_dev, status.st_ino};
 }
 
-bool isReadableRegularFile(std::string_view path) {
-  const auto status = statusOf(path);
-  if (!status || !status->regular) return false;
-  const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
+bool meansMissing(int error) {
+  return error != EMFILE && error != ENFILE && error != ENOMEM && error != EIO;
 }
 
 bool setModifiedTime(std::string_view path, long long modifiedNs) {
@@ -61,6 +57,16 @@ bool setModifiedTime(std::string_view path, long long modifiedNs) {
                         static_cast<long>(modifiedNs % 1000000000LL)};
   const timespec times[2] = {moment, moment};
   return utimensat(AT_FDCWD, std::string(path).c_str(), times, 0) == 0;
+}
+
+long long fileClockNs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+bool markModifiedNow(std::string_view path) {
+  return isPassablePath(path) && utimensat(AT_FDCWD, std::string(path).c_str(), nullptr, 0) == 0;
 }
 
 std::optional<std::string> resolvedPathOf(std::string_view path) {

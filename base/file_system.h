@@ -26,20 +26,33 @@ struct FileStatus {
   friend bool operator==(const FileStatus&, const FileStatus&) = default;
 };
 
-/// The status of the file that path names, if it exists.
+/// What an attempt to open a file for reading found.
+enum class OpenResult {
+  kOpened,
+  kMissing,  // no such file, not a regular file, or no permission
+  kFailed,   // the system lacked resources or had an I/O error
+};
+
+/// True when errno from a failed open or look means the file is missing for
+/// this program; false when resources ran out (EMFILE, ENFILE, ENOMEM) or the
+/// device failed (EIO), which says nothing about the file.
+bool meansMissing(int error);
+
+/// The status of the file that path names, if it exists; on nullopt errno
+/// says why.
 std::optional<FileStatus> statusOf(std::string_view path);
 std::optional<FileStatus> statusOfDescriptor(int fd);
 
 /// The identity of the file that path names (links followed), if it exists.
 std::optional<FileIdentity> identityOf(std::string_view path);
 
-/// True for a regular file (links followed) that opens for reading. A path
-/// holding a NUL byte names no file.
-bool isReadableRegularFile(std::string_view path);
-
 /// Sets the modification time of the file at path (links followed); its
 /// access time too. False when that fails.
 bool setModifiedTime(std::string_view path, long long modifiedNs);
+
+/// Sets the modification and access times of the file at path (links
+/// followed) to now. False when that fails.
+bool markModifiedNow(std::string_view path);
 
 /// Removes the file or link at path (never a directory). False when it fails.
 bool removeFile(std::string_view path);
@@ -47,5 +60,9 @@ bool removeFile(std::string_view path);
 /// The absolute path of path with every link and "." or ".." resolved;
 /// nullopt when it does not exist.
 std::optional<std::string> resolvedPathOf(std::string_view path);
+
+/// The moment, in nanoseconds, that file times written from now on are at
+/// least: the clock the kernel stamps files with, read coarsely.
+long long fileClockNs();
 
 }  // namespace qf

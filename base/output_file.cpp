@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
+#include <utility>
 
 #include "base/path.h"
 #include "base/same_contents.h"
@@ -16,11 +18,16 @@ namespace qf {
 
 namespace {
 
-// Temporary files that exist right now. Creating, renaming and removing one
-// happen under the lock, so removeTemporaryOutputs sees a consistent set.
+// Links followed at most, as the system itself allows.
+constexpr int kMaxLinks = 40;
+constexpr unsigned kNewFileMode = 0666;
+
+// Named temporary files that exist right now, as (directory descriptor,
+// name). Creating, renaming and removing one happen under the lock, so
+// removeTemporaryOutputs sees a consistent set.
 struct TemporaryRegistry {
   std::mutex lock;
-  std::set<std::string> paths;
+  std::set<std::pair<int, std::string>> files;
   bool closed = false;
 };
 
@@ -29,13 +36,33 @@ TemporaryRegistry& registry() {
   return *instance;
 }
 
-std::string randomSuffix() {
+// Short, so that it fits whatever the name of the output: ".qf" + 8 + ".tmp".
+std::string temporaryName() {
   thread_local std::mt19937_64 random{std::random_device{}()};
   static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string suffix(8, '0');
-  for (char& c : suffix) c = kDigits[random() % 36];
-  return suffix;
+  std::string name = ".qf";
+  for (int i = 0; i < 8; ++i) name += kDigits[random() % 36];
+  return name + ".tmp";
 }
+
+// The file that writing to path would reach: path itself, or the final target
+// of the chain of links it starts, which may not exist. nullopt for a loop.
+std::optional<std::string> finalTarget(std::string path) {
+  for (int links = 0; links < kMaxLinks; ++links) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
+    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
+    target.resize(static_cast<std::size_t>(length));
+    path = target.front() == '/' ? target : directoryOf(path) + target;
+  }
+  return std::nullopt;
+}
+
+// Unnamed files are linked into place through their /proc entry, which needs
+// no privilege.
+std::string procPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 }  // namespace
 
@@ -43,18 +70,15 @@ OutputFile::~OutputFile() { abandon(); }
 
 bool OutputFile::open(const std::string& path) {
   abandon();
-  path_ = path;
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  if (path.empty() || holdsNul(path)) return false;
+  const std::optional<std::string> target = finalTarget(path);
+  if (!target) return false;
   struct stat status;
-  if (lstat(path.c_str(), &status) != 0) {
-    return errno == ENOENT ? openReplacement(path, false, 0) : openDirect(path);
+  if (lstat(target->c_str(), &status) != 0) {
+    return errno == ENOENT && openReplacement(*target, false, kNewFileMode);
   }
   if (!S_ISREG(status.st_mode)) return openDirect(path);
-  // Refuse an output the user may not write, as a plain open would.
-  const int probe = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (probe < 0) return false;
-  ::close(probe);
-  return openReplacement(path, true, status.st_mode & 07777);
+  return openReplacement(*target, true, status.st_mode & 07777);
 }
 
 bool OutputFile::openDirect(const std::string& path) {
@@ -63,24 +87,60 @@ bool OutputFile::openDirect(const std::string& path) {
   return fd >= 0;
 }
 
-bool OutputFile::openReplacement(const std::string& path, bool exists, unsigned mode) {
-  const std::string prefix = directoryOf(path) + "." + fileNameOf(path).str() + ".";
+bool OutputFile::openReplacement(const std::string& target, bool exists, unsigned mode) {
+  const std::string directory = directoryOf(target);
+  name_ = fileNameOf(target).str();
+  if (name_.empty()) return false;
+  directoryFd_ =
+      ::open(directory.empty() ? "." : directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (directoryFd_ < 0) return false;
+  replacing_ = exists;
+  if (exists) {
+    // Refuse an output the user may not write, as a plain open would.
+    const int probe = openat(directoryFd_, name_.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    if (probe < 0) {
+      closeDirectory();
+      return false;
+    }
+    ::close(probe);
+  }
+  if (openUnnamed(mode) || openNamed(mode)) return true;
+  closeDirectory();
+  return false;
+}
+
+bool OutputFile::openUnnamed(unsigned mode) {
+  {
+    TemporaryRegistry& temporaries = registry();
+    std::lock_guard<std::mutex> guard(temporaries.lock);
+    if (temporaries.closed) return false;
+  }
+  if (access("/proc/self/fd", X_OK) != 0) return false;
+  // Readable too, so commit can compare it with the file it would replace.
+  const int fd = openat(directoryFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kNewFileMode);
+  if (fd < 0) return false;  // not every file system makes unnamed files
+  if (replacing_) fchmod(fd, mode);
+  setDescriptor(fd);
+  unnamed_ = true;
+  return true;
+}
+
+bool OutputFile::openNamed(unsigned mode) {
   TemporaryRegistry& temporaries = registry();
   std::lock_guard<std::mutex> guard(temporaries.lock);
   if (temporaries.closed) return false;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = prefix + randomSuffix() + ".tmp";
-    // Readable too, so commit can compare it with the file it would replace.
-    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::string candidate = temporaryName();
+    const int fd = openat(directoryFd_, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+                          kNewFileMode);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return false;
     }
-    if (exists) fchmod(fd, mode);
+    if (replacing_) fchmod(fd, mode);
     setDescriptor(fd);
-    replacesFile_ = exists;
-    temporaryPath_ = std::move(candidate);
-    temporaries.paths.insert(temporaryPath_);
+    temporaryName_ = std::move(candidate);
+    temporaries.files.emplace(directoryFd_, temporaryName_);
     return true;
   }
   return false;
@@ -93,43 +153,88 @@ bool OutputFile::closeDescriptor() {
   return ::close(fd) == 0;
 }
 
+void OutputFile::closeDirectory() {
+  if (directoryFd_ >= 0) ::close(directoryFd_);
+  directoryFd_ = -1;
+  unnamed_ = false;
+}
+
 bool OutputFile::commit() {
-  const bool flushed = flush();
+  if (directoryFd_ < 0) {
+    const bool flushed = flush();
+    return closeDescriptor() && flushed && !failed();
+  }
+  bool ok = flush();
   // An output that already holds these bytes keeps its inode, times and links.
-  if (flushed && replacesFile_ && !temporaryPath_.empty() && hasSameContents(descriptor(), path_)) {
+  if (ok && replacing_ && hasSameContents(descriptor(), directoryFd_, name_)) {
     abandon();
     return true;
   }
-  const bool closed = closeDescriptor();
-  if (temporaryPath_.empty()) return flushed && closed && !failed();
-  if (!flushed || !closed) {
-    abandon();
-    return false;
+  if (ok && unnamed_) ok = linkUnnamed();
+  if (!closeDescriptor() && ok) {
+    // The data may not have reached the disk: take back a page just linked.
+    if (temporaryName_.empty()) unlinkat(directoryFd_, name_.c_str(), 0);
+    ok = false;
+  }
+  if (ok && !temporaryName_.empty()) ok = moveNamedIntoPlace();
+  abandon();
+  return ok;
+}
+
+// A new page is linked under its own name at once: nothing stands there
+// half-written. An existing one is replaced by linking under a short unique
+// name and renaming over it at once.
+bool OutputFile::linkUnnamed() {
+  const std::string source = procPathOf(descriptor());
+  if (!replacing_) {
+    if (linkat(AT_FDCWD, source.c_str(), directoryFd_, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return true;
+    }
+    if (errno != EEXIST) return false;
   }
   TemporaryRegistry& temporaries = registry();
   std::lock_guard<std::mutex> guard(temporaries.lock);
-  const bool moved = rename(temporaryPath_.c_str(), path_.c_str()) == 0;
-  if (!moved) unlink(temporaryPath_.c_str());
-  temporaries.paths.erase(temporaryPath_);
-  temporaryPath_.clear();
-  return moved;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = temporaryName();
+    if (linkat(AT_FDCWD, source.c_str(), directoryFd_, candidate.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    temporaryName_ = std::move(candidate);
+    temporaries.files.emplace(directoryFd_, temporaryName_);
+    return true;
+  }
+  return false;
+}
+
+bool OutputFile::moveNamedIntoPlace() {
+  TemporaryRegistry& temporaries = registry();
+  std::lock_guard<std::mutex> guard(temporaries.lock);
+  if (renameat(directoryFd_, temporaryName_.c_str(), directoryFd_, name_.c_str()) != 0) {
+    return false;  // abandon() removes the temporary
+  }
+  temporaries.files.erase({directoryFd_, temporaryName_});
+  temporaryName_.clear();
+  return true;
 }
 
 void OutputFile::abandon() {
   closeDescriptor();
-  if (temporaryPath_.empty()) return;
-  TemporaryRegistry& temporaries = registry();
-  std::lock_guard<std::mutex> guard(temporaries.lock);
-  unlink(temporaryPath_.c_str());
-  temporaries.paths.erase(temporaryPath_);
-  temporaryPath_.clear();
+  if (!temporaryName_.empty()) {
+    TemporaryRegistry& temporaries = registry();
+    std::lock_guard<std::mutex> guard(temporaries.lock);
+    unlinkat(directoryFd_, temporaryName_.c_str(), 0);
+    temporaries.files.erase({directoryFd_, temporaryName_});
+    temporaryName_.clear();
+  }
+  closeDirectory();
 }
 
 void removeTemporaryOutputs() {
   TemporaryRegistry& temporaries = registry();
   std::lock_guard<std::mutex> guard(temporaries.lock);
-  for (const std::string& path : temporaries.paths) unlink(path.c_str());
-  temporaries.paths.clear();
+  for (const auto& [directoryFd, name] : temporaries.files) unlinkat(directoryFd, name.c_str(), 0);
+  temporaries.files.clear();
   temporaries.closed = true;
 }
 

@@ -8,9 +8,14 @@
 namespace qf {
 
 /// An output file that a failed compile never damages. A new file or a plain
-/// regular file is written to a hidden temporary file beside it (".<name>.<random>.tmp")
-/// that commit() moves over the path; a symbolic link or a special file (a
-/// device, a FIFO) is written through directly. A replaced file keeps its
+/// regular file is written to an unnamed temporary file in its directory that
+/// commit() links into place (where the file system cannot make unnamed
+/// files, a hidden temporary ".qf<random>.tmp" beside it); a killed run so
+/// leaves nothing behind. A symbolic link (or a chain of them) to a regular
+/// file or to nothing is resolved, and its final target replaced in the
+/// target's directory; the link stays. A special file (a device, a FIFO) is
+/// written through directly. Every step after the open works relative to the
+/// directory opened then, even if it is moved. A replaced file keeps its
 /// mode; a new one gets 0666 less the umask.
 class OutputFile : public DescriptorSink {
  public:
@@ -23,22 +28,27 @@ class OutputFile : public DescriptorSink {
   /// Opens path for writing. False when it cannot be opened (or its
   /// temporary file cannot be made).
   bool open(const std::string& path);
-  /// Flushes, closes and moves the temporary file into place; a regular file
-  /// that already holds exactly the written bytes is left untouched instead.
-  /// False when a write, the close or the move failed; the temporary file is
-  /// then gone.
+  /// Flushes, closes and moves the temporary file into place. False when a
+  /// write, the close or the move failed; the temporary file is then gone.
   bool commit();
   /// Closes and removes the temporary file, leaving path as it was.
   void abandon();
 
  private:
   bool openDirect(const std::string& path);
-  bool openReplacement(const std::string& path, bool exists, unsigned mode);
+  bool openReplacement(const std::string& target, bool exists, unsigned mode);
+  bool openUnnamed(unsigned mode);
+  bool openNamed(unsigned mode);
+  bool linkUnnamed();
+  bool moveNamedIntoPlace();
   bool closeDescriptor();
+  void closeDirectory();
 
-  std::string path_;
-  std::string temporaryPath_;
-  bool replacesFile_ = false;  // the temporary file would replace an existing one
+  int directoryFd_ = -1;       // the directory of the file replaced or made
+  std::string name_;           // its name there
+  bool replacing_ = false;     // the file existed when opened
+  bool unnamed_ = false;       // the descriptor is an unnamed temporary file
+  std::string temporaryName_;  // a named temporary in directoryFd_, while one exists
 };
 
 /// Removes every temporary output file that is open in this process; for a

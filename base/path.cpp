@@ -65,6 +65,8 @@ std::string withForwardSlashes(std::string_view nameInSource) {
   return path;
 }
 
+bool holdsNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+
 std::string withTrailingSlash(std::string_view path) {
   std::string result(path);
   if (!result.empty() && result.back() != '/') result += '/';

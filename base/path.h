@@ -39,6 +39,10 @@ std::string withoutNameExtension(std::string_view path);
 /// '/' does, as a path of this platform.
 std::string withForwardSlashes(std::string_view nameInSource);
 
+/// True when path holds a NUL byte: the system would stop reading it there
+/// and act on its prefix, so such a path names no file.
+bool holdsNul(std::string_view path);
+
 /// Returns path with a trailing '/' added when it is not empty and lacks one.
 std::string withTrailingSlash(std::string_view path);
 

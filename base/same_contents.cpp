@@ -37,9 +37,13 @@ bool sameBytes(int a, int b, off_t size) {
 }  // namespace
 
 bool hasSameContents(int fd, const std::string& path) {
+  return hasSameContents(fd, AT_FDCWD, path);
+}
+
+bool hasSameContents(int fd, int directoryFd, const std::string& name) {
   struct stat ours;
   if (fstat(fd, &ours) != 0) return false;
-  const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int other = openat(directoryFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (other < 0) return false;
   struct stat theirs;
   // The sizes settle most differences without reading a byte.

@@ -8,5 +8,7 @@ namespace qf {
 /// of the regular file at path (links followed). False when they differ, when
 /// path names no regular file, or when either cannot be read.
 bool hasSameContents(int fd, const std::string& path);
+/// The same for the file called name in the directory open as directoryFd.
+bool hasSameContents(int fd, int directoryFd, const std::string& name);
 
 }  // namespace qf

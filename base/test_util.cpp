@@ -1,15 +1,18 @@
 #include "base/test_util.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace qf {
 
@@ -59,52 +62,109 @@ bool pathExists(const std::string& path) {
   return fs::symlink_status(path, ignored).type() != fs::file_type::not_found;
 }
 
-ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& directory, const std::vector<std::string>& environment) {
+namespace {
+
+constexpr int kSetupFailed = 2;
+
+// In the child: puts the descriptors and limits in place; false when one
+// could not be.
+bool prepareChild(const ProgramStart& run, const std::string& outPath, const std::string& errPath) {
+  const std::string out = run.standardOutput.empty() ? outPath : run.standardOutput;
+  const int fds[3] = {open("/dev/null", O_RDONLY),
+                      open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                      open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+  for (int target = 0; target < 3; ++target) {
+    if (fds[target] < 0 || dup2(fds[target], target) != target) return false;
+  }
+  if (!run.directory.empty() && chdir(run.directory.c_str()) != 0) return false;
+  for (const std::string& entry : run.environment) putenv(const_cast<char*>(entry.c_str()));
+  for (const auto& [resource, value] : run.limits) {
+    const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+    if (setrlimit(resource, &limit) != 0) return false;
+  }
+  close_range(3, ~0U, 0);  // the copies above and whatever the test process holds
+  for (int fd : run.closedDescriptors) close(fd);
+  return true;
+}
+
+int exitCodeOf(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+ProgramResult runProgram(const ProgramStart& run) {
   TempDir capture;
   const std::string outPath = capture / "out";
   const std::string errPath = capture / "err";
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(127);
-    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    if (!prepareChild(run, outPath, errPath)) _exit(127);
+    std::vector<char*> argv{const_cast<char*>(run.program.c_str())};
+    for (const std::string& argument : run.arguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execv(run.program.c_str(), argv.data());
     _exit(127);
   }
   int status = 0;
   waitpid(child, &status, 0);
   ProgramResult result;
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.exitCode = exitCodeOf(status);
   result.out = readFile(outPath);
   result.err = readFile(errPath);
   return result;
 }
 
-std::optional<bool> runAsNobody(const std::function<bool()>& task) {
-  constexpr uid_t kNobody = 65534;
-  if (geteuid() != 0 && geteuid() != kNobody) return std::nullopt;
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& directory,
+                         const std::vector<std::string>& environment) {
+  return runProgram(ProgramStart{program, arguments, directory, environment, {}, {}, {}});
+}
+
+std::optional<bool> runInChild(const std::function<bool()>& setup,
+                               const std::function<bool()>& task) {
   const pid_t child = fork();
   if (child < 0) return std::nullopt;
   if (child == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    if (!setup()) _exit(kSetupFailed);
     _exit(task() ? 0 : 1);
   }
   int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2) {
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) == kSetupFailed) {
     return std::nullopt;
   }
   return WEXITSTATUS(status) == 0;
+}
+
+std::optional<std::string> textFromChild(const std::function<bool()>& setup,
+                                         const std::function<std::string()>& task) {
+  TempDir carrier;
+  const std::string path = carrier.write("text", "");
+  if (chmod(carrier.path().c_str(), 0755) != 0 || chmod(path.c_str(), 0666) != 0) {
+    return std::nullopt;
+  }
+  const std::optional<bool> written = runInChild(setup, [&] {
+    const std::string text = task();
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    return file && std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+           std::fclose(file) == 0;
+  });
+  if (!written || !*written) return std::nullopt;
+  return readFile(path);
+}
+
+bool becomeNobody() {
+  constexpr uid_t kNobody = 65534;
+  if (geteuid() != 0 && geteuid() != kNobody) return false;
+  return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
+std::optional<bool> runAsNobody(const std::function<bool()>& task) {
+  return runInChild(becomeNobody, task);
 }
 
 }  // namespace qf

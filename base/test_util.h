@@ -43,11 +43,37 @@ struct ProgramResult {
   std::string err;
 };
 
-/// Runs program with arguments (and extra "NAME=value" environment entries)
-/// in directory, with standard input empty, and waits for it.
+/// How to start a program for runProgram.
+struct ProgramStart {
+  std::string program{};
+  std::vector<std::string> arguments{};
+  std::string directory{};                          // "" for the current one
+  std::vector<std::string> environment{};           // extra "NAME=value" entries
+  std::vector<int> closedDescriptors{};             // closed just before the program starts
+  std::vector<std::pair<int, long long>> limits{};  // resource and its soft and hard limit
+  std::string standardOutput{};  // a file to send standard output to instead of capturing it
+};
+
+/// Runs the program with standard input empty and waits for it.
+ProgramResult runProgram(const ProgramStart& run);
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& directory = "",
                          const std::vector<std::string>& environment = {});
+
+/// Runs task in a child process once setup succeeded there, and returns what
+/// task returned; nullopt when setup failed.
+std::optional<bool> runInChild(const std::function<bool()>& setup,
+                               const std::function<bool()>& task);
+
+/// Runs task in a child process once setup succeeded there and returns the
+/// text task made; nullopt when setup failed. The text travels through a
+/// file anyone may write, so the child may drop privileges or change mounts.
+std::optional<std::string> textFromChild(const std::function<bool()>& setup,
+                                         const std::function<std::string()>& task);
+
+/// Makes the calling process the unprivileged user "nobody"; false when that
+/// is not possible here.
+bool becomeNobody();
 
 /// Runs task in a child process as the unprivileged user "nobody" and
 /// returns what it returned; nullopt when privileges cannot be dropped here.

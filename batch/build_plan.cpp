@@ -7,9 +7,16 @@
 namespace qf {
 
 std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options) {
+  std::vector<std::string> unreadableDirectories;
+  return planDirectoryRun(options, unreadableDirectories);
+}
+
+std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options,
+                                             std::vector<std::string>& unreadableDirectories) {
   const std::string pattern = options.sourceDirectory + "*" + options.sourceExtension;
   SourceList sources;
   sources.scan(pattern.c_str(), options.recursive, nullptr);
+  unreadableDirectories = sources.unreadableDirectories();
   std::vector<PlannedCompile> plan;
   plan.reserve(static_cast<std::size_t>(sources.count()));
   for (int i = 0; i < sources.count(); ++i) {
@@ -47,6 +54,11 @@ namespace run_messages {
 
 std::string noSourcesFound(std::string_view sourceExtension) {
   return "Can't find any " + std::string(sourceExtension) + " files in directory!";
+}
+
+std::string directoryNotRead(std::string_view directory) {
+  return failureLine(directory, 0,
+                     "Error: Could not read directory \"" + std::string(directory) + "\".");
 }
 
 std::string compiling(std::string_view name) { return "Compiling " + std::string(name); }

@@ -31,6 +31,10 @@ struct PlannedCompile {
 /// The compiles of a run over options.sourceDirectory, in the order the
 /// source list gives. Empty when no source is found.
 std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options);
+/// The same; unreadableDirectories gets every directory of the walk that
+/// could not be read.
+std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options,
+                                             std::vector<std::string>& unreadableDirectories);
 
 /// The compile of one source file whose page goes beside it; the page of
 /// standard input goes to standard output.
@@ -58,6 +62,8 @@ inline constexpr std::string_view kNoOutputDirectory =
 inline constexpr std::string_view kCompilingFiles = "Compiling files...";
 /// "Can't find any .src files in directory!"
 std::string noSourcesFound(std::string_view sourceExtension);
+/// "dir:0: Error: Could not read directory "dir".\n"
+std::string directoryNotRead(std::string_view directory);
 /// "Compiling page.src"
 std::string compiling(std::string_view name);
 /// "Successfully Compiled 3 Files": the window's closing line of a run.

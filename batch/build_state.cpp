@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <thread>
@@ -21,7 +22,7 @@ namespace {
 
 // Raised whenever the tables change meaning; a state of another format is
 // moved aside, never read.
-constexpr char kStateFormat[] = "1";
+constexpr char kStateFormat[] = "2";
 
 constexpr char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -29,11 +30,7 @@ CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
   page INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,
   modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS pages(output TEXT PRIMARY KEY, options TEXT NOT NULL,
-  recorded_at_ns INTEGER NOT NULL, dates TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS dependencies(output TEXT NOT NULL, position INTEGER NOT NULL,
-  kind INTEGER NOT NULL, path TEXT NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,
-  size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,
-  PRIMARY KEY(output, position));
+  recorded_at_ns INTEGER NOT NULL, dates TEXT NOT NULL, files TEXT NOT NULL);
 )";
 
 // Commits come at most this often, or after this many records, whichever first.
@@ -115,6 +112,59 @@ std::vector<std::pair<std::string, std::string>> splitDates(const std::string& j
   return dates;
 }
 
+// A page's files, one a line: "kind device inode size modified changed
+// length path", the path last and counted, so any byte may be in it.
+std::string joinFiles(const std::vector<Dependency>& files) {
+  std::string joined;
+  for (const Dependency& file : files) {
+    const FileStatus& status = file.status;
+    joined += std::to_string(static_cast<int>(file.kind)) + " " +
+              std::to_string(static_cast<unsigned long long>(status.identity.device)) + " " +
+              std::to_string(static_cast<unsigned long long>(status.identity.inode)) + " " +
+              std::to_string(status.size) + " " + std::to_string(status.modifiedNs) + " " +
+              std::to_string(status.changedNs) + " " + std::to_string(file.path.size()) + " ";
+    joined += file.path;
+    joined += '\n';
+  }
+  return joined;
+}
+
+// Reads a number and the blank after it from the front of text.
+template <typename Number>
+bool takeNumber(std::string_view& text, Number& number) {
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (failure != std::errc() || end == text.data() + text.size() || *end != ' ') return false;
+  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
+  return true;
+}
+
+// False when the text is not what joinFiles writes.
+bool splitFiles(std::string_view text, std::vector<Dependency>& files) {
+  while (!text.empty()) {
+    unsigned kind = 0;
+    unsigned long long device = 0, inode = 0;
+    std::size_t length = 0;
+    FileStatus status;
+    if (!takeNumber(text, kind) || !takeNumber(text, device) || !takeNumber(text, inode) ||
+        !takeNumber(text, status.size) || !takeNumber(text, status.modifiedNs) ||
+        !takeNumber(text, status.changedNs) || !takeNumber(text, length) ||
+        kind > static_cast<unsigned>(DependencyKind::kMissing) || length >= text.size() ||
+        text[length] != '\n') {
+      return false;
+    }
+    const auto dependencyKind = static_cast<DependencyKind>(kind);
+    if (dependencyKind == DependencyKind::kRead || dependencyKind == DependencyKind::kIncluded) {
+      status.identity = {static_cast<dev_t>(device), static_cast<ino_t>(inode)};
+      status.regular = true;
+    } else {
+      status = FileStatus{};
+    }
+    files.push_back({dependencyKind, std::string(text.substr(0, length)), status});
+    text.remove_prefix(length + 1);
+  }
+  return true;
+}
+
 // Takes the lock file's lock, polling until timeout. Another run may have
 // replaced the lock file meanwhile; the lock counts only on the file the path
 // still names.
@@ -148,17 +198,13 @@ struct BuildState::Statements {
   explicit Statements(sqlite3* db)
       : insertOutput(db, "INSERT OR REPLACE INTO outputs VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"),
         deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
-        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4)"),
-        deletePage(db, "DELETE FROM pages WHERE output=?1"),
-        insertDependency(db, "INSERT INTO dependencies VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
-        deleteDependencies(db, "DELETE FROM dependencies WHERE output=?1") {}
+        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4, ?5)"),
+        deletePage(db, "DELETE FROM pages WHERE output=?1") {}
 
   Statement insertOutput;
   Statement deleteOutput;
   Statement insertPage;
   Statement deletePage;
-  Statement insertDependency;
-  Statement deleteDependencies;
 };
 
 BuildState::BuildState() = default;
@@ -212,8 +258,9 @@ bool BuildState::open(const std::string& path, const std::string& programVersion
 // (nothing to move aside); it says what is wrong with a file that opened.
 bool BuildState::openDatabase(const std::string& path, const std::string& programVersion,
                               std::string& problem) {
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-      SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK) {
     return false;
   }
   sqlite3_busy_timeout(db_, 5000);
@@ -260,10 +307,7 @@ bool BuildState::load(std::string& problem) {
   Statement outputs(db_,
                     "SELECT path, source, page, device, inode, size, modified_ns, changed_ns "
                     "FROM outputs");
-  Statement pages(db_, "SELECT output, options, recorded_at_ns, dates FROM pages");
-  Statement files(db_,
-                  "SELECT output, kind, path, device, inode, size, modified_ns, changed_ns "
-                  "FROM dependencies ORDER BY output, position");
+  Statement pages(db_, "SELECT output, options, recorded_at_ns, dates, files FROM pages");
   int code;
   while ((code = outputs.step()) == SQLITE_ROW) {
     outputs_[outputs.text(0)] =
@@ -275,20 +319,7 @@ bool BuildState::load(std::string& problem) {
     page.options = pages.text(1);
     page.recordedAtNs = pages.number(2);
     page.dependencies.dates = splitDates(pages.text(3));
-  }
-  if (code != SQLITE_DONE) return (problem = "is damaged", false);
-  while ((code = files.step()) == SQLITE_ROW) {
-    const auto page = pages_.find(files.text(0));
-    const long long kind = files.number(1);
-    if (kind < 0 || kind > static_cast<long long>(DependencyKind::kMissing)) {
-      return (problem = "is damaged", false);
-    }
-    if (page == pages_.end()) continue;
-    const auto dependencyKind = static_cast<DependencyKind>(kind);
-    const bool read =
-        dependencyKind == DependencyKind::kRead || dependencyKind == DependencyKind::kIncluded;
-    page->second.dependencies.files.push_back(
-        {dependencyKind, files.text(2), read ? files.status(3) : FileStatus{}});
+    if (!splitFiles(pages.text(4), page.dependencies.files)) return (problem = "is damaged", false);
   }
   if (code != SQLITE_DONE) return (problem = "is damaged", false);
   lastCommit_ = std::chrono::steady_clock::now();
@@ -311,35 +342,22 @@ void BuildState::recordPage(const std::string& output, const WrittenOutput& writ
                             const PageRecord& record) {
   recordOutput(output, written);
   if (!db_) return;
-  bool ok = statements_->insertPage.reset()
-                .bind(1, output)
-                .bind(2, record.options)
-                .bind(3, record.recordedAtNs)
-                .bind(4, joinDates(record.dependencies.dates))
-                .run() &&
-            statements_->deleteDependencies.reset().bind(1, output).run();
-  long long position = 0;
-  for (const Dependency& file : record.dependencies.files) {
-    if (!ok) break;
-    ok = statements_->insertDependency.reset()
-             .bind(1, output)
-             .bind(2, position++)
-             .bind(3, static_cast<long long>(file.kind))
-             .bind(4, file.path)
-             .bindStatus(5, file.status)
-             .run();
+  if (!statements_->insertPage.reset()
+           .bind(1, output)
+           .bind(2, record.options)
+           .bind(3, record.recordedAtNs)
+           .bind(4, joinDates(record.dependencies.dates))
+           .bind(5, joinFiles(record.dependencies.files))
+           .run()) {
+    failed_ = true;
   }
-  if (!ok) failed_ = true;
   commitEvery(1);
 }
 
 void BuildState::forgetPage(const std::string& output) {
   if (!db_) return;
   if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
-  if (!statements_->deletePage.reset().bind(1, output).run() ||
-      !statements_->deleteDependencies.reset().bind(1, output).run()) {
-    failed_ = true;
-  }
+  if (!statements_->deletePage.reset().bind(1, output).run()) failed_ = true;
   commitEvery(1);
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,6 +95,53 @@ TEST(BuildState, AnUnusableFileIsMovedAsideWithOneWarning) {
     EXPECT_TRUE(state.pages().empty()) << c.what;
     EXPECT_TRUE(pathExists(path + ".old")) << c.what;
   }
+}
+
+// Replaces the text of what a page read, as a damaged or hostile file might.
+void spoilFiles(const std::string& path, const std::string& files) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* statement = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE pages SET files=?1", -1, &statement, nullptr),
+            SQLITE_OK);
+  sqlite3_bind_blob(statement, 1, files.data(), static_cast<int>(files.size()), SQLITE_TRANSIENT);
+  EXPECT_EQ(sqlite3_step(statement), SQLITE_DONE);
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+}
+
+TEST(BuildState, AHostileRecordOfFilesIsTakenAsDamage) {
+  const std::string cases[] = {
+      "0 1 2 3 4 5 8 page.src",                       // no line end
+      "0 1 2 3 4 5 99 page.src\n",                    // length past the end
+      "9 1 2 3 4 5 8 page.src\n",                     // unknown kind
+      "0 1 2 3 4 5 -1 page.src\n",                    // negative length
+      "0 1 2 3 4 5 4 page.src\n",                     // length short of the line end
+      "0 1 2 3 4 99999999999999999999 8 page.src\n",  // a time that does not fit
+      std::string("0 1 2 3 4 5 8 pa\0e.src\n", 23) + "x",
+      "garbage",
+  };
+  for (const std::string& files : cases) {
+    TempDir dir;
+    const std::string path = dir / "state.sqlite";
+    writeSample(path);
+    spoilFiles(path, files);
+    BuildState state;
+    std::string warning;
+    ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning)) << files;
+    EXPECT_NE(warning.find("is damaged"), std::string::npos) << files << ": " << warning;
+    EXPECT_TRUE(state.pages().empty()) << files;
+  }
+  TempDir dir;
+  const std::string path = dir / "state.sqlite";
+  writeSample(path);
+  spoilFiles(path, std::string("0 1 2 3 4 5 7 a\nb\0c d\n", 22));
+  BuildState state;
+  std::string warning;
+  ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning));
+  EXPECT_EQ(warning, "");
+  EXPECT_EQ(state.pages().at("out/page.html").dependencies.files[0].path,
+            std::string("a\nb\0c d", 7));
 }
 
 TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {

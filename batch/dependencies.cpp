@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/file_stream.h"
 #include "base/local_time.h"
 #include "base/path.h"
 #include "engine/compiler.h"
@@ -48,7 +49,7 @@ const std::optional<FileStatus>& StatusCache::statusOf(const std::string& path) 
 bool StatusCache::isUsableFile(const std::string& path) {
   const auto known = usable_.find(path);
   if (known != usable_.end()) return known->second;
-  return usable_.emplace(path, isReadableRegularFile(path)).first->second;
+  return usable_.emplace(path, probeFile(path) == OpenResult::kOpened).first->second;
 }
 
 std::string dateSymbolText(std::string_view name, std::time_t moment) {
@@ -90,12 +91,6 @@ bool dependenciesHold(const PageDependencies& dependencies, long long recordedAt
     if (dateSymbolText(name, moment) != text) return false;
   }
   return true;
-}
-
-long long fileClockNs() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
 std::string escapeForMake(std::string_view path) {
@@ -143,10 +138,17 @@ std::string makeRule(std::string_view target, const PageDependencies& dependenci
                      bool phonyTargets) {
   const std::vector<std::string> paths = rulePrerequisites(dependencies);
   std::string rule = escapeForMake(target) + ":";
-  for (const std::string& path : paths) rule += " \\\n " + escapeForMake(path);
+  for (const std::string& path : paths) {
+    rule += " \\\n ";
+    rule += escapeForMake(path);
+  }
   rule += "\n";
   if (!phonyTargets) return rule;
-  for (std::size_t i = 1; i < paths.size(); ++i) rule += "\n" + escapeForMake(paths[i]) + ":\n";
+  for (std::size_t i = 1; i < paths.size(); ++i) {
+    rule += "\n";
+    rule += escapeForMake(paths[i]);
+    rule += ":\n";
+  }
   return rule;
 }
 

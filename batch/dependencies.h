@@ -75,10 +75,6 @@ std::string dateSymbolText(std::string_view name, std::time_t moment);
 bool dependenciesHold(const PageDependencies& dependencies, long long recordedAtNs,
                       std::time_t moment, StatusCache& statuses);
 
-/// The moment, in nanoseconds, that file times written from now on are at
-/// least: the clock the kernel stamps files with, read coarsely.
-long long fileClockNs();
-
 /// path written for a make rule: ' ' as "\ ", '#' as "\#", '$' as "$$".
 std::string escapeForMake(std::string_view path);
 

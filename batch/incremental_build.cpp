@@ -5,6 +5,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "base/file_stream.h"
 #include "base/output_file.h"
 #include "base/path.h"
 #include "batch/site_assets.h"
@@ -107,8 +108,13 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     writeDependencyFile(page, dependencies);
   }
   if (!toFile) return result;
-  const std::optional<FileStatus> after = statusOf(page.output);
+  std::optional<FileStatus> after = statusOf(page.output);
   result.outputChanged = after != before;
+  // make judges by times: an output it asked for must look new, though its
+  // unchanged bytes leave it the same file.
+  if (options_.dependencyFiles && after && !result.outputChanged && markModifiedNow(page.output)) {
+    after = statusOf(page.output);
+  }
   if (!after) return result;
   std::lock_guard<std::mutex> guard(lock_);
   state_.recordPage(page.output, WrittenOutput{page.input, true, *after},
@@ -190,7 +196,7 @@ void IncrementalBuild::removeStaleOutputs(BuildReport& report) {
     if (produced_.count(path) || !path.starts_with(root)) continue;
     const auto now = statusOf(path);
     if (now && *now == written.status) {
-      if (!isReadableRegularFile(written.source) || isInScope(written)) {
+      if (probeFile(written.source) != OpenResult::kOpened || isInScope(written)) {
         if (removeFile(path)) report.changed.push_back(path);
         if (written.page && options_.dependencyFiles) removeFile(path + ".d");
       } else {

@@ -29,11 +29,13 @@ struct IncrementalOptions {
   std::string programVersion;
   bool alwaysMake = false;            // compile every page, whatever the state says
   std::vector<std::string> excludes;  // left out of the mirrored assets
-  bool dependencyFiles = false;       // write <output>.d beside each page
-  std::string dependencyFile;         // a single page's rule goes here instead
-  std::string dependencyTarget;       // the rule's target instead of the output
-  bool phonyTargets = false;          // an empty rule per dependency
-  int jobs = 1;                       // compiling threads for run(); 0: one per core
+  /// Write <output>.d beside each page; an unchanged output then gets a new
+  /// modification time (though it stays the same file), as make expects.
+  bool dependencyFiles = false;
+  std::string dependencyFile;    // a single page's rule goes here instead
+  std::string dependencyTarget;  // the rule's target instead of the output
+  bool phonyTargets = false;     // an empty rule per dependency
+  int jobs = 1;                  // compiling threads for run(); 0: one per core
   std::chrono::milliseconds lockTimeout{60000};
 };
 

@@ -61,6 +61,7 @@ class SiteRun {
     o.statePath = state;
     o.programVersion = "test";
     o.excludes = {"skip*"};
+    o.jobs = jobs;
     return o;
   }
 
@@ -84,6 +85,7 @@ class SiteRun {
 
   std::vector<std::pair<std::string, std::string>> definitions;
   std::time_t compileTime = 1767791220;
+  int jobs = 1;
 
  private:
   const TempDir& dir_;
@@ -94,7 +96,8 @@ class SiteRun {
 // fresh directory without state.
 class Differential {
  public:
-  Differential(unsigned seed) : random_(seed), run_(dir_) {}
+  // Odd seeds compile on two threads.
+  explicit Differential(unsigned seed) : random_(seed), run_(dir_) { run_.jobs = 1 + seed % 2; }
 
   void start() {
     write("inc/a.inc", "#include \"b.inc\"\nA\n");

@@ -24,7 +24,12 @@ int SourceList::scanDirectory(const char* pattern, bool recurse, const char* pre
 int SourceList::scanLevel(const std::string& directory, std::string_view namePattern, bool recurse,
                           const std::string& prefix, std::vector<FileIdentity>& walk) {
   const auto entries = listDirectory(directory);
-  if (!entries) return 0;
+  if (!entries) {
+    const std::string shown = directory.empty() ? "." : directory;
+    unreadable_.push_back(
+        shown.size() > 1 && shown.back() == '/' ? shown.substr(0, shown.size() - 1) : shown);
+    return 0;
+  }
   int total = recurse ? descend(directory, *entries, namePattern, prefix, walk) : 0;
   for (const DirectoryEntry& entry : *entries) {
     if (!matchesNamePattern(namePattern, entry.name)) continue;
@@ -53,6 +58,7 @@ int SourceList::descend(const std::string& directory, const std::vector<Director
 
 int SourceList::clear() {
   paths_.clear();
+  unreadable_.clear();
   return 1;
 }
 

@@ -28,6 +28,10 @@ class SourceList {
   /// Empties the list; returns 1.
   int clear();
 
+  /// The directories that could not be read during the scans since the last
+  /// clear(), as paths without a trailing '/', in walk order.
+  const std::vector<std::string>& unreadableDirectories() const { return unreadable_; }
+
   /// The entry at index, or null when index is outside the list.
   const char* itemAt(int index) const;
   int count() const { return static_cast<int>(paths_.size()); }
@@ -40,6 +44,7 @@ class SourceList {
               std::vector<FileIdentity>& walk);
 
   std::vector<std::string> paths_;
+  std::vector<std::string> unreadable_;
 };
 
 }  // namespace qf

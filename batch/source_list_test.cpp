@@ -59,8 +59,11 @@ TEST(SourceList, NoMatchOrMissingDirectoryYieldsNothing) {
   SourceList list;
   EXPECT_EQ(list.scan((dir / "*.src").c_str(), false, nullptr), 0);
   EXPECT_EQ(list.scan((dir / "*.src").c_str(), true, nullptr), 0);
+  EXPECT_TRUE(list.unreadableDirectories().empty());
   EXPECT_EQ(list.scan((dir / "missing/*.src").c_str(), true, nullptr), 0);
+  EXPECT_EQ(list.unreadableDirectories(), std::vector<std::string>{dir / "missing"});
   EXPECT_EQ(list.scan(nullptr, true, nullptr), 0);
+  EXPECT_TRUE(list.unreadableDirectories().empty());
   EXPECT_EQ(list.count(), 0);
   EXPECT_EQ(list.itemAt(0), nullptr);
 }

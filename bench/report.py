@@ -51,13 +51,40 @@ def ratio_line(text, numerator, denominator, goal):
         print("| %s | %.2f | %.2f | %s |" % (text, value, goal, verdict))
 
 
+def time_ratio(text, numerator, denominator, most):
+    """A goal on time: numerator's median at most `most` times denominator's."""
+    if numerator and denominator:
+        value = numerator["median"] / denominator["median"]
+        verdict = "met" if value <= most else "over by %.1fx" % (value / most)
+        print("| %s | %.2f | at most %.2f | %s |" % (text, value, most, verdict))
+
+
+def incremental_goals(rows):
+    group = "incremental"
+    if not any(r["group"] == group for r in rows):
+        return
+    print("| incremental goal | time ratio | needed | verdict |")
+    print("|---|---:|---:|---|")
+    time_ratio("nothing changed / cp -R", find(rows, group, "rebuild, nothing changed"),
+               find(rows, group, "cp -R of the source tree"), 0.5)
+    time_ratio("10 % include touched / first build",
+               find(rows, group, "rebuild after touching an include of 10 % of the pages"),
+               find(rows, group, "first build, no state"), 0.15)
+    time_ratio("first build recording state / without",
+               find(rows, group, "first build, recording state"),
+               find(rows, group, "first build, no state"), 1.10)
+    print()
+
+
 def main():
     work = sys.argv[1]
     rows = load(work)
     for group, unit in (("site", "pages/s"), ("big", "MB/s"), ("scaling", "pages/s"),
-                        ("discovery", "files/s"), ("definitions", "MB/s")):
+                        ("discovery", "files/s"), ("definitions", "MB/s"),
+                        ("incremental", "pages/s")):
         if any(r["group"] == group for r in rows):
             table(rows, group, unit)
+    incremental_goals(rows)
     site_qfc = find(rows, "site", "qfc -j 0 -r --all")
     peers = [r for r in rows if r["group"] == "site" and r["label"].split()[0] in ("cpp", "m4", "gpp")]
     fastest = max(peers, key=rate) if peers else None

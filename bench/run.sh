@@ -4,16 +4,17 @@
 # of several runs and the ratios the performance goals name.
 #
 #   bench/run.sh [--quick] [--runs N] [--pages N] [--big-lines N] [--work DIR]
-#                [--no-peers] [--no-extra]
+#                [--no-peers] [--no-extra] [--incremental-only]
 #
 # --quick: 500 pages, a 17 MB big file, 3 runs. --no-extra skips scaling,
 # discovery and many-definitions. Inputs and outputs live under --work
 # (default /tmp/qf-bench); the table is also written to WORK/report.md.
+# --incremental-only runs just the incremental builds against cp -R.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bench=$root/bench
 
-runs=5 pages=2000 big_lines=1700000 work=/tmp/qf-bench peers=1 extra=1 quick=0
+runs=5 pages=2000 big_lines=1700000 work=/tmp/qf-bench peers=1 extra=1 quick=0 only_incremental=0
 while [ $# -gt 0 ]; do
   case $1 in
     --quick) quick=1 runs=3 pages=500 big_lines=280000 ;;
@@ -23,6 +24,7 @@ while [ $# -gt 0 ]; do
     --work) work=$2; shift ;;
     --no-peers) peers=0 ;;
     --no-extra) extra=0 ;;
+    --incremental-only) only_incremental=1 ;;
     *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -199,9 +201,51 @@ extra_bench() {
   done
 }
 
-site_bench
-big_bench
-[ "$extra" = 1 ] && extra_bench
+# Incremental builds, side by side with cp -R of the same source tree: the
+# first build with and without recording state, a rebuild with nothing
+# changed, and a rebuild after touching an include that 10 % of the pages use.
+# The site is the benchmark site with every tenth page also including
+# inc/aside.inc; every run keeps its state in WORK/state.
+incremental_bench() {
+  local base=$work/site-$pages
+  generate "site-$pages" site --pages "$pages"
+  local site=$work/incremental-$pages
+  if [ ! -f "$site/.ready" ]; then
+    rm -rf "$site"
+    cp -R "$base/qf" "$site"
+    printf '<aside>shared by a tenth of the pages</aside>\n' >"$site/inc/aside.inc"
+    awk 'NR % 10 == 1' "$base/pages.txt" | while read -r page; do
+      printf '#include "aside.inc"\n' >>"$site/$page.src"
+    done
+    touch "$site/.ready"
+  fi
+  local out=$work/out state=$work/state
+  mkdir -p "$out" "$state"
+  local run="$qfc -q -r --all $site -I $site/inc/ --out-dir"
+  measure incremental "cp -R of the source tree" pages "$pages" --prepare "rm -rf $out/inc-cp" \
+    "cp -R $site $out/inc-cp"
+  measure incremental "first build, no state" pages "$pages" --prepare "rm -rf $out/inc-none" \
+    "$run $out/inc-none --no-state"
+  measure incremental "first build, recording state" pages "$pages" \
+    --prepare "rm -rf $out/inc-first $state/first.sqlite" \
+    "$run $out/inc-first --state $state/first.sqlite"
+  $run "$out/inc" --state "$state/inc.sqlite"
+  measure incremental "rebuild, nothing changed" pages "$pages" \
+    "$run $out/inc --state $state/inc.sqlite"
+  measure incremental "rebuild after touching an include of 10 % of the pages" pages "$pages" \
+    --prepare "touch $site/inc/aside.inc" "$run $out/inc --state $state/inc.sqlite"
+  measure incremental "rebuild of every page (-B), outputs unchanged" pages "$pages" \
+    "$run $out/inc --state $state/inc.sqlite -B"
+}
+
+if [ "$only_incremental" = 1 ]; then
+  incremental_bench
+else
+  site_bench
+  big_bench
+  [ "$extra" = 1 ] && extra_bench
+  incremental_bench
+fi
 
 {
   echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'),"\

@@ -403,16 +403,17 @@ Options:
   -j, --jobs N             compile up to N files at a time (default 1; 0 = one
                            per core)
   -B, --always-make        compile every page, even those that are up to date
-      --state FILE         with --all: keep the build state in FILE (default: one
-                           file per source directory under $XDG_CACHE_HOME/quillforge
-                           or ~/.cache/quillforge)
+      --state FILE         with --all: keep the build state in FILE (default:
+                           one file per source directory in
+                           $XDG_CACHE_HOME/quillforge or ~/.cache/quillforge)
       --no-state           with --all: keep no state (every page is compiled)
       --exclude PATTERN    with --out-dir: leave out of the mirrored files the
                            paths (relative to DIR) that PATTERN matches; '*' and
                            '?' do not match '/'; a directory takes all it holds;
                            may be repeated
   -MD                      write a make rule listing what each page read to
-                           OUTPUT.d beside each output
+                           OUTPUT.d beside each output; an unchanged output
+                           then gets a new modification time
   -MF FILE                 write the rule to FILE (one FILE only; implies -MD)
   -MT TARGET               name TARGET in the rule instead of the output
   -MP                      add an empty rule for every file the rule lists

@@ -192,3 +192,55 @@ TEST(QfcArguments, SourceDateEpochIsADecimalCountWithAFourDigitYear) {
 
 }  // namespace
 }  // namespace qf
+
+namespace qf {
+namespace {
+
+TEST(QfcArguments, IncrementalAndDependencyOptions) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string error;  // empty when the arguments are accepted
+  } cases[] = {
+      {{"--all", "s", "-B", "--state", "st.db", "--out-dir", "o", "--exclude", "*.psd",
+        "--exclude=drafts"},
+       ""},
+      {{"--all", "s", "--no-state", "-MD", "-MP"}, ""},
+      {{"a.src", "-MF", "a.d", "-MT", "a.html"}, ""},
+      {{"a.src", "-MFa.d", "-MTa.html"}, ""},
+      {{"a.src", "--", "-MD"}, ""},
+      {{"a.src", "--state", "x"}, "'--state' and '--no-state' go with --all"},
+      {{"--all", "s", "--exclude", "x"}, "'--exclude' goes with --out-dir"},
+      {{"--all", "s", "-MF", "x.d"}, "'-MF' and '-MT' take exactly one FILE"},
+      {{"a.src", "b.src", "-MT", "t"}, "'-MF' and '-MT' take exactly one FILE"},
+      {{"a.src", "-MF"}, "option '-MF' needs a value"},
+      {{"a.src", "-MD=x"}, "option '-MD' takes no value"},
+      {{"--all", "s", "--state="}, "'--state' needs a path"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto options = parseArguments(c.arguments, error);
+    EXPECT_EQ(error, c.error) << c.arguments.front() << " " << c.arguments.back();
+    EXPECT_EQ(options.has_value(), c.error.empty());
+  }
+  std::string error;
+  auto options = parseArguments({"--all", "s", "-B", "--state", "st.db", "--out-dir", "o",
+                                 "--exclude", "*.psd", "--exclude=drafts", "-MD", "-MP"},
+                                error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_TRUE(options->alwaysMake);
+  EXPECT_EQ(options->statePath, "st.db");
+  EXPECT_EQ(options->excludes, (std::vector<std::string>{"*.psd", "drafts"}));
+  EXPECT_TRUE(options->dependencyFiles);
+  EXPECT_TRUE(options->phonyTargets);
+  options = parseArguments({"a.src", "-MFa.d", "-MT", "t"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->dependencyFile, "a.d");
+  EXPECT_EQ(options->dependencyTarget, "t");
+  EXPECT_TRUE(options->dependencyFiles);
+  options = parseArguments({"a.src", "--", "-MD"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->files, (std::vector<std::string>{"a.src", "-MD"}));
+}
+
+}  // namespace
+}  // namespace qf

@@ -1,9 +1,8 @@
 // qfc fed what may lie in a user's folders. Every case also checks that qfc
 // ended by itself, left no temporary file, changed nothing but the outputs it
 // was meant to write and kept every earlier output it did not replace.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -46,9 +45,12 @@ std::string describe(const fs::path& path) {
       return "file " + std::to_string(contents.size()) + " " +
              std::to_string(std::hash<std::string>{}(contents));
     }
-    case fs::file_type::directory: return "directory";
-    case fs::file_type::symlink: return "link " + fs::read_symlink(path, ignored).string();
-    default: return "special";
+    case fs::file_type::directory:
+      return "directory";
+    case fs::file_type::symlink:
+      return "link " + fs::read_symlink(path, ignored).string();
+    default:
+      return "special";
   }
 }
 
@@ -71,16 +73,19 @@ class HostileInputTest : public ::testing::Test {
  protected:
   // Runs qfc in the test directory and checks what every case must hold;
   // outputs lists the paths the run may create or change.
+  // how may close descriptors, set limits or redirect standard output.
   ProgramResult qfc(const std::vector<std::string>& arguments,
-                    const std::set<std::string>& outputs = {}) {
+                    const std::set<std::string>& outputs = {}, ProgramStart how = {}) {
     const Snapshot before = snapshot(dir_.path());
-    std::vector<std::string> guarded = {kHangGuard, kQfc};
-    guarded.insert(guarded.end(), arguments.begin(), arguments.end());
-    const ProgramResult result =
-        runProgram("/usr/bin/timeout", guarded, dir_.path(), {"TZ=UTC", "SOURCE_DATE_EPOCH=0"});
+    how.program = "/usr/bin/timeout";
+    how.arguments = {kHangGuard, kQfc};
+    how.arguments.insert(how.arguments.end(), arguments.begin(), arguments.end());
+    how.directory = dir_.path();
+    how.environment = {"TZ=UTC", "SOURCE_DATE_EPOCH=0"};
+    const ProgramResult result = runProgram(how);
     expectOnlyOutputsChanged(before, outputs);
-    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1)
-        << "exit " << result.exitCode << "\n" << result.err;
+    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << "exit " << result.exitCode << "\n"
+                                                              << result.err;
     return result;
   }
 
@@ -147,7 +152,8 @@ TEST_F(HostileInputTest, MillionDistinctNamesUsedInText) {
   constexpr int kNames = 1000000;
   constexpr int kPerLine = 1000;
   std::string source;
-  for (int i = 0; i < kNames; ++i) source += "#define N" + std::to_string(i) + " v" + std::to_string(i) + "\n";
+  for (int i = 0; i < kNames; ++i)
+    source += "#define N" + std::to_string(i) + " v" + std::to_string(i) + "\n";
   std::string expected;
   for (int i = 0; i < kNames; ++i) {
     const char end = i % kPerLine == kPerLine - 1 ? '\n' : ' ';
@@ -166,7 +172,8 @@ TEST_F(HostileInputTest, DeepestConditionalsInDeepestIncludes) {
   constexpr int kConditionals = 99;
   for (int i = 0; i < kFiles; ++i) {
     std::string text;
-    for (int c = 0; c < kConditionals; ++c) text += c % 2 ? "#ifdef _INFILENAME_\n" : "#ifndef NOPE\n";
+    for (int c = 0; c < kConditionals; ++c)
+      text += c % 2 ? "#ifdef _INFILENAME_\n" : "#ifndef NOPE\n";
     text += "in " + std::to_string(i) + "\n";
     if (i + 1 < kFiles) text += "#include \"f" + std::to_string(i + 1) + ".inc\"\n";
     for (int c = 0; c < kConditionals; ++c) text += "#endif\n";
@@ -242,9 +249,7 @@ TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {
 
   const Snapshot before = snapshot(dir_.path());
   ProgramResult r;
-  std::thread run([&] {
-    r = runProgram(kQfc, {"--all", "site", "-j", "1"}, dir_.path());
-  });
+  std::thread run([&] { r = runProgram(kQfc, {"--all", "site", "-j", "1"}, dir_.path()); });
   const int fifo = open((dir_ / "site/a.html").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(fifo, 0);
   pollfd ready{fifo, POLLIN, 0};
@@ -271,9 +276,8 @@ TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {
 
 // Runs qfc as "nobody" on a tree that nobody owns; nullopt when the tree
 // cannot be given to nobody or privileges cannot be dropped here.
-std::optional<ProgramResult> qfcAsNobody(const TempDir& dir, const std::vector<std::string>& arguments) {
-  const std::string report = dir / "report";
-  fs::create_directory(report);
+std::optional<ProgramResult> qfcAsNobody(const TempDir& dir,
+                                         const std::vector<std::string>& arguments) {
   bool owned = chown(dir.path().c_str(), 65534, 65534) == 0;
   for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
     owned = lchown(entry.path().c_str(), 65534, 65534) == 0 && owned;
@@ -282,20 +286,15 @@ std::optional<ProgramResult> qfcAsNobody(const TempDir& dir, const std::vector<s
     owned = chown(cache, 65534, 65534) == 0 && owned;
   }
   if (!owned) return std::nullopt;
-  const std::optional<bool> ran = runAsNobody([&] {
+  const std::optional<std::string> text = textFromChild(becomeNobody, [&] {
     const ProgramResult r = runProgram(kQfc, arguments, dir.path());
-    std::FILE* out = std::fopen((report + "/exit").c_str(), "w");
-    std::FILE* err = std::fopen((report + "/err").c_str(), "w");
-    if (!out || !err) return false;
-    std::fputs(std::to_string(r.exitCode).c_str(), out);
-    std::fputs(r.err.c_str(), err);
-    return std::fclose(out) == 0 && std::fclose(err) == 0;
+    return std::to_string(r.exitCode) + "\n" + r.err;
   });
-  if (!ran || !*ran) return std::nullopt;
+  if (!text) return std::nullopt;
   ProgramResult r;
-  r.exitCode = std::stoi(readFile(report + "/exit"));
-  r.err = readFile(report + "/err");
-  fs::remove_all(report);
+  const std::size_t lineEnd = text->find('\n');
+  r.exitCode = std::stoi(text->substr(0, lineEnd));
+  r.err = text->substr(lineEnd + 1);
   return r;
 }
 
@@ -307,11 +306,17 @@ TEST_F(HostileInputTest, UnreadableFilesAndDirectoriesFail) {
     const char* err;
   };
   const Case cases[] = {
-      {"source", "site/page.src", {"site/page.src"},
+      {"source",
+       "site/page.src",
+       {"site/page.src"},
        "site/page.src:0: Error: Could not open input file \"site/page.src\".\n"},
-      {"include", "site/part.inc", {"site/uses.src"},
+      {"include",
+       "site/part.inc",
+       {"site/uses.src"},
        "site/uses.src:1: Error: #include file \"part.inc\" not found.\n"},
-      {"directory", "site", {"--all", "site", "-r"},
+      {"directory",
+       "site",
+       {"--all", "site", "-r"},
        "site: Can't find any .src files in directory!\n"},
   };
   for (const Case& c : cases) {
@@ -330,6 +335,24 @@ TEST_F(HostileInputTest, UnreadableFilesAndDirectoriesFail) {
     EXPECT_EQ(r->err, c.err) << c.what;
     EXPECT_EQ(snapshot(dir.path()), before) << c.what;
   }
+}
+
+TEST_F(HostileInputTest, UnreadableSubDirectoriesAreReportedAndTheRestCompiled) {
+  dir_.write("site/a.src", "a\n");
+  dir_.write("site/locked/hidden.src", "hidden\n");
+  dir_.write("site/open/deeper/locked/hidden.src", "hidden\n");
+  dir_.write("site/open/b.src", "b\n");
+  chmod((dir_ / "site/locked").c_str(), 0);
+  chmod((dir_ / "site/open/deeper/locked").c_str(), 0);
+  const std::optional<ProgramResult> r = qfcAsNobody(dir_, {"--all", "site", "-r"});
+  if (!r) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
+  EXPECT_EQ(r->exitCode, 1);
+  EXPECT_EQ(r->err,
+            "site/locked:0: Error: Could not read directory \"site/locked\".\n"
+            "site/open/deeper/locked:0: Error: Could not read directory "
+            "\"site/open/deeper/locked\".\n");
+  EXPECT_EQ(readFile(dir_ / "site/a.html"), "a\n");
+  EXPECT_EQ(readFile(dir_ / "site/open/b.html"), "b\n");
 }
 
 TEST_F(HostileInputTest, ReadOnlyOutputDirectoryKeepsEarlierOutput) {
@@ -357,44 +380,28 @@ TEST_F(HostileInputTest, FullDeviceAsOutputFails) {
   EXPECT_EQ(r.err, "page.src:0: Error: Could not write output file \"full\".\n");
 }
 
-// Runs task in a child with a private mount namespace in which a small tmpfs
-// is mounted at mountPoint; nullopt when that is not permitted.
-std::optional<bool> inPrivateTmpfs(const std::string& mountPoint, const std::function<bool()>& task) {
-  const pid_t child = fork();
-  if (child < 0) return std::nullopt;
-  if (child == 0) {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
-      _exit(2);
-    }
-    _exit(task() ? 0 : 1);
-  }
-  int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2) {
-    return std::nullopt;
-  }
-  return WEXITSTATUS(status) == 0;
-}
-
 TEST_F(HostileInputTest, FullDiskKeepsEarlierOutput) {
   dir_.write("page.src", std::string(512 * 1024, 'x') + "\n");
   fs::create_directory(dir_ / "disk");
-  const std::string report = dir_ / "report";
-  // Everything on the tmpfs must be checked before the namespace goes away.
-  const std::optional<bool> ran = inPrivateTmpfs(dir_ / "disk", [&] {
-    std::FILE* earlier = std::fopen((dir_ / "disk/page.html").c_str(), "w");
-    if (!earlier || std::fputs("earlier\n", earlier) < 0 || std::fclose(earlier) != 0) return false;
+  const std::string disk = dir_ / "disk";
+  const auto mountSmallTmpfs = [&] {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0;
+  };
+  // Everything on the tmpfs must be looked at before the namespace goes away.
+  const std::optional<std::string> seen = textFromChild(mountSmallTmpfs, [&]() -> std::string {
+    std::FILE* earlier = std::fopen((disk + "/page.html").c_str(), "w");
+    if (!earlier || std::fputs("earlier\n", earlier) < 0 || std::fclose(earlier) != 0) return "";
     const ProgramResult r = runProgram(kQfc, {"page.src", "-o", "disk/page.html"}, dir_.path());
-    std::string seen = std::to_string(r.exitCode) + "\n" + r.err;
-    for (const auto& entry : fs::directory_iterator(dir_ / "disk")) {
-      seen += entry.path().filename().string() + " = " + readFile(entry.path()) + "\n";
+    std::string text = std::to_string(r.exitCode) + "\n" + r.err;
+    for (const auto& entry : fs::directory_iterator(disk)) {
+      text += entry.path().filename().string() + " = " + readFile(entry.path()) + "\n";
     }
-    std::FILE* out = std::fopen(report.c_str(), "w");
-    return out && std::fputs(seen.c_str(), out) >= 0 && std::fclose(out) == 0;
+    return text;
   });
-  if (!ran) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-  ASSERT_TRUE(*ran);
-  EXPECT_EQ(readFile(report),
+  if (!seen) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  EXPECT_EQ(*seen,
             "1\npage.src:0: Error: Could not write output file \"disk/page.html\".\n"
             "page.html = earlier\n\n");
 }
@@ -415,6 +422,90 @@ TEST_F(HostileInputTest, FifoAndDeviceIncludesAreNotFound) {
             "zero.src:1: Error: #include file \"zero.inc\" not found.\n");
   EXPECT_EQ(readFile(dir_ / "fifo.html"), "earlier\n");
   if (!haveZero) GTEST_SKIP() << "cannot make a device node here; the FIFO cases passed";
+}
+
+// With few descriptors left, opening an include fails for want of them; that
+// is a failed read, never a missing file.
+TEST_F(HostileInputTest, RunningOutOfDescriptorsIsNotAMissingFile) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers' own checks need free descriptors";
+#endif
+  dir_.write("inc.src", "a\n#include \"i.inc\"\n");
+  dir_.write("ifx.src", "a\n#ifexists \"i.inc\"\nb\n#endif\n");
+  dir_.write("info.src", "a\n#fileinfo \"i.inc\"\n");
+  dir_.write("i.inc", "i\n");
+  struct Case {
+    const char* source;
+    const char* output;
+    const char* readFailure;
+  };
+  const Case cases[] = {
+      {"inc.src", "inc.html", "inc.src:2: Error: Could not read file \"i.inc\".\n"},
+      {"ifx.src", "ifx.html", "ifx.src:2: Error: Could not read file \"i.inc\".\n"},
+      {"info.src", "info.html", "info.src:2: Error: Could not read file \"i.inc\".\n"},
+  };
+  for (const Case& c : cases) {
+    bool readFailureSeen = false;
+    for (long long descriptors = 4; descriptors <= 8; ++descriptors) {
+      const ProgramResult r =
+          qfc({c.source}, {c.output}, {.limits = {{RLIMIT_NOFILE, descriptors}}});
+      EXPECT_EQ(r.err.find("not found"), std::string::npos) << r.err;
+      readFailureSeen = readFailureSeen || r.err == c.readFailure;
+    }
+    EXPECT_TRUE(readFailureSeen) << c.source;
+  }
+}
+
+// Started with standard input and error closed, files opened later could take
+// their numbers, and other workers' failure lines would land inside pages.
+TEST_F(HostileInputTest, ClosedStandardErrorNeverReachesAPage) {
+  std::set<std::string> outputs;
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = "s/p" + std::to_string(10000 + i);
+    dir_.write(name + ".src", i % 2 ? "ok\n#include \"missing.inc\"\n" : "ok\n");
+    if (i % 2 == 0) outputs.insert(name + ".html");
+  }
+  const ProgramResult r =
+      qfc({"--all", "s", "-q", "-j", "4"}, outputs, {.closedDescriptors = {0, 2}});
+  EXPECT_EQ(r.exitCode, 1);
+  for (const std::string& output : outputs) {
+    ASSERT_EQ(readFile(dir_ / output), "ok\n") << output;
+  }
+}
+
+// Each worker thread needs a stack; with little address space most cannot
+// start, and the run goes on with those that did.
+TEST_F(HostileInputTest, WorkersThatCannotStartAreDoneWithout) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer cannot run with a small address space";
+#endif
+  std::set<std::string> outputs;
+  for (int i = 0; i < 200; ++i) {
+    dir_.write("s/p" + std::to_string(i) + ".src", "page\n");
+    outputs.insert("s/p" + std::to_string(i) + ".html");
+  }
+  const ProgramResult r =
+      qfc({"--all", "s", "-j", "1024"}, outputs, {.limits = {{RLIMIT_AS, 512LL << 20}}});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (const std::string& output : outputs) EXPECT_EQ(readFile(dir_ / output), "page\n") << output;
+}
+
+TEST_F(HostileInputTest, FailedWriteToStandardOutputIsReported) {
+  dir_.write("a.src", "a\n");
+  const bool haveFull = mknod((dir_ / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0;
+  struct Case {
+    const char* what;
+    ProgramStart how;
+  };
+  std::vector<Case> cases = {{"closed", {.closedDescriptors = {1}}}};
+  if (haveFull) cases.push_back({"full device", {.standardOutput = dir_ / "full"}});
+  for (const Case& c : cases) {
+    const ProgramResult r = qfc({"a.src", "-o", "-"}, {}, c.how);
+    EXPECT_EQ(r.exitCode, 1) << c.what;
+    EXPECT_EQ(r.err, "a.src:0: Error: Could not write output file \"-\".\n") << c.what;
+  }
+  if (!haveFull) GTEST_SKIP() << "cannot make a device node here; the closed case passed";
 }
 
 }  // namespace

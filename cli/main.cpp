@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 #include <thread>
 
+#include "base/file_stream.h"
 #include "base/output_file.h"
 #include "base/version.h"
 #include "cli/arguments.h"
@@ -30,20 +33,28 @@ void handleTerminationSignals() {
   sigemptyset(&signals);
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&signals, s);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread([] {
-    int received = 0;
-    sigwait(&signals, &received);
-    qf::removeTemporaryOutputs();
-    std::signal(received, SIG_DFL);
+  try {
+    std::thread([] {
+      int received = 0;
+      sigwait(&signals, &received);
+      qf::removeTemporaryOutputs();
+      std::signal(received, SIG_DFL);
+      pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+      std::raise(received);
+      std::_Exit(128 + received);
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without the thread the signals end the process as they would anyway.
     pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-    std::raise(received);
-    std::_Exit(128 + received);
-  }).detach();
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed standard descriptor's number would go
+  // to the first file, and messages meant for it would land there.
+  qf::reserveStandardDescriptors();
   std::string error;
   const auto options = qf::parseArguments(std::vector<std::string>(argv + 1, argv + argc), error);
   if (!options) return usageError(error);
@@ -71,10 +82,9 @@ int main(int argc, char** argv) {
   handleTerminationSignals();
 
   const std::vector<qf::PlannedCompile> jobs = qf::listJobs(*options, error);
-  if (jobs.empty()) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
-  }
+  std::fputs(error.c_str(), stderr);
+  if (jobs.empty()) return 1;
   const bool showProgress = !options->quiet && isatty(STDERR_FILENO);
-  return qf::runJobs(*options, jobs, compileTime, STDERR_FILENO, showProgress);
+  const int status = qf::runJobs(*options, jobs, compileTime, STDERR_FILENO, showProgress);
+  return error.empty() ? status : std::max(status, 1);
 }

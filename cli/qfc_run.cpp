@@ -4,12 +4,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "base/file_stream.h"
 #include "base/file_system.h"
+#include "base/path.h"
+#include "base/thread_budget.h"
 #include "batch/batch_run.h"
 #include "batch/incremental_build.h"
 #include "engine/compiler.h"
@@ -18,21 +24,14 @@ namespace qf {
 
 namespace {
 
+constexpr std::string_view kOutOfMemory = "Error: Out of memory.";
+
 struct JobReport {
   bool finished = false;
   bool ok = false;
   std::string failureLine;  // empty when nothing is to be said
   bool upToDate = false;
 };
-
-void writeAll(int fd, const std::string& text) {
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
-    if (n <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
 
 BatchOptions batchOptionsOf(const QfcOptions& options) {
   BatchOptions batch;
@@ -68,7 +67,7 @@ JobReport compileJob(Compiler& compiler, const QfcOptions& options, const Planne
     DescriptorSink standardOutput(STDOUT_FILENO);
     ok = compiler.compileToSink(request, kStandardStream, standardOutput);
     // A reader that went away (qfc x.src -o - | head -1) ends the run quietly.
-    if (!ok && standardOutput.failed()) return {true, false, {}};
+    if (!ok && standardOutput.failure() == EPIPE) return {true, false, {}};
   } else {
     prepareOutputDirectory(batchOptionsOf(options), job);
     ok = compiler.compileFile(request);
@@ -142,12 +141,43 @@ class JobBoard {
 int threadCount(const QfcOptions& options, std::size_t jobs) {
   std::size_t wanted = options.jobs > 0 ? static_cast<std::size_t>(options.jobs)
                                         : std::max(1u, std::thread::hardware_concurrency());
-  return static_cast<int>(std::max<std::size_t>(1, std::min(wanted, jobs)));
+  return static_cast<int>(std::max<std::size_t>(1, std::min({wanted, jobs, affordableThreads()})));
+}
+
+// Starts up to count helper threads running work. When the system refuses
+// one (no memory for its stack, too many threads), the run goes on with those
+// already started: the calling thread works too.
+std::vector<std::thread> startHelpers(int count, const std::function<void()>& work) {
+  std::vector<std::thread> helpers;
+  try {
+    helpers.reserve(static_cast<std::size_t>(count));
+    for (int t = 0; t < count; ++t) helpers.emplace_back(work);
+  } catch (const std::system_error&) {
+  } catch (const std::bad_alloc&) {
+  }
+  return helpers;
+}
+
+// A name as the progress line shows it: control characters (which could move
+// the cursor, clear the screen or set the window title) appear as "\x1b".
+std::string escapedForTerminal(std::string_view name) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string shown;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      shown += c;
+    } else {
+      shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+  }
+  return shown;
 }
 
 // Files are reported in list order: "[3/40] site/c.src" once the first three are done.
 std::string progressLine(std::size_t done, std::size_t total, const std::string& current) {
-  return "\r\033[K[" + std::to_string(done) + "/" + std::to_string(total) + "] " + current;
+  return "\r\033[K[" + std::to_string(done) + "/" + std::to_string(total) + "] " +
+         escapedForTerminal(current);
 }
 
 }  // namespace
@@ -162,10 +192,17 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
     return jobs;
   }
   const BatchOptions batch = batchOptionsOf(options);
-  jobs = planDirectoryRun(batch);
+  std::vector<std::string> unreadable;
+  jobs = planDirectoryRun(batch, unreadable);
+  // The directory named on the command line has the message below instead.
+  for (const std::string& directory : unreadable) {
+    if (withTrailingSlash(directory) != options.allDirectory) {
+      error += run_messages::directoryNotRead(directory);
+    }
+  }
   if (jobs.empty()) {
-    error =
-        options.allDirectoryAsGiven + ": " + run_messages::noSourcesFound(batch.sourceExtension);
+    error += options.allDirectoryAsGiven + ": " +
+             run_messages::noSourcesFound(batch.sourceExtension) + "\n";
   }
   return jobs;
 }
@@ -186,25 +223,38 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
     }
     if (showProgress) writeAll(errorFd, progressLine(index + 1, jobs.size(), jobs[index].input));
   });
-  auto work = [&] {
-    Compiler compiler;
+  auto work = [&](Compiler& compiler) {
     if (compileTime) compiler.setClock([time = *compileTime] { return time; });
     std::size_t index;
     while (board.take(index)) {
       JobReport job{true, true, {}, true};
       if (!build.isUpToDate(index)) {
-        build.compilePage(index, [&](const PlannedCompile& page, CompileObserver& observer) {
-          job = compileJob(compiler, options, page, &observer);
-          return job.ok;
-        });
+        try {
+          build.compilePage(index, [&](const PlannedCompile& page, CompileObserver& observer) {
+            job = compileJob(compiler, options, page, &observer);
+            return job.ok;
+          });
+        } catch (const std::bad_alloc&) {  // while recording what the page read
+          job = {true, false, run_messages::failureLine(jobs[index].input, 0, kOutOfMemory)};
+        }
       }
       board.finish(index, std::move(job));
     }
   };
-  // This thread works too: with -j 1 there is no other.
-  std::vector<std::thread> helpers;
-  for (int t = 1; t < threadCount(options, jobs.size()); ++t) helpers.emplace_back(work);
-  work();
+  // This thread works too (with -j 1 there is no other), so its compiler is
+  // made before the helpers take the memory. A helper that cannot make one
+  // leaves the jobs to the others.
+  Compiler compiler;
+  std::vector<std::thread> helpers = startHelpers(threadCount(options, jobs.size()) - 1, [&work] {
+    std::unique_ptr<Compiler> own;
+    try {
+      own = std::make_unique<Compiler>();
+    } catch (const std::exception&) {  // no memory, or no randomness for its seed
+      return;
+    }
+    work(*own);
+  });
+  work(compiler);
   for (std::thread& helper : helpers) helper.join();
   outcome.report = build.finish();
   const BuildReport& report = outcome.report;

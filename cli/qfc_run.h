@@ -11,8 +11,9 @@
 
 namespace qf {
 
-/// The compiles that options ask for, in compile order. With --all and no
-/// source found, returns nothing and sets error to the message to show.
+/// The compiles that options ask for, in compile order. error gets one line for
+/// each directory that could not be read, and when no source was found the
+/// line saying so (and nothing is returned); empty when all went well.
 std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& error);
 
 /// What a run over jobs did.

@@ -208,30 +208,87 @@ bool hasTemporaryFile(const std::string& directory) {
   return false;
 }
 
-TEST_F(QfcTest, TerminationRemovesTheTemporaryOutput) {
-  // A line that grows to just under the limit on every line keeps qfc busy.
+// A source whose every line grows to a mebibyte keeps qfc busy writing.
+std::string slowSource(int lines) {
   std::string source = "#define B " + std::string(1 << 20, 'b') + "\n";
-  for (int i = 0; i < 300; ++i) source += "B\n";
-  dir_.write("slow.src", source);
-  dir_.write("slow.html", "previous\n");
+  for (int i = 0; i < lines; ++i) source += "B\n";
+  return source;
+}
+
+pid_t startQfc(const std::vector<std::string>& arguments, const std::string& directory) {
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
-    execl(kQfc.c_str(), kQfc.c_str(), (dir_ / "slow.src").c_str(), static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>(kQfc.c_str())};
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    if (chdir(directory.c_str()) == 0) execv(kQfc.c_str(), argv.data());
     _exit(127);
   }
-  bool seen = false;
-  for (int i = 0; i < 5000 && !seen; ++i) {
-    seen = hasTemporaryFile(dir_.path());
-    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return child;
+}
+
+// True once process pid holds a temporary output open below directory: an
+// unnamed file ("#..." in /proc) or a hidden one.
+bool writesTemporaryBelow(pid_t pid, const std::string& directory) {
+  std::error_code ignored;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(fds, ignored)) {
+    const std::string target = std::filesystem::read_symlink(entry.path(), ignored).string();
+    const std::string name = std::filesystem::path(target).filename().string();
+    if (target.starts_with(directory) && (name.starts_with('#') || name.starts_with('.'))) {
+      return true;
+    }
   }
-  kill(child, SIGTERM);
+  return false;
+}
+
+bool awaitTemporaryOutput(pid_t pid, const std::string& directory) {
+  for (int i = 0; i < 5000; ++i) {
+    if (writesTemporaryBelow(pid, directory)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+TEST_F(QfcTest, InterruptedRunLeavesNoTemporaryOutput) {
+  dir_.write("slow.src", slowSource(300));
+  dir_.write("slow.html", "previous\n");
+  for (const int signal : {SIGTERM, SIGINT, SIGKILL}) {
+    const pid_t child = startQfc({"slow.src"}, dir_.path());
+    ASSERT_GE(child, 0);
+    const bool seen = awaitTemporaryOutput(child, dir_.path());
+    kill(child, signal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(seen) << "qfc finished before it could be interrupted";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    EXPECT_FALSE(hasTemporaryFile(dir_.path())) << signal;
+    EXPECT_EQ(readFile(dir_ / "slow.html"), "previous\n");
+  }
+}
+
+// The output directory is moved away and another put in its place while qfc
+// writes: the page and every temporary stay in the directory qfc opened.
+TEST_F(QfcTest, OutputDirectoryMovedDuringTheRunKeepsNothingBehind) {
+  constexpr int kLines = 100;
+  dir_.write("slow.src", slowSource(kLines));
+  dir_.write("out/slow.html", "previous\n");
+  std::filesystem::create_directory(dir_ / "elsewhere");
+  const pid_t child = startQfc({"slow.src", "-o", "out/slow.html"}, dir_.path());
+  ASSERT_GE(child, 0);
+  const bool seen = awaitTemporaryOutput(child, dir_.path());
+  kill(child, SIGSTOP);
+  std::filesystem::rename(dir_ / "out", dir_ / "out.old");
+  std::filesystem::create_directory_symlink("elsewhere", dir_ / "out");
+  kill(child, SIGCONT);
   int status = 0;
   waitpid(child, &status, 0);
-  ASSERT_TRUE(seen) << "qfc finished before it could be interrupted";
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-  EXPECT_FALSE(hasTemporaryFile(dir_.path()));
-  EXPECT_EQ(readFile(dir_ / "slow.html"), "previous\n");
+  ASSERT_TRUE(seen) << "qfc finished before the directory could be moved";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(hasTemporaryFile(dir_ / "out.old"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "elsewhere"));
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "out.old/slow.html"), kLines * ((1u << 20) + 1));
 }
 
 TEST_F(QfcTest, ProgressAndSummaryOnlyOnATerminal) {
@@ -248,6 +305,19 @@ TEST_F(QfcTest, ProgressAndSummaryOnlyOnATerminal) {
   EXPECT_EQ(r.out, "b.src:1: Error: Unknown directive after #.\r\n");
   r = qfc({"a.src", "b.src"});
   EXPECT_EQ(r.err, "b.src:1: Error: Unknown directive after #.\n");
+}
+
+TEST_F(QfcTest, ProgressLineShowsControlCharactersEscaped) {
+  if (!pathExists("/usr/bin/script")) GTEST_SKIP() << "no 'script' to give qfc a terminal";
+  const std::string name = "t\x1b]0;owned\x07\x1b[2J.src";
+  dir_.write("d/" + name, "#bad\n");
+  const ProgramResult r =
+      runProgram("/usr/bin/script", {"-qec", kQfc + " --all d", "/dev/null"}, dir_.path());
+  EXPECT_NE(r.out.find("[1/1] d/t\\x1b]0;owned\\x07\\x1b[2J.src"), std::string::npos) << r.out;
+  // Only the failure line holds the name byte for byte, for tools that read it.
+  const std::size_t raw = r.out.find(name);
+  EXPECT_EQ(r.out.find(name, raw + 1), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("d/" + name + ":1: Error: Unknown directive after #."), std::string::npos);
 }
 
 TEST_F(QfcTest, SourceDateEpochFixesTheDate) {

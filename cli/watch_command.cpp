@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -28,8 +29,12 @@ std::string_view nameOf(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// OutputFile writes ".<name>.<random>.tmp" beside its target and renames it.
+// Outputs are written to an unnamed file (which the kernel reports as
+// "#<inode>") or to ".qf<random>.tmp" beside their target, then put in place.
 bool isTemporaryOutputName(std::string_view name) {
+  if (name.size() > 1 && name.front() == '#') {
+    return name.find_first_not_of("0123456789", 1) == std::string_view::npos;
+  }
   return name.size() > 5 && name.front() == '.' && name.substr(name.size() - 4) == ".tmp";
 }
 
@@ -61,9 +66,14 @@ void writeError(const std::string& text) {
   }
 }
 
-std::string withoutFinalNewline(std::string line) {
-  if (!line.empty() && line.back() == '\n') line.pop_back();
-  return line;
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
 }
 
 // The pages are served from where they are written.
@@ -117,9 +127,9 @@ class SiteRebuilder {
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     const std::vector<PlannedCompile> jobs = listJobs(options_, error);
+    writeError(error);
     if (jobs.empty()) {
-      writeError(error + "\n");
-      result.failureLines = {error};
+      result.failureLines = linesOf(error);
       return result;
     }
     const RunOutcome outcome = buildJobs(options_, jobs, compileTime_, STDERR_FILENO, showSummary_);
@@ -129,8 +139,10 @@ class SiteRebuilder {
                  elapsedText(std::chrono::steady_clock::now() - start) + "\n");
     }
     result.changedFiles = report.changed;
-    for (const std::string& line : outcome.failureLines) {
-      result.failureLines.push_back(withoutFinalNewline(line));
+    result.failureLines = linesOf(error);
+    for (const std::string& failure : outcome.failureLines) {
+      const std::vector<std::string> lines = linesOf(failure);
+      result.failureLines.insert(result.failureLines.end(), lines.begin(), lines.end());
     }
     const std::set<std::string> directories = directoriesOfDependencies(outcome.dependencies);
     result.directoriesToWatch.assign(directories.begin(), directories.end());

@@ -91,6 +91,10 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
     std::optional<FileSource> file;
     if (!request.input) {
       file.emplace(request.inputPath);
+      if (file->outcome() == OpenResult::kFailed) {
+        result_.message = "Error: Could not read file " + quoted(request.inputPath) + ".";
+        return false;
+      }
       if (!file->isOpen()) {
         result_.message = "Error: Could not open input file " + quoted(request.inputPath) + ".";
         return false;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -68,7 +68,8 @@ TEST_F(CompilerTest, OtherCharactersAreUsed) {
 
 TEST_F(CompilerTest, MissingInputCreatesNoOutput) {
   EXPECT_FALSE(compileTo(dir_ / "missing.src", ""));
-  EXPECT_EQ(failure(), "missing.src:0: Error: Could not open input file \"" + dir_ / "missing.src" + "\".");
+  EXPECT_EQ(failure(),
+            "missing.src:0: Error: Could not open input file \"" + dir_ / "missing.src" + "\".");
   EXPECT_EQ(listing(), "");
   EXPECT_FALSE(compileTo("", ""));
   EXPECT_EQ(failure(), "None:0: Error: Unknown error.");
@@ -80,7 +81,8 @@ TEST_F(CompilerTest, OnlyRegularFilesAreInputs) {
   EXPECT_FALSE(compileTo(dir_ / "old.src", dir_ / "a.html"));
   EXPECT_EQ(failure(), "old.src:0: Error: Could not open input file \"" + dir_ / "old.src" + "\".");
   EXPECT_FALSE(compileTo(dir_ / "pipe.src", dir_ / "b.html"));
-  EXPECT_EQ(failure(), "pipe.src:0: Error: Could not open input file \"" + dir_ / "pipe.src" + "\".");
+  EXPECT_EQ(failure(),
+            "pipe.src:0: Error: Could not open input file \"" + dir_ / "pipe.src" + "\".");
 }
 
 TEST_F(CompilerTest, DerivedOutputAndBuiltInSymbols) {
@@ -88,8 +90,9 @@ TEST_F(CompilerTest, DerivedOutputAndBuiltInSymbols) {
                "_INFILETITLE_ _OUTFILETITLE_\n_WEEKDAY_ _DAY_ _MONTH_ _YEAR_ _TIME_\n"
                "#ifdef _INFILENAME_\n_OUTFILENAME_\n#endif\n"}});
   EXPECT_TRUE(compileTo(dir_ / "dir/page.src", "")) << failure();
-  EXPECT_EQ(readFile(dir_ / "dir/page.html"),
-            "page.src page.html\nWednesday 07 January 2026 01:07 PM\n" + dir_ / "dir/page.html" + "\n");
+  EXPECT_EQ(
+      readFile(dir_ / "dir/page.html"),
+      "page.src page.html\nWednesday 07 January 2026 01:07 PM\n" + dir_ / "dir/page.html" + "\n");
   EXPECT_EQ(failure(), "dir/page.src:0: Success: File compiled.");
 }
 
@@ -155,14 +158,56 @@ TEST_F(CompilerTest, NewOutputGetsTheUmaskMode) {
   EXPECT_EQ(status.st_mode & 07777, 0640u);
 }
 
-TEST_F(CompilerTest, LinkedOutputIsWrittenThrough) {
-  writeFiles({{"page.src", "through\n"}, {"real/target.html", "old\n"}});
-  ASSERT_EQ(symlink((dir_ / "real/target.html").c_str(), (dir_ / "link.html").c_str()), 0);
-  EXPECT_TRUE(compileTo(dir_ / "page.src", dir_ / "link.html"));
-  EXPECT_EQ(readFile(dir_ / "real/target.html"), "through\n");
-  struct stat status;
-  ASSERT_EQ(lstat((dir_ / "link.html").c_str(), &status), 0);
-  EXPECT_TRUE(S_ISLNK(status.st_mode));
+// A linked output is replaced at the link's final target, in the target's
+// directory; the links stay, and a failed compile leaves the target alone.
+TEST_F(CompilerTest, LinkedOutputReplacesItsFinalTarget) {
+  struct Case {
+    const char* what;
+    const char* source;
+    const char* target;  // where the link chain ends
+    bool targetExists;
+    bool compiles;
+    const char* expected;  // the target's contents afterwards
+  };
+  const Case cases[] = {
+      {"compiled", "through\n", "real/target.html", true, true, "through\n"},
+      {"failed", "new\n#bogus\n", "real/target.html", true, false, "old\n"},
+      {"dangling", "fresh\n", "real/new.html", false, true, "fresh\n"},
+      {"dangling, failed", "#bogus\n", "real/new.html", false, false, "<missing>"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.write("page.src", c.source);
+    dir.write("real/keep", "");
+    if (c.targetExists) dir.write(c.target, "old\n");
+    // link.html -> hop.html (relative) -> the target (absolute)
+    ASSERT_EQ(symlink((dir / c.target).c_str(), (dir / "hop.html").c_str()), 0);
+    ASSERT_EQ(symlink("hop.html", (dir / "link.html").c_str()), 0);
+    Compiler compiler;
+    CompileRequest request;
+    request.inputPath = dir / "page.src";
+    request.outputPath = dir / "link.html";
+    EXPECT_EQ(compiler.compileFile(request), c.compiles) << c.what;
+    EXPECT_EQ(readFile(dir / c.target), c.expected) << c.what;
+    struct stat status;
+    ASSERT_EQ(lstat((dir / "link.html").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode)) << c.what;
+    ASSERT_EQ(lstat((dir / "hop.html").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode)) << c.what;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "real")) {
+      EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp")) << c.what;
+    }
+  }
+}
+
+TEST_F(CompilerTest, LongestOutputNamesCanBeWritten) {
+  writeFiles({{"page.src", "long\n"}});
+  for (const std::size_t length : {240u, 242u, 250u, 255u}) {
+    const std::string name = std::string(length - 5, 'p') + ".html";
+    EXPECT_TRUE(compileTo(dir_ / "page.src", dir_ / name)) << length << ": " << failure();
+    EXPECT_EQ(readFile(dir_ / name), "long\n") << length;
+    EXPECT_TRUE(compileTo(dir_ / "page.src", dir_ / name)) << length << " replaced";
+  }
 }
 
 TEST_F(CompilerTest, UnopenableOutputs) {
@@ -191,7 +236,8 @@ TEST_F(CompilerTest, UnwritableOutputIsRefusedForOrdinaryUsers) {
   ASSERT_EQ(chmod((dir_ / "page.html").c_str(), 0444), 0);
   const std::optional<bool> refused = runAsNobody([&] {
     return !compileTo(dir_ / "page.src", dir_ / "page.html") &&
-           failure() == "page.src:0: Error: Could not open output file \"" + dir_ / "page.html" + "\".";
+           failure() ==
+               "page.src:0: Error: Could not open output file \"" + dir_ / "page.html" + "\".";
   });
   if (!refused) GTEST_SKIP() << "cannot run as an unprivileged user here";
   EXPECT_TRUE(*refused);

@@ -1,5 +1,7 @@
 #include "engine/include_cache.h"
 
+#include <cerrno>
+
 #include "base/file_stream.h"
 
 namespace qf {
@@ -25,13 +27,19 @@ bool readAll(FileSource& source, std::string& text) {
 IncludeCache::Lookup IncludeCache::load(const std::string& path,
                                          std::shared_ptr<const std::string>& text) {
   const auto status = statusOf(path);
-  if (!status || !status->regular) return Lookup::kMissing;
+  if (!status) return meansMissing(errno) ? Lookup::kMissing : Lookup::kUnreadable;
+  if (!status->regular) return Lookup::kMissing;
   const auto kept = entries_.find(path);
-  if (kept != entries_.end() && kept->second.status == *status) {
+  // A text read in the clock tick of the file's last change may be older than
+  // a second change with the same size and times; it is read again.
+  if (kept != entries_.end() && kept->second.status == *status &&
+      status->changedNs < kept->second.readAtNs) {
     text = kept->second.text;
     return Lookup::kText;
   }
+  const long long readAtNs = fileClockNs();
   FileSource source(path);
+  if (source.outcome() == OpenResult::kFailed) return Lookup::kUnreadable;
   if (!source.isOpen()) return Lookup::kMissing;
   if (static_cast<std::size_t>(source.status().size) > kLargestKeptFile) return Lookup::kUncached;
   auto contents = std::make_shared<std::string>();
@@ -43,7 +51,7 @@ IncludeCache::Lookup IncludeCache::load(const std::string& path,
   }
   if (bytes_ + contents->size() > kMostKeptBytes) clear();
   bytes_ += contents->size();
-  entries_[path] = Entry{source.status(), contents};
+  entries_[path] = Entry{source.status(), contents, readAtNs};
   text = std::move(contents);
   return Lookup::kText;
 }

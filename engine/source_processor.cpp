@@ -17,6 +17,8 @@ namespace qf {
 
 namespace {
 
+constexpr char kCouldNotRead[] = "Error: Could not read file \"%s\".";
+
 struct Conditional {
   bool condition;
   long line;
@@ -24,6 +26,17 @@ struct Conditional {
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
+}
+
+OpenResult asOpenResult(IncludeCache::Lookup outcome) {
+  switch (outcome) {
+    case IncludeCache::Lookup::kMissing:
+      return OpenResult::kMissing;
+    case IncludeCache::Lookup::kUnreadable:
+      return OpenResult::kFailed;
+    default:
+      return OpenResult::kOpened;
+  }
 }
 
 }  // namespace
@@ -111,6 +124,10 @@ std::string_view parseFileArgument(std::string_view argument) {
 
 bool SourceProcessor::processSourceFile(const std::string& path) {
   FileSource source(path);
+  if (source.outcome() == OpenResult::kFailed) {
+    context_.result.message = formatMessage(kCouldNotRead, 0, path);
+    return false;
+  }
   if (!source.isOpen()) {
     context_.result.message = formatMessage("Error: File \"%s\" not found.", 0, path);
     return false;
@@ -138,7 +155,7 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
       }
       ++file.lineNumber;
       if (status == LineReader::Status::kError) {
-        fail(file, "Error: Could not read file \"%s\".", path);
+        fail(file, kCouldNotRead, path);
         ok = false;
         break;
       }
@@ -217,9 +234,11 @@ SourceProcessor::Step SourceProcessor::handleIfexists(FileState& file, const Dir
   }
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return failMalformed(file, directive);
-  const std::string found = findFile(file, name, false, isReadableRegularFile);
-  if (!found.empty() && context_.observer) context_.observer->fileFound(found);
-  return openConditional(file, !found.empty());
+  std::string found;
+  const OpenResult probed = findFile(file, name, false, probeFile, found);
+  if (probed == OpenResult::kFailed) return fail(file, kCouldNotRead, found);
+  if (probed == OpenResult::kOpened && context_.observer) context_.observer->fileFound(found);
+  return openConditional(file, probed == OpenResult::kOpened);
 }
 
 SourceProcessor::Step SourceProcessor::openConditional(FileState& file, bool condition) {
@@ -250,12 +269,17 @@ SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, const Dire
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return failMalformed(file, directive);
   std::shared_ptr<const std::string> text;
-  const std::string found = findFile(file, name, true, [&](const std::string& candidate) {
-    if (!context_.includes) return isReadableRegularFile(candidate);
+  std::string found;
+  const auto probe = [&](const std::string& candidate) {
+    if (!context_.includes) return probeFile(candidate);
     text.reset();
-    return context_.includes->load(candidate, text) != IncludeCache::Lookup::kMissing;
-  });
-  if (found.empty()) return fail(file, "Error: %cinclude file \"%s\" not found.", name);
+    return asOpenResult(context_.includes->load(candidate, text));
+  };
+  const OpenResult probed = findFile(file, name, true, probe, found);
+  if (probed == OpenResult::kFailed) return fail(file, kCouldNotRead, found);
+  if (probed == OpenResult::kMissing) {
+    return fail(file, "Error: %cinclude file \"%s\" not found.", name);
+  }
   if (context_.observer) context_.observer->fileRead(found, true);
   if (context_.activeFiles.isActiveFile(found)) return Step::kNext;
   if (context_.activeFiles.size() >= kMaxOpenFiles) {
@@ -278,8 +302,12 @@ SourceProcessor::Step SourceProcessor::handleFileinfo(FileState& file, const Dir
                                                       std::string_view argument) {
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return failMalformed(file, directive);
-  const std::string found = findFile(file, name, false, isReadableRegularFile);
-  if (found.empty()) return fail(file, "Error: %cfileinfo file \"%s\" not found.", name);
+  std::string found;
+  const OpenResult probed = findFile(file, name, false, probeFile, found);
+  if (probed == OpenResult::kFailed) return fail(file, kCouldNotRead, found);
+  if (probed == OpenResult::kMissing) {
+    return fail(file, "Error: %cfileinfo file \"%s\" not found.", name);
+  }
   if (context_.observer) context_.observer->fileRead(found, false);
   defineFileInfo(context_.definitions, found, name);
   return Step::kNext;
@@ -360,9 +388,10 @@ void SourceProcessor::placeError(const FileState& file) {
 
 // Search order: the current file's directory, the input file's directory,
 // then (for includes) the include directory when one is set.
-std::string SourceProcessor::findFile(const FileState& file, std::string_view name,
-                                      bool withIncludeDirectory,
-                                      const std::function<bool(const std::string&)>& exists) const {
+OpenResult SourceProcessor::findFile(const FileState& file, std::string_view name,
+                                     bool withIncludeDirectory,
+                                     const std::function<OpenResult(const std::string&)>& probe,
+                                     std::string& found) const {
   const std::string relative = withForwardSlashes(name);
   const std::string* directories[] = {&file.directory, &context_.inputDirectory,
                                       &context_.includeDirectory};
@@ -370,10 +399,14 @@ std::string SourceProcessor::findFile(const FileState& file, std::string_view na
   for (std::size_t i = 0; i < places; ++i) {
     if (i == 1 && *directories[1] == *directories[0]) continue;
     std::string candidate = *directories[i] + relative;
-    if (exists(candidate)) return candidate;
+    const OpenResult probed = probe(candidate);
+    if (probed != OpenResult::kMissing) {
+      found = std::move(candidate);
+      return probed;
+    }
     if (context_.observer) context_.observer->fileMissing(candidate);
   }
-  return {};
+  return OpenResult::kMissing;
 }
 
 }  // namespace qf

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/byte_stream.h"
+#include "base/file_system.h"
 #include "engine/compile_context.h"
 
 namespace qf {
@@ -65,8 +66,12 @@ class SourceProcessor {
   Step failMalformed(FileState& file, const Directive& directive);
   /// Records file's current line as the error's place, unless one is set.
   void placeError(const FileState& file);
-  std::string findFile(const FileState& file, std::string_view name, bool withIncludeDirectory,
-                       const std::function<bool(const std::string&)>& exists) const;
+  /// Probes the places name may be in, in search order. found is the first
+  /// candidate that did not count as missing: it opened, or (kFailed) the
+  /// system could not tell.
+  OpenResult findFile(const FileState& file, std::string_view name, bool withIncludeDirectory,
+                      const std::function<OpenResult(const std::string&)>& probe,
+                      std::string& found) const;
   bool processIncluded(const std::string& path, std::shared_ptr<const std::string> text);
 
   CompileContext& context_;

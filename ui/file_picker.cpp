@@ -14,18 +14,15 @@ FilePicker::FilePicker(FileDialog& dialog, std::string& pathBuffer, std::string&
   addFilter("All Files (*.*)", "*.*");
 }
 
-int FilePicker::addFilter(const char* description, const char* pattern) {
-  if (!description || !pattern) return 0;
-  filters_.push_back({description, pattern});
+void FilePicker::addFilter(std::string_view description, std::string_view pattern) {
+  filters_.push_back({std::string(description), std::string(pattern)});
   filterIndex_ = static_cast<int>(filters_.size());
-  return 1;
 }
 
-bool FilePicker::run(QWidget* owner, const char* title, const char* defaultTitle,
-                     bool fileMustExist) {
+bool FilePicker::run(QWidget* owner, std::string_view title, bool fileMustExist) {
   FileDialogRequest request;
   request.owner = owner;
-  request.title = title ? title : defaultTitle;
+  request.title = title.empty() ? (fileMustExist ? "Open File" : "Open Directory") : std::string(title);
   request.proposedPath = *path_;
   request.filters = filters_;
   request.filterIndex = filterIndex_;
@@ -39,34 +36,34 @@ bool FilePicker::run(QWidget* owner, const char* title, const char* defaultTitle
   return true;
 }
 
-int FilePicker::chooseFile(QWidget* owner, const char* title) {
-  return run(owner, title, "Open File", true) ? 1 : 0;
+bool FilePicker::chooseFile(QWidget* owner, std::string_view title) {
+  return run(owner, title, true);
 }
 
-int FilePicker::chooseDirectory(QWidget* owner, const char* title) {
+bool FilePicker::chooseDirectory(QWidget* owner, std::string_view title) {
   cutToDirectory(*path_);
   const std::string before = *path_;
   *path_ += *name_;
-  const bool chosen = run(owner, title, "Open Directory", false);
+  const bool chosen = run(owner, title, false);
   if (!chosen) *path_ = before;
   cutToDirectory(*path_);
-  return chosen ? 1 : 0;
+  return chosen;
 }
 
-int FilePicker::savePath(SettingsStore& store, std::string_view name) {
-  if (name.empty() || !store.open()) return 0;
+bool FilePicker::savePath(SettingsStore& store, std::string_view name) {
+  if (name.empty() || !store.open()) return false;
   store.writeString(name, *path_);
   store.close();
-  return 1;
+  return true;
 }
 
-int FilePicker::restorePath(SettingsStore& store, std::string_view name) {
-  if (name.empty() || !store.open()) return 0;
-  const int loaded = store.readString(name, *path_, kMaxStoredPathLength);
+bool FilePicker::restorePath(SettingsStore& store, std::string_view name) {
+  if (name.empty() || !store.open()) return false;
+  const bool loaded = store.readString(name, *path_, kMaxStoredPathLength);
   store.close();
-  if (!loaded) return 0;
+  if (!loaded) return false;
   name_->clear();
-  return 1;
+  return true;
 }
 
 }  // namespace qf

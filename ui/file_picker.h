@@ -25,23 +25,26 @@ class FilePicker {
   FilePicker(const FilePicker&) = delete;
   FilePicker& operator=(const FilePicker&) = delete;
 
-  /// Appends a filter and selects it; 0 (and no change) when either text is null.
-  int addFilter(const char* description, const char* pattern);
+  /// Appends a filter and selects it.
+  void addFilter(std::string_view description, std::string_view pattern);
 
-  /// Lets the user pick an existing file, proposing the path buffer; on 1 the
-  /// path buffer holds the file's full path and the name buffer its name.
+  /// Lets the user pick an existing file, proposing the path buffer; on true
+  /// the path buffer holds the file's full path and the name buffer its name.
   /// A cancel, or a path longer than kMaxStoredPathLength, changes nothing.
-  int chooseFile(QWidget* owner, const char* title);
+  /// An empty title means "Open File".
+  bool chooseFile(QWidget* owner = nullptr, std::string_view title = {});
   /// Lets the user pick a directory by accepting the name buffer's hint (or any
   /// file) in it; afterwards the path buffer holds the chosen directory, or the
-  /// one held before when the user cancelled.
-  int chooseDirectory(QWidget* owner, const char* title);
+  /// one held before when the user cancelled. An empty title means "Open
+  /// Directory".
+  bool chooseDirectory(QWidget* owner = nullptr, std::string_view title = {});
 
-  /// Stores the path buffer under name; 0 for an empty name or a store that won't open.
-  int savePath(SettingsStore& store, std::string_view name);
-  /// Loads the path buffer from name and empties the name buffer; on 0 the path
-  /// buffer is unchanged.
-  int restorePath(SettingsStore& store, std::string_view name);
+  /// Stores the path buffer under name; false for an empty name or a store that
+  /// won't open.
+  bool savePath(SettingsStore& store, std::string_view name);
+  /// Loads the path buffer from name and empties the name buffer; on false the
+  /// path buffer is unchanged.
+  bool restorePath(SettingsStore& store, std::string_view name);
 
   const std::string& path() const { return *path_; }
   const std::string& name() const { return *name_; }
@@ -51,7 +54,7 @@ class FilePicker {
   int filterIndex() const { return filterIndex_; }
 
  private:
-  bool run(QWidget* owner, const char* title, const char* defaultTitle, bool fileMustExist);
+  bool run(QWidget* owner, std::string_view title, bool fileMustExist);
 
   FileDialog& dialog_;
   std::string ownName_;

@@ -131,6 +131,7 @@ void MainDialog::createControls() {
 void MainDialog::readSettings() {
   SettingsStore& settings = state_.settings;
   WindowOptions& options = state_.options;
+  settings.beginBatch();  // one read of the file for every value
   settings.restoreWindowPlacement(this, kWindowPrefix, false, false);
   settings.readInt("UseOutDir", options.useOutputDir);
   settings.readInt("RecurseFolders", options.recurseFolders);
@@ -143,11 +144,13 @@ void MainDialog::readSettings() {
   state_.outputDirPicker.restorePath(settings, "OutReq");
   state_.includeDirPicker.restorePath(settings, "IncReq");
   state_.sourceFilePicker.restorePath(settings, "FileReq");
+  settings.endBatch();
 }
 
 void MainDialog::writeSettings() {
   SettingsStore& settings = state_.settings;
   const WindowOptions& options = state_.options;
+  settings.beginBatch();  // one write of the file for every value
   settings.saveWindowPlacement(this, kWindowPrefix, false, false);
   settings.writeInt("UseOutDir", options.useOutputDir);
   settings.writeInt("RecurseFolders", options.recurseFolders);
@@ -156,6 +159,7 @@ void MainDialog::writeSettings() {
   state_.includeDirPicker.savePath(settings, "IncReq");
   state_.sourceFilePicker.savePath(settings, "FileReq");
   settings.writeString("OutExt", options.outputExtension);
+  settings.endBatch();
 }
 
 void MainDialog::addFilters() {
@@ -163,14 +167,14 @@ void MainDialog::addFilters() {
   const std::string& include = state_.options.includeExtension;
   const std::string sourceDescription = "Text Source Files (*" + source + ")";
   const std::string sourcePattern = "*" + source;
-  state_.sourceDirPicker.addFilter(sourceDescription.c_str(), sourcePattern.c_str());
+  state_.sourceDirPicker.addFilter(sourceDescription, sourcePattern);
   state_.outputDirPicker.addFilter("HTML Files (*.html;*.htm)", "*.html;*.htm");
   state_.outputDirPicker.addFilter("ASP Files (*.asp)", "*.asp");
   state_.outputDirPicker.addFilter("TEXT Files (*.txt)", "*.txt");
   const std::string headerDescription = "Text Header Files (*" + include + ";*" + source + ")";
   const std::string headerPattern = "*" + source + ";*" + include;
-  state_.includeDirPicker.addFilter(headerDescription.c_str(), headerPattern.c_str());
-  state_.sourceFilePicker.addFilter(sourceDescription.c_str(), sourcePattern.c_str());
+  state_.includeDirPicker.addFilter(headerDescription, headerPattern);
+  state_.sourceFilePicker.addFilter(sourceDescription, sourcePattern);
 }
 
 void MainDialog::showOptions() {
@@ -200,7 +204,7 @@ MessageAnswer MainDialog::showMessage(std::string_view text, std::string_view ca
 
 std::optional<PickedFile> MainDialog::chooseSourceFile() {
   FilePicker& picker = state_.sourceFilePicker;
-  if (!picker.chooseFile(nullptr, nullptr)) return std::nullopt;
+  if (!picker.chooseFile()) return std::nullopt;
   return PickedFile{picker.path(), picker.name()};
 }
 
@@ -218,7 +222,7 @@ void MainDialog::openHelp() {
 
 void MainDialog::pickDirectory(FilePicker& picker, const std::string& hint, QLineEdit* field) {
   picker.setName(hint);
-  picker.chooseDirectory(nullptr, nullptr);
+  picker.chooseDirectory();
   showText(field, picker.path());
 }
 

@@ -1,11 +1,15 @@
 #include "ui/settings_store.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QWidget>
+#include <cerrno>
 #include <optional>
 
+#include "base/file_stream.h"
 #include "ui/setting_values.h"
 
 namespace qf {
@@ -53,6 +57,21 @@ std::string nameOf(std::string_view prefix, char letter) {
   return name;
 }
 
+// Where the native format keeps the per-user settings of maker's product.
+std::string settingsPathOf(const std::string& maker, const std::string& product) {
+  const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                       "/" + QString::fromUtf8(maker) + "/" + QString::fromUtf8(product) + ".conf";
+  return QFile::encodeName(path).toStdString();
+}
+
+// Qt opens the settings file with a blocking open and reads whatever is
+// there: a FIFO would hold the program before its window shows. Only a
+// regular file, or nothing yet, is handed to it.
+bool isUsableSettingsFile(const std::string& path) {
+  if (probeFile(path) == OpenResult::kOpened) return true;
+  return !statusOf(path) && errno == ENOENT;
+}
+
 }  // namespace
 
 SettingsStore::SettingsStore(std::string maker, std::string product)
@@ -62,6 +81,7 @@ SettingsStore::~SettingsStore() = default;
 
 int SettingsStore::open() {
   close();
+  if (!isUsableSettingsFile(settingsPathOf(maker_, product_))) return 0;
   settings_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                           QString::fromUtf8(maker_), QString::fromUtf8(product_));
   if (settings_->status() == QSettings::AccessError) {
@@ -72,6 +92,7 @@ int SettingsStore::open() {
 }
 
 int SettingsStore::close() {
+  holders_ = 0;
   if (!settings_) return 0;
   settings_->sync();
   const bool ok = settings_->status() == QSettings::NoError;
@@ -79,45 +100,67 @@ int SettingsStore::close() {
   return ok ? 1 : 0;
 }
 
-int SettingsStore::writeInt(std::string_view name, std::int32_t value) {
-  if (name.empty() || !open()) return 0;
-  settings_->setValue(keyOf(name), value);
+int SettingsStore::beginBatch() { return acquire() ? 1 : 0; }
+
+int SettingsStore::endBatch() { return release(); }
+
+bool SettingsStore::acquire() {
+  if (settings_ && holders_ > 0) {
+    ++holders_;
+    return true;
+  }
+  if (!open()) return false;
+  holders_ = 1;
+  return true;
+}
+
+int SettingsStore::release() {
+  if (holders_ > 1) {
+    --holders_;
+    return settings_->status() == QSettings::NoError ? 1 : 0;
+  }
   return close();
+}
+
+int SettingsStore::writeInt(std::string_view name, std::int32_t value) {
+  if (name.empty() || !acquire()) return 0;
+  settings_->setValue(keyOf(name), value);
+  return release();
 }
 
 int SettingsStore::readInt(std::string_view name, std::int32_t& destination) {
-  if (name.empty() || !open()) return 0;
+  if (name.empty() || !acquire()) return 0;
   const std::optional<std::string> bytes = bytesOf(settings_->value(keyOf(name)));
   const std::optional<std::int32_t> value = bytes ? parseStoredInt(*bytes) : std::nullopt;
   if (!value) {
-    close();
+    release();
     return 0;
   }
   destination = *value;
-  return close();
+  return release();
 }
 
 int SettingsStore::writeString(std::string_view name, std::string_view text) {
-  if (name.empty() || !open()) return 0;
+  if (name.empty() || !acquire()) return 0;
   settings_->setValue(keyOf(name), storedValueOf(text));
-  return close();
+  return release();
 }
 
 int SettingsStore::readString(std::string_view name, std::string& text, std::size_t maxLength) {
-  if (name.empty() || !open()) return 0;
+  if (name.empty() || !acquire()) return 0;
   const std::optional<std::string> bytes = bytesOf(settings_->value(keyOf(name)));
   std::optional<std::string> value = bytes ? parseStoredString(*bytes, maxLength) : std::nullopt;
   if (!value) {
-    close();
+    release();
     return 0;
   }
   text = std::move(*value);
-  return close();
+  return release();
 }
 
 int SettingsStore::saveWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
                                        bool withState) {
-  if (!window || !open()) return 0;
+  if (!window || !acquire()) return 0;
   const QRect frame = window->frameGeometry();
   writeInt(nameOf(prefix, 'X'), frame.left());
   writeInt(nameOf(prefix, 'Y'), frame.top());
@@ -126,13 +169,13 @@ int SettingsStore::saveWindowPlacement(QWidget* window, std::string_view prefix,
     writeInt(nameOf(prefix, 'H'), frame.height());
   }
   if (withState) writeInt(nameOf(prefix, 'S'), window->isMaximized() ? 1 : 0);
-  close();
+  release();
   return 1;
 }
 
 int SettingsStore::restoreWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
                                           bool withState) {
-  if (!window || !open()) return 0;
+  if (!window || !acquire()) return 0;
   PixelPair position;
   const bool hasPosition =
       readInt(nameOf(prefix, 'X'), position.x) && readInt(nameOf(prefix, 'Y'), position.y);
@@ -162,7 +205,7 @@ int SettingsStore::restoreWindowPlacement(QWidget* window, std::string_view pref
   } else if (hasState && state == 1) {
     window->setWindowState(window->windowState() | Qt::WindowMaximized);
   }
-  close();
+  release();
   return hasPosition || hasSize || hasState ? 1 : 0;
 }
 

@@ -13,7 +13,9 @@ namespace qf {
 /// The per-user settings of one maker's product, kept in the platform's
 /// native settings store. Every operation returns 1 on success and 0 on
 /// failure, shows nothing, and on failure leaves the caller's value alone.
-/// The store is open only inside one operation.
+/// The store is open only inside one operation or one batch. A settings path
+/// that is not a regular file (a FIFO, a directory, a device) is never opened:
+/// every operation then fails, so the defaults stay and nothing is written.
 class SettingsStore {
  public:
   SettingsStore(std::string maker, std::string product);
@@ -25,6 +27,12 @@ class SettingsStore {
   int open();
   /// Writes pending changes and closes; 0 when nothing was open or the write failed.
   int close();
+
+  /// Keeps the store open for the operations up to the matching endBatch(),
+  /// so that the file is read once and written once. 1 when it opened.
+  int beginBatch();
+  /// Ends a batch; the outermost one writes and closes as close() does.
+  int endBatch();
 
   /// Stores value under name; an empty name fails.
   int writeInt(std::string_view name, std::int32_t value);
@@ -46,9 +54,14 @@ class SettingsStore {
                              bool withState);
 
  private:
+  /// Opens unless a batch holds the store open; release() pairs with it.
+  bool acquire();
+  int release();
+
   std::string maker_;
   std::string product_;
   std::unique_ptr<QSettings> settings_;
+  int holders_ = 0;
 };
 
 }  // namespace qf

@@ -32,13 +32,10 @@ class TestFilePicker : public QObject {
     ScriptedFileDialog dialog;
     std::string path;
     FilePicker picker(dialog, path);
-    QCOMPARE(picker.addFilter("HTML Files (*.html;*.htm)", "*.html;*.htm"), 1);
-    QCOMPARE(picker.addFilter("TEXT Files (*.txt)", "*.txt"), 1);
+    picker.addFilter("HTML Files (*.html;*.htm)", "*.html;*.htm");
+    picker.addFilter("TEXT Files (*.txt)", "*.txt");
     QCOMPARE(picker.filterIndex(), 3);
-    QCOMPARE(picker.addFilter(nullptr, "*.x"), 0);
-    QCOMPARE(picker.addFilter("X", nullptr), 0);
     QCOMPARE(picker.filters().size(), std::size_t{3});
-    QCOMPARE(picker.filterIndex(), 3);
   }
 
   void keepsTheFilterLastConfirmed() {
@@ -49,9 +46,9 @@ class TestFilePicker : public QObject {
     dialog.setNextAnswer(std::nullopt);
     dialog.setNextAnswer("/web/a.txt", 1);
     dialog.setNextAnswer(std::nullopt);
-    picker.chooseFile(nullptr, nullptr);
-    picker.chooseFile(nullptr, nullptr);
-    picker.chooseFile(nullptr, nullptr);
+    picker.chooseFile();
+    picker.chooseFile();
+    picker.chooseFile();
     QCOMPARE(dialog.requests[0].filterIndex, 2);
     QCOMPARE(dialog.requests[1].filterIndex, 2);
     QCOMPARE(dialog.requests[2].filterIndex, 1);
@@ -98,7 +95,7 @@ class TestFilePicker : public QObject {
     picker.setName("(all .src files in directory)");
     dialog.setNextAnswer(answer.isValid() ? std::optional(answer.toString().toStdString())
                                           : std::nullopt);
-    QCOMPARE(picker.chooseDirectory(nullptr, nullptr), result);
+    QCOMPARE(int(picker.chooseDirectory()), result);
     QCOMPARE(QString::fromStdString(path), after);
     QCOMPARE(dialog.requests.size(), std::size_t{1});
     QCOMPARE(QString::fromStdString(dialog.requests[0].proposedPath), proposed);
@@ -143,7 +140,7 @@ class TestFilePicker : public QObject {
       std::string path = (root + "shown/").toStdString();
       FilePicker picker(dialog, path);
       picker.setName("(all .src files in directory)");
-      QVERIFY2(picker.chooseDirectory(nullptr, nullptr) == 1, c.typed);
+      QVERIFY2(picker.chooseDirectory(), c.typed);
       QVERIFY2(openEnabled, c.typed);
       QCOMPARE(QString::fromStdString(path), root + c.picked);
     }
@@ -155,11 +152,11 @@ class TestFilePicker : public QObject {
     std::string name = "old.src";
     FilePicker picker(dialog, path, name);
     dialog.setNextAnswer(std::nullopt);
-    QCOMPARE(picker.chooseFile(nullptr, nullptr), 0);
+    QCOMPARE(picker.chooseFile(), false);
     QCOMPARE(path, std::string("/web/old.src"));
     QCOMPARE(name, std::string("old.src"));
     dialog.setNextAnswer("/web/sub/page.src");
-    QCOMPARE(picker.chooseFile(nullptr, "Pick one"), 1);
+    QCOMPARE(picker.chooseFile(nullptr, "Pick one"), true);
     QCOMPARE(path, std::string("/web/sub/page.src"));
     QCOMPARE(name, std::string("page.src"));
     QCOMPARE(dialog.requests[0].proposedPath, std::string("/web/old.src"));
@@ -173,16 +170,16 @@ class TestFilePicker : public QObject {
     SettingsStore store("Ambervale", "Quillforge");
     std::string saved = "/web/" + std::string(300, 'p') + "/";
     FilePicker savingPicker(dialog, saved);
-    QCOMPARE(savingPicker.savePath(store, "InReq"), 1);
-    QCOMPARE(savingPicker.savePath(store, ""), 0);
+    QCOMPARE(savingPicker.savePath(store, "InReq"), true);
+    QCOMPARE(savingPicker.savePath(store, ""), false);
 
     std::string path = "/old/";
     std::string name = "hint";
     FilePicker picker(dialog, path, name);
-    QCOMPARE(picker.restorePath(store, "Missing"), 0);
+    QCOMPARE(picker.restorePath(store, "Missing"), false);
     QCOMPARE(path, std::string("/old/"));
     QCOMPARE(name, std::string("hint"));
-    QCOMPARE(picker.restorePath(store, "InReq"), 1);
+    QCOMPARE(picker.restorePath(store, "InReq"), true);
     QCOMPARE(path, saved);
     QCOMPARE(name, std::string());
   }
@@ -194,10 +191,10 @@ class TestFilePicker : public QObject {
     FilePicker picker(dialog, path);
     const std::string longest = "/" + std::string(kMaxStoredPathLength - 2, 'p') + "/";
     store.writeString("InReq", longest);
-    QCOMPARE(picker.restorePath(store, "InReq"), 1);
+    QCOMPARE(picker.restorePath(store, "InReq"), true);
     QCOMPARE(path, longest);
     store.writeString("InReq", longest + "x");
-    QCOMPARE(picker.restorePath(store, "InReq"), 0);
+    QCOMPARE(picker.restorePath(store, "InReq"), false);
     QCOMPARE(path, longest);
   }
 };

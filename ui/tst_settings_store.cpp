@@ -1,9 +1,13 @@
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QWidget>
 #include <memory>
 
-#include "ui/settings_store.h"
 #include "ui/setting_values.h"
+#include "ui/settings_store.h"
 #include "ui/ui_test_support.h"
 
 namespace qf {
@@ -19,9 +23,7 @@ class TestSettingsStore : public QObject {
   }
 
  private slots:
-  void init() {
-    raw()->clear();
-  }
+  void init() { raw()->clear(); }
 
   void keepsValuesInThePerUserFile() {
     SettingsStore store("Ambervale", "Quillforge");
@@ -105,6 +107,51 @@ class TestSettingsStore : public QObject {
     QCOMPARE(store.close(), 0);
     QCOMPARE(store.open(), 1);
     QCOMPARE(store.close(), 1);
+  }
+
+  void aSettingsPathThatIsNoFileIsLeftAlone_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("directory") << "directory";
+  }
+  void aSettingsPathThatIsNoFileIsLeftAlone() {
+    QFETCH(QString, kind);
+    const QString dir = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Ambervale";
+    const QString file = dir + "/Quillforge.conf";
+    QFile::remove(file);
+    QVERIFY(QDir().mkpath(dir));
+    if (kind == "fifo") {
+      QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    } else {
+      QVERIFY(QDir().mkdir(file));
+    }
+    SettingsStore store("Ambervale", "Quillforge");
+    std::int32_t value = 5;
+    QCOMPARE(store.readInt("UseOutDir", value), 0);  // returns at once: no blocking open
+    QCOMPARE(value, 5);
+    QCOMPARE(store.writeInt("UseOutDir", 1), 0);
+    QCOMPARE(store.beginBatch(), 0);
+    struct stat status;
+    QCOMPARE(lstat(QFile::encodeName(file).constData(), &status), 0);
+    QVERIFY(kind == "fifo" ? S_ISFIFO(status.st_mode) : S_ISDIR(status.st_mode));
+    QVERIFY(kind == "fifo" ? QFile::remove(file) : QDir().rmdir(file));
+  }
+
+  void aBatchWritesOnceAtItsEnd() {
+    SettingsStore store("Ambervale", "Quillforge");
+    QCOMPARE(store.beginBatch(), 1);
+    QCOMPARE(store.writeInt("UseOutDir", 3), 1);
+    QCOMPARE(store.writeString("OutExt", ".htm"), 1);
+    QWidget window;
+    QCOMPARE(store.saveWindowPlacement(&window, "Main", true, true), 1);
+    // Nothing reached the file yet (other settings objects of this process
+    // would see the pending values, so the file itself is read).
+    QFile file(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Ambervale/Quillforge.conf");
+    QVERIFY(!file.open(QIODevice::ReadOnly) || !file.readAll().contains("UseOutDir"));
+    QCOMPARE(store.endBatch(), 1);
+    QCOMPARE(raw()->value("UseOutDir").toInt(), 3);
+    QCOMPARE(raw()->value("OutExt").toString(), QString(".htm"));
+    QVERIFY(raw()->contains("MainW"));
   }
 
   void savesTheFramePosition() {

@@ -1,0 +1,298 @@
+// qfc as a build tool: runs that compile only what changed, make and ninja
+// driving it through dependency files, and the faults a build tool meets.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/file_system.h"
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kQfc = QFC_PATH;
+
+// Every regular file below a directory with its bytes.
+std::map<std::string, std::string> treeOf(const std::string& directory) {
+  std::map<std::string, std::string> files;
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(directory, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_regular_file()) {
+      files[it->path().string().substr(directory.size())] = readFile(it->path().string());
+    }
+  }
+  return files;
+}
+
+class IncrementalQfcTest : public ::testing::Test {
+ protected:
+  ProgramResult qfc(std::vector<std::string> arguments) {
+    return runProgram(kQfc, arguments, dir_.path(), {"TZ=UTC", "SOURCE_DATE_EPOCH=1767791220"});
+  }
+  ProgramResult build(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> arguments = {
+        "--all", "site", "-r", "--out-dir", "out", "--state", "state/site.sqlite"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return qfc(arguments);
+  }
+  // The summary a terminal would show, from a run under `script`.
+  std::string summaryOf(const std::string& arguments) {
+    const ProgramResult r =
+        runProgram("/usr/bin/script", {"-qec", kQfc + " " + arguments, "/dev/null"}, dir_.path());
+    const std::size_t start = r.out.rfind("Compiled ");
+    return start == std::string::npos ? r.out
+                                      : r.out.substr(start, r.out.find('\r', start) - start);
+  }
+  void writeSite(int pages) {
+    dir_.write("site/inc/head.inc", "<head>\n");
+    dir_.write("site/inc/foot.inc", "<foot>\n");
+    for (int i = 0; i < pages; ++i) {
+      dir_.write(
+          "site/p" + std::to_string(i) + ".src",
+          std::string(i % 2 ? "#include \"inc/head.inc\"\n" : "#include \"inc/foot.inc\"\n") +
+              "page " + std::to_string(i) + "\n");
+    }
+  }
+  TempDir dir_;
+};
+
+TEST_F(IncrementalQfcTest, ASecondRunCompilesOnlyWhatChanged) {
+  if (!pathExists("/usr/bin/script")) GTEST_SKIP() << "no 'script' to give qfc a terminal";
+  writeSite(4);
+  dir_.write("site/style.css", "css");
+  const std::string run = "--all site --out-dir out --state state/s.sqlite";
+  EXPECT_EQ(summaryOf(run), "Compiled 4 files, 0 up to date, 0 failed.");
+  const FileStatus first = *statusOf(dir_ / "out/p0.html");
+  EXPECT_EQ(summaryOf(run), "Compiled 0 files, 4 up to date, 0 failed.");
+  dir_.write("site/inc/head.inc", "<new head>\n");
+  EXPECT_EQ(summaryOf(run), "Compiled 2 files, 2 up to date, 0 failed.");
+  EXPECT_EQ(readFile(dir_ / "out/p1.html"), "<new head>\npage 1\n");
+  EXPECT_EQ(*statusOf(dir_ / "out/p0.html"), first);
+  EXPECT_EQ(summaryOf(run + " -B"), "Compiled 4 files, 0 up to date, 0 failed.");
+  EXPECT_EQ(*statusOf(dir_ / "out/p0.html"), first) << "-B rewrote an unchanged output";
+  EXPECT_EQ(readFile(dir_ / "out/style.css"), "css");
+}
+
+TEST_F(IncrementalQfcTest, UnchangedOutputKeepsItsInodeInEveryMode) {
+  dir_.write("page.src", "same\n");
+  ASSERT_EQ(qfc({"page.src"}).exitCode, 0);
+  ASSERT_EQ(link((dir_ / "page.html").c_str(), (dir_ / "copy.html").c_str()), 0);
+  const FileIdentity before = statusOf(dir_ / "page.html")->identity;
+  ASSERT_EQ(qfc({"page.src"}).exitCode, 0);
+  EXPECT_EQ(statusOf(dir_ / "page.html")->identity, before);
+  dir_.write("page.src", "changed\n");
+  ASSERT_EQ(qfc({"page.src"}).exitCode, 0);
+  EXPECT_NE(statusOf(dir_ / "page.html")->identity, before);
+  EXPECT_EQ(readFile(dir_ / "copy.html"), "same\n");
+}
+
+TEST_F(IncrementalQfcTest, FailedPagesAreCompiledAndReportedEveryRun) {
+  dir_.write("site/good.src", "good\n");
+  dir_.write("site/bad.src", "#include \"missing.inc\"\n");
+  for (int run = 0; run < 3; ++run) {
+    const ProgramResult r = build();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "site/bad.src:1: Error: #include file \"missing.inc\" not found.\n");
+  }
+  dir_.write("site/missing.inc", "found\n");
+  const ProgramResult r = build();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir_ / "out/bad.html"), "found\n");
+}
+
+TEST_F(IncrementalQfcTest, NothingOfTheUsersIsDeleted) {
+  dir_.write("site/page.src", "page\n");
+  dir_.write("site/old.src", "old\n");
+  dir_.write("site/pic.png", "png");
+  dir_.write("out/mine.txt", "mine");
+  ASSERT_EQ(build().exitCode, 0);
+  // A page and a picture removed: their outputs go, unless the user changed them.
+  fs::remove(dir_ / "site/old.src");
+  fs::remove(dir_ / "site/pic.png");
+  dir_.write("out/old.html", "edited by the user\n");
+  ASSERT_EQ(build().exitCode, 0);
+  EXPECT_EQ(readFile(dir_ / "out/old.html"), "edited by the user\n");
+  EXPECT_FALSE(pathExists(dir_ / "out/pic.png"));
+  // Runs without state, and with a state of other runs, delete nothing.
+  dir_.write("out/gone.html", "the user's");
+  ASSERT_EQ(build({"--no-state"}).exitCode, 0);
+  ASSERT_EQ(build({"-B"}).exitCode, 0);
+  ASSERT_EQ(build().exitCode, 0);
+  EXPECT_EQ(readFile(dir_ / "out/mine.txt"), "mine");
+  EXPECT_EQ(readFile(dir_ / "out/gone.html"), "the user's");
+  EXPECT_EQ(readFile(dir_ / "out/page.html"), "page\n");
+}
+
+TEST_F(IncrementalQfcTest, DependencyFilesEscapeWhatMakeReadsSpecially) {
+  dir_.write("my site/pa#ge.src", "#include \"a $b.inc\"\n#ifexists \"maybe.txt\"\n#endif\n");
+  dir_.write("my site/a $b.inc", "x\n");
+  const ProgramResult r = qfc({"-MD", "-MP", "my site/pa#ge.src"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir_ / "my site/pa#ge.html.d"),
+            "my\\ site/pa\\#ge.html: \\\n my\\ site/pa\\#ge.src \\\n my\\ site/a\\ $$b.inc \\\n"
+            " my\\ site\n\nmy\\ site/a\\ $$b.inc:\n\nmy\\ site:\n");
+  ASSERT_EQ(qfc({"-MF", "dep", "-MT", "the target", "my site/pa#ge.src"}).exitCode, 0);
+  EXPECT_EQ(readFile(dir_ / "dep"),
+            "the\\ target: \\\n my\\ site/pa\\#ge.src \\\n my\\ site/a\\ $$b.inc \\\n my\\ site\n");
+}
+
+// make and ninja, given the rules qfc writes, rebuild exactly what an edit reaches.
+struct BuildTool {
+  const char* name;
+  const char* program;
+  const char* file;
+  const char* text;
+};
+
+class BuildToolTest : public IncrementalQfcTest, public ::testing::WithParamInterface<BuildTool> {
+ protected:
+  // The pages the tool rebuilt, from the commands it printed.
+  std::vector<std::string> runTool() {
+    ProgramResult r = runProgram(GetParam().program, {}, dir_.path() + "site");
+    r.out.insert(0, "\n");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    std::vector<std::string> built;
+    // Lines "QFC page.html" that the rule's command printed.
+    for (std::size_t at = 0; (at = r.out.find("\nQFC ", at)) != std::string::npos; at += 5) {
+      built.push_back(r.out.substr(at + 5, r.out.find('\n', at + 5) - at - 5));
+    }
+    std::sort(built.begin(), built.end());
+    return built;
+  }
+};
+
+TEST_P(BuildToolTest, RebuildsExactlyThePagesAnEditReaches) {
+  if (!pathExists(GetParam().program)) GTEST_SKIP() << GetParam().program << " is not installed";
+  std::string text = GetParam().text;
+  for (std::size_t at; (at = text.find("QFC_PROGRAM")) != std::string::npos;) {
+    text.replace(at, 11, kQfc);
+  }
+  dir_.write(std::string("site/") + GetParam().file, text);
+  dir_.write("site/a.src", "#include \"head.inc\"\na\n");
+  dir_.write("site/b.src", "#include \"head.inc\"\n#include \"foot.inc\"\nb\n");
+  dir_.write("site/c.src", "#ifexists \"opt/extra.txt\"\nextra\n#endif\nc\n");
+  fs::create_directory(dir_ / "site/opt");
+  dir_.write("site/head.inc", "head\n");
+  dir_.write("site/foot.inc", "foot\n");
+  using Pages = std::vector<std::string>;
+  EXPECT_EQ(runTool(), (Pages{"a.html", "b.html", "c.html"}));
+  EXPECT_EQ(runTool(), Pages{});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  dir_.write("site/foot.inc", "new foot\n");
+  EXPECT_EQ(runTool(), Pages{"b.html"});
+  dir_.write("site/head.inc", "new head\n");
+  EXPECT_EQ(runTool(), (Pages{"a.html", "b.html"}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  dir_.write("site/opt/extra.txt", "");
+  EXPECT_EQ(runTool(), Pages{"c.html"});
+  EXPECT_EQ(readFile(dir_ / "site/c.html"), "extra\nc\n");
+  // An include that is no longer used may go.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  dir_.write("site/b.src", "#include \"head.inc\"\nb\n");
+  fs::remove(dir_ / "site/foot.inc");
+  EXPECT_EQ(runTool(), Pages{"b.html"});
+  EXPECT_EQ(readFile(dir_ / "site/b.html"), "new head\nb\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, BuildToolTest,
+    ::testing::Values(
+        BuildTool{"make", "/usr/bin/make", "Makefile",
+                  "all: a.html b.html c.html\n"
+                  "%.html: %.src\n\t@echo QFC $@\n\t@QFC_PROGRAM -MD -MP -o $@ $<\n"
+                  "-include $(wildcard *.html.d)\n"},
+        BuildTool{"ninja", "/usr/bin/ninja", "build.ninja",
+                  "rule qfc\n  command = echo QFC $out && QFC_PROGRAM -MD -MP -o $out $in\n"
+                  "  depfile = $out.d\n  deps = gcc\n"
+                  "build a.html: qfc a.src\nbuild b.html: qfc b.src\nbuild c.html: qfc c.src\n"}),
+    [](const ::testing::TestParamInfo<BuildTool>& info) { return std::string(info.param.name); });
+
+TEST_F(IncrementalQfcTest, TwoRunsAtOnceBothEndCorrectly) {
+  writeSite(60);
+  const std::string fullOut = dir_ / "full/";
+  ProgramResult first, second;
+  std::thread other([&] { first = build(); });
+  second = build();
+  other.join();
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  ASSERT_EQ(qfc({"--all", "site", "-r", "--out-dir", "full", "--no-state"}).exitCode, 0);
+  EXPECT_EQ(treeOf(dir_ / "out/"), treeOf(fullOut));
+}
+
+TEST_F(IncrementalQfcTest, AKilledRunLeavesAStateTheNextRunBuildsFrom) {
+  writeSite(400);
+  for (const int delayMs : {2, 10, 40, 120}) {
+    ASSERT_EQ(build().exitCode, 0);
+    dir_.write("site/inc/head.inc", "<head " + std::to_string(delayMs) + ">\n");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (chdir(dir_.path().c_str()) != 0) _exit(127);
+      execl(kQfc.c_str(), kQfc.c_str(), "--all", "site", "-r", "--out-dir", "out", "--state",
+            "state/site.sqlite", "-q", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    const ProgramResult r = build({"-q", "-j", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(qfc({"--all", "site", "-r", "--out-dir", "full", "--no-state"}).exitCode, 0);
+    // A killed process cannot remove the temporary file it was writing.
+    std::map<std::string, std::string> out = treeOf(dir_ / "out/");
+    std::erase_if(out, [](const auto& file) {
+      return file.first.starts_with(".") && file.first.ends_with(".tmp");
+    });
+    EXPECT_EQ(out, treeOf(dir_ / "full/")) << "killed after " << delayMs << " ms";
+  }
+}
+
+TEST_F(IncrementalQfcTest, ACorruptStateIsSetAsideWithOneWarning) {
+  writeSite(3);
+  ASSERT_EQ(build().exitCode, 0);
+  dir_.write("state/site.sqlite", "garbage, not a database\n");
+  const ProgramResult r = build();
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err,
+            "qfc: warning: state file state/site.sqlite is not a usable database; moved it to "
+            "state/site.sqlite.old and building everything\n");
+  EXPECT_EQ(readFile(dir_ / "out/p1.html"), "<head>\npage 1\n");
+  EXPECT_EQ(build().err, "");
+}
+
+TEST_F(IncrementalQfcTest, AReadOnlyStateDirectoryGivesAWarningAndABuild) {
+  writeSite(3);
+  fs::create_directory(dir_ / "state");
+  chmod((dir_ / "state").c_str(), 0555);
+  for (const auto& entry : fs::recursive_directory_iterator(dir_.path())) {
+    ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
+  }
+  ASSERT_EQ(chown(dir_.path().c_str(), 65534, 65534), 0);
+  const std::string report = dir_ / "report";
+  const std::optional<bool> ran = runAsNobody([&] {
+    const ProgramResult r = build();
+    return r.exitCode == 0 &&
+           r.err ==
+               "qfc: warning: cannot write the state file state/site.sqlite; building "
+               "without state\n" &&
+           readFile(dir_ / "out/p1.html") == "<head>\npage 1\n";
+  });
+  if (!ran) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
+  EXPECT_TRUE(*ran);
+}
+
+}  // namespace
+}  // namespace qf
