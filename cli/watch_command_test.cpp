@@ -123,6 +123,49 @@ std::vector<std::string> temporaryFilesBelow(const std::string& directory) {
   return found;
 }
 
+TEST(WatchedDirectories, AreThoseOfEachDependencyOrTheNearestThatExists) {
+  TempDir dir;
+  dir.write("site/inc/head.inc", "");
+  dir.write("site/pics/a.png", "");
+  const std::string site = dir / "site";
+  PageDependencies page;
+  page.files = {{DependencyKind::kRead, site + "/page.src", {}},
+                {DependencyKind::kIncluded, site + "/inc/head.inc", {}},
+                {DependencyKind::kFound, site + "/pics/a.png", {}},
+                {DependencyKind::kMissing, site + "/inc/gone.inc", {}},
+                {DependencyKind::kMissing, site + "/not/yet/there.txt", {}},
+                {DependencyKind::kMissing, site + "/inc/.page.swp", {}}};
+  EXPECT_EQ(directoriesOfDependencies({page}),
+            (std::set<std::string>{site, site + "/inc", site + "/pics"}));
+  EXPECT_EQ(scratchNamedDependencies({page}), std::set<std::string>{site + "/inc/.page.swp"});
+}
+
+TEST(OwnWrites, CoverOnlyTheRebuildsOwnFilesAsItLeftThem) {
+  TempDir dir;
+  const std::string page = dir.write("out/page.html", "page");
+  const std::string gone = dir / "out/gone.html";
+  OwnWrites own(dir / "state.db");
+  own.remember({page, gone});
+  struct Case {
+    const char* what;
+    std::vector<std::string> paths;
+    bool covered;
+  };
+  const Case cases[] = {
+      {"outputs as written and removed", {page, gone}, true},
+      {"the state's files", {dir / "state.db", dir / "state.db-journal"}, true},
+      {"temporary outputs that are gone", {dir / "out/.qf12345678.tmp", dir / "out/#1234"}, true},
+      {"a source beside them", {page, dir / "page.src"}, false},
+      {"a file that only looks temporary", {dir.write("out/.notes.tmp", "")}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(own.coversAll(WatchBatch{c.paths, false}), c.covered) << c.what;
+  }
+  EXPECT_FALSE(own.coversAll(WatchBatch{{page}, true})) << "a rescan";
+  dir.write("out/page.html", "edited by hand");
+  EXPECT_FALSE(own.coversAll(WatchBatch{{page}, false})) << "an output changed since";
+}
+
 class WatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
