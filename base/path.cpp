@@ -46,19 +46,6 @@ std::string directoryOf(std::string_view path) {
   return directory;
 }
 
-std::string parentDirectoryOf(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
-}
-
-std::string withoutNameExtension(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
-  const std::size_t slash = path.rfind('/');
-  const bool inLastName =
-      dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
-  return std::string(inLastName ? path.substr(0, dot) : path);
-}
-
 std::string withForwardSlashes(std::string_view nameInSource) {
   std::string path(nameInSource);
   std::replace(path.begin(), path.end(), '\\', '/');

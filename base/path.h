@@ -27,14 +27,6 @@ void cutToDirectory(std::string& path);
 /// The directory part of path, as cutToDirectory leaves it.
 std::string directoryOf(std::string_view path);
 
-/// The directory that holds the file at path, on this platform where only
-/// '/' separates names: up to and including the last '/' ("" when none).
-std::string parentDirectoryOf(std::string_view path);
-
-/// path without the last '.' of its last name and what follows it, where
-/// only '/' separates names (a backslash or colon is part of a name).
-std::string withoutNameExtension(std::string_view path);
-
 /// A file name written inside a source, where '\' separates directories as
 /// '/' does, as a path of this platform.
 std::string withForwardSlashes(std::string_view nameInSource);

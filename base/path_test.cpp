@@ -34,6 +34,10 @@ const PathCase kPathCases[] = {
     {"/", "", "/", "", "/"},
     {"site/sub/", "", "site/sub/", "", "site/sub/"},
     {"", "", "", "", ""},
+    {"out/sub/page.html", "html", "out/sub/page", "page.html", "out/sub/"},
+    {"out/a\\b:c.html", "html", "out/a\\b:c", "a\\b:c.html", "out/"},
+    {"/page.html", "html", "/page", "page.html", "/"},
+    {"a\\b.c\\d", "c\\d", "a\\b", "a\\b.c\\d", ""},
 };
 
 TEST(Path, SplitsEveryExample) {
@@ -47,20 +51,6 @@ TEST(Path, SplitsEveryExample) {
     EXPECT_EQ(cut, c.directory);
     EXPECT_EQ(directoryOf(c.path), c.directory);
   }
-}
-
-TEST(Path, ParentDirectoryCutsOnlyAtSlashes) {
-  EXPECT_EQ(parentDirectoryOf("out/sub/page.html"), "out/sub/");
-  EXPECT_EQ(parentDirectoryOf("out/a\\b:c.html"), "out/");
-  EXPECT_EQ(parentDirectoryOf("page.html"), "");
-  EXPECT_EQ(parentDirectoryOf("/page.html"), "/");
-}
-
-TEST(Path, NameExtensionIsCutOnlyInTheLastName) {
-  EXPECT_EQ(withoutNameExtension("out/sub/page.src"), "out/sub/page");
-  EXPECT_EQ(withoutNameExtension("my.dir/page"), "my.dir/page");
-  EXPECT_EQ(withoutNameExtension("a\\b.c\\d"), "a\\b");
-  EXPECT_EQ(withoutNameExtension("a.tar.gz"), "a.tar");
 }
 
 TEST(Path, NamesFromSourcesTakeBackslashesAsSlashes) {

@@ -15,12 +15,12 @@ std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options,
                                              std::vector<std::string>& unreadableDirectories) {
   const std::string pattern = options.sourceDirectory + "*" + options.sourceExtension;
   SourceList sources;
-  sources.scan(pattern.c_str(), options.recursive, nullptr);
+  sources.scan(pattern, options.recursive);
   unreadableDirectories = sources.unreadableDirectories();
   std::vector<PlannedCompile> plan;
-  plan.reserve(static_cast<std::size_t>(sources.count()));
-  for (int i = 0; i < sources.count(); ++i) {
-    std::string item = sources.itemAt(i);
+  plan.reserve(sources.count());
+  for (const std::string& listed : sources.items()) {
+    std::string item = listed;
     std::string input = options.sourceDirectory + item;
     std::string output = outputPathFor(options, item);
     plan.push_back({std::move(item), std::move(input), std::move(output)});
@@ -30,17 +30,17 @@ std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options,
 
 PlannedCompile planLoneFile(std::string_view input, std::string_view outputExtension) {
   if (input == kStandardStream) return {{}, std::string(input), std::string(kStandardStream)};
-  return {{}, std::string(input), withoutNameExtension(input) + std::string(outputExtension)};
+  return {{}, std::string(input), withoutExtension(input).str() + std::string(outputExtension)};
 }
 
 std::string outputPathFor(const BatchOptions& options, std::string_view item) {
   const std::string& directory =
       options.useOutputDirectory ? options.outputDirectory : options.sourceDirectory;
-  return withoutNameExtension(directory + std::string(item)) + options.outputExtension;
+  return withoutExtension(directory + std::string(item)).str() + options.outputExtension;
 }
 
 void prepareOutputDirectory(const BatchOptions& options, const PlannedCompile& compile) {
-  if (options.useOutputDirectory) makeDirectories(parentDirectoryOf(compile.output));
+  if (options.useOutputDirectory) makeDirectories(directoryOf(compile.output));
 }
 
 std::string normalizeOutputExtension(std::string_view outputExtension) {

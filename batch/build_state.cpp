@@ -218,7 +218,7 @@ BuildState::~BuildState() {
 bool BuildState::open(const std::string& path, const std::string& programVersion,
                       std::chrono::milliseconds lockTimeout, std::string& warning) {
   warning.clear();
-  const std::string directory = parentDirectoryOf(path);
+  const std::string directory = directoryOf(path);
   if (!directory.empty() && !makeDirectories(directory)) {
     warning = run_messages::stateDirectoryUnwritable(directory);
     return false;

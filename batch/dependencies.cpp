@@ -108,13 +108,13 @@ namespace {
 
 // The nearest directory above path that exists ("." for the current one).
 std::string nearestDirectoryOf(std::string_view path) {
-  std::string directory = parentDirectoryOf(path);
+  std::string directory = directoryOf(path);
   while (!directory.empty()) {
     if (directory != "/") directory.pop_back();
     const auto status = statusOf(directory);
     if (status && !status->regular) return directory;
     if (directory == "/") return directory;
-    directory = parentDirectoryOf(directory);
+    directory = directoryOf(directory);
   }
   return ".";
 }

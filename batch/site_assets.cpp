@@ -119,7 +119,7 @@ bool mirrorFile(const std::string& from, const FileStatus& fromStatus, const std
     return true;
   }
   changed = true;
-  if (!makeDirectories(parentDirectoryOf(to))) return false;
+  if (!makeDirectories(directoryOf(to))) return false;
   return copyContents(from, to) && setModifiedTime(to, fromStatus.modifiedNs);
 }
 

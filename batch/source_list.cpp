@@ -7,22 +7,23 @@
 
 namespace qf {
 
-int SourceList::scan(const char* pattern, bool recurse, const char* prefix) {
+std::size_t SourceList::scan(std::string_view pattern, bool recurse, std::string_view prefix) {
   clear();
   return scanDirectory(pattern, recurse, prefix);
 }
 
-int SourceList::scanDirectory(const char* pattern, bool recurse, const char* prefix) {
-  if (!pattern) return 0;
-  const std::string_view text(pattern);
-  const std::string directory = parentDirectoryOf(text);
+std::size_t SourceList::scanDirectory(std::string_view pattern, bool recurse,
+                                      std::string_view prefix) {
+  const std::string directory = directoryOf(pattern);
   std::vector<FileIdentity> walk;
   if (auto identity = identityOf(directory.empty() ? "." : directory)) walk.push_back(*identity);
-  return scanLevel(directory, text.substr(directory.size()), recurse, prefix ? prefix : "", walk);
+  return scanLevel(directory, pattern.substr(directory.size()), recurse, std::string(prefix),
+                   walk);
 }
 
-int SourceList::scanLevel(const std::string& directory, std::string_view namePattern, bool recurse,
-                          const std::string& prefix, std::vector<FileIdentity>& walk) {
+std::size_t SourceList::scanLevel(const std::string& directory, std::string_view namePattern,
+                                  bool recurse, const std::string& prefix,
+                                  std::vector<FileIdentity>& walk) {
   const auto entries = listDirectory(directory);
   if (!entries) {
     const std::string shown = directory.empty() ? "." : directory;
@@ -30,7 +31,7 @@ int SourceList::scanLevel(const std::string& directory, std::string_view namePat
         shown.size() > 1 && shown.back() == '/' ? shown.substr(0, shown.size() - 1) : shown);
     return 0;
   }
-  int total = recurse ? descend(directory, *entries, namePattern, prefix, walk) : 0;
+  std::size_t total = recurse ? descend(directory, *entries, namePattern, prefix, walk) : 0;
   for (const DirectoryEntry& entry : *entries) {
     if (!matchesNamePattern(namePattern, entry.name)) continue;
     paths_.push_back(prefix + entry.name);
@@ -39,10 +40,11 @@ int SourceList::scanLevel(const std::string& directory, std::string_view namePat
   return total;
 }
 
-int SourceList::descend(const std::string& directory, const std::vector<DirectoryEntry>& entries,
-                        std::string_view namePattern, const std::string& prefix,
-                        std::vector<FileIdentity>& walk) {
-  int total = 0;
+std::size_t SourceList::descend(const std::string& directory,
+                                const std::vector<DirectoryEntry>& entries,
+                                std::string_view namePattern, const std::string& prefix,
+                                std::vector<FileIdentity>& walk) {
+  std::size_t total = 0;
   for (const DirectoryEntry& entry : entries) {
     if (!entry.isDirectory) continue;
     const std::string path = directory + entry.name + "/";
@@ -56,15 +58,9 @@ int SourceList::descend(const std::string& directory, const std::vector<Director
   return total;
 }
 
-int SourceList::clear() {
+void SourceList::clear() {
   paths_.clear();
   unreadable_.clear();
-  return 1;
-}
-
-const char* SourceList::itemAt(int index) const {
-  if (index < 0 || index >= count()) return nullptr;
-  return paths_[static_cast<std::size_t>(index)].c_str();
 }
 
 }  // namespace qf

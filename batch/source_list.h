@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,34 +15,33 @@ namespace qf {
 class SourceList {
  public:
   /// Empties the list, then scanDirectory. Returns the number of entries.
-  int scan(const char* pattern, bool recurse, const char* prefix);
+  std::size_t scan(std::string_view pattern, bool recurse, std::string_view prefix = {});
 
   /// Appends prefix + name for every entry of pattern's directory (up to its
   /// last '/', the current directory when there is none) whose name matches
   /// the rest, whatever its type. With recurse, first does the same in every
   /// sub-directory, depth first, skipping one already on the walk (a link
   /// back up). Entries of a directory go in byte order of their names. A
-  /// directory that cannot be read adds nothing. Null texts count as empty,
-  /// except that a null pattern adds nothing. Returns the number appended.
-  int scanDirectory(const char* pattern, bool recurse, const char* prefix);
+  /// directory that cannot be read adds nothing (see unreadableDirectories).
+  /// Returns the number appended.
+  std::size_t scanDirectory(std::string_view pattern, bool recurse, std::string_view prefix = {});
 
-  /// Empties the list; returns 1.
-  int clear();
+  /// Empties the list.
+  void clear();
 
   /// The directories that could not be read during the scans since the last
   /// clear(), as paths without a trailing '/', in walk order.
   const std::vector<std::string>& unreadableDirectories() const { return unreadable_; }
 
-  /// The entry at index, or null when index is outside the list.
-  const char* itemAt(int index) const;
-  int count() const { return static_cast<int>(paths_.size()); }
+  const std::vector<std::string>& items() const { return paths_; }
+  std::size_t count() const { return paths_.size(); }
 
  private:
-  int scanLevel(const std::string& directory, std::string_view namePattern, bool recurse,
-                const std::string& prefix, std::vector<FileIdentity>& walk);
-  int descend(const std::string& directory, const std::vector<DirectoryEntry>& entries,
-              std::string_view namePattern, const std::string& prefix,
-              std::vector<FileIdentity>& walk);
+  std::size_t scanLevel(const std::string& directory, std::string_view namePattern, bool recurse,
+                        const std::string& prefix, std::vector<FileIdentity>& walk);
+  std::size_t descend(const std::string& directory, const std::vector<DirectoryEntry>& entries,
+                      std::string_view namePattern, const std::string& prefix,
+                      std::vector<FileIdentity>& walk);
 
   std::vector<std::string> paths_;
   std::vector<std::string> unreadable_;

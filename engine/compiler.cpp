@@ -151,7 +151,7 @@ void Compiler::defineBuiltInSymbols(const CompileRequest& request, std::string_v
 void Compiler::reportDateLookups(CompileObserver& observer) {
   for (const std::string_view name : {"_WEEKDAY_", "_MONTH_", "_DAY_", "_YEAR_", "_TIME_"}) {
     definitions_.reportLookupsOf(name, [&observer](const Definition& definition) {
-      observer.dateSymbolUsed(definition.name.view(), definition.text.view());
+      observer.dateSymbolUsed(definition.name, definition.text);
     });
   }
 }

@@ -24,7 +24,7 @@ Values valuesIn(const DefinitionTable& table) {
   Values values;
   for (const char* symbol : kSymbols) {
     const Definition* d = table.findDefinition(symbol);
-    values.push_back(d ? d->text.str() : "<none>");
+    values.push_back(d ? std::string(d->text) : "<none>");
   }
   return values;
 }

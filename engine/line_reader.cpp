@@ -22,9 +22,7 @@ std::size_t bufferSizeFor(const ByteSource& source, std::size_t most) {
 }  // namespace
 
 LineReader::LineReader(ByteSource& source, std::size_t bufferSize)
-    : source_(source),
-      capacity_(bufferSizeFor(source, bufferSize)),
-      buffer_(new char[capacity_]) {}
+    : source_(source), capacity_(bufferSizeFor(source, bufferSize)), buffer_(new char[capacity_]) {}
 
 // Moves what is left to the front and reads more behind it. False at the end
 // of the source or on an error.
@@ -56,28 +54,58 @@ void LineReader::skipByteOrderMark() {
   }
 }
 
-LineReader::Status LineReader::readLine(std::string& line) {
+// A line is handed out where it lies in the buffer; a CR before its line
+// end is overwritten there, since the buffer is the reader's own.
+LineReader::Status LineReader::readLine(std::string_view& line) {
   if (!started_) skipByteOrderMark();
-  line.clear();
+  std::size_t searched = 0;  // bytes from begin_ on that hold no line end
+  for (;;) {
+    char* start = buffer_.get() + begin_;
+    const std::size_t available = end_ - begin_;
+    if (const void* newline = std::memchr(start + searched, '\n', available - searched)) {
+      std::size_t length = static_cast<const char*>(newline) - start + 1;
+      begin_ += length;
+      if (length >= 2 && start[length - 2] == '\r') start[--length - 1] = '\n';
+      line = std::string_view(start, length);
+      return Status::kLine;
+    }
+    searched = available;
+    if (available == capacity_) return readLongLine(line);
+    if (!refill()) {
+      if (failed_) return Status::kError;
+      if (available == 0) return Status::kEnd;
+      spill_.assign(start, available);
+      spill_ += '\n';
+      begin_ = end_;
+      line = spill_;
+      return Status::kLine;
+    }
+  }
+}
+
+// The buffer is full and holds no line end: the line is gathered in spill_.
+LineReader::Status LineReader::readLongLine(std::string_view& line) {
+  spill_.clear();
   for (;;) {
     const char* start = buffer_.get() + begin_;
     const std::size_t available = end_ - begin_;
-    const void* newline = std::memchr(start, '\n', available);
-    if (newline) {
+    if (const void* newline = std::memchr(start, '\n', available)) {
       const std::size_t length = static_cast<const char*>(newline) - start;
-      line.append(start, length);
+      spill_.append(start, length);
       begin_ += length + 1;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      line += '\n';
-      return Status::kLine;
+      if (!spill_.empty() && spill_.back() == '\r') spill_.pop_back();
+      break;
     }
-    line.append(start, available);
+    spill_.append(start, available);
     begin_ = end_;
     if (!refill()) {
       if (failed_) return Status::kError;
-      return line.empty() ? Status::kEnd : Status::kLine;
+      break;
     }
   }
+  spill_ += '\n';
+  line = spill_;
+  return Status::kLine;
 }
 
 }  // namespace qf

@@ -12,9 +12,10 @@ namespace qf {
 /// The UTF-8 byte-order mark.
 inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-/// Splits a byte source into lines of any length. A line keeps its line end
-/// as one '\n' (a CR LF pair reads as one line end; a lone CR is data). A
-/// UTF-8 byte-order mark at the very start is not part of the first line.
+/// Splits a byte source into lines of any length. Every line ends with one
+/// '\n': a CR LF pair reads as one line end (a lone CR is data), and a last
+/// line without a line end gets one. A UTF-8 byte-order mark at the very
+/// start is not part of the first line.
 class LineReader {
  public:
   enum class Status { kLine, kEnd, kError };
@@ -23,9 +24,10 @@ class LineReader {
   /// is smaller, so that small files cost small buffers.
   explicit LineReader(ByteSource& source, std::size_t bufferSize = std::size_t{1} << 16);
 
-  /// Reads the next line into line (replacing it). kEnd when no byte is left;
-  /// kError on a read error.
-  Status readLine(std::string& line);
+  /// Reads the next line and points line at it: mostly into the reader's
+  /// buffer, so a line is not copied. line stays valid until the next call.
+  /// kEnd when no byte is left; kError on a read error.
+  Status readLine(std::string_view& line);
 
   /// True when the source began with a byte-order mark.
   bool hadByteOrderMark() const { return hadByteOrderMark_; }
@@ -33,10 +35,12 @@ class LineReader {
  private:
   bool refill();
   void skipByteOrderMark();
+  Status readLongLine(std::string_view& line);
 
   ByteSource& source_;
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;
+  std::string spill_;  // a line longer than the buffer, or the last one without a line end
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool atEnd_ = false;

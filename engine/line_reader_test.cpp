@@ -31,8 +31,8 @@ class ScriptedSource : public ByteSource {
 
 std::vector<std::string> readAll(LineReader& reader, LineReader::Status* last) {
   std::vector<std::string> lines;
-  std::string line;
-  while ((*last = reader.readLine(line)) == LineReader::Status::kLine) lines.push_back(line);
+  std::string_view line;
+  while ((*last = reader.readLine(line)) == LineReader::Status::kLine) lines.emplace_back(line);
   return lines;
 }
 
@@ -44,16 +44,20 @@ TEST(LineReader, SplitsLinesWhateverTheChunking) {
   };
   const Case cases[] = {
       {"", {}, false},
-      {"a", {"a"}, false},
+      {"a", {"a\n"}, false},
       {"a\nb\n", {"a\n", "b\n"}, false},
       {"a\r\nb\rc\r\n\r\n", {"a\n", "b\rc\n", "\n"}, false},
-      {"end\r", {"end\r"}, false},
+      {"end\r", {"end\r\n"}, false},
+      {"x\r\n\r", {"x\n", "\r\n"}, false},
       {std::string("x\0y\n", 4), {std::string("x\0y\n", 4)}, false},
       {"\xEF\xBB\xBF#define\n", {"#define\n"}, true},
       {"\xEF\xBB\xBF", {}, true},
-      {"\xEF\xBB", {"\xEF\xBB"}, false},
+      {"\xEF\xBB", {"\xEF\xBB\n"}, false},
       {"x\xEF\xBB\xBF\n", {"x\xEF\xBB\xBF\n"}, false},
       {std::string(100000, 'L') + "\n", {std::string(100000, 'L') + "\n"}, false},
+      {std::string(20, 'L') + "\r\nshort\r\n" + std::string(20, 'M'),
+       {std::string(20, 'L') + "\n", "short\n", std::string(20, 'M') + "\n"},
+       false},
   };
   for (const Case& c : cases) {
     for (std::size_t chunk : {1u, 2u, 3u, 7u, 4096u}) {

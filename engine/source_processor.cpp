@@ -46,6 +46,7 @@ struct SourceProcessor::FileState {
   std::string directory;
   LineReader reader;
   long& lineNumber;  // the file's entry in the active-file list
+  std::string_view text{};  // the line as read, valid until the next is read
   std::string line{};
   std::string scratch{};
   std::vector<Conditional> conditionals{};
@@ -144,7 +145,7 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
   try {
     for (;;) {
       reading = true;
-      const LineReader::Status status = file.reader.readLine(file.line);
+      const LineReader::Status status = file.reader.readLine(file.text);
       reading = false;
       if (file.lineNumber == 0 && outermost && file.reader.hadByteOrderMark()) {
         context_.output.write(kByteOrderMark);
@@ -177,17 +178,21 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
 }
 
 SourceProcessor::Step SourceProcessor::handleLine(FileState& file) {
-  if (file.line.empty() || file.line[0] != context_.directiveChar) return handleTextLine(file);
+  if (file.text.empty() || file.text[0] != context_.directiveChar) return handleTextLine(file);
+  file.line.assign(file.text);
   return handleDirective(file);
 }
 
+// A text line that needs no change goes from the reader's buffer to the output.
 SourceProcessor::Step SourceProcessor::handleTextLine(FileState& file) {
   if (file.skipping()) return Step::kNext;
   const SymbolContext symbols{context_.definitions, context_.concatChar};
-  if (expandLine(file.line, file.scratch, symbols, false) == Expansion::kTooLong) {
+  std::string_view expanded;
+  if (expandLine(file.text, file.line, file.scratch, symbols, false, &expanded) ==
+      Expansion::kTooLong) {
     return fail(file, "Error: Line too long after substitution.");
   }
-  context_.output.write(file.line);
+  context_.output.write(expanded);
   return Step::kNext;
 }
 
@@ -342,7 +347,7 @@ SourceProcessor::Step SourceProcessor::removeDefinitions(FileState& file,
   const std::string_view name = parseSymbolArgument(argument);
   if (name.empty()) return failMalformed(file, directive);
   DefinitionTable& definitions = context_.definitions;
-  while (Definition* newest = definitions.findDefinition(name)) {
+  while (const Definition* newest = definitions.findDefinition(name)) {
     definitions.removeDefinition(newest);
     if (!everyDefinition) break;
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <utility>
@@ -116,6 +117,55 @@ TEST(Substitution, GrowthUpToTheLimitIsAllowed) {
   EXPECT_EQ(outcome, Expansion::kTooLong);
 }
 
+TEST(Substitution, LineNeedingNoChangeIsNotCopied) {
+  DefinitionTable table;
+  table.addDefinition("N", "v");
+  const SymbolContext context{table};
+  struct Case {
+    std::string line;
+    bool copied;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"plain text n\n", false, "plain text n\n"},
+      {"no line end", true, "no line end\n"},
+      {"N here\n", true, "v here\n"},
+      {"", true, "\n"},
+  };
+  for (const Case& c : cases) {
+    std::string buffer = "old";
+    std::string scratch = "old";
+    std::string_view result;
+    EXPECT_EQ(expandLine(c.line, buffer, scratch, context, false, &result), Expansion::kSettled);
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(result.data() != c.line.data(), c.copied) << c.line;
+  }
+}
+
+TEST(Substitution, InsertedTextsFollowTheTableAsItChanges) {
+  DefinitionTable table;
+  const SymbolContext context{table};
+  const auto expandText = [&](std::string line) {
+    std::string scratch;
+    expandLine(line, scratch, context, false);
+    return line;
+  };
+  table.addDefinition("A", "<B>");
+  EXPECT_EQ(expandText("A\n"), "<B>\n");
+  table.addDefinition("B", "c");
+  EXPECT_EQ(expandText("A\n"), "<c>\n");
+  table.addDefinition("B", "d");
+  EXPECT_EQ(expandText("A\n"), "<d>\n");
+  table.removeDefinition(table.findDefinition("B"));
+  EXPECT_EQ(expandText("A\n"), "<c>\n");
+  table.removeDefinition(table.findDefinition("B"));
+  EXPECT_EQ(expandText("A\n"), "<B>\n");
+  table.resetDefinitions();
+  table.addDefinition("B", "e");
+  table.addDefinition("A", "<B>");
+  EXPECT_EQ(expandText("A\n"), "<e>\n");
+}
+
 TEST(Substitution, PassCountsReplacementsAndHonoursConcatChar) {
   DefinitionTable table;
   table.addDefinition("N", "v");
@@ -143,7 +193,7 @@ std::string referencePass(std::string_view source, const DefinitionTable& table,
       const Definition* d = table.findDefinition(run);
       if (d && (!directiveMode || (pending && j < source.size() && source[j] == concat))) {
         if (pending && !out.empty()) out.pop_back();
-        out += d->text.str();
+        out += d->text;
         replaced = true;
         ++*count;
       } else {
@@ -179,25 +229,38 @@ std::string referenceLine(std::string line, const DefinitionTable& table, bool d
 TEST(Substitution, MatchesTheCharacterByCharacterReferenceOnRandomLines) {
   DefinitionTable table(3);
   const std::pair<const char*, const char*> definitions[] = {
-      {"A", "B|"}, {"B", "|C"}, {"C", ""}, {"AB", "x|A"}, {"D", "|A||B|"}, {"E", "E"}, {"a1", "A_"}, {"F", "a"}, {"G", "1 F"}};
+      {"A", "B|"}, {"B", "|C"},  {"C", ""},  {"AB", "x|A"}, {"D", "|A||B|"},
+      {"E", "E"},  {"a1", "A_"}, {"F", "a"}, {"G", "1 F"}};
   for (const auto& [name, text] : definitions) table.addDefinition(name, text);
   const std::string alphabet = "ABCDEFGa1_| x\n";
-  std::mt19937 random(12345);
-  for (int i = 0; i < 40000; ++i) {
-    std::string line;
-    const int length = static_cast<int>(random() % 20);
-    for (int k = 0; k < length; ++k) line += alphabet[random() % alphabet.size()];
-    for (bool directiveMode : {false, true}) {
-      std::string actual = line;
-      std::string scratch;
-      expandLine(actual, scratch, SymbolContext{table, '|'}, directiveMode);
-      ASSERT_EQ(actual, referenceLine(line, table, directiveMode)) << "line: " << line;
-      int referenceCount = 0;
-      std::string passOutput;
-      const std::string expected = referencePass(line, table, '|', directiveMode, &referenceCount);
-      ASSERT_EQ(expandPass(line, passOutput, SymbolContext{table, '|'}, directiveMode, 1 << 20),
-                referenceCount);
-      ASSERT_EQ(passOutput, expected);
+  for (ScanPath path : {ScanPath::kPlain, ScanPath::kSse2, ScanPath::kAvx2}) {
+    if (!canRunScanPath(path)) {
+      std::printf("substitution: scan path %d does not run here; not tested\n",
+                  static_cast<int>(path));
+      continue;
+    }
+    const SymbolContext context{table, '|', path};
+    std::mt19937 random(12345);
+    for (int i = 0; i < 40000; ++i) {
+      std::string line;
+      const int length = static_cast<int>(random() % (i % 100 == 0 ? 200 : 20));
+      for (int k = 0; k < length; ++k) line += alphabet[random() % alphabet.size()];
+      for (bool directiveMode : {false, true}) {
+        std::string actual = line;
+        std::string scratch;
+        expandLine(actual, scratch, context, directiveMode);
+        ASSERT_EQ(actual, referenceLine(line, table, directiveMode)) << "line: " << line;
+        std::string buffer;
+        std::string_view result;
+        expandLine(line, buffer, scratch, context, directiveMode, &result);
+        ASSERT_EQ(result, actual) << "line: " << line;
+        int referenceCount = 0;
+        std::string passOutput;
+        const std::string expected =
+            referencePass(line, table, '|', directiveMode, &referenceCount);
+        ASSERT_EQ(expandPass(line, passOutput, context, directiveMode, 1 << 20), referenceCount);
+        ASSERT_EQ(passOutput, expected);
+      }
     }
   }
 }

@@ -10,15 +10,12 @@
 #include <optional>
 
 #include "base/file_stream.h"
+#include "ui/qt_text.h"
 #include "ui/setting_values.h"
 
 namespace qf {
 
 namespace {
-
-QString keyOf(std::string_view name) {
-  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-}
 
 // Valid UTF-8 is stored as readable text; other bytes as a byte array, so that
 // a path in another encoding comes back unchanged.
@@ -79,30 +76,30 @@ SettingsStore::SettingsStore(std::string maker, std::string product)
 
 SettingsStore::~SettingsStore() = default;
 
-int SettingsStore::open() {
+bool SettingsStore::open() {
   close();
-  if (!isUsableSettingsFile(settingsPathOf(maker_, product_))) return 0;
+  if (!isUsableSettingsFile(settingsPathOf(maker_, product_))) return false;
   settings_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                           QString::fromUtf8(maker_), QString::fromUtf8(product_));
   if (settings_->status() == QSettings::AccessError) {
     settings_.reset();
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
-int SettingsStore::close() {
+bool SettingsStore::close() {
   holders_ = 0;
-  if (!settings_) return 0;
+  if (!settings_) return false;
   settings_->sync();
   const bool ok = settings_->status() == QSettings::NoError;
   settings_.reset();
-  return ok ? 1 : 0;
+  return ok;
 }
 
-int SettingsStore::beginBatch() { return acquire() ? 1 : 0; }
+bool SettingsStore::beginBatch() { return acquire(); }
 
-int SettingsStore::endBatch() { return release(); }
+bool SettingsStore::endBatch() { return release(); }
 
 bool SettingsStore::acquire() {
   if (settings_ && holders_ > 0) {
@@ -114,53 +111,53 @@ bool SettingsStore::acquire() {
   return true;
 }
 
-int SettingsStore::release() {
+bool SettingsStore::release() {
   if (holders_ > 1) {
     --holders_;
-    return settings_->status() == QSettings::NoError ? 1 : 0;
+    return settings_->status() == QSettings::NoError;
   }
   return close();
 }
 
-int SettingsStore::writeInt(std::string_view name, std::int32_t value) {
-  if (name.empty() || !acquire()) return 0;
-  settings_->setValue(keyOf(name), value);
+bool SettingsStore::writeInt(std::string_view name, std::int32_t value) {
+  if (name.empty() || !acquire()) return false;
+  settings_->setValue(toQString(name), value);
   return release();
 }
 
-int SettingsStore::readInt(std::string_view name, std::int32_t& destination) {
-  if (name.empty() || !acquire()) return 0;
-  const std::optional<std::string> bytes = bytesOf(settings_->value(keyOf(name)));
+bool SettingsStore::readInt(std::string_view name, std::int32_t& destination) {
+  if (name.empty() || !acquire()) return false;
+  const std::optional<std::string> bytes = bytesOf(settings_->value(toQString(name)));
   const std::optional<std::int32_t> value = bytes ? parseStoredInt(*bytes) : std::nullopt;
   if (!value) {
     release();
-    return 0;
+    return false;
   }
   destination = *value;
   return release();
 }
 
-int SettingsStore::writeString(std::string_view name, std::string_view text) {
-  if (name.empty() || !acquire()) return 0;
-  settings_->setValue(keyOf(name), storedValueOf(text));
+bool SettingsStore::writeString(std::string_view name, std::string_view text) {
+  if (name.empty() || !acquire()) return false;
+  settings_->setValue(toQString(name), storedValueOf(text));
   return release();
 }
 
-int SettingsStore::readString(std::string_view name, std::string& text, std::size_t maxLength) {
-  if (name.empty() || !acquire()) return 0;
-  const std::optional<std::string> bytes = bytesOf(settings_->value(keyOf(name)));
+bool SettingsStore::readString(std::string_view name, std::string& text, std::size_t maxLength) {
+  if (name.empty() || !acquire()) return false;
+  const std::optional<std::string> bytes = bytesOf(settings_->value(toQString(name)));
   std::optional<std::string> value = bytes ? parseStoredString(*bytes, maxLength) : std::nullopt;
   if (!value) {
     release();
-    return 0;
+    return false;
   }
   text = std::move(*value);
   return release();
 }
 
-int SettingsStore::saveWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
+bool SettingsStore::saveWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
                                        bool withState) {
-  if (!window || !acquire()) return 0;
+  if (!window || !acquire()) return false;
   const QRect frame = window->frameGeometry();
   writeInt(nameOf(prefix, 'X'), frame.left());
   writeInt(nameOf(prefix, 'Y'), frame.top());
@@ -170,12 +167,12 @@ int SettingsStore::saveWindowPlacement(QWidget* window, std::string_view prefix,
   }
   if (withState) writeInt(nameOf(prefix, 'S'), window->isMaximized() ? 1 : 0);
   release();
-  return 1;
+  return true;
 }
 
-int SettingsStore::restoreWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
+bool SettingsStore::restoreWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
                                           bool withState) {
-  if (!window || !acquire()) return 0;
+  if (!window || !acquire()) return false;
   PixelPair position;
   const bool hasPosition =
       readInt(nameOf(prefix, 'X'), position.x) && readInt(nameOf(prefix, 'Y'), position.y);

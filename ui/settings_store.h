@@ -11,8 +11,8 @@ class QWidget;
 namespace qf {
 
 /// The per-user settings of one maker's product, kept in the platform's
-/// native settings store. Every operation returns 1 on success and 0 on
-/// failure, shows nothing, and on failure leaves the caller's value alone.
+/// native settings store. Every operation returns true on success and false
+/// on failure, shows nothing, and on failure leaves the caller's value alone.
 /// The store is open only inside one operation or one batch. A settings path
 /// that is not a regular file (a FIFO, a directory, a device) is never opened:
 /// every operation then fails, so the defaults stay and nothing is written.
@@ -24,39 +24,41 @@ class SettingsStore {
   SettingsStore& operator=(const SettingsStore&) = delete;
 
   /// Opens the store (closing it first when open).
-  int open();
-  /// Writes pending changes and closes; 0 when nothing was open or the write failed.
-  int close();
+  bool open();
+  /// Writes pending changes and closes; false when nothing was open or the write
+  /// failed.
+  bool close();
 
   /// Keeps the store open for the operations up to the matching endBatch(),
-  /// so that the file is read once and written once. 1 when it opened.
-  int beginBatch();
+  /// so that the file is read once and written once. True when it opened.
+  bool beginBatch();
   /// Ends a batch; the outermost one writes and closes as close() does.
-  int endBatch();
+  bool endBatch();
 
   /// Stores value under name; an empty name fails.
-  int writeInt(std::string_view name, std::int32_t value);
+  bool writeInt(std::string_view name, std::int32_t value);
   /// Reads a decimal 32-bit integer into destination; anything else fails.
-  int readInt(std::string_view name, std::int32_t& destination);
+  bool readInt(std::string_view name, std::int32_t& destination);
   /// Stores text under name, byte for byte; an empty name fails.
-  int writeString(std::string_view name, std::string_view text);
+  bool writeString(std::string_view name, std::string_view text);
   /// Reads a text of at most maxLength bytes (cut at its first NUL) into text;
   /// a longer or missing one fails.
-  int readString(std::string_view name, std::string& text, std::size_t maxLength);
+  bool readString(std::string_view name, std::string& text, std::size_t maxLength);
 
   /// Stores the window's frame position as prefix + "X"/"Y", and on request
   /// its frame size ("W"/"H") and whether it is maximised ("S").
-  int saveWindowPlacement(QWidget* window, std::string_view prefix, bool withSize, bool withState);
+  bool saveWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
+                           bool withState);
   /// Moves the window to its stored position clamped to the primary screen
   /// (only when both "X" and "Y" are stored), and on request restores its size
-  /// and maximised state. 1 when anything stored was found.
-  int restoreWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
-                             bool withState);
+  /// and maximised state. True when anything stored was found.
+  bool restoreWindowPlacement(QWidget* window, std::string_view prefix, bool withSize,
+                              bool withState);
 
  private:
   /// Opens unless a batch holds the store open; release() pairs with it.
   bool acquire();
-  int release();
+  bool release();
 
   std::string maker_;
   std::string product_;

@@ -27,7 +27,7 @@ class TestSettingsStore : public QObject {
 
   void keepsValuesInThePerUserFile() {
     SettingsStore store("Ambervale", "Quillforge");
-    QCOMPARE(store.writeInt("UseOutDir", 7), 1);
+    QCOMPARE(store.writeInt("UseOutDir", 7), true);
     const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Ambervale/Quillforge.conf";
     QVERIFY(QFile::exists(file));
     QCOMPARE(raw()->value("UseOutDir").toInt(), 7);
@@ -45,13 +45,13 @@ class TestSettingsStore : public QObject {
   void readsBackWhatItWrote() {
     QFETCH(QByteArray, text);
     SettingsStore store("Ambervale", "Quillforge");
-    QCOMPARE(store.writeString("InReq", text.toStdString()), 1);
+    QCOMPARE(store.writeString("InReq", text.toStdString()), true);
     std::string read = "old";
-    QCOMPARE(store.readString("InReq", read, kMaxStoredPathLength), 1);
+    QCOMPARE(store.readString("InReq", read, kMaxStoredPathLength), true);
     QCOMPARE(QByteArray::fromStdString(read), text);
 
     SettingsStore fresh("Ambervale", "Quillforge");
-    QCOMPARE(fresh.readString("InReq", read, kMaxStoredPathLength), 1);
+    QCOMPARE(fresh.readString("InReq", read, kMaxStoredPathLength), true);
     QCOMPARE(QByteArray::fromStdString(read), text);
   }
 
@@ -74,7 +74,7 @@ class TestSettingsStore : public QObject {
     if (stored.isValid()) raw()->setValue("RecurseFolders", stored);
     SettingsStore store("Ambervale", "Quillforge");
     std::int32_t value = 42;
-    QCOMPARE(store.readInt("RecurseFolders", value), result);
+    QCOMPARE(int(store.readInt("RecurseFolders", value)), result);
     QCOMPARE(value, expected);
   }
 
@@ -82,31 +82,31 @@ class TestSettingsStore : public QObject {
     SettingsStore store("Ambervale", "Quillforge");
     std::string text = ".html";
     store.writeString("OutExt", std::string(kMaxStoredExtensionLength + 1, 'x'));
-    QCOMPARE(store.readString("OutExt", text, kMaxStoredExtensionLength), 0);
+    QCOMPARE(store.readString("OutExt", text, kMaxStoredExtensionLength), false);
     QCOMPARE(text, std::string(".html"));
     store.writeString("OutExt", std::string(kMaxStoredExtensionLength, 'x'));
-    QCOMPARE(store.readString("OutExt", text, kMaxStoredExtensionLength), 1);
+    QCOMPARE(store.readString("OutExt", text, kMaxStoredExtensionLength), true);
     QCOMPARE(text, std::string(kMaxStoredExtensionLength, 'x'));
-    QCOMPARE(store.readString("Missing", text, kMaxStoredExtensionLength), 0);
+    QCOMPARE(store.readString("Missing", text, kMaxStoredExtensionLength), false);
   }
 
   void emptyNamesFail() {
     SettingsStore store("Ambervale", "Quillforge");
     std::int32_t value = 3;
     std::string text = "kept";
-    QCOMPARE(store.writeInt("", 1), 0);
-    QCOMPARE(store.writeString("", "x"), 0);
-    QCOMPARE(store.readInt("", value), 0);
-    QCOMPARE(store.readString("", text, 99), 0);
+    QCOMPARE(store.writeInt("", 1), false);
+    QCOMPARE(store.writeString("", "x"), false);
+    QCOMPARE(store.readInt("", value), false);
+    QCOMPARE(store.readString("", text, 99), false);
     QCOMPARE(value, 3);
     QCOMPARE(text, std::string("kept"));
   }
 
   void closeWithoutOpenFails() {
     SettingsStore store("Ambervale", "Quillforge");
-    QCOMPARE(store.close(), 0);
-    QCOMPARE(store.open(), 1);
-    QCOMPARE(store.close(), 1);
+    QCOMPARE(store.close(), false);
+    QCOMPARE(store.open(), true);
+    QCOMPARE(store.close(), true);
   }
 
   void aSettingsPathThatIsNoFileIsLeftAlone_data() {
@@ -127,10 +127,10 @@ class TestSettingsStore : public QObject {
     }
     SettingsStore store("Ambervale", "Quillforge");
     std::int32_t value = 5;
-    QCOMPARE(store.readInt("UseOutDir", value), 0);  // returns at once: no blocking open
+    QCOMPARE(store.readInt("UseOutDir", value), false);  // returns at once: no blocking open
     QCOMPARE(value, 5);
-    QCOMPARE(store.writeInt("UseOutDir", 1), 0);
-    QCOMPARE(store.beginBatch(), 0);
+    QCOMPARE(store.writeInt("UseOutDir", 1), false);
+    QCOMPARE(store.beginBatch(), false);
     struct stat status;
     QCOMPARE(lstat(QFile::encodeName(file).constData(), &status), 0);
     QVERIFY(kind == "fifo" ? S_ISFIFO(status.st_mode) : S_ISDIR(status.st_mode));
@@ -139,16 +139,16 @@ class TestSettingsStore : public QObject {
 
   void aBatchWritesOnceAtItsEnd() {
     SettingsStore store("Ambervale", "Quillforge");
-    QCOMPARE(store.beginBatch(), 1);
-    QCOMPARE(store.writeInt("UseOutDir", 3), 1);
-    QCOMPARE(store.writeString("OutExt", ".htm"), 1);
+    QCOMPARE(store.beginBatch(), true);
+    QCOMPARE(store.writeInt("UseOutDir", 3), true);
+    QCOMPARE(store.writeString("OutExt", ".htm"), true);
     QWidget window;
-    QCOMPARE(store.saveWindowPlacement(&window, "Main", true, true), 1);
+    QCOMPARE(store.saveWindowPlacement(&window, "Main", true, true), true);
     // Nothing reached the file yet (other settings objects of this process
     // would see the pending values, so the file itself is read).
     QFile file(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Ambervale/Quillforge.conf");
     QVERIFY(!file.open(QIODevice::ReadOnly) || !file.readAll().contains("UseOutDir"));
-    QCOMPARE(store.endBatch(), 1);
+    QCOMPARE(store.endBatch(), true);
     QCOMPARE(raw()->value("UseOutDir").toInt(), 3);
     QCOMPARE(raw()->value("OutExt").toString(), QString(".htm"));
     QVERIFY(raw()->contains("MainW"));
@@ -158,12 +158,12 @@ class TestSettingsStore : public QObject {
     SettingsStore store("Ambervale", "Quillforge");
     QWidget window;
     window.setGeometry(120, 80, 200, 100);
-    QCOMPARE(store.saveWindowPlacement(&window, "MainWin", false, false), 1);
+    QCOMPARE(store.saveWindowPlacement(&window, "MainWin", false, false), true);
     QCOMPARE(raw()->value("MainWinX").toInt(), window.frameGeometry().left());
     QCOMPARE(raw()->value("MainWinY").toInt(), window.frameGeometry().top());
     QVERIFY(!raw()->contains("MainWinW"));
     QVERIFY(!raw()->contains("MainWinS"));
-    QCOMPARE(store.saveWindowPlacement(nullptr, "MainWin", false, false), 0);
+    QCOMPARE(store.saveWindowPlacement(nullptr, "MainWin", false, false), false);
   }
 
   void restoresThePositionClampedToTheScreen_data() {
@@ -189,7 +189,7 @@ class TestSettingsStore : public QObject {
     QWidget window;
     window.setGeometry(300, 300, 400, 100);
     SettingsStore store("Ambervale", "Quillforge");
-    QCOMPARE(store.restoreWindowPlacement(&window, "MainWin", false, false), result);
+    QCOMPARE(int(store.restoreWindowPlacement(&window, "MainWin", false, false)), result);
     QCOMPARE(window.frameGeometry().topLeft(), expected);
     QCOMPARE(window.size(), QSize(400, 100));
   }
@@ -202,15 +202,15 @@ class TestSettingsStore : public QObject {
     store.writeInt("WinY", 30);
     store.writeInt("WinW", 250);
     store.writeInt("WinH", 150);
-    QCOMPARE(store.restoreWindowPlacement(&window, "Win", true, false), 1);
+    QCOMPARE(store.restoreWindowPlacement(&window, "Win", true, false), true);
     QCOMPARE(window.frameGeometry(), QRect(20, 30, 250, 150));
 
     store.writeInt("WinS", 1);
-    QCOMPARE(store.restoreWindowPlacement(&window, "Win", false, true), 1);
+    QCOMPARE(store.restoreWindowPlacement(&window, "Win", false, true), true);
     QVERIFY(window.windowState() & Qt::WindowMaximized);
 
     store.writeInt("WinS", 2);
-    QCOMPARE(store.restoreWindowPlacement(&window, "Win", false, true), 1);
+    QCOMPARE(store.restoreWindowPlacement(&window, "Win", false, true), true);
     QVERIFY(window.windowState() & Qt::WindowMaximized);
 
     raw()->remove("WinS");
@@ -225,7 +225,7 @@ class TestSettingsStore : public QObject {
     store.saveWindowPlacement(&saved, "Win", true, true);
     QWidget restored;
     restored.setGeometry(0, 0, 10, 10);
-    QCOMPARE(store.restoreWindowPlacement(&restored, "Win", true, true), 1);
+    QCOMPARE(store.restoreWindowPlacement(&restored, "Win", true, true), true);
     QCOMPARE(restored.frameGeometry(), saved.frameGeometry());
   }
 };
