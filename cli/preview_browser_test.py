@@ -21,6 +21,7 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -60,9 +61,13 @@ def serving_url(demo):
 
 def wait_until(driver, what, condition):
     try:
-        return WebDriverWait(driver, PATIENCE, poll_frequency=0.05).until(lambda d: condition(d))
-    except Exception:
-        raise AssertionError("timed out waiting for " + what) from None
+        # A page that reloads under a look at it is looked at again.
+        return WebDriverWait(driver, PATIENCE, poll_frequency=0.05,
+                             ignored_exceptions=(NoSuchElementException,
+                                                 StaleElementReferenceException)).until(
+                                                     lambda d: condition(d))
+    except Exception as error:
+        raise AssertionError("timed out waiting for %s (%s)" % (what, error)) from None
 
 
 def wait_connected(driver):
