@@ -225,6 +225,12 @@ std::set<std::string> scratchNamedDependencies(const std::vector<PageDependencie
 
 int watchAndRebuild(const QfcOptions& options, std::optional<std::time_t> compileTime) {
   std::string error;
+  // Nothing would ever change in a directory that is not there.
+  if (!isDirectory(options.allDirectory)) {
+    listJobs(options, error);
+    writeError(error);
+    return 1;
+  }
   std::unique_ptr<PreviewServer> server = startServer(options, error);
   if (options.serve && !server) {
     writeError("qfc: " + error + "\n");

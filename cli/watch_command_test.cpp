@@ -233,6 +233,13 @@ TEST_F(WatchTest, RebuildsExactlyWhatEachChangeTouches) {
   EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
 }
 
+TEST_F(WatchTest, AMissingSourceDirectoryEndsAtOnce) {
+  const ProgramResult r = runProgram(kQfc, {"--all", "nowhere", "--serve=0"}, site_.path(),
+                                     {"XDG_CACHE_HOME=" + cache_.path()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "nowhere: Can't find any .src files in directory!\n");
+}
+
 TEST_F(WatchTest, ADeletedIncludeFailsItsPagesAsAFullBuildWould) {
   WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
