@@ -21,8 +21,7 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
-from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
-from selenium.webdriver.common.by import By
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.support.ui import WebDriverWait
 
 SKIPPED = 77
@@ -61,11 +60,11 @@ def serving_url(demo):
 
 def wait_until(driver, what, condition):
     try:
-        # A page that reloads under a look at it is looked at again.
+        # A page that reloads under a look at it (the browser then reports
+        # stale or foreign elements, or a script cut short) is looked at again.
         return WebDriverWait(driver, PATIENCE, poll_frequency=0.05,
-                             ignored_exceptions=(NoSuchElementException,
-                                                 StaleElementReferenceException)).until(
-                                                     lambda d: condition(d))
+                             ignored_exceptions=(WebDriverException,)).until(
+                                 lambda d: condition(d))
     except Exception as error:
         raise AssertionError("timed out waiting for %s (%s)" % (what, error)) from None
 
@@ -76,7 +75,8 @@ def wait_connected(driver):
 
 
 def text_of(driver):
-    return driver.find_element(By.ID, "text").text
+    return driver.execute_script(
+        "const p = document.getElementById('text'); return p ? p.textContent : null")
 
 
 def colour_of(driver):
