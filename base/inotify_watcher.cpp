@@ -31,7 +31,7 @@ bool isBelow(const std::string& path, const std::string& directory) {
 InotifyWatcher::InotifyWatcher(const WatchOptions& options)
     : options_(options),
       filter_(options.ignoredDirectory, options.neededPaths),
-      pending_(options.settle, options.maxDelay) {
+      pending_(options.settle, options.maxDelay, options.settleAfterWrite) {
   fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd_ < 0) {
     error_ = std::strerror(errno);
@@ -166,7 +166,7 @@ void InotifyWatcher::handleNamed(const Watched& watched, const inotify_event& ev
   } else if (!filter_.counts(path, name)) {
     return;
   }
-  pending_.add(path);
+  pending_.add(path, !isDirectory && (event.mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) != 0);
 }
 
 void InotifyWatcher::forgetTree(const std::string& directory) {

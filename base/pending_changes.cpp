@@ -7,13 +7,15 @@
 
 namespace qf {
 
-void PendingChanges::add(std::string path) {
+void PendingChanges::add(std::string path, bool complete) {
   touch();
+  lastComplete_ = complete;
   paths_.insert(std::move(path));
 }
 
 void PendingChanges::markRescan() {
   touch();
+  lastComplete_ = false;
   rescan_ = true;
 }
 
@@ -24,7 +26,9 @@ void PendingChanges::touch() {
 }
 
 std::chrono::milliseconds PendingChanges::remaining(Clock::time_point now) const {
-  const Clock::time_point due = std::min(last_ + settle_, first_ + maxDelay_);
+  const bool afterQuiet = first_ - lastTaken_ >= settle_;
+  const auto settle = lastComplete_ && afterQuiet ? std::min(quickSettle_, settle_) : settle_;
+  const Clock::time_point due = std::min(last_ + settle, first_ + maxDelay_);
   if (due <= now) return std::chrono::milliseconds(0);
   return std::chrono::ceil<std::chrono::milliseconds>(due - now);
 }
@@ -35,6 +39,7 @@ WatchBatch PendingChanges::take() {
   batch.rescan = rescan_;
   paths_.clear();
   rescan_ = false;
+  lastTaken_ = Clock::now();
   return batch;
 }
 

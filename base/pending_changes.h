@@ -14,17 +14,23 @@ class PendingChanges {
  public:
   using Clock = std::chrono::steady_clock;
 
-  PendingChanges(std::chrono::milliseconds settle, std::chrono::milliseconds maxDelay)
-      : settle_(settle), maxDelay_(maxDelay) {}
+  /// quickSettle applies instead of settle while the latest change was a
+  /// completed write (see add), unless the changes began within settle of
+  /// the last batch handed out (a burst of saves).
+  PendingChanges(std::chrono::milliseconds settle, std::chrono::milliseconds maxDelay,
+                 std::chrono::milliseconds quickSettle = std::chrono::milliseconds(0))
+      : settle_(settle), maxDelay_(maxDelay), quickSettle_(quickSettle) {}
 
-  /// Records a change now.
-  void add(std::string path);
+  /// Records a change now; complete when it ends a write (the file was
+  /// closed after writing, or renamed into place).
+  void add(std::string path, bool complete = false);
   /// Records that changes may have been lost.
   void markRescan();
   bool empty() const { return !rescan_ && paths_.empty(); }
 
-  /// How long to wait before the changes are due: settle after the last
-  /// change, but no later than maxDelay after the first. Zero when due.
+  /// How long to wait before the changes are due: settle (or quickSettle,
+  /// see above) after the last change, but no later than maxDelay after the
+  /// first. Zero when due.
   std::chrono::milliseconds remaining(Clock::time_point now) const;
 
   /// Hands out the changes and starts afresh.
@@ -35,6 +41,9 @@ class PendingChanges {
 
   std::chrono::milliseconds settle_;
   std::chrono::milliseconds maxDelay_;
+  std::chrono::milliseconds quickSettle_;
+  bool lastComplete_ = false;
+  Clock::time_point lastTaken_;
   std::set<std::string> paths_;
   bool rescan_ = false;
   Clock::time_point first_;

@@ -38,6 +38,10 @@ struct WatchOptions {
   std::set<std::string> neededPaths;
   /// A batch is handed out once this long has passed without a new event.
   std::chrono::milliseconds settle{50};
+  /// The wait instead of settle when the latest event ended a write (a file
+  /// closed after writing, or renamed into place): a save is then most
+  /// likely whole. Only where the system tells such events apart.
+  std::chrono::milliseconds settleAfterWrite{5};
   /// The longest a batch waits for writes to settle after its first event.
   std::chrono::milliseconds maxDelay{1000};
   /// How often the polling watcher looks at the files.

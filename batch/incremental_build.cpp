@@ -39,7 +39,8 @@ IncrementalBuild::IncrementalBuild(IncrementalOptions options, std::vector<Plann
       plan_(std::move(plan)),
       upToDate_(plan_.size(), 0),
       results_(plan_.size()),
-      included_(plan_.size()) {}
+      included_(plan_.size()),
+      dependencies_(plan_.size()) {}
 
 IncrementalBuild::~IncrementalBuild() = default;
 
@@ -68,7 +69,8 @@ void IncrementalBuild::begin() {
   for (std::size_t i = 0; i < plan_.size(); ++i) {
     if (!pageHolds(plan_[i], statuses)) continue;
     upToDate_[i] = 1;
-    included_[i] = includedFiles(state_.pages().at(plan_[i].output).dependencies);
+    dependencies_[i] = state_.pages().at(plan_[i].output).dependencies;
+    included_[i] = includedFiles(dependencies_[i]);
   }
 }
 
@@ -94,6 +96,7 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   const bool ok = compile(page, recorder);
   PageDependencies dependencies = recorder.take();
   included_[index] = includedFiles(dependencies);
+  dependencies_[index] = dependencies;
   PageResult& result = results_[index];
   result.status = ok ? PageStatus::kCompiled : PageStatus::kFailed;
   if (!ok) {

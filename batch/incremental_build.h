@@ -90,6 +90,9 @@ class IncrementalBuild {
   BuildReport run();
 
   const std::vector<PlannedCompile>& plan() const { return plan_; }
+  /// What plan[index] depended on: as recorded, for a page begin() found up
+  /// to date; as reported, for a page compiled (failed ones too); else none.
+  const PageDependencies& dependenciesOf(std::size_t index) const { return dependencies_[index]; }
   /// The warnings begin() gave, each one line.
   const std::vector<std::string>& warnings() const { return warnings_; }
 
@@ -108,6 +111,7 @@ class IncrementalBuild {
   std::vector<char> upToDate_;
   std::vector<PageResult> results_;
   std::vector<std::vector<FileIdentity>> included_;  // per page
+  std::vector<PageDependencies> dependencies_;       // per page
   std::vector<std::string> warnings_;
   std::mutex lock_;
   BuildState state_;

@@ -71,6 +71,8 @@ enum LongOnly : int {
   kDependencyFile,
   kDependencyTarget,
   kPhonyTargets,
+  kWatch,
+  kServe,
 };
 
 // Every option qfc knows; the short options are derived from it.
@@ -97,6 +99,8 @@ const option kOptions[] = {
     {"MF", required_argument, nullptr, kDependencyFile},
     {"MT", required_argument, nullptr, kDependencyTarget},
     {"MP", no_argument, nullptr, kPhonyTargets},
+    {"watch", no_argument, nullptr, kWatch},
+    {"serve", optional_argument, nullptr, kServe},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -243,7 +247,22 @@ void applyFlag(int code, QfcOptions& options) {
     case kPhonyTargets:
       options.phonyTargets = true;
       break;
+    case kWatch:
+      options.watch = true;
+      break;
   }
+}
+
+// --serve alone, or --serve=[ADDR:]PORT (an optional value must be joined).
+bool applyServe(const std::string& value, QfcOptions& options, std::string& error) {
+  ServeAddress address;
+  if (!value.empty() && !parseServeAddress(value, address, error)) {
+    error = "'--serve=" + value + "': " + error;
+    return false;
+  }
+  options.serve = address;
+  options.watch = true;
+  return true;
 }
 
 // Hands the arguments to getopt_long, which wants a writable argv with the
@@ -305,6 +324,8 @@ bool checkCombinations(const QfcOptions& options, std::string& error) {
     error = "'--state' and '--no-state' go with --all";
   } else if (options.outDirectory.empty() && !options.excludes.empty()) {
     error = "'--exclude' goes with --out-dir";
+  } else if (!all && options.watch) {
+    error = "'--watch' and '--serve' go with --all";
   } else if ((!options.dependencyFile.empty() || !options.dependencyTarget.empty()) &&
              (all || options.files.size() != 1)) {
     error = "'-MF' and '-MT' take exactly one FILE";
@@ -332,6 +353,8 @@ std::optional<QfcOptions> parseArguments(const std::vector<std::string>& argumen
       error = optopt && scanner.current().starts_with("--") ? "option '" + name + "' takes no value"
                                                             : "unknown option '" + name + "'";
       return std::nullopt;
+    } else if (code == kServe) {
+      if (!applyServe(scanner.value(), options, error)) return std::nullopt;
     } else if (takesValue(code)) {
       if (!applyValueOption(code, writtenName(scanner.current(), code), scanner.value(), options,
                             error)) {
@@ -394,6 +417,15 @@ Options:
   -MF FILE                 write the rule to FILE (one FILE only; implies -MD)
   -MT TARGET               name TARGET in the rule instead of the output
   -MP                      add an empty rule for every file the rule lists
+      --watch              with --all: build, then watch the sources, the include
+                           directory and every file the pages depend on, and
+                           rebuild what changed after each save, until
+                           interrupted (Ctrl-C)
+      --serve[=[ADDR:]PORT]
+                           --watch, and serve the output directory (or DIR when
+                           compiling in place) over HTTP with pages that reload
+                           themselves after each rebuild; default
+                           127.0.0.1:8080; port 0 picks a free one
   -q, --quiet              no progress line and no summary
   -h, --help               show this text
       --version            show the version
@@ -409,6 +441,11 @@ bytes are unchanged is never rewritten. With --out-dir, every other file in
 DIR's whole tree (except sources, included files, and paths with a component
 starting with '.') is copied beside the pages; outputs that qfc wrote for
 pages and files since removed are removed while they are unchanged.
+
+With --watch or --serve, each save starts such a build: a change to an
+included file rebuilds exactly the pages that use it. Each rebuild prints its
+failures and, on a terminal, a summary with its time. Ctrl-C stops it after
+the rebuild under way, with the state kept.
 
 Exit status: 0 when every file compiled; 1 when any failed (the others are
 still compiled) or --all found no source; 2 for bad usage.

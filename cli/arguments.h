@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "serve/serve_address.h"
+
 namespace qf {
 
 /// Everything qfc was asked to do.
@@ -30,6 +32,8 @@ struct QfcOptions {
   std::string dependencyFile;         // -MF FILE
   std::string dependencyTarget;       // -MT TARGET
   bool phonyTargets = false;          // -MP
+  bool watch = false;                 // --watch, or implied by --serve
+  std::optional<ServeAddress> serve;  // --serve[=[ADDR:]PORT]
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -80,6 +80,33 @@ TEST(QfcArguments, ShortOptionsBundleAndTakeAttachedValues) {
   }
 }
 
+TEST(QfcArguments, ServeImpliesWatchAndDefaultsToTheLoopback) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool watch, serve;
+    const char* host;
+    int port;
+  };
+  const Case cases[] = {
+      {{"--all", "s"}, false, false, "", 0},
+      {{"--all", "s", "--watch"}, true, false, "", 0},
+      {{"--all", "s", "--serve"}, true, true, "127.0.0.1", 8080},
+      {{"--all", "s", "--serve=0"}, true, true, "127.0.0.1", 0},
+      {{"--serve=0.0.0.0:9000", "--all", "s"}, true, true, "0.0.0.0", 9000},
+      {{"--all", "s", "--serve=[::1]:8081", "--watch"}, true, true, "::1", 8081},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto options = parseArguments(c.arguments, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->watch, c.watch);
+    ASSERT_EQ(options->serve.has_value(), c.serve);
+    if (!c.serve) continue;
+    EXPECT_EQ(options->serve->host, c.host);
+    EXPECT_EQ(options->serve->port, c.port);
+  }
+}
+
 TEST(QfcArguments, HelpHasAShortForm) {
   std::string error;
   const auto options = parseArguments({"-h"}, error);
@@ -130,6 +157,12 @@ TEST(QfcArguments, RefusesBadUsage) {
       {{"--all", "s", "--out-dir", "o", "--ext", "../x"},
        "'--ext ../x': an extension holds no '/'"},
       {{"--all", "s", "-e", "/../../esc"}, "'-e /../../esc': an extension holds no '/'"},
+      {{"a.src", "--watch"}, "'--watch' and '--serve' go with --all"},
+      {{"a.src", "--serve"}, "'--watch' and '--serve' go with --all"},
+      {{"--all", "s", "--serve=http"}, "'--serve=http': not a port number (0 to 65535): http"},
+      {{"--all", "s", "--serve=1:99999"},
+       "'--serve=1:99999': not a port number (0 to 65535): 99999"},
+      {{"--all", "s", "--watch=1"}, "option '--watch' takes no value"},
   };
   for (const Case& c : cases) {
     std::string error;

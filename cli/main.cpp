@@ -15,6 +15,7 @@
 #include "base/version.h"
 #include "cli/arguments.h"
 #include "cli/qfc_run.h"
+#include "cli/watch_command.h"
 
 namespace {
 
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
     }
   }
   std::signal(SIGPIPE, SIG_IGN);
+  // The preview loop takes SIGINT and SIGTERM itself, to finish a rebuild first.
+  if (options->watch) return qf::watchAndRebuild(*options, compileTime);
   handleTerminationSignals();
 
   const std::vector<qf::PlannedCompile> jobs = qf::listJobs(*options, error);

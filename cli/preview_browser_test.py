@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""Previews a directory with preview_copy_demo and checks in headless
-Chromium that pages follow the server's events: an edited page shows its new
-text by itself, a style sheet change applies without reloading the page, a
-page that did not change is not reloaded, and failures show over the page
-until a good build.
+"""Previews a site and checks in headless Chromium that pages follow the
+server's events: an edited page shows its new text by itself, a style sheet
+change applies without reloading the page, a page that did not change is not
+reloaded, and failures show over the page until a good build.
 
 Usage: preview_browser_test.py PATH_OF_preview_copy_demo
+       preview_browser_test.py --qfc PATH_OF_qfc
+The first previews copied pages (the preview loop alone); the second a real
+site under qfc --serve, whose failure is a broken include.
 Exit 77 (skipped) only when the browser cannot start at all.
 """
 import os
@@ -19,7 +21,7 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
-from selenium.webdriver.common.by import By
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.support.ui import WebDriverWait
 
 SKIPPED = 77
@@ -49,7 +51,7 @@ def start_browser(profile):
 def serving_url(demo):
     ready, _, _ = select.select([demo.stdout], [], [], PATIENCE)
     if not ready:
-        raise AssertionError("the demo printed no Serving line")
+        raise AssertionError("no Serving line was printed")
     line = demo.stdout.readline().strip()
     if not line.startswith("Serving ") or " at http://127.0.0.1:" not in line:
         raise AssertionError("unexpected first line: " + line)
@@ -58,9 +60,13 @@ def serving_url(demo):
 
 def wait_until(driver, what, condition):
     try:
-        return WebDriverWait(driver, PATIENCE, poll_frequency=0.05).until(lambda d: condition(d))
-    except Exception:
-        raise AssertionError("timed out waiting for " + what) from None
+        # A page that reloads under a look at it (the browser then reports
+        # stale or foreign elements, or a script cut short) is looked at again.
+        return WebDriverWait(driver, PATIENCE, poll_frequency=0.05,
+                             ignored_exceptions=(WebDriverException,)).until(
+                                 lambda d: condition(d))
+    except Exception as error:
+        raise AssertionError("timed out waiting for %s (%s)" % (what, error)) from None
 
 
 def wait_connected(driver):
@@ -69,7 +75,8 @@ def wait_connected(driver):
 
 
 def text_of(driver):
-    return driver.find_element(By.ID, "text").text
+    return driver.execute_script(
+        "const p = document.getElementById('text'); return p ? p.textContent : null")
 
 
 def colour_of(driver):
@@ -82,7 +89,73 @@ def overlay_text(driver):
         "const o = document.getElementById('_quillforge-overlay'); return o ? o.textContent : null")
 
 
-def check(driver, url, source):
+class CopiedSite:
+    """Pages and a style sheet that preview_copy_demo copies as they are."""
+
+    def __init__(self, program, temp):
+        self.program = program
+        self.source = os.path.join(temp, "src")
+        self.output = os.path.join(temp, "out")
+        os.mkdir(self.source)
+        os.mkdir(self.output)
+        self.set_text("first")
+        write(os.path.join(self.source, "other.html"), PAGE.format(title="other", text="other"))
+        self.set_colour("rgb(255, 0, 0)")
+
+    def command(self):
+        return [self.program, self.source, self.output]
+
+    def set_text(self, text):
+        write(os.path.join(self.source, "index.html"), PAGE.format(title="home", text=text))
+
+    def set_colour(self, colour):
+        write(os.path.join(self.source, "site.css"), "p { color: %s }\n" % colour)
+
+    def break_build(self):
+        failure = "index.src:3: no such file: part.inc"
+        write(os.path.join(self.source, "failures.txt"), failure + "\n")
+        return failure
+
+    def mend_build(self):
+        os.remove(os.path.join(self.source, "failures.txt"))
+
+
+class QfcSite:
+    """Sources with an include, built and served by qfc --serve."""
+
+    def __init__(self, program, temp):
+        self.program = program
+        self.temp = temp
+        self.source = os.path.join(temp, "site")
+        self.include = os.path.join(temp, "inc")
+        os.mkdir(self.source)
+        os.mkdir(self.include)
+        write(os.path.join(self.include, "part.inc"), "<!-- a part -->\n")
+        self.set_text("first")
+        write(os.path.join(self.source, "other.src"), PAGE.format(title="other", text="other"))
+        self.set_colour("rgb(255, 0, 0)")
+
+    def command(self):
+        return [self.program, "--all", self.source, "-I", self.include,
+                "--out-dir", os.path.join(self.temp, "out"), "--serve=0",
+                "--state", os.path.join(self.temp, "state.db")]
+
+    def set_text(self, text):
+        write(os.path.join(self.source, "index.src"),
+              '#include "part.inc"\n' + PAGE.format(title="home", text=text))
+
+    def set_colour(self, colour):
+        write(os.path.join(self.source, "site.css"), "p { color: %s }\n" % colour)
+
+    def break_build(self):
+        os.rename(os.path.join(self.include, "part.inc"), os.path.join(self.temp, "part.inc"))
+        return 'index.src:1: Error: #include file "part.inc" not found.'
+
+    def mend_build(self):
+        os.rename(os.path.join(self.temp, "part.inc"), os.path.join(self.include, "part.inc"))
+
+
+def check(driver, url, site):
     driver.get(url)
     wait_connected(driver)
     first_tab = driver.current_window_handle
@@ -94,7 +167,7 @@ def check(driver, url, source):
     if text_of(driver) != "first":
         raise AssertionError("page shows " + text_of(driver))
 
-    write(os.path.join(source, "index.html"), PAGE.format(title="home", text="second"))
+    site.set_text("second")
     wait_until(driver, "the new text", lambda d: text_of(d) == "second")
     wait_connected(driver)
     second_tab = [h for h in driver.window_handles if h != first_tab][0]
@@ -104,49 +177,45 @@ def check(driver, url, source):
     driver.switch_to.window(first_tab)
 
     driver.execute_script("window.notReloaded = true")
-    write(os.path.join(source, "site.css"), "p { color: rgb(0, 0, 255) }\n")
+    site.set_colour("rgb(0, 0, 255)")
     wait_until(driver, "the new style", lambda d: colour_of(d) == "rgb(0, 0, 255)")
     if not driver.execute_script("return window.notReloaded === true"):
         raise AssertionError("the page was reloaded for a style sheet change")
 
-    failure = "index.src:3: no such file: part.inc"
-    write(os.path.join(source, "failures.txt"), failure + "\n")
+    failure = site.break_build()
     wait_until(driver, "the failure overlay", lambda d: failure in (overlay_text(d) or ""))
-    os.remove(os.path.join(source, "failures.txt"))
+    site.mend_build()
     wait_until(driver, "the overlay to go", lambda d: overlay_text(d) is None)
     if not driver.execute_script("return window.notReloaded === true"):
         raise AssertionError("the page was reloaded for a build that changed nothing")
 
 
 def main():
-    demo_path = sys.argv[1]
+    if sys.argv[1] == "--qfc":
+        make_site, program, name = QfcSite, sys.argv[2], "qfc --serve"
+    else:
+        make_site, program, name = CopiedSite, sys.argv[1], "the demo"
     with tempfile.TemporaryDirectory(prefix="quillforge-browser-") as temp:
-        source = os.path.join(temp, "src")
-        output = os.path.join(temp, "out")
-        os.mkdir(source)
-        os.mkdir(output)
-        write(os.path.join(source, "index.html"), PAGE.format(title="home", text="first"))
-        write(os.path.join(source, "other.html"), PAGE.format(title="other", text="other"))
-        write(os.path.join(source, "site.css"), "p { color: rgb(255, 0, 0) }\n")
+        site = make_site(program, temp)
         try:
             driver = start_browser(os.path.join(temp, "profile"))
         except Exception as error:
             print("SKIPPED: the browser cannot start here:", str(error).strip().splitlines()[0:1])
             return SKIPPED
-        demo = subprocess.Popen([demo_path, source, output], stdout=subprocess.PIPE, text=True)
+        server = subprocess.Popen(site.command(), stdout=subprocess.PIPE, text=True)
         try:
-            check(driver, serving_url(demo), source)
+            check(driver, serving_url(server), site)
         finally:
             driver.quit()
-            demo.send_signal(signal.SIGINT)
+            server.send_signal(signal.SIGINT)
             try:
-                status = demo.wait(timeout=PATIENCE)
+                status = server.wait(timeout=PATIENCE)
             except subprocess.TimeoutExpired:
-                demo.kill()
-                raise AssertionError("the demo did not stop on SIGINT")
+                server.kill()
+                raise AssertionError(name + " did not stop on SIGINT")
         if status != -signal.SIGINT:
-            raise AssertionError("the demo ended with %d, not by SIGINT" % status)
-    print("browser preview checks passed")
+            raise AssertionError("%s ended with %d, not by SIGINT" % (name, status))
+    print("browser preview checks passed for", name)
     return 0
 
 

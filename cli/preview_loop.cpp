@@ -54,15 +54,26 @@ PreviewLoop::PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> serv
   watcher_ = makeWatcher(watch);
 }
 
+void PreviewLoop::watchWhatPagesNeed(const RebuildResult& result) {
+  for (const std::string& directory : result.directoriesToWatch) {
+    watcher_->watchDirectory(directory);
+  }
+  if (result.neededPaths) watcher_->setNeededPaths(*result.neededPaths);
+}
+
+void PreviewLoop::follow(const RebuildResult& result) {
+  watchWhatPagesNeed(result);
+  if (server_ && !result.failureLines.empty()) server_->publish(kErrorEvent, result.failureLines);
+  lastFailed_ = !result.failureLines.empty();
+}
+
 int PreviewLoop::run(const Rebuild& rebuild) {
   while (signals_.caught() == 0) {
     const std::optional<WatchBatch> changes = watcher_->next(std::chrono::minutes(10));
     if (!changes) continue;
     const RebuildResult result = rebuild(*changes);
-    for (const std::string& directory : result.directoriesToWatch) {
-      watcher_->watchDirectory(directory);
-    }
-    if (result.neededPaths) watcher_->setNeededPaths(*result.neededPaths);
+    if (result.skipped) continue;
+    watchWhatPagesNeed(result);
     if (server_) {
       for (const PageEvent& event : eventsAfterRebuild(result, server_->root(), lastFailed_)) {
         server_->publish(event.name, event.lines);

@@ -16,6 +16,9 @@ namespace qf {
 
 /// What a rebuild tells the loop.
 struct RebuildResult {
+  /// True when the changes called for no rebuild (e.g. they were the last
+  /// rebuild's own writes): no events, and the last outcome stands.
+  bool skipped = false;
   /// Output files the rebuild wrote anew or removed, as the build spells them.
   std::vector<std::string> changedFiles;
   /// The rebuild's failure lines (with their include chains); none when good.
@@ -63,9 +66,15 @@ class PreviewLoop {
   /// for endWithSignal once the caller has put its own things away.
   int run(const Rebuild& rebuild);
 
+  /// Watches the directories and needed paths of a build made outside
+  /// run() (the first one); its failures greet pages opened later.
+  void follow(const RebuildResult& result);
+
   PreviewServer* server() { return server_.get(); }
 
  private:
+  void watchWhatPagesNeed(const RebuildResult& result);
+
   StopSignals signals_;
   std::unique_ptr<Watcher> watcher_;
   std::unique_ptr<PreviewServer> server_;

@@ -207,8 +207,9 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
   return jobs;
 }
 
-int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
-            std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
+RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
+                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
+  RunOutcome outcome;
   IncrementalBuild build(incrementalOptionsOf(options, compileTime), jobs);
   build.begin();
   for (const std::string& warning : build.warnings()) {
@@ -216,49 +217,64 @@ int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
   }
   JobBoard board(jobs.size(), [&](std::size_t index, const JobReport& report) {
     if (showProgress) writeAll(errorFd, "\r\033[K");
-    if (!report.failureLine.empty()) writeAll(errorFd, report.failureLine);
+    if (!report.failureLine.empty()) {
+      writeAll(errorFd, report.failureLine);
+      outcome.failureLines.push_back(report.failureLine);
+    }
     if (showProgress) writeAll(errorFd, progressLine(index + 1, jobs.size(), jobs[index].input));
   });
   auto work = [&](Compiler& compiler) {
     if (compileTime) compiler.setClock([time = *compileTime] { return time; });
     std::size_t index;
     while (board.take(index)) {
-      JobReport outcome{true, true, {}, true};
+      JobReport job{true, true, {}, true};
       if (!build.isUpToDate(index)) {
         try {
-          build.compilePage(index, [&](const PlannedCompile& job, CompileObserver& observer) {
-            outcome = compileJob(compiler, options, job, &observer);
-            return outcome.ok;
+          build.compilePage(index, [&](const PlannedCompile& page, CompileObserver& observer) {
+            job = compileJob(compiler, options, page, &observer);
+            return job.ok;
           });
         } catch (const std::bad_alloc&) {  // while recording what the page read
-          outcome = {true, false, run_messages::failureLine(jobs[index].input, 0, kOutOfMemory)};
+          job = {true, false, run_messages::failureLine(jobs[index].input, 0, kOutOfMemory)};
         }
       }
-      board.finish(index, std::move(outcome));
+      board.finish(index, std::move(job));
     }
   };
   // This thread works too (with -j 1 there is no other), so its compiler is
   // made before the helpers take the memory. A helper that cannot make one
   // leaves the jobs to the others.
   Compiler compiler;
-  std::vector<std::thread> helpers =
-      startHelpers(threadCount(options, jobs.size()) - 1, [&work] {
-        std::unique_ptr<Compiler> own;
-        try {
-          own = std::make_unique<Compiler>();
-        } catch (const std::exception&) {  // no memory, or no randomness for its seed
-          return;
-        }
-        work(*own);
-      });
+  std::vector<std::thread> helpers = startHelpers(threadCount(options, jobs.size()) - 1, [&work] {
+    std::unique_ptr<Compiler> own;
+    try {
+      own = std::make_unique<Compiler>();
+    } catch (const std::exception&) {  // no memory, or no randomness for its seed
+      return;
+    }
+    work(*own);
+  });
   work(compiler);
   for (std::thread& helper : helpers) helper.join();
-  const BuildReport report = build.finish();
+  outcome.report = build.finish();
+  const BuildReport& report = outcome.report;
   if (showProgress) writeAll(errorFd, "\r\033[K");
   for (const std::string& line : report.failures) writeAll(errorFd, line);
+  outcome.failureLines.insert(outcome.failureLines.end(), report.failures.begin(),
+                              report.failures.end());
   for (std::size_t i = build.warnings().size(); i < report.warnings.size(); ++i) {
     writeAll(errorFd, run_messages::warningLine(report.warnings[i]));
   }
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    outcome.dependencies.push_back(build.dependenciesOf(i));
+  }
+  return outcome;
+}
+
+int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
+            std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
+  const RunOutcome outcome = buildJobs(options, jobs, compileTime, errorFd, showProgress);
+  const BuildReport& report = outcome.report;
   if (showProgress) {
     writeAll(errorFd,
              run_messages::compiledSummary(report.compiled, report.upToDate, report.failed) + "\n");

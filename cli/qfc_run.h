@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch/build_plan.h"
+#include "batch/incremental_build.h"
 #include "cli/arguments.h"
 
 namespace qf {
@@ -14,6 +15,18 @@ namespace qf {
 /// each directory that could not be read, and when no source was found the
 /// line saying so (and nothing is returned); empty when all went well.
 std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& error);
+
+/// What a run over jobs did.
+struct RunOutcome {
+  BuildReport report;
+  std::vector<std::string> failureLines;       // every failure, as written
+  std::vector<PageDependencies> dependencies;  // per job, what it depended on
+};
+
+/// runJobs without the closing summary line: compiles, writes failures and
+/// warnings to errorFd and the progress line when showProgress.
+RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
+                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress);
 
 /// Compiles the jobs on options.jobs threads, each with its own compile state,
 /// writing one "file:line: message" line per failure (in list order) to

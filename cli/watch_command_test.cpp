@@ -1,0 +1,321 @@
+// qfc --watch as a real process on temporary sites. It runs on a pseudo
+// terminal, so that each rebuild prints its summary line ("Compiled 1 file,
+// 2 up to date, 0 failed. (3 ms)"): the tests read what each change rebuilt
+// from those lines. Every wait is bounded.
+#include "cli/watch_command.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kQfc = QFC_PATH;
+
+std::size_t countOf(const std::string& text, const std::string& word) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// qfc on a pseudo terminal in a directory, with a private cache; everything
+// it prints is collected on a thread.
+class WatchingQfc {
+ public:
+  WatchingQfc(const std::string& directory, const std::vector<std::string>& arguments,
+              const std::string& cacheHome) {
+    pid_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      if (chdir(directory.c_str()) != 0) _exit(127);
+      setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
+      setenv("TZ", "UTC", 1);
+      std::vector<char*> argv = {const_cast<char*>(kQfc.c_str())};
+      for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(kQfc.c_str(), argv.data());
+      _exit(127);
+    }
+    reader_ = std::thread([this] { readAll(); });
+  }
+
+  ~WatchingQfc() {
+    if (pid_ > 0 && status_ < 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (reader_.joinable()) reader_.join();
+    if (terminal_ >= 0) close(terminal_);
+  }
+
+  /// Waits up to ten seconds until the output (from offset on) holds text
+  /// count times.
+  bool waitFor(const std::string& text, std::size_t count = 1, std::size_t offset = 0) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (countOf(output().substr(offset), text) >= count) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  }
+
+  std::string output() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return output_;
+  }
+
+  /// Sends signal (0: none) and waits for the process; its wait status.
+  int stop(int signal) {
+    if (signal != 0) kill(pid_, signal);
+    waitpid(pid_, &status_, 0);
+    if (reader_.joinable()) reader_.join();
+    return status_;
+  }
+
+ private:
+  void readAll() {
+    char buffer[4096];
+    while (true) {
+      const ssize_t n = read(terminal_, buffer, sizeof buffer);
+      if (n <= 0) return;  // the terminal closes when the process ends
+      std::lock_guard<std::mutex> guard(lock_);
+      output_.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+
+  pid_t pid_ = -1;
+  int terminal_ = -1;
+  int status_ = -1;
+  std::thread reader_;
+  std::mutex lock_;
+  std::string output_;
+};
+
+// Saves as editors that replace a file do: a new file renamed over the old.
+void saveByRename(const TempDir& dir, const std::string& relative, const std::string& text) {
+  dir.write(relative + ".new", text);
+  std::filesystem::rename(dir / (relative + ".new"), dir / relative);
+}
+
+std::vector<std::string> temporaryFilesBelow(const std::string& directory) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with(".tmp")) found.push_back(entry.path().string());
+  }
+  return found;
+}
+
+TEST(WatchedDirectories, AreThoseOfEachDependencyOrTheNearestThatExists) {
+  TempDir dir;
+  dir.write("site/inc/head.inc", "");
+  dir.write("site/pics/a.png", "");
+  const std::string site = dir / "site";
+  PageDependencies page;
+  page.files = {{DependencyKind::kRead, site + "/page.src", {}},
+                {DependencyKind::kIncluded, site + "/inc/head.inc", {}},
+                {DependencyKind::kFound, site + "/pics/a.png", {}},
+                {DependencyKind::kMissing, site + "/inc/gone.inc", {}},
+                {DependencyKind::kMissing, site + "/not/yet/there.txt", {}},
+                {DependencyKind::kMissing, site + "/inc/.page.swp", {}}};
+  EXPECT_EQ(directoriesOfDependencies({page}),
+            (std::set<std::string>{site, site + "/inc", site + "/pics"}));
+  EXPECT_EQ(scratchNamedDependencies({page}), std::set<std::string>{site + "/inc/.page.swp"});
+}
+
+TEST(OwnWrites, CoverOnlyTheRebuildsOwnFilesAsItLeftThem) {
+  TempDir dir;
+  const std::string page = dir.write("out/page.html", "page");
+  const std::string gone = dir / "out/gone.html";
+  OwnWrites own(dir / "state.db");
+  own.remember({page, gone});
+  struct Case {
+    const char* what;
+    std::vector<std::string> paths;
+    bool covered;
+  };
+  const Case cases[] = {
+      {"outputs as written and removed", {page, gone}, true},
+      {"the state's files", {dir / "state.db", dir / "state.db-journal"}, true},
+      {"temporary outputs that are gone", {dir / "out/.qf12345678.tmp", dir / "out/#1234"}, true},
+      {"a source beside them", {page, dir / "page.src"}, false},
+      {"a file that only looks temporary", {dir.write("out/.notes.tmp", "")}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(own.coversAll(WatchBatch{c.paths, false}), c.covered) << c.what;
+  }
+  EXPECT_FALSE(own.coversAll(WatchBatch{{page}, true})) << "a rescan";
+  dir.write("out/page.html", "edited by hand");
+  EXPECT_FALSE(own.coversAll(WatchBatch{{page}, false})) << "an output changed since";
+}
+
+class WatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    site_.write("src/a.src", "#include \"head.inc\"\n<p>a</p>\n");
+    site_.write("src/b.src", "#include \"head.inc\"\n<p>b</p>\n");
+    site_.write("src/c.src", "#ifexists \"extra.txt\"\nwith extra\n#else\nwithout extra\n#endif\n");
+    site_.write("inc/head.inc", "<h1>head</h1>\n");
+  }
+
+  std::vector<std::string> watchArguments(const std::vector<std::string>& more) const {
+    std::vector<std::string> arguments = {"--all", "src", "-r", "-I", "inc", "--watch"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return arguments;
+  }
+
+  TempDir site_;
+  TempDir cache_;
+};
+
+TEST_F(WatchTest, RebuildsExactlyWhatEachChangeTouches) {
+  struct Step {
+    const char* what;
+    std::function<void(const TempDir&)> change;
+    const char* summary;
+    const char* output;  // a file that must then hold text
+    const char* text;
+  };
+  const Step steps[] = {
+      {"edit a page in place",
+       [](const TempDir& d) {
+         d.write("src/c.src", "#ifexists \"extra.txt\"\nwith\n#endif\nc2\n");
+       },
+       "Compiled 1 file, 2 up to date, 0 failed.", "out/c.html", "c2"},
+      {"save a page by renaming over it",
+       [](const TempDir& d) { saveByRename(d, "src/a.src", "#include \"head.inc\"\na2\n"); },
+       "Compiled 1 file, 2 up to date, 0 failed.", "out/a.html", "a2"},
+      {"edit the include both pages use",
+       [](const TempDir& d) { d.write("inc/head.inc", "<h1>new head</h1>\n"); },
+       "Compiled 2 files, 1 up to date, 0 failed.", "out/b.html", "new head"},
+      {"create the file an #ifexists missed",
+       [](const TempDir& d) { d.write("src/extra.txt", "x"); },
+       "Compiled 1 file, 2 up to date, 0 failed.", "out/c.html", "with"},
+      {"add a sub-directory with a page",
+       [](const TempDir& d) { d.write("src/new/d.src", "#include \"head.inc\"\nd\n"); },
+       "Compiled 1 file, 3 up to date, 0 failed.", "out/new/d.html", "new head"},
+      {"an editor's scratch file changes nothing",
+       [](const TempDir& d) {
+         d.write("src/.a.src.swp", "x");
+         d.write("src/a.src~", "x");
+         d.write("src/b.src", "#include \"head.inc\"\nb2\n");
+       },
+       "Compiled 1 file, 3 up to date, 0 failed.", "out/b.html", "b2"},
+  };
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  ASSERT_TRUE(qfc.waitFor("Compiled 3 files, 0 up to date, 0 failed.")) << qfc.output();
+  for (const Step& step : steps) {
+    const std::size_t before = qfc.output().size();
+    step.change(site_);
+    // A save may come in two batches (a file written, then renamed into
+    // place); the first then compiles nothing.
+    ASSERT_TRUE(qfc.waitFor(step.summary, 1, before)) << step.what << "\n" << qfc.output();
+    const std::string added = qfc.output().substr(before);
+    EXPECT_EQ(countOf(added, "Compiled "),
+              countOf(added, step.summary) + countOf(added, "Compiled 0 files"))
+        << step.what << "\n"
+        << added;
+    EXPECT_NE(readFile(site_ / step.output).find(step.text), std::string::npos) << step.what;
+  }
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+}
+
+TEST_F(WatchTest, AMissingSourceDirectoryEndsAtOnce) {
+  const ProgramResult r = runProgram(kQfc, {"--all", "nowhere", "--serve=0"}, site_.path(),
+                                     {"XDG_CACHE_HOME=" + cache_.path()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "nowhere: Can't find any .src files in directory!\n");
+}
+
+TEST_F(WatchTest, ADeletedIncludeFailsItsPagesAsAFullBuildWould) {
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
+  std::filesystem::remove(site_ / "inc/head.inc");
+  ASSERT_TRUE(qfc.waitFor("Compiled 2 files, 1 up to date, 2 failed.")) << qfc.output();
+  const ProgramResult full = runProgram(kQfc, {"--all", "src", "-r", "-I", "inc", "--no-state"},
+                                        site_.path(), {"XDG_CACHE_HOME=" + cache_.path()});
+  EXPECT_EQ(full.exitCode, 1);
+  ASSERT_NE(full.err, "");
+  // The same lines, each once, between the progress lines.
+  const std::string output = qfc.output();
+  std::size_t lines = 0;
+  for (std::size_t at = 0, end; (end = full.err.find('\n', at)) != std::string::npos;
+       at = end + 1) {
+    const std::string line = full.err.substr(at, end - at) + "\r\n";
+    EXPECT_EQ(countOf(output, line), 1u) << line << output;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 2u) << full.err;
+  site_.write("inc/head.inc", "<h1>back</h1>\n");
+  ASSERT_TRUE(qfc.waitFor("Compiled 2 files, 1 up to date, 0 failed.")) << qfc.output();
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGINT)), SIGINT);
+}
+
+TEST_F(WatchTest, CompilingInPlaceDoesNotRebuildForItsOwnOutputs) {
+  WatchingQfc qfc(site_.path(), watchArguments({}), cache_.path());
+  ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
+  site_.write("src/a.src", "#include \"head.inc\"\nagain\n");
+  ASSERT_TRUE(qfc.waitFor("Compiled ", 2)) << qfc.output();
+  std::this_thread::sleep_for(600ms);
+  EXPECT_EQ(countOf(qfc.output(), "Compiled "), 2u) << qfc.output();
+  EXPECT_NE(readFile(site_ / "src/a.html").find("again"), std::string::npos);
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+}
+
+TEST_F(WatchTest, ABurstOfSavesGivesFewRebuilds) {
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
+  for (int i = 0; i < 100; ++i) {
+    saveByRename(site_, "src/b.src", "#include \"head.inc\"\nsave " + std::to_string(i) + "\n");
+  }
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (readFile(site_ / "out/b.html").find("save 99") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  std::this_thread::sleep_for(300ms);
+  EXPECT_NE(readFile(site_ / "out/b.html").find("save 99"), std::string::npos);
+  EXPECT_LE(countOf(qfc.output(), "Compiled "), 5u) << qfc.output();
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+}
+
+TEST_F(WatchTest, ATerminationSignalCommitsTheStateAndLeavesNoTemporaryFiles) {
+  for (int i = 0; i < 300; ++i) {
+    site_.write("src/many/p" + std::to_string(i) + ".src", "#include \"head.inc\"\npage\n");
+  }
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  ASSERT_TRUE(qfc.waitFor("Compiled 303 files")) << qfc.output();
+  site_.write("inc/head.inc", "<h1>during</h1>\n");
+  // Stopped while the rebuild is (most likely) under way: it is finished first.
+  ASSERT_TRUE(qfc.waitFor("[1/303]", 2)) << qfc.output();
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+  EXPECT_EQ(temporaryFilesBelow(site_.path()), std::vector<std::string>{});
+  // The next run finds every page up to date: the stopped one recorded them all.
+  WatchingQfc next(site_.path(), {"--all", "src", "-r", "-I", "inc", "--out-dir", "out"},
+                   cache_.path());
+  EXPECT_EQ(next.stop(0), 0);
+  EXPECT_NE(next.output().find("Compiled 0 files, 303 up to date, 0 failed."), std::string::npos)
+      << next.output();
+  EXPECT_EQ(readFile(site_ / "out/many/p7.html"), "<h1>during</h1>\npage\n");
+}
+
+}  // namespace
+}  // namespace qf
