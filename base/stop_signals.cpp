@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <iterator>
 
 namespace qf {
 
@@ -15,8 +16,9 @@ namespace {
 // else.
 volatile std::sig_atomic_t caughtSignal = 0;
 int pipeEnds[2] = {-1, -1};
-struct sigaction previousInterrupt;
-struct sigaction previousTerminate;
+// The signals that ask a program to stop, and their handlers from before.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction previousActions[std::size(kStopSignals)];
 
 extern "C" void rememberSignal(int signal) {
   const int savedErrno = errno;
@@ -35,13 +37,15 @@ StopSignals::StopSignals() {
   action.sa_handler = rememberSignal;
   sigemptyset(&action.sa_mask);
   // No SA_RESTART: a blocking call is interrupted, and the loop looks again.
-  sigaction(SIGINT, &action, &previousInterrupt);
-  sigaction(SIGTERM, &action, &previousTerminate);
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+    sigaction(kStopSignals[i], &action, &previousActions[i]);
+  }
 }
 
 StopSignals::~StopSignals() {
-  sigaction(SIGINT, &previousInterrupt, nullptr);
-  sigaction(SIGTERM, &previousTerminate, nullptr);
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+    sigaction(kStopSignals[i], &previousActions[i], nullptr);
+  }
   for (int& end : pipeEnds) {
     if (end >= 0) close(end);
     end = -1;

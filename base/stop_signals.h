@@ -2,9 +2,10 @@
 
 namespace qf {
 
-/// While it exists, SIGINT and SIGTERM no longer end the process: the first
-/// one is remembered and makes descriptor() readable, so that a loop waiting
-/// on it can finish its work and close down in order. One at a time.
+/// While it exists, SIGINT, SIGTERM, SIGHUP and SIGQUIT no longer end the
+/// process: the first one is remembered and makes descriptor() readable, so
+/// that a loop waiting on it can finish its work and close down in order. One
+/// at a time.
 class StopSignals {
  public:
   StopSignals();

@@ -16,7 +16,7 @@ bool readable(int fd) {
 }
 
 TEST(StopSignals, RemembersTheFirstSignalAndWakesWaiters) {
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     StopSignals signals;
     EXPECT_EQ(signals.caught(), 0);
     EXPECT_FALSE(readable(signals.descriptor()));
@@ -28,7 +28,7 @@ TEST(StopSignals, RemembersTheFirstSignalAndWakesWaiters) {
 }
 
 TEST(StopSignals, EndWithSignalEndsTheProcessByThatSignal) {
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     }
   }
   std::signal(SIGPIPE, SIG_IGN);
-  // The preview loop takes SIGINT and SIGTERM itself, to finish a rebuild first.
+  // The preview loop takes the stop signals itself, to finish a rebuild first.
   if (options->watch) return qf::watchAndRebuild(*options, compileTime);
   handleTerminationSignals();
 

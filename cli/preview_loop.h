@@ -55,9 +55,9 @@ std::string urlPathOf(const std::string& file, const std::string& root);
 /// Watches, rebuilds and tells the browsers until SIGINT or SIGTERM.
 class PreviewLoop {
  public:
-  /// Starts catching SIGINT and SIGTERM and watching as watch says. Make the
-  /// loop before the first build, so that no save made during it is missed.
-  /// server (started by the caller) may be null: watching without serving.
+  /// Starts catching the stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT) and watching as watch
+  /// says. Make the loop before the first build, so that no save made during it is missed. server
+  /// (started by the caller) may be null: watching without serving.
   PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> server);
 
   /// Rebuilds after each settled batch of changes and sends the pages their
