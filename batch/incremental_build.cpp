@@ -214,6 +214,19 @@ bool IncrementalBuild::isInScope(const WrittenOutput& written) const {
   return options_.batch.recursive || written.source.find('/', top.size()) == std::string::npos;
 }
 
+CompileRequest compileRequestFor(const IncrementalOptions& options, const PlannedCompile& page,
+                                 CompileObserver* observer) {
+  CompileRequest request;
+  request.inputPath = page.input;
+  request.outputPath = page.output;
+  request.includeDirectory = options.batch.includeDirectory;
+  request.directiveChar = options.directiveChar;
+  request.concatChar = options.concatChar;
+  request.definitions = options.definitions;
+  request.observer = observer;
+  return request;
+}
+
 BuildReport IncrementalBuild::run() {
   begin();
   std::atomic<std::size_t> next{0};
@@ -224,16 +237,8 @@ BuildReport IncrementalBuild::run() {
     for (std::size_t i; (i = next.fetch_add(1)) < plan_.size();) {
       if (upToDate_[i]) continue;
       compilePage(i, [&](const PlannedCompile& page, CompileObserver& observer) {
-        CompileRequest request;
-        request.inputPath = page.input;
-        request.outputPath = page.output;
-        request.includeDirectory = options_.batch.includeDirectory;
-        request.directiveChar = options_.directiveChar;
-        request.concatChar = options_.concatChar;
-        request.definitions = options_.definitions;
-        request.observer = &observer;
         prepareOutputDirectory(options_.batch, page);
-        if (compiler.compileFile(request)) return true;
+        if (compiler.compileFile(compileRequestFor(options_, page, &observer))) return true;
         failureLines[i] = formatFailure(compiler.result());
         return false;
       });

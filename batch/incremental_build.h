@@ -15,6 +15,7 @@
 #include "batch/build_state.h"
 #include "batch/dependencies.h"
 #include "engine/compile_observer.h"
+#include "engine/compiler.h"
 
 namespace qf {
 
@@ -38,6 +39,11 @@ struct IncrementalOptions {
   int jobs = 1;                  // compiling threads for run(); 0: one per core
   std::chrono::milliseconds lockTimeout{60000};
 };
+
+/// The compile of page that options ask for, telling observer (may be null)
+/// what it looks at.
+CompileRequest compileRequestFor(const IncrementalOptions& options, const PlannedCompile& page,
+                                 CompileObserver* observer);
 
 enum class PageStatus { kUpToDate, kCompiled, kFailed };
 
@@ -90,6 +96,7 @@ class IncrementalBuild {
   BuildReport run();
 
   const std::vector<PlannedCompile>& plan() const { return plan_; }
+  const IncrementalOptions& options() const { return options_; }
   /// What plan[index] depended on: as recorded, for a page begin() found up
   /// to date; as reported, for a page compiled (failed ones too); else none.
   const PageDependencies& dependenciesOf(std::size_t index) const { return dependencies_[index]; }

@@ -44,22 +44,9 @@ BatchOptions batchOptionsOf(const QfcOptions& options) {
   return batch;
 }
 
-CompileRequest requestFor(const QfcOptions& options, const PlannedCompile& job,
-                          CompileObserver* observer) {
-  CompileRequest request;
-  request.observer = observer;
-  request.inputPath = job.input;
-  request.outputPath = job.output;
-  request.includeDirectory = options.includeDirectory;
-  request.directiveChar = options.directiveChar;
-  request.concatChar = options.concatChar;
-  request.definitions = options.definitions;
-  return request;
-}
-
-JobReport compileJob(Compiler& compiler, const QfcOptions& options, const PlannedCompile& job,
-                     CompileObserver* observer) {
-  CompileRequest request = requestFor(options, job, observer);
+JobReport compileJob(Compiler& compiler, const IncrementalOptions& options,
+                     const PlannedCompile& job, CompileObserver* observer) {
+  CompileRequest request = compileRequestFor(options, job, observer);
   DescriptorSource standardInput(STDIN_FILENO);
   if (job.input == kStandardStream) request.input = &standardInput;
   bool ok;
@@ -69,7 +56,7 @@ JobReport compileJob(Compiler& compiler, const QfcOptions& options, const Planne
     // A reader that went away (qfc x.src -o - | head -1) ends the run quietly.
     if (!ok && standardOutput.failure() == EPIPE) return {true, false, {}};
   } else {
-    prepareOutputDirectory(batchOptionsOf(options), job);
+    prepareOutputDirectory(options.batch, job);
     ok = compiler.compileFile(request);
   }
   if (ok) return {true, true, {}};
@@ -231,7 +218,7 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
       if (!build.isUpToDate(index)) {
         try {
           build.compilePage(index, [&](const PlannedCompile& page, CompileObserver& observer) {
-            job = compileJob(compiler, options, page, &observer);
+            job = compileJob(compiler, build.options(), page, &observer);
             return job.ok;
           });
         } catch (const std::bad_alloc&) {  // while recording what the page read
