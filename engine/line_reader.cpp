@@ -5,8 +5,6 @@
 
 namespace qf {
 
-namespace {}  // namespace
-
 namespace {
 
 std::size_t bufferSizeFor(const ByteSource& source, std::size_t most) {
@@ -71,7 +69,8 @@ LineReader::Status LineReader::readLine(std::string_view& line) {
     if (!refill()) {
       if (failed_) return Status::kError;
       if (available == 0) return Status::kEnd;
-      spill_.assign(start, available);
+      // refill() has moved the unread bytes to the front of the buffer.
+      spill_.assign(buffer_.get() + begin_, available);
       spill_ += '\n';
       begin_ = end_;
       line = spill_;

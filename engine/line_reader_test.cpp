@@ -58,6 +58,11 @@ TEST(LineReader, SplitsLinesWhateverTheChunking) {
       {std::string(20, 'L') + "\r\nshort\r\n" + std::string(20, 'M'),
        {std::string(20, 'L') + "\n", "short\n", std::string(20, 'M') + "\n"},
        false},
+      // The last line, with no line end, is longer than what came before it,
+      // so moving it to the front of the buffer overwrites where it was.
+      {"x\nhello", {"x\n", "hello\n"}, false},
+      {"y\n#define C 1", {"y\n", "#define C 1\n"}, false},
+      {"\xEF\xBB\xBFz\r\nlonger tail", {"z\n", "longer tail\n"}, true},
   };
   for (const Case& c : cases) {
     for (std::size_t chunk : {1u, 2u, 3u, 7u, 4096u}) {
