@@ -410,6 +410,11 @@ void PreviewServer::route() {
   http_->Get(std::string(kEventsPath),
              [this](const httplib::Request& request, httplib::Response& response) {
                takeRanges(request);
+               if (request.method == "HEAD") {
+                 response.status = 200;
+                 response.set_header("Content-Type", "text/event-stream");
+                 return;
+               }
                sendEvents(socketOf(request), response);
              });
   http_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {

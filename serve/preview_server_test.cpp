@@ -188,6 +188,10 @@ TEST(PreviewServer, HeadGivesTheHeadersWithoutTheBody) {
   EXPECT_TRUE(head->body.empty());
   EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(get->body.size()));
   EXPECT_EQ(site.client()->Head("/missing")->status, 404);
+  const auto events = site.client()->Head(std::string(kEventsPath).c_str());
+  ASSERT_TRUE(events);
+  EXPECT_EQ(events->get_header_value("Content-Type"), "text/event-stream");
+  EXPECT_EQ(site.server().openStreams(), 0u);
 }
 
 TEST(PreviewServer, RefusesOtherMethods) {
