@@ -449,16 +449,20 @@ Options:
                            one file per source directory in
                            $XDG_CACHE_HOME/quillforge or ~/.cache/quillforge)
       --no-state           with --all: keep no state (every page is compiled)
-      --exclude PATTERN    with --out-dir: leave out of the mirrored files the
-                           paths (relative to DIR) that PATTERN matches; '*' and
-                           '?' do not match '/'; a directory takes all it holds;
-                           may be repeated
+      --exclude PATTERN    with --out-dir: leave out the pages and files whose
+                           paths (relative to DIR) PATTERN matches: neither
+                           compiled nor copied; '*' and '?' do not match '/';
+                           a directory takes all it holds; 'dir', 'dir/',
+                           './dir' and '/dir' are the same; may be repeated
   -MD                      write a make rule listing what each page read to
                            OUTPUT.d beside each output; an unchanged output
                            then gets a new modification time
   -MF FILE                 write the rule to FILE (one FILE only; implies -MD)
   -MT TARGET               name TARGET in the rule instead of the output
   -MP                      add an empty rule for every file the rule lists
+      --dep-dir DIR        write the rules under DIR, at the outputs' paths
+                           (below the output directory with --all), instead of
+                           beside the outputs; implies -MD
       --watch              with --all: build, then watch the sources, the include
                            directory and every file the pages depend on, and
                            rebuild what changed after each save, until
