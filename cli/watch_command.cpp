@@ -129,6 +129,7 @@ class SiteRebuilder {
       sourceGone_ = false;
       writeError(run_messages::sourceDirectoryBack(options_.allDirectoryAsGiven));
     }
+    result.treesToWatch = {options_.allDirectory};
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     const std::vector<PlannedCompile> jobs = listJobs(options_, error);
@@ -152,7 +153,6 @@ class SiteRebuilder {
     const std::set<std::string> directories = directoriesOfDependencies(outcome.dependencies);
     result.directoriesToWatch.assign(directories.begin(), directories.end());
     result.neededPaths = scratchNamedDependencies(outcome.dependencies);
-    result.treesToWatch = {options_.allDirectory};
     rememberWrites(report);
     return result;
   }

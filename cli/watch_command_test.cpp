@@ -263,6 +263,9 @@ TEST_F(WatchTest, ASourceDirectoryThatGoesAndComesBackIsWatchedAgain) {
          d.write("new/a.src", "#include \"head.inc\"\n<p>a again</p>\n");
          fs::rename(d / "new", d / "src");
        }},
+      {"removed and made anew empty, then filled",
+       [](const TempDir& d) { fs::remove_all(d / "src"); },
+       [](const TempDir& d) { fs::create_directory(d / "src"); }},
   };
   WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
