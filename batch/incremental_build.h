@@ -29,7 +29,7 @@ struct IncrementalOptions {
   std::string statePath;                                         // empty: keep no state
   std::string programVersion;
   bool alwaysMake = false;            // compile every page, whatever the state says
-  std::vector<std::string> excludes;  // left out of the mirrored assets
+  std::vector<std::string> excludes;  // normal patterns left out of the mirrored assets
   /// Write <output>.d beside each page; an unchanged output then gets a new
   /// modification time (though it stays the same file), as make expects.
   bool dependencyFiles = false;
