@@ -5,6 +5,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "base/directory.h"
 #include "base/file_stream.h"
 #include "base/output_file.h"
 #include "base/path.h"
@@ -82,7 +83,7 @@ bool IncrementalBuild::pageHolds(const PlannedCompile& page, StatusCache& status
   if (record->second.options != optionsText(page) || !written->second.page) return false;
   const auto now = statusOf(page.output);
   if (!now || *now != written->second.status) return false;
-  if (options_.dependencyFiles && !statusOf(page.output + ".d")) return false;
+  if (options_.dependencyFiles && !statusOf(dependencyFileOf(options_, page.output))) return false;
   return dependenciesHold(record->second.dependencies, record->second.recordedAtNs, moment_,
                           statuses);
 }
@@ -106,6 +107,8 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   }
   if (!options_.dependencyFile.empty() || (options_.dependencyFiles && toFile)) {
     writeDependencyFile(page, dependencies);
+  } else if (options_.dependencyFiles) {
+    warn(std::string(run_messages::kNoDependencyFileForStandardOutput));
   }
   if (!toFile) return result;
   std::optional<FileStatus> after = statusOf(page.output);
@@ -124,14 +127,31 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
 
 void IncrementalBuild::writeDependencyFile(const PlannedCompile& page,
                                            const PageDependencies& dependencies) {
-  const std::string path =
-      options_.dependencyFile.empty() ? page.output + ".d" : options_.dependencyFile;
+  const std::string path = options_.dependencyFile.empty() ? dependencyFileOf(options_, page.output)
+                                                           : options_.dependencyFile;
   const std::string& target =
       options_.dependencyTarget.empty() ? page.output : options_.dependencyTarget;
+  std::string unwritable;
+  const std::optional<std::string> rule =
+      makeRule(target, dependencies, options_.phonyTargets, unwritable);
+  if (!rule) {
+    // An old rule would name what the page no longer depends on.
+    removeFile(path);
+    warn(run_messages::dependencyNameUnwritable(page.input, unwritable));
+    return;
+  }
+  if (!options_.dependencyDirectory.empty()) makeDirectories(directoryOf(path));
   OutputFile file;
   if (file.open(path)) {
-    file.write(makeRule(target, dependencies, options_.phonyTargets));
+    file.write(*rule);
     file.commit();
+  }
+}
+
+void IncrementalBuild::warn(std::string warning) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (std::find(warnings_.begin(), warnings_.end(), warning) == warnings_.end()) {
+    warnings_.push_back(std::move(warning));
   }
 }
 
@@ -198,7 +218,7 @@ void IncrementalBuild::removeStaleOutputs(BuildReport& report) {
     if (now && *now == written.status) {
       if (probeFile(written.source) != OpenResult::kOpened || isInScope(written)) {
         if (removeFile(path)) report.changed.push_back(path);
-        if (written.page && options_.dependencyFiles) removeFile(path + ".d");
+        if (written.page && options_.dependencyFiles) removeFile(dependencyFileOf(options_, path));
       } else {
         continue;  // made by a run of wider scope; left alone
       }
@@ -212,6 +232,13 @@ bool IncrementalBuild::isInScope(const WrittenOutput& written) const {
   if (!written.source.starts_with(top)) return false;
   if (!written.page) return true;
   return options_.batch.recursive || written.source.find('/', top.size()) == std::string::npos;
+}
+
+std::string dependencyFileOf(const IncrementalOptions& options, std::string_view output) {
+  const BatchOptions& batch = options.batch;
+  return dependencyFilePath(
+      options.dependencyDirectory,
+      batch.useOutputDirectory ? batch.outputDirectory : batch.sourceDirectory, output);
 }
 
 CompileRequest compileRequestFor(const IncrementalOptions& options, const PlannedCompile& page,
