@@ -38,6 +38,9 @@ struct IncrementalOptions {
   bool phonyTargets = false;     // an empty rule per dependency
   int jobs = 1;                  // compiling threads for run(); 0: one per core
   std::chrono::milliseconds lockTimeout{60000};
+  /// Called from begin() with a line to show at once (no line end), while
+  /// begin() goes on waiting; may be empty.
+  std::function<void(const std::string& line)> notice;
 };
 
 /// The compile of page that options ask for, telling observer (may be null)
@@ -110,6 +113,8 @@ class IncrementalBuild {
                       const std::optional<FileStatus>& before);
   void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
   void mirrorAssets(BuildReport& report);
+  bool assetHolds(const std::string& source, const FileStatus& status,
+                  const std::string& destination) const;
   void removeStaleOutputs(BuildReport& report);
   bool isInScope(const WrittenOutput& written) const;
 

@@ -197,7 +197,11 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
 RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
                      std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
   RunOutcome outcome;
-  IncrementalBuild build(incrementalOptionsOf(options, compileTime), jobs);
+  IncrementalOptions incremental = incrementalOptionsOf(options, compileTime);
+  incremental.notice = [errorFd](const std::string& line) {
+    writeAll(errorFd, run_messages::warningLine(line));
+  };
+  IncrementalBuild build(std::move(incremental), jobs);
   build.begin();
   for (const std::string& warning : build.warnings()) {
     writeAll(errorFd, run_messages::warningLine(warning));
