@@ -420,34 +420,22 @@ TEST_F(IncrementalQfcTest, TemporariesOfAKilledRunAreRemovedWhereARunWrites) {
   EXPECT_TRUE(pathExists(dir_ / "out/.qfabcd1234.tmp.keep"));
 }
 
-// Starts qfc in directory with its standard error going to errorFile.
-pid_t startQfc(const std::vector<std::string>& arguments, const std::string& directory,
-               const std::string& errorFile) {
-  const pid_t child = fork();
-  if (child == 0) {
-    std::vector<char*> argv{const_cast<char*>(kQfc.c_str())};
-    for (const std::string& argument : arguments)
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0 && dup2(fd, 2) == 2 && chdir(directory.c_str()) == 0) {
-      execv(kQfc.c_str(), argv.data());
-    }
-    _exit(127);
-  }
-  return child;
-}
-
 TEST_F(IncrementalQfcTest, ARunWaitingForTheStateSaysSoOnce) {
   writeSite(2);
   ASSERT_EQ(build().exitCode, 0);
   const int lock = ::open((dir_ / "state/site.sqlite.lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  // Standard error goes to a file, to be read while qfc waits.
   const std::string errors = dir_ / "errors.txt";
-  const pid_t child =
-      startQfc({"--all", "site", "-r", "--out-dir", "out", "--state", "state/site.sqlite"},
-               dir_.path(), errors);
-  ASSERT_GE(child, 0);
+  ProgramResult r;
+  std::thread waiter([&] {
+    r = runProgram("/bin/sh",
+                   {"-c",
+                    "exec \"$0\" --all site -r --out-dir out --state "
+                    "state/site.sqlite 2>errors.txt",
+                    kQfc},
+                   dir_.path());
+  });
   const std::string waiting =
       "qfc: warning: state file state/site.sqlite is in use by another run; waiting for it\n";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -456,9 +444,8 @@ TEST_F(IncrementalQfcTest, ARunWaitingForTheStateSaysSoOnce) {
   }
   EXPECT_EQ(readFile(errors), waiting);
   ::close(lock);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  waiter.join();
+  EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(readFile(errors), waiting) << "the run went on waiting, and then used the state";
 }
 
