@@ -72,9 +72,12 @@ struct BuildReport {
 /// An incremental run over a plan: pages whose recorded inputs, misses,
 /// options and date texts are unchanged, and whose output is still the file
 /// that was written, are not compiled; every other page is. With an output
-/// directory, the site's other files are mirrored beside the pages; outputs
-/// of pages and assets that are gone are removed when this program wrote them
-/// and they are unchanged since. Use run(), or begin(), compilePage() for
+/// directory, the site's other files are mirrored beside the pages (not those
+/// a page included, in its last good compile for a page that fails now, nor
+/// pages this program wrote elsewhere in the tree): a copy is left alone while
+/// it and its source are the files recorded at the last copy, else compared
+/// byte for byte. Outputs of pages and assets that are gone are removed when
+/// this program wrote them and they are unchanged since. Use run(), or begin(), compilePage() for
 /// every page that is not up to date (from any threads), then finish().
 class IncrementalBuild {
  public:
