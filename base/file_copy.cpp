@@ -13,17 +13,21 @@ namespace qf {
 
 namespace {
 
-bool copyByReading(int from, int to, off_t offset, off_t end) {
+// Copies [offset, end) of from through a buffer: to the same place in to, or
+// when to takes no offsets (a pipe, a device), in order.
+bool copyByReading(int from, int to, off_t offset, off_t end, bool positioned) {
   char buffer[1 << 16];
   while (offset < end) {
     const auto wanted = static_cast<std::size_t>(std::min<off_t>(end - offset, sizeof buffer));
     const ssize_t n = pread(from, buffer, wanted, offset);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
-    if (n == 0) return true;  // the file shrank meanwhile
+    if (n == 0) return true;  // the end of the file
     for (ssize_t done = 0; done < n;) {
-      const ssize_t written = pwrite(to, buffer + done, static_cast<std::size_t>(n - done),
-                                     offset + static_cast<off_t>(done));
+      const auto left = static_cast<std::size_t>(n - done);
+      const ssize_t written =
+          positioned ? pwrite(to, buffer + done, left, offset + static_cast<off_t>(done))
+                     : write(to, buffer + done, left);
       if (written < 0 && errno == EINTR) continue;
       if (written <= 0) return false;
       done += written;
@@ -42,7 +46,7 @@ bool copyRange(int from, int to, off_t offset, off_t end) {
     const ssize_t n =
         copy_file_range(from, &in, to, &out, static_cast<std::size_t>(end - offset), 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return copyByReading(from, to, offset, end);
+    if (n < 0) return copyByReading(from, to, offset, end, true);
     if (n == 0) return true;  // the file shrank meanwhile
     offset += n;
   }
@@ -52,9 +56,13 @@ bool copyRange(int from, int to, off_t offset, off_t end) {
 }  // namespace
 
 bool copyFileContents(int from, int to) {
-  if (ioctl(to, FICLONE, from) == 0) return true;
   struct stat status;
-  if (fstat(from, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  struct stat target;
+  if (fstat(from, &status) != 0 || !S_ISREG(status.st_mode) || fstat(to, &target) != 0) {
+    return false;
+  }
+  if (!S_ISREG(target.st_mode)) return copyByReading(from, to, 0, status.st_size, false);
+  if (ioctl(to, FICLONE, from) == 0) return true;
   const off_t size = status.st_size;
   for (off_t offset = 0; offset < size;) {
     off_t data = lseek(from, offset, SEEK_DATA);

@@ -40,6 +40,25 @@ TEST(CopyFileContents, CopiesEveryByte) {
   }
 }
 
+TEST(CopyFileContents, APipeGetsEveryByteInOrder) {
+  TempDir dir;
+  const std::string from = dir.write("from", "");
+  ASSERT_EQ(truncate(from.c_str(), 1000), 0);  // a hole, read as zeros
+  const int in = ::open(from.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(in, 0);
+  ASSERT_EQ(pwrite(in, "end", 3, 1000), 3);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  EXPECT_TRUE(copyFileContents(in, ends[1]));
+  ::close(ends[1]);
+  std::string received(2000, '?');
+  const ssize_t n = read(ends[0], received.data(), received.size());
+  ::close(ends[0]);
+  ::close(in);
+  ASSERT_EQ(n, 1003);
+  EXPECT_EQ(received.substr(0, 1003), std::string(1000, '\0') + "end");
+}
+
 TEST(CopyFileContents, HolesStayHoles) {
   struct Case {
     const char* name;
