@@ -115,6 +115,10 @@ std::string stateInUse(std::string_view path) {
   return "state file " + std::string(path) + " stays in use by another run; building without state";
 }
 
+std::string waitingForState(std::string_view path) {
+  return "state file " + std::string(path) + " is in use by another run; waiting for it";
+}
+
 std::string stateMovedAside(std::string_view path, std::string_view problem) {
   return "state file " + std::string(path) + " " + std::string(problem) + "; moved it to " +
          std::string(path) + ".old and building everything";

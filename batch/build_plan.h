@@ -86,6 +86,8 @@ std::string warningLine(std::string_view warning);
 std::string stateDirectoryUnwritable(std::string_view directory);
 std::string stateUnwritable(std::string_view path);
 std::string stateInUse(std::string_view path);
+/// Told once a run has waited a second for another run's lock on a state.
+std::string waitingForState(std::string_view path);
 std::string stateMovedAside(std::string_view path, std::string_view problem);
 std::string stateNotWritten(std::string_view path);
 /// No dependency file for a page because of a name that make and ninja

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "base/directory.h"
@@ -63,7 +64,11 @@ void IncrementalBuild::begin() {
   moment_ = options_.compileTime.value_or(std::time(nullptr));
   if (options_.statePath.empty()) return;
   std::string warning;
-  state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning);
+  std::function<void()> waiting;
+  if (options_.notice) {
+    waiting = [this] { options_.notice(run_messages::waitingForState(options_.statePath)); };
+  }
+  state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning, waiting);
   if (!warning.empty()) warnings_.push_back(warning);
   if (!state_.isOpen() || options_.alwaysMake) return;
   StatusCache statuses;
@@ -80,7 +85,10 @@ bool IncrementalBuild::pageHolds(const PlannedCompile& page, StatusCache& status
   const auto record = state_.pages().find(page.output);
   const auto written = state_.outputs().find(page.output);
   if (record == state_.pages().end() || written == state_.outputs().end()) return false;
-  if (record->second.options != optionsText(page) || !written->second.page) return false;
+  if (record->second.failed || record->second.options != optionsText(page) ||
+      !written->second.page) {
+    return false;
+  }
   const auto now = statusOf(page.output);
   if (!now || *now != written->second.status) return false;
   if (options_.dependencyFiles && !statusOf(dependencyFileOf(options_, page.output))) return false;
@@ -102,7 +110,16 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   result.status = ok ? PageStatus::kCompiled : PageStatus::kFailed;
   if (!ok) {
     std::lock_guard<std::mutex> guard(lock_);
-    state_.forgetPage(page.output);
+    // A failed compile stops before some of its includes: the files at the
+    // paths the last good compile included still count as read, so they are
+    // not taken for assets.
+    const auto recorded = state_.pages().find(page.output);
+    if (recorded == state_.pages().end()) return result;
+    for (const Dependency& file : recorded->second.dependencies.files) {
+      if (file.kind != DependencyKind::kIncluded) continue;
+      if (const auto now = statusOf(file.path)) included_[index].push_back(now->identity);
+    }
+    state_.markFailed(page.output);
     return result;
   }
   if (!options_.dependencyFile.empty() || (options_.dependencyFiles && toFile)) {
@@ -120,7 +137,7 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   }
   if (!after) return result;
   std::lock_guard<std::mutex> guard(lock_);
-  state_.recordPage(page.output, WrittenOutput{page.input, true, *after},
+  state_.recordPage(page.output, WrittenOutput{page.input, true, *after, {}},
                     PageRecord{optionsText(page), recordedAtNs, std::move(dependencies)});
   return result;
 }
@@ -180,6 +197,12 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
   for (const auto& page : included_) included.insert(page.begin(), page.end());
   std::unordered_set<std::string> pageOutputs;
   for (const PlannedCompile& page : plan_) pageOutputs.insert(page.output);
+  // Pages this program wrote, perhaps into another output directory inside
+  // the tree, are no assets while they are as written.
+  std::unordered_map<FileIdentity, FileStatus, IdentityHash> pagesWritten;
+  for (const auto& [path, written] : state_.outputs()) {
+    if (written.page) pagesWritten[written.status.identity] = written.status;
+  }
 
   const AssetScan scan{options_.batch.sourceDirectory, options_.batch.sourceExtension,
                        options_.excludes, options_.batch.outputDirectory};
@@ -189,20 +212,36 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
     const std::string source = options_.batch.sourceDirectory + asset;
     const auto status = statusOf(source);
     if (!status || included.count(status->identity)) continue;
+    const auto page = pagesWritten.find(status->identity);
+    if (page != pagesWritten.end() && page->second == *status) continue;
     produced_.insert(destination);
-    bool changed = false;
-    if (!mirrorFile(source, *status, destination, changed)) {
+    if (assetHolds(source, *status, destination)) continue;
+    const auto before = statusOf(destination);
+    if (!mirrorFile(source, destination, status->modifiedNs)) {
       report.failures.push_back(run_messages::assetNotCopied(source, destination));
       ++report.failed;
       continue;
     }
-    if (!changed) continue;
-    report.changed.push_back(destination);
-    if (const auto written = statusOf(destination)) {
+    const auto after = statusOf(destination);
+    if (after != before) report.changed.push_back(destination);
+    if (after) {
       std::lock_guard<std::mutex> guard(lock_);
-      state_.recordOutput(destination, WrittenOutput{source, false, *written});
+      state_.recordOutput(destination, WrittenOutput{source, false, *after, *status});
     }
   }
+}
+
+// As a page is judged: the copy is still the file written, and its source the
+// file copied then. -B trusts no record and compares the bytes.
+bool IncrementalBuild::assetHolds(const std::string& source, const FileStatus& status,
+                                  const std::string& destination) const {
+  if (options_.alwaysMake) return false;
+  const auto recorded = state_.outputs().find(destination);
+  if (recorded == state_.outputs().end()) return false;
+  const WrittenOutput& written = recorded->second;
+  if (written.page || written.source != source || written.sourceStatus != status) return false;
+  const auto now = statusOf(destination);
+  return now && *now == written.status;
 }
 
 // A recorded output this run did not make is removed when its source is gone

@@ -41,6 +41,9 @@ struct IncrementalOptions {
   bool phonyTargets = false;  // an empty rule per dependency
   int jobs = 1;               // compiling threads for run(); 0: one per core
   std::chrono::milliseconds lockTimeout{60000};
+  /// Called from begin() with a line to show at once (no line end), while
+  /// begin() goes on waiting; may be empty.
+  std::function<void(const std::string& line)> notice;
 };
 
 /// The compile of page that options ask for, telling observer (may be null)
@@ -75,9 +78,12 @@ struct BuildReport {
 /// An incremental run over a plan: pages whose recorded inputs, misses,
 /// options and date texts are unchanged, and whose output is still the file
 /// that was written, are not compiled; every other page is. With an output
-/// directory, the site's other files are mirrored beside the pages; outputs
-/// of pages and assets that are gone are removed when this program wrote them
-/// and they are unchanged since. Use run(), or begin(), compilePage() for
+/// directory, the site's other files are mirrored beside the pages (not those
+/// a page included, in its last good compile for a page that fails now, nor
+/// pages this program wrote elsewhere in the tree): a copy is left alone while
+/// it and its source are the files recorded at the last copy, else compared
+/// byte for byte. Outputs of pages and assets that are gone are removed when
+/// this program wrote them and they are unchanged since. Use run(), or begin(), compilePage() for
 /// every page that is not up to date (from any threads), then finish().
 class IncrementalBuild {
  public:
@@ -118,6 +124,8 @@ class IncrementalBuild {
   void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
   void warn(std::string warning);
   void mirrorAssets(BuildReport& report);
+  bool assetHolds(const std::string& source, const FileStatus& status,
+                  const std::string& destination) const;
   void removeStaleOutputs(BuildReport& report);
   bool isInScope(const WrittenOutput& written) const;
 

@@ -211,7 +211,11 @@ std::string excludeWarnings(const QfcOptions& options) {
 RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
                      std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
   RunOutcome outcome;
-  IncrementalBuild build(incrementalOptionsOf(options, compileTime), jobs);
+  IncrementalOptions incremental = incrementalOptionsOf(options, compileTime);
+  incremental.notice = [errorFd](const std::string& line) {
+    writeAll(errorFd, run_messages::warningLine(line));
+  };
+  IncrementalBuild build(std::move(incremental), jobs);
   build.begin();
   const std::size_t earlyWarnings = build.warnings().size();
   for (const std::string& warning : build.warnings()) {
