@@ -8,6 +8,7 @@
 #include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
+#include "engine/output_line_map.h"
 
 namespace qf {
 
@@ -24,6 +25,7 @@ struct CompileContext {
   std::string inputDirectory;           // empty or ending in a separator
   IncludeCache* includes = nullptr;     // keeps included files' texts; may be null
   CompileObserver* observer = nullptr;  // told what the compile looks at; may be null
+  OutputLineMap* lineMap = nullptr;     // records each output line's origin; may be null
 };
 
 }  // namespace qf
