@@ -14,6 +14,7 @@
 #include "batch/build_plan.h"
 #include "batch/build_state.h"
 #include "batch/dependencies.h"
+#include "batch/link_check.h"
 #include "engine/compile_observer.h"
 #include "engine/compiler.h"
 
@@ -40,6 +41,9 @@ struct IncrementalOptions {
   std::string dependencyDirectory;
   bool phonyTargets = false;  // an empty rule per dependency
   int jobs = 1;               // compiling threads for run(); 0: one per core
+  /// Check every page's local links against the output tree once it is
+  /// complete (see BuildReport::brokenLinks).
+  bool checkLinks = false;
   std::chrono::milliseconds lockTimeout{60000};
   /// Called from begin() with a line to show at once (no line end), while
   /// begin() goes on waiting; may be empty.
@@ -72,6 +76,10 @@ struct BuildReport {
   std::vector<std::string> changed;   // output paths written or removed, pages and assets
   std::vector<std::string> failures;  // one line each for assets that could not be copied
   std::vector<std::string> warnings;  // about the state and dependency files, each one line
+  /// With checkLinks, one warning line (with its end) per broken link, page
+  /// by page in plan order: the same whether the pages were compiled or found
+  /// up to date.
+  std::vector<std::string> brokenLinks;
   int exitStatus() const { return failed ? 1 : 0; }
 };
 
@@ -128,6 +136,7 @@ class IncrementalBuild {
                   const std::string& destination) const;
   void removeStaleOutputs(BuildReport& report);
   bool isInScope(const WrittenOutput& written) const;
+  void checkLinks(BuildReport& report) const;
 
   IncrementalOptions options_;
   std::vector<PlannedCompile> plan_;
@@ -135,6 +144,7 @@ class IncrementalBuild {
   std::vector<PageResult> results_;
   std::vector<std::vector<FileIdentity>> included_;  // per page
   std::vector<PageDependencies> dependencies_;       // per page
+  std::vector<std::optional<PageLinks>> links_;      // per page, with checkLinks
   std::vector<std::string> warnings_;
   std::mutex lock_;
   BuildState state_;

@@ -141,7 +141,7 @@ class SiteRebuilder {
     const RunOutcome outcome = buildJobs(options_, jobs, compileTime_, STDERR_FILENO, showSummary_);
     const BuildReport& report = outcome.report;
     if (showSummary_) {
-      writeError(run_messages::compiledSummary(report.compiled, report.upToDate, report.failed) +
+      writeError(summaryLine(options_, report) +
                  elapsedText(std::chrono::steady_clock::now() - start) + "\n");
     }
     result.changedFiles = report.changed;

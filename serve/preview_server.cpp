@@ -248,17 +248,6 @@ void sendBytes(const httplib::Request& request, httplib::Response& response,
       });
 }
 
-// Reads an open file from its current place to its end.
-bool readRest(FileSource& file, std::string& contents) {
-  char buffer[1 << 16];
-  while (true) {
-    const long n = file.read(buffer, sizeof buffer);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    contents.append(buffer, static_cast<std::size_t>(n));
-  }
-}
-
 // Sends the file or page that the request names, or the part of it asked for.
 void sendFile(const std::string& realRoot, const httplib::Request& request,
               httplib::Response& response, const httplib::Ranges& ranges) {

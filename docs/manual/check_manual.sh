@@ -51,6 +51,11 @@ for option in $options; do
   need "$option"
 done
 need "FILE:LINE: MESSAGE"
+need "warning: broken link"
+need "did you mean"
+need "no element with id"
+need "(included from"
+need "broken links."
 need "SOURCE_DATE_EPOCH"
 need "Exit status"
 
