@@ -233,7 +233,11 @@ void IncrementalBuild::checkLinks(BuildReport& report) const {
   std::vector<std::string> paths(plan_.size());
   for (std::size_t i = 0; i < plan_.size(); ++i) {
     const std::string& output = plan_[i].output;
-    if (!links_[i] || output.compare(0, root.size(), root) != 0) continue;
+    if (output.compare(0, root.size(), root) != 0) continue;
+    // The earlier output of a page that fails now is not linked to: a build
+    // into a new directory would not have it.
+    if (results_[i].status == PageStatus::kFailed) tree.removeFile(output.substr(root.size()));
+    if (!links_[i]) continue;
     paths[i] = output.substr(root.size());
     tree.addPage(paths[i], plan_[i].input, links_[i]->ids);
   }

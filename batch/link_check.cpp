@@ -249,6 +249,13 @@ void OutputTree::addFile(const std::string& path) {
   if (files_.insert(path).second) byLowerCase_.emplace(lowerCase(path), path);
 }
 
+void OutputTree::removeFile(const std::string& path) {
+  if (!files_.erase(path)) return;
+  pages_.erase(path);
+  const auto same = byLowerCase_.find(lowerCase(path));
+  if (same != byLowerCase_.end() && same->second == path) byLowerCase_.erase(same);
+}
+
 void OutputTree::addPage(const std::string& path, std::string source,
                          const std::vector<std::string>& ids) {
   addFile(path);

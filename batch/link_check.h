@@ -43,6 +43,7 @@ std::optional<PageLinks> decodeLinks(std::string_view text);
 class OutputTree {
  public:
   void addFile(const std::string& path);
+  void removeFile(const std::string& path);
   /// A page at path; ids must outlive the tree.
   void addPage(const std::string& path, std::string source, const std::vector<std::string>& ids);
 
