@@ -87,6 +87,8 @@ std::string brokenLink(std::string_view file, long line, std::string_view refere
 std::string noElementWithId(std::string_view id, std::string_view page);
 /// "; did you mean \"/about.html\"?"
 std::string didYouMean(std::string_view reference);
+/// Over a page's own broken links in the preview.
+inline constexpr std::string_view kBrokenLinksPanelTitle = "Broken links on this page:";
 /// "file:line: message\n": a failed compile, one line.
 std::string failureLine(std::string_view file, long line, std::string_view message);
 /// A mirrored file that could not be copied, as a failure line.

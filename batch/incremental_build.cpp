@@ -244,7 +244,7 @@ void IncrementalBuild::checkLinks(BuildReport& report) const {
   for (std::size_t i = 0; i < plan_.size(); ++i) {
     if (paths[i].empty()) continue;
     for (std::string& line : tree.check(paths[i], *links_[i])) {
-      report.brokenLinks.push_back(std::move(line));
+      report.brokenLinks.push_back({plan_[i].output, std::move(line)});
     }
   }
 }

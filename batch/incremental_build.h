@@ -67,6 +67,13 @@ struct PageResult {
   std::string failureLine;     // "file:line: message\n" for a failed page (from run())
 };
 
+/// A broken link of a page, as reported.
+struct BrokenLink {
+  std::string output;  // the page's output path
+  std::string line;    // the warning line, with its end
+  friend bool operator==(const BrokenLink&, const BrokenLink&) = default;
+};
+
 /// What a whole run did.
 struct BuildReport {
   std::vector<PageResult> pages;  // in plan order
@@ -76,10 +83,9 @@ struct BuildReport {
   std::vector<std::string> changed;   // output paths written or removed, pages and assets
   std::vector<std::string> failures;  // one line each for assets that could not be copied
   std::vector<std::string> warnings;  // about the state and dependency files, each one line
-  /// With checkLinks, one warning line (with its end) per broken link, page
-  /// by page in plan order: the same whether the pages were compiled or found
-  /// up to date.
-  std::vector<std::string> brokenLinks;
+  /// With checkLinks, every broken link, page by page in plan order: the
+  /// same whether the pages were compiled or found up to date.
+  std::vector<BrokenLink> brokenLinks;
   int exitStatus() const { return failed ? 1 : 0; }
 };
 

@@ -175,10 +175,13 @@ class Differential {
     std::string problems;
     if (incremental.failureLines != full.failureLines) problems += "failure lines differ\n";
     if (incremental.status != full.status) problems += "status differs\n";
-    if (incremental.report.brokenLinks != full.report.brokenLinks) {
-      problems += "broken links differ:\n";
-      for (const std::string& line : incremental.report.brokenLinks) problems += "  ours " + line;
-      for (const std::string& line : full.report.brokenLinks) problems += "  theirs " + line;
+    const auto warnings = [](const Outcome& outcome) {
+      std::string lines;
+      for (const BrokenLink& link : outcome.report.brokenLinks) lines += "  " + link.line;
+      return lines;
+    };
+    if (warnings(incremental) != warnings(full)) {
+      problems += "broken links differ:\n" + warnings(incremental) + "vs\n" + warnings(full);
     }
     // A second run with nothing changed compiles only the failed pages (the
     // first may still meet files changed within its recording's clock tick).

@@ -145,6 +145,12 @@ class SiteRebuilder {
                  elapsedText(std::chrono::steady_clock::now() - start) + "\n");
     }
     result.changedFiles = report.changed;
+    if (options_.checkLinks) {
+      result.brokenLinks.emplace();
+      for (const BrokenLink& link : report.brokenLinks) {
+        result.brokenLinks->emplace_back(link.output, link.line);
+      }
+    }
     result.failureLines = linesOf(error);
     for (const std::string& failure : outcome.failureLines) {
       const std::vector<std::string> lines = linesOf(failure);

@@ -20,7 +20,28 @@ constexpr std::string_view kScript = R"(<script>
     return path.endsWith("/") ? path + "index.html" : path;
   };
   const isPage = (path) => /\.html?$/i.test(path);
+  const linksId = "_quillforge-links";
   const hideOverlay = () => document.getElementById(overlayId)?.remove();
+  // The page's own broken links, in a corner; a click puts the panel away.
+  const showLinks = (data) => {
+    const [title, ...lines] = data.split("\n");
+    const prefix = here() + "\t";
+    const mine = lines.filter((line) => line.startsWith(prefix))
+      .map((line) => line.slice(prefix.length));
+    let panel = document.getElementById(linksId);
+    if (mine.length === 0) { panel?.remove(); return; }
+    if (!panel) {
+      panel = document.createElement("pre");
+      panel.id = linksId;
+      panel.style.cssText = "position:fixed;right:8px;bottom:8px;z-index:2147483646;margin:0;" +
+        "max-width:min(60em,90vw);max-height:30vh;overflow:auto;padding:.5em .8em;" +
+        "background:#fff8dc;color:#222;border:1px solid #c90;border-radius:4px;" +
+        "font:12px/1.4 monospace;white-space:pre-wrap;cursor:pointer";
+      panel.onclick = () => panel.remove();
+      document.documentElement.appendChild(panel);
+    }
+    panel.textContent = title + "\n" + mine.join("\n");
+  };
   const showOverlay = (text) => {
     let overlay = document.getElementById(overlayId);
     if (!overlay) {
@@ -54,6 +75,7 @@ constexpr std::string_view kScript = R"(<script>
     });
     source.addEventListener("css", () => { hideOverlay(); swapStyleSheets(); });
     source.addEventListener("clear", hideOverlay);
+    source.addEventListener("links", (event) => showLinks(event.data));
     source.addEventListener("close", () => source.close());
     source.addEventListener("error", (event) => {
       if (typeof event.data === "string") showOverlay(event.data);

@@ -360,8 +360,13 @@ bool PreviewServer::start(std::string& error) {
 std::string PreviewServer::url() const { return urlOf(options_.address.host, port_); }
 
 void PreviewServer::publish(std::string_view event, const std::vector<std::string>& lines) {
-  const std::string text = formatEvent(event, lines);
-  hub_.publish(text, event == kErrorEvent ? text : "");
+  std::string text = formatEvent(event, lines);
+  if (event == kLinksEvent) {
+    links_ = text;
+  } else {
+    failures_ = event == kErrorEvent ? text : "";
+  }
+  hub_.publish(text, failures_ + links_);
 }
 
 void PreviewServer::stop() {
