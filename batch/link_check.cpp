@@ -7,6 +7,7 @@
 #include "base/directory.h"
 #include "base/file_system.h"
 #include "base/html_document.h"
+#include "base/path.h"
 #include "base/text.h"
 #include "batch/build_plan.h"
 
@@ -159,6 +160,13 @@ class Reader {
 PageLinks linksOf(std::string_view html, const OutputLineMap* map, const std::string& page) {
   PageLinks found;
   std::set<std::string> ids;
+  // The map's files by the address of their path, which tells them apart.
+  std::unordered_map<const std::string*, std::size_t> sources;
+  const auto sourceOf = [&](const std::string* path, const std::vector<IncludeSite>& chain) {
+    const auto [known, added] = sources.emplace(path, found.sources.size());
+    if (added) found.sources.push_back({path ? *path : page, chain});
+    return known->second;
+  };
   const HtmlDocument document(html);
   std::vector<std::string_view> urls;
   document.forEachElement([&](const HtmlDocument::Element& element) {
@@ -185,13 +193,13 @@ PageLinks linksOf(std::string_view html, const OutputLineMap* map, const std::st
     for (const std::string_view value : urls) {
       std::string url = cleanedUrl(value);
       if (!isLocal(url)) continue;
-      PageLink link{std::move(url), page, static_cast<long>(element.line), {}};
       if (const auto origin = map ? map->originOf(element.line) : std::nullopt) {
-        link.file = origin->path;
-        link.line = origin->line;
-        link.includedFrom = origin->includedFrom;
+        found.links.push_back(
+            {std::move(url), sourceOf(&origin->path, origin->includedFrom), origin->line});
+      } else {
+        found.links.push_back(
+            {std::move(url), sourceOf(nullptr, {}), static_cast<long>(element.line)});
       }
-      found.links.push_back(std::move(link));
     }
   });
   found.ids.assign(ids.begin(), ids.end());
@@ -200,16 +208,20 @@ PageLinks linksOf(std::string_view html, const OutputLineMap* map, const std::st
 
 std::string encodeLinks(const PageLinks& links) {
   std::string out;
-  putNumber(out, static_cast<long long>(links.links.size()));
-  for (const PageLink& link : links.links) {
-    putText(out, link.reference);
-    putText(out, link.file);
-    putNumber(out, link.line);
-    putNumber(out, static_cast<long long>(link.includedFrom.size()));
-    for (const IncludeSite& site : link.includedFrom) {
+  putNumber(out, static_cast<long long>(links.sources.size()));
+  for (const LinkSource& source : links.sources) {
+    putText(out, source.file);
+    putNumber(out, static_cast<long long>(source.includedFrom.size()));
+    for (const IncludeSite& site : source.includedFrom) {
       putText(out, site.path);
       putNumber(out, site.line);
     }
+  }
+  putNumber(out, static_cast<long long>(links.links.size()));
+  for (const PageLink& link : links.links) {
+    putText(out, link.reference);
+    putNumber(out, static_cast<long long>(link.source));
+    putNumber(out, link.line);
   }
   putNumber(out, static_cast<long long>(links.ids.size()));
   for (const std::string& id : links.ids) putText(out, id);
@@ -220,22 +232,28 @@ std::optional<PageLinks> decodeLinks(std::string_view text) {
   Reader in(text);
   PageLinks links;
   long long count = 0;
+  long long line = 0;
   if (!in.number(count)) return std::nullopt;
   for (long long i = 0; i < count; ++i) {
-    PageLink link;
-    long long line = 0;
+    LinkSource& source = links.sources.emplace_back();
     long long chain = 0;
-    if (!in.text(link.reference) || !in.text(link.file) || !in.number(line) || !in.number(chain)) {
-      return std::nullopt;
-    }
-    link.line = static_cast<long>(line);
+    if (!in.text(source.file) || !in.number(chain)) return std::nullopt;
     for (long long j = 0; j < chain; ++j) {
-      IncludeSite site;
+      IncludeSite& site = source.includedFrom.emplace_back();
       if (!in.text(site.path) || !in.number(line)) return std::nullopt;
       site.line = static_cast<long>(line);
-      link.includedFrom.push_back(std::move(site));
     }
-    links.links.push_back(std::move(link));
+  }
+  if (!in.number(count)) return std::nullopt;
+  for (long long i = 0; i < count; ++i) {
+    PageLink& link = links.links.emplace_back();
+    long long source = 0;
+    if (!in.text(link.reference) || !in.number(source) || !in.number(line) || source < 0 ||
+        static_cast<unsigned long long>(source) >= links.sources.size()) {
+      return std::nullopt;
+    }
+    link.source = static_cast<std::size_t>(source);
+    link.line = static_cast<long>(line);
   }
   if (!in.number(count)) return std::nullopt;
   for (long long i = 0; i < count; ++i) {
@@ -246,10 +264,12 @@ std::optional<PageLinks> decodeLinks(std::string_view text) {
 }
 
 void OutputTree::addFile(const std::string& path) {
+  resolved_.clear();
   if (files_.insert(path).second) byLowerCase_.emplace(lowerCase(path), path);
 }
 
 void OutputTree::removeFile(const std::string& path) {
+  resolved_.clear();
   if (!files_.erase(path)) return;
   pages_.erase(path);
   const auto same = byLowerCase_.find(lowerCase(path));
@@ -286,17 +306,21 @@ OutputTree OutputTree::walk(const std::string& root) {
   return tree;
 }
 
-// Where a reference leads: a file of the tree, or why it leads nowhere.
-struct OutputTree::Target {
-  std::string file;        // empty when there is none
-  std::string suggestion;  // the reference with the tree's letter case, when only that differs
-};
-
 std::optional<OutputTree::Target> OutputTree::find(const std::string& pagePath,
                                                    std::string_view reference) const {
-  const std::size_t pathEnd = reference.find_first_of("?#");
-  const std::string_view path = reference.substr(0, pathEnd);
+  const std::string_view path = reference.substr(0, reference.find_first_of("?#"));
   if (path.empty()) return Target{pagePath, ""};
+  std::string key(path);
+  if (path[0] != '/') key = directoryOf(pagePath) + '\n' + key;
+  auto [known, added] = resolved_.try_emplace(std::move(key));
+  if (added) known->second = resolve(pagePath, path);
+  std::optional<Target> target = known->second;
+  if (target && !target->suggestion.empty()) target->suggestion += reference.substr(path.size());
+  return target;
+}
+
+std::optional<OutputTree::Target> OutputTree::resolve(const std::string& pagePath,
+                                                      std::string_view path) const {
   const bool fromRoot = path[0] == '/';
   struct Name {
     std::string text;
@@ -347,7 +371,7 @@ std::optional<OutputTree::Target> OutputTree::find(const std::string& pagePath,
     if (actual.size() > names.size() && actual.back() != "index.html") {
       suggestion += (asDirectory ? "" : "/") + std::string(actual.back());
     }
-    return Target{"", suggestion + std::string(reference.substr(path.size()))};
+    return Target{"", suggestion};
   }
   return Target{};
 }
@@ -375,10 +399,11 @@ std::vector<std::string> OutputTree::check(const std::string& path, const PageLi
       }
       problem = run_messages::noElementWithId(id, page->second.source);
     }
-    std::string line =
-        run_messages::brokenLink(link.file, link.line, link.reference, problem, link.includedFrom);
+    const LinkSource& source = links.sources[link.source];
+    std::string line = run_messages::brokenLink(source.file, link.line, link.reference, problem,
+                                                source.includedFrom);
     const std::string key =
-        link.file + '\n' + std::to_string(link.line) + '\n' + link.reference + '\n' + problem;
+        source.file + '\n' + std::to_string(link.line) + '\n' + link.reference + '\n' + problem;
     if (reported.insert(key).second) lines.push_back(std::move(line));
   }
   return lines;

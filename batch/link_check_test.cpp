@@ -84,8 +84,9 @@ TEST(LinkCheck, ReportsWhatLeadsNowhereOncePerPlaceAndReference) {
   };
   for (const Case& c : cases) {
     PageLinks links;
-    links.links.push_back({c.reference, "p.src", 2, {}});
-    links.links.push_back({c.reference, "p.src", 2, {}});
+    links.sources = {{"p.src", {}}, {"p.src", {{"other.src", 1}}}};
+    links.links.push_back({c.reference, 0, 2});
+    links.links.push_back({c.reference, 1, 2});
     const std::vector<std::string> found = tree.check("docs/page.html", links);
     EXPECT_EQ(found,
               c.report.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.report})
@@ -95,16 +96,18 @@ TEST(LinkCheck, ReportsWhatLeadsNowhereOncePerPlaceAndReference) {
 
 TEST(LinkCheck, LinksSurviveTheirEncoding) {
   PageLinks links;
-  links.links.push_back({"a:b;1", "in:c.inc", 3, {{"x;y.src", 9}, {"z", 1}}});
-  links.links.push_back({"", "", 0, {}});
+  links.sources = {{"in:c.inc", {{"x;y.src", 9}, {"z", 1}}}, {"", {}}};
+  links.links.push_back({"a:b;1", 0, 3});
+  links.links.push_back({"", 1, 0});
   links.ids = {"", "12:x"};
   const std::string text = encodeLinks(links);
   const std::optional<PageLinks> back = decodeLinks(text);
   ASSERT_TRUE(back);
   EXPECT_EQ(encodeLinks(*back), text);
-  EXPECT_EQ(back->links[0].includedFrom[0].path, "x;y.src");
-  for (const std::string& damaged :
-       {text.substr(0, text.size() - 1), text + "0;", std::string("9")}) {
+  EXPECT_EQ(back->sources[0].includedFrom[0].path, "x;y.src");
+  EXPECT_EQ(back->links[1].source, 1u);
+  for (const std::string& damaged : {text.substr(0, text.size() - 1), text + "0;", std::string("9"),
+                                     std::string("0;1;0:2;0;0;")}) {
     EXPECT_FALSE(decodeLinks(damaged)) << damaged;
   }
 }

@@ -11,6 +11,7 @@
 #include "base/directory.h"
 #include "base/file_system.h"
 #include "base/test_util.h"
+#include "cli/terminal_summary.h"
 
 namespace qf {
 namespace {
@@ -34,11 +35,7 @@ class LinkCheckTest : public ::testing::Test {
   }
   // The closing line a terminal would show.
   std::string summaryOf(const std::string& arguments) {
-    const ProgramResult r =
-        runProgram("/usr/bin/script", {"-qec", kQfc + " " + arguments, "/dev/null"}, dir_.path());
-    const std::size_t start = r.out.rfind("Compiled ");
-    return start == std::string::npos ? r.out
-                                      : r.out.substr(start, r.out.find('\r', start) - start);
+    return terminalSummaryOf(kQfc, arguments, dir_.path());
   }
   TempDir dir_;
 };

@@ -282,7 +282,9 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
   for (std::size_t i = earlyWarnings; i < report.warnings.size(); ++i) {
     writeAll(errorFd, run_messages::warningLine(report.warnings[i]));
   }
-  for (const BrokenLink& link : report.brokenLinks) writeAll(errorFd, link.line);
+  std::string brokenLinks;
+  for (const BrokenLink& link : report.brokenLinks) brokenLinks += link.line;
+  writeAll(errorFd, brokenLinks);
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     outcome.dependencies.push_back(build.dependenciesOf(i));
   }

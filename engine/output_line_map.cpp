@@ -23,8 +23,9 @@ void OutputLineMap::written(std::uint32_t file, long line, std::string_view text
     afterCarriageReturn_ = false;
     if (at == text.size()) break;
     if (!lineOpen_) lines_.push_back({file, line});
-    const std::size_t end = text.find_first_of("\r\n", at);
-    if (end == std::string_view::npos) {
+    std::size_t end = at;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+    if (end == text.size()) {
       lineOpen_ = true;
       break;
     }
