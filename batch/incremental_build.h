@@ -36,7 +36,7 @@ struct IncrementalOptions {
   std::string dependencyFile;    // a single page's rule goes here instead
   std::string dependencyTarget;  // the rule's target instead of the output
   bool phonyTargets = false;     // an empty rule per dependency
-  int jobs = 1;                  // compiling threads for run(); 0: one per core
+  int jobs = 1;                  // compiling threads (batch/compile_pool.h); 0: one per core
   std::chrono::milliseconds lockTimeout{60000};
 };
 
@@ -51,7 +51,6 @@ enum class PageStatus { kUpToDate, kCompiled, kFailed };
 struct PageResult {
   PageStatus status = PageStatus::kUpToDate;
   bool outputChanged = false;  // the output file was written
-  std::string failureLine;     // "file:line: message\n" for a failed page (from run())
 };
 
 /// What a whole run did.
@@ -71,8 +70,9 @@ struct BuildReport {
 /// that was written, are not compiled; every other page is. With an output
 /// directory, the site's other files are mirrored beside the pages; outputs
 /// of pages and assets that are gone are removed when this program wrote them
-/// and they are unchanged since. Use run(), or begin(), compilePage() for
-/// every page that is not up to date (from any threads), then finish().
+/// and they are unchanged since. Call begin(), compilePage() for every page
+/// that is not up to date (from any threads; batch/compile_pool.h does it),
+/// then finish().
 class IncrementalBuild {
  public:
   /// A compile of the planned page with the observer in its request; returns
@@ -85,15 +85,12 @@ class IncrementalBuild {
   /// Opens the state and decides which pages are up to date.
   void begin();
   bool isUpToDate(std::size_t index) const { return upToDate_[index]; }
-  /// Compiles plan[index] through compile, recording what it depended on.
+  /// Compiles plan[index] through compile, recording what it depended on. A
+  /// compile that throws leaves the page failed.
   PageResult compilePage(std::size_t index, const Compile& compile);
   /// Mirrors assets, removes stale outputs, commits the state; the report's
   /// pages hold what begin() and compilePage() found.
   BuildReport finish();
-
-  /// All of it, compiling on options.jobs threads with fresh compilers; the
-  /// pages' failure lines are filled in.
-  BuildReport run();
 
   const std::vector<PlannedCompile>& plan() const { return plan_; }
   const IncrementalOptions& options() const { return options_; }
