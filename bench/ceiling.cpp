@@ -6,8 +6,8 @@
 // It knows only what that file uses (no includes, conditionals, '|' or names
 // inside texts), so it is a yardstick, not a compiler. Its classifier is its
 // own, not the engine's (engine/word_scan): a yardstick must not share the
-// code it measures, or a slower classifier would lower the ceiling with qfc
-// and go unseen.
+// code it measures, or a slowdown there would slow the ceiling along with qfc
+// and the ratio would not show it.
 //
 //   ceiling INPUT OUTPUT
 #include <fcntl.h>
