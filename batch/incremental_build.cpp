@@ -1,8 +1,10 @@
 #include "batch/incremental_build.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
+#include "base/directory.h"
 #include "base/file_stream.h"
 #include "base/output_file.h"
 #include "base/path.h"
@@ -60,7 +62,11 @@ void IncrementalBuild::begin() {
   moment_ = options_.compileTime.value_or(std::time(nullptr));
   if (options_.statePath.empty()) return;
   std::string warning;
-  state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning);
+  std::function<void()> waiting;
+  if (options_.notice) {
+    waiting = [this] { options_.notice(run_messages::waitingForState(options_.statePath)); };
+  }
+  state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning, waiting);
   if (!warning.empty()) warnings_.push_back(warning);
   if (!state_.isOpen() || options_.alwaysMake) return;
   StatusCache statuses;
@@ -77,10 +83,13 @@ bool IncrementalBuild::pageHolds(const PlannedCompile& page, StatusCache& status
   const auto record = state_.pages().find(page.output);
   const auto written = state_.outputs().find(page.output);
   if (record == state_.pages().end() || written == state_.outputs().end()) return false;
-  if (record->second.options != optionsText(page) || !written->second.page) return false;
+  if (record->second.failed || record->second.options != optionsText(page) ||
+      !written->second.page) {
+    return false;
+  }
   const auto now = statusOf(page.output);
   if (!now || *now != written->second.status) return false;
-  if (options_.dependencyFiles && !statusOf(page.output + ".d")) return false;
+  if (options_.dependencyFiles && !statusOf(dependencyFileOf(options_, page.output))) return false;
   return dependenciesHold(record->second.dependencies, record->second.recordedAtNs, moment_,
                           statuses);
 }
@@ -100,11 +109,22 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   if (ok) result.status = PageStatus::kCompiled;
   if (!ok) {
     std::lock_guard<std::mutex> guard(lock_);
-    state_.forgetPage(page.output);
+    // A failed compile stops before some of its includes: the files at the
+    // paths the last good compile included still count as read, so they are
+    // not taken for assets.
+    const auto recorded = state_.pages().find(page.output);
+    if (recorded == state_.pages().end()) return result;
+    for (const Dependency& file : recorded->second.dependencies.files) {
+      if (file.kind != DependencyKind::kIncluded) continue;
+      if (const auto now = statusOf(file.path)) included_[index].push_back(now->identity);
+    }
+    state_.markFailed(page.output);
     return result;
   }
   if (!options_.dependencyFile.empty() || (options_.dependencyFiles && toFile)) {
     writeDependencyFile(page, dependencies);
+  } else if (options_.dependencyFiles) {
+    warn(std::string(run_messages::kNoDependencyFileForStandardOutput));
   }
   if (!toFile) return result;
   std::optional<FileStatus> after = statusOf(page.output);
@@ -116,21 +136,38 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   }
   if (!after) return result;
   std::lock_guard<std::mutex> guard(lock_);
-  state_.recordPage(page.output, WrittenOutput{page.input, true, *after},
+  state_.recordPage(page.output, WrittenOutput{page.input, true, *after, {}},
                     PageRecord{optionsText(page), recordedAtNs, std::move(dependencies)});
   return result;
 }
 
 void IncrementalBuild::writeDependencyFile(const PlannedCompile& page,
                                            const PageDependencies& dependencies) {
-  const std::string path =
-      options_.dependencyFile.empty() ? page.output + ".d" : options_.dependencyFile;
+  const std::string path = options_.dependencyFile.empty() ? dependencyFileOf(options_, page.output)
+                                                           : options_.dependencyFile;
   const std::string& target =
       options_.dependencyTarget.empty() ? page.output : options_.dependencyTarget;
+  std::string unwritable;
+  const std::optional<std::string> rule =
+      makeRule(target, dependencies, options_.phonyTargets, unwritable);
+  if (!rule) {
+    // An old rule would name what the page no longer depends on.
+    removeFile(path);
+    warn(run_messages::dependencyNameUnwritable(page.input, unwritable));
+    return;
+  }
+  if (!options_.dependencyDirectory.empty()) makeDirectories(directoryOf(path));
   OutputFile file;
   if (file.open(path)) {
-    file.write(makeRule(target, dependencies, options_.phonyTargets));
+    file.write(*rule);
     file.commit();
+  }
+}
+
+void IncrementalBuild::warn(std::string warning) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (std::find(warnings_.begin(), warnings_.end(), warning) == warnings_.end()) {
+    warnings_.push_back(std::move(warning));
   }
 }
 
@@ -159,6 +196,12 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
   for (const auto& page : included_) included.insert(page.begin(), page.end());
   std::unordered_set<std::string> pageOutputs;
   for (const PlannedCompile& page : plan_) pageOutputs.insert(page.output);
+  // Pages this program wrote, perhaps into another output directory inside
+  // the tree, are no assets while they are as written.
+  std::unordered_map<FileIdentity, FileStatus, IdentityHash> pagesWritten;
+  for (const auto& [path, written] : state_.outputs()) {
+    if (written.page) pagesWritten[written.status.identity] = written.status;
+  }
 
   const AssetScan scan{options_.batch.sourceDirectory, options_.batch.sourceExtension,
                        options_.excludes, options_.batch.outputDirectory};
@@ -168,20 +211,36 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
     const std::string source = options_.batch.sourceDirectory + asset;
     const auto status = statusOf(source);
     if (!status || included.count(status->identity)) continue;
+    const auto page = pagesWritten.find(status->identity);
+    if (page != pagesWritten.end() && page->second == *status) continue;
     produced_.insert(destination);
-    bool changed = false;
-    if (!mirrorFile(source, *status, destination, changed)) {
+    if (assetHolds(source, *status, destination)) continue;
+    const auto before = statusOf(destination);
+    if (!mirrorFile(source, destination, status->modifiedNs)) {
       report.failures.push_back(run_messages::assetNotCopied(source, destination));
       ++report.failed;
       continue;
     }
-    if (!changed) continue;
-    report.changed.push_back(destination);
-    if (const auto written = statusOf(destination)) {
+    const auto after = statusOf(destination);
+    if (after != before) report.changed.push_back(destination);
+    if (after) {
       std::lock_guard<std::mutex> guard(lock_);
-      state_.recordOutput(destination, WrittenOutput{source, false, *written});
+      state_.recordOutput(destination, WrittenOutput{source, false, *after, *status});
     }
   }
+}
+
+// As a page is judged: the copy is still the file written, and its source the
+// file copied then. -B trusts no record and compares the bytes.
+bool IncrementalBuild::assetHolds(const std::string& source, const FileStatus& status,
+                                  const std::string& destination) const {
+  if (options_.alwaysMake) return false;
+  const auto recorded = state_.outputs().find(destination);
+  if (recorded == state_.outputs().end()) return false;
+  const WrittenOutput& written = recorded->second;
+  if (written.page || written.source != source || written.sourceStatus != status) return false;
+  const auto now = statusOf(destination);
+  return now && *now == written.status;
 }
 
 // A recorded output this run did not make is removed when its source is gone
@@ -197,7 +256,7 @@ void IncrementalBuild::removeStaleOutputs(BuildReport& report) {
     if (now && *now == written.status) {
       if (probeFile(written.source) != OpenResult::kOpened || isInScope(written)) {
         if (removeFile(path)) report.changed.push_back(path);
-        if (written.page && options_.dependencyFiles) removeFile(path + ".d");
+        if (written.page && options_.dependencyFiles) removeFile(dependencyFileOf(options_, path));
       } else {
         continue;  // made by a run of wider scope; left alone
       }
@@ -211,6 +270,13 @@ bool IncrementalBuild::isInScope(const WrittenOutput& written) const {
   if (!written.source.starts_with(top)) return false;
   if (!written.page) return true;
   return options_.batch.recursive || written.source.find('/', top.size()) == std::string::npos;
+}
+
+std::string dependencyFileOf(const IncrementalOptions& options, std::string_view output) {
+  const BatchOptions& batch = options.batch;
+  return dependencyFilePath(
+      options.dependencyDirectory,
+      batch.useOutputDirectory ? batch.outputDirectory : batch.sourceDirectory, output);
 }
 
 CompileRequest compileRequestFor(const IncrementalOptions& options, const PlannedCompile& page,

@@ -30,11 +30,11 @@ bool matchesExcludePattern(std::string_view pattern, std::string_view relative);
 /// byte order, and never follows a link back up.
 std::vector<std::string> listAssets(const AssetScan& scan);
 
-/// Copies the file at from to to (through a temporary file, so a reader never
-/// sees half of it) with from's modification time, unless to already has
-/// from's size and modification time. changed tells whether to was touched.
-/// False when the copy failed.
-bool mirrorFile(const std::string& from, const FileStatus& fromStatus, const std::string& to,
-                bool& changed);
+/// Makes to a copy of the file at from with modification time modifiedNs.
+/// A to that already holds from's bytes is kept (only its time set); else
+/// from is copied through a temporary file, so a reader never sees half of
+/// it, sharing blocks or keeping holes where the file system allows. False
+/// when the copy failed.
+bool mirrorFile(const std::string& from, const std::string& to, long long modifiedNs);
 
 }  // namespace qf

@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
 
   const std::vector<qf::PlannedCompile> jobs = qf::listJobs(*options, error);
   qf::writeAll(STDERR_FILENO, error);
+  if (!jobs.empty()) qf::writeAll(STDERR_FILENO, qf::excludeWarnings(*options));
   if (jobs.empty()) return 1;
   const bool showProgress = !options->quiet && isatty(STDERR_FILENO);
   const int status = qf::runJobs(*options, jobs, compileTime, STDERR_FILENO, showProgress);

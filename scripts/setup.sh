@@ -7,7 +7,7 @@
 set -euo pipefail
 
 run_packages=(cmake g++ ninja-build pkgconf qt6-base-dev libexpat1-dev libcpp-httplib-dev
-              libsqlite3-dev librsvg2-bin)
+              libgumbo-dev libsqlite3-dev librsvg2-bin)
 test_packages=(clang-format libgtest-dev libbenchmark-dev locales desktop-file-utils man-db
                lintian clang libclang-rt-14-dev chromium chromium-driver python3-selenium sqlite3
                make)
