@@ -13,12 +13,14 @@ namespace {
 
 constexpr std::size_t kPages = 24;
 
-// Pages p00.src ... p23.src of growing size; every fifth one fails.
+// "p07", the name of page 7 without its extension.
+std::string pageName(std::size_t i) { return (i < 10 ? "p0" : "p") + std::to_string(i); }
+
+// Pages p00.src ... p23.src of shrinking size; every fifth one fails.
 struct PoolSite {
   PoolSite() {
     for (std::size_t i = 0; i < kPages; ++i) {
-      const std::string name = (i < 10 ? "p0" : "p") + std::to_string(i) + ".src";
-      dir.write("site/" + name,
+      dir.write("site/" + pageName(i) + ".src",
                 i % 5 == 3 ? "#bogus\n" : std::string(1000 * (kPages - i), 'x') + "\n");
     }
     options.batch.sourceDirectory = dir / "site/";
@@ -49,7 +51,8 @@ struct PoolSite {
         },
         [&](std::function<void()> body) {
           if (result.started == allowed) {
-            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
           }
           ++result.started;
           return std::thread(std::move(body));
@@ -91,13 +94,11 @@ TEST(CompileInParallel, ReportsEveryPageInPlanOrderWhateverThreadsStart) {
       const bool bad = i % 5 == 3;
       EXPECT_EQ(page.ok, !bad) << i;
       if (bad) {
-        EXPECT_EQ(page.failure, site.options.batch.sourceDirectory + "p" + (i < 10 ? "0" : "") +
-                                    std::to_string(i) + ".src:1: Error: Unknown directive after #.\n");
+        EXPECT_EQ(page.failure, site.options.batch.sourceDirectory + pageName(i) +
+                                    ".src:1: Error: Unknown directive after #.\n");
       } else {
         EXPECT_EQ(page.failure, "");
-        EXPECT_EQ(readFile(site.options.batch.outputDirectory + "p" + (i < 10 ? "0" : "") +
-                           std::to_string(i) + ".html")
-                      .size(),
+        EXPECT_EQ(readFile(site.options.batch.outputDirectory + pageName(i) + ".html").size(),
                   1000 * (kPages - i) + 1);
       }
     }
