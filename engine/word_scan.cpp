@@ -120,9 +120,7 @@ struct Sse2Blocks {
 struct Avx2Blocks {
   __attribute__((target("avx2"))) explicit Avx2Blocks(StartRange range)
       : low(_mm256_set1_epi8(static_cast<char>(range.low - 1))),
-        high(_mm256_set1_epi8(static_cast<char>(range.high + 1))),
-        low16(_mm_set1_epi8(static_cast<char>(range.low - 1))),
-        high16(_mm_set1_epi8(static_cast<char>(range.high + 1))) {}
+        high(_mm256_set1_epi8(static_cast<char>(range.high + 1))) {}
 
   __attribute__((target("avx2"))) std::uint32_t piece(__m256i v, std::uint32_t& inRange) const {
     const __m256i folded = _mm256_or_si256(v, _mm256_set1_epi8(0x20));
@@ -146,14 +144,14 @@ struct Avx2Blocks {
     return symbols;
   }
 
-  std::uint64_t shortText(std::string_view text, std::uint64_t& inRange) const {
-    return shortTextSse2(text, low16, high16, inRange);
+  // The bounds' lower halves are the same bounds for 16 bytes.
+  __attribute__((target("avx2"))) std::uint64_t shortText(std::string_view text,
+                                                          std::uint64_t& inRange) const {
+    return shortTextSse2(text, _mm256_castsi256_si128(low), _mm256_castsi256_si128(high), inRange);
   }
 
   __m256i low;
   __m256i high;
-  __m128i low16;
-  __m128i high16;
 };
 
 // The marks of text, a block at a time through Blocks; inlined into each
