@@ -30,12 +30,15 @@ int usageError(const std::string& what) {
 // A stop signal ends a plain run at once: one thread waits for it, removes
 // the temporary output files and ends the process with the signal.
 void endRunOnStopSignals() {
-  // Never destroyed: the waiting thread may use it until the process ends.
+  // Kept to the end of the process, unless no thread is left to wait on it.
   static const auto* signals = new qf::StopSignals;
   try {
     std::thread([] {
       const int signal = signals->wait();
-      if (signal == 0) return;
+      if (signal == 0) {  // the wait failed: the signals end the process by default again
+        delete signals;
+        return;
+      }
       qf::removeTemporaryOutputs();
       qf::endWithSignal(signal);
     }).detach();
