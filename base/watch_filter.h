@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/file_system.h"
+#include "base/path.h"
 
 namespace qf {
 
@@ -26,11 +27,5 @@ class WatchFilter {
   std::optional<FileIdentity> ignoredIdentity_;
   std::set<std::string> neededPaths_;
 };
-
-/// path without trailing slashes ("/" stays "/").
-std::string withoutTrailingSlashes(std::string_view path);
-
-/// directory + '/' + name, without doubling a slash.
-std::string joinPath(std::string_view directory, std::string_view name);
 
 }  // namespace qf

@@ -79,6 +79,8 @@ std::string failureLine(std::string_view file, long line, std::string_view messa
 std::string assetNotCopied(std::string_view source, std::string_view destination);
 /// "qfc: warning: ...\n"
 std::string warningLine(std::string_view warning);
+/// "site/x: link leads outside site; not published": a warning.
+std::string linkLeadsOutside(std::string_view link, std::string_view directory);
 /// Why the state of a run cannot be used, one line each.
 std::string stateDirectoryUnwritable(std::string_view directory);
 std::string stateUnwritable(std::string_view path);

@@ -150,7 +150,8 @@ BuildReport IncrementalBuild::finish() {
   std::lock_guard<std::mutex> guard(lock_);
   if (state_.isOpen()) removeStaleOutputs(report);
   state_.commit();
-  report.warnings = warnings_;
+  // Those of begin() first: a front end has shown them already.
+  report.warnings.insert(report.warnings.begin(), warnings_.begin(), warnings_.end());
   if (state_.failed()) report.warnings.push_back(run_messages::stateNotWritten(options_.statePath));
   return report;
 }
@@ -161,9 +162,15 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
   std::unordered_set<std::string> pageOutputs;
   for (const PlannedCompile& page : plan_) pageOutputs.insert(page.output);
 
-  const AssetScan scan{options_.batch.sourceDirectory, options_.batch.sourceExtension,
-                       options_.excludes, options_.batch.outputDirectory};
-  for (const std::string& asset : listAssets(scan)) {
+  const std::string& top = options_.batch.sourceDirectory;
+  const AssetScan scan{top, options_.batch.sourceExtension, options_.excludes,
+                       options_.batch.outputDirectory};
+  const AssetListing listing = listAssets(scan);
+  for (const std::string& link : listing.linksOutside) {
+    report.warnings.push_back(
+        run_messages::linkLeadsOutside(top + link, withoutTrailingSlashes(top)));
+  }
+  for (const std::string& asset : listing.assets) {
     const std::string destination = options_.batch.outputDirectory + asset;
     if (pageOutputs.count(destination)) continue;
     const std::string source = options_.batch.sourceDirectory + asset;

@@ -62,7 +62,7 @@ struct BuildReport {
   std::size_t failed = 0;             // failed pages and failed asset copies
   std::vector<std::string> changed;   // output paths written or removed, pages and assets
   std::vector<std::string> failures;  // one line each for assets that could not be copied
-  std::vector<std::string> warnings;  // about the state, each one line
+  std::vector<std::string> warnings;  // about the state and the tree, each one line
   int exitStatus() const { return failed ? 1 : 0; }
 };
 

@@ -2,7 +2,6 @@
 
 #include <httplib.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -12,6 +11,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "base/file_system.h"
 #include "serve/content_type.h"
 #include "serve/live_reload.h"
 #include "serve/request_path.h"
@@ -93,11 +93,6 @@ bool readWholeFile(const std::string& path, std::string& contents) {
   return !in.bad();
 }
 
-bool isDirectory(const std::string& path) {
-  struct stat status {};
-  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 }  // namespace
 
 PreviewServer::PreviewServer(PreviewServerOptions options) : options_(std::move(options)) {}
@@ -105,7 +100,7 @@ PreviewServer::PreviewServer(PreviewServerOptions options) : options_(std::move(
 PreviewServer::~PreviewServer() { stop(); }
 
 bool PreviewServer::start(std::string& error) {
-  const std::optional<std::string> real = realPathOf(options_.root);
+  const std::optional<std::string> real = resolvedPathOf(options_.root);
   if (!real || !isDirectory(*real)) {
     error = "cannot serve " + options_.root + ": not a directory";
     return false;
