@@ -68,9 +68,7 @@ void InotifyWatcher::addTree(const std::string& directory, bool report) {
         : watcher_(watcher), root_(root), report_(report) {}
 
     bool wanted(const std::string& relative, const DirectoryEntry& entry) override {
-      const std::string path = joinPath(root_, relative);
-      return entry.isDirectory ? !watcher_.filter_.isIgnoredDirectory(path)
-                               : watcher_.filter_.counts(path, entry.name);
+      return watcher_.filter_.admits(joinPath(root_, relative), entry);
     }
     bool enter(const std::string& relative) override {
       const std::string path = joinPath(root_, relative);

@@ -90,9 +90,7 @@ void PollingWatcher::lookInto(const std::string& directory, bool tree, Snapshot&
         : filter_(filter), root_(root), snapshot_(snapshot), seen_(seen) {}
 
     bool wanted(const std::string& relative, const DirectoryEntry& entry) override {
-      const std::string path = joinPath(root_, relative);
-      return entry.isDirectory ? !filter_.isIgnoredDirectory(path)
-                               : filter_.counts(path, entry.name);
+      return filter_.admits(joinPath(root_, relative), entry);
     }
     bool enter(const std::string& relative) override {
       const std::string path = joinPath(root_, relative);

@@ -23,4 +23,8 @@ bool WatchFilter::counts(const std::string& path, std::string_view name) const {
   return !isEditorScratchName(name) || neededPaths_.count(path) > 0;
 }
 
+bool WatchFilter::admits(const std::string& path, const DirectoryEntry& entry) {
+  return entry.isDirectory ? !isIgnoredDirectory(path) : counts(path, entry.name);
+}
+
 }  // namespace qf
