@@ -23,6 +23,8 @@ class FileSource : public ByteSource {
   OpenResult outcome() const { return outcome_; }
   /// The open file's identity, size and times.
   const FileStatus& status() const { return status_; }
+  /// The open descriptor (-1 when not open), valid while the source lives.
+  int descriptor() const { return fd_; }
   long read(char* buffer, std::size_t size) override;
   std::size_t sizeHint() const override { return static_cast<std::size_t>(status_.size); }
 

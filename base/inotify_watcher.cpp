@@ -91,6 +91,15 @@ void InotifyWatcher::watchDirectory(const std::string& directory) {
   if (fd_ >= 0) addWatch(withoutTrailingSlashes(directory), false);
 }
 
+void InotifyWatcher::watchTree(const std::string& directory) {
+  if (fd_ < 0) return;
+  const std::string root = withoutTrailingSlashes(directory);
+  for (const auto& [wd, watched] : watches_) {
+    if (watched.tree && watched.path == root) return;
+  }
+  addTree(root, true);
+}
+
 void InotifyWatcher::setNeededPaths(std::set<std::string> paths) {
   filter_.setNeededPaths(std::move(paths));
 }

@@ -33,6 +33,7 @@ class InotifyWatcher final : public Watcher {
 
   std::optional<WatchBatch> next(std::chrono::milliseconds timeout) override;
   void watchDirectory(const std::string& directory) override;
+  void watchTree(const std::string& directory) override;
   void setNeededPaths(std::set<std::string> paths) override;
 
  private:

@@ -1,5 +1,6 @@
 #include "base/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <set>
 #include <utility>
 
+#include "base/file_system.h"
 #include "base/path.h"
 #include "base/same_contents.h"
 
@@ -29,7 +31,13 @@ struct TemporaryRegistry {
   std::mutex lock;
   std::set<std::pair<int, std::string>> files;
   bool closed = false;
+  // Directories swept of earlier runs' temporaries, as (device, inode).
+  std::set<std::pair<dev_t, ino_t>> swept;
 };
+
+// When this process began, as the kernel stamps files: temporaries older than
+// that are left over from earlier runs.
+const long long kStartNs = fileClockNs();
 
 TemporaryRegistry& registry() {
   static TemporaryRegistry* instance = new TemporaryRegistry;  // never destroyed: used at exit
@@ -43,6 +51,45 @@ std::string temporaryName() {
   std::string name = ".qf";
   for (int i = 0; i < 8; ++i) name += kDigits[random() % 36];
   return name + ".tmp";
+}
+
+bool isTemporaryName(std::string_view name) {
+  if (name.size() != 15 || !name.starts_with(".qf") || !name.ends_with(".tmp")) return false;
+  for (const char c : name.substr(3, 8)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'))) return false;
+  }
+  return true;
+}
+
+// Removes the temporaries a killed run left in the directory open as
+// directoryFd: regular files named as temporaryName() makes them, owned by
+// this user and last written before this process began. Each directory once.
+void sweepLeftovers(int directoryFd) {
+  struct stat directory;
+  if (fstat(directoryFd, &directory) != 0) return;
+  TemporaryRegistry& temporaries = registry();
+  {
+    std::lock_guard<std::mutex> guard(temporaries.lock);
+    if (!temporaries.swept.emplace(directory.st_dev, directory.st_ino).second) return;
+  }
+  const int listFd = openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return;
+  DIR* const entries = fdopendir(listFd);
+  if (!entries) {
+    ::close(listFd);
+    return;
+  }
+  while (const dirent* entry = readdir(entries)) {
+    if (!isTemporaryName(entry->d_name)) continue;
+    struct stat status;
+    if (fstatat(directoryFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    const long long modifiedNs =
+        static_cast<long long>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    if (S_ISREG(status.st_mode) && status.st_uid == geteuid() && modifiedNs < kStartNs) {
+      unlinkat(directoryFd, entry->d_name, 0);
+    }
+  }
+  closedir(entries);
 }
 
 // The file that writing to path would reach: path itself, or the final target
@@ -94,6 +141,7 @@ bool OutputFile::openReplacement(const std::string& target, bool exists, unsigne
   directoryFd_ =
       ::open(directory.empty() ? "." : directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (directoryFd_ < 0) return false;
+  sweepLeftovers(directoryFd_);
   replacing_ = exists;
   if (exists) {
     // Refuse an output the user may not write, as a plain open would.
@@ -194,6 +242,8 @@ bool OutputFile::linkUnnamed() {
   }
   TemporaryRegistry& temporaries = registry();
   std::lock_guard<std::mutex> guard(temporaries.lock);
+  // After removeTemporaryOutputs() a name made here would never be removed.
+  if (temporaries.closed) return false;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = temporaryName();
     if (linkat(AT_FDCWD, source.c_str(), directoryFd_, candidate.c_str(), AT_SYMLINK_FOLLOW) != 0) {

@@ -16,7 +16,9 @@ namespace qf {
 /// target's directory; the link stays. A special file (a device, a FIFO) is
 /// written through directly. Every step after the open works relative to the
 /// directory opened then, even if it is moved. A replaced file keeps its
-/// mode; a new one gets 0666 less the umask.
+/// mode; a new one gets 0666 less the umask. The first output opened in a
+/// directory removes the temporaries killed runs left there (this user's,
+/// older than this process).
 class OutputFile : public DescriptorSink {
  public:
   OutputFile() : DescriptorSink(-1) {}
@@ -33,6 +35,9 @@ class OutputFile : public DescriptorSink {
   bool commit();
   /// Closes and removes the temporary file, leaving path as it was.
   void abandon();
+  /// The file being written, to fill directly (by offsets) instead of
+  /// through write(); -1 when none is open.
+  using DescriptorSink::descriptor;
 
  private:
   bool openDirect(const std::string& path);
@@ -52,7 +57,8 @@ class OutputFile : public DescriptorSink {
 };
 
 /// Removes every temporary output file that is open in this process; for a
-/// termination signal's handler thread. Later outputs cannot be opened.
+/// termination signal's handler thread. Later outputs cannot be opened, and
+/// a commit that would replace a file fails.
 void removeTemporaryOutputs();
 
 }  // namespace qf

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "base/same_contents.h"
@@ -81,6 +82,64 @@ TEST(OutputFile, DifferentBytesReplaceTheFile) {
     EXPECT_EQ(readFile(path), c.after);
     EXPECT_EQ(readFile(dir / "linked"), c.before);
   }
+}
+
+bool holdsTemporary(const std::string& directory) {
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(".qf") && name.ends_with(".tmp")) return true;
+  }
+  return false;
+}
+
+// A stop signal's thread removes the temporaries while another thread is
+// about to commit: the commit must not make a new one that nobody removes.
+TEST(OutputFile, CommitAfterTemporariesWereRemovedLeavesNone) {
+  TempDir dir;
+  const std::string path = dir.write("page.html", "old\n");
+  const auto committed = runInChild([] { return true; },
+                                    [&] {
+                                      OutputFile output;
+                                      if (!output.open(path) || !output.write("new\n")) return true;
+                                      removeTemporaryOutputs();
+                                      return output.commit();
+                                    });
+  ASSERT_TRUE(committed.has_value());
+  EXPECT_FALSE(*committed);
+  EXPECT_EQ(readFile(path), "old\n");
+  EXPECT_FALSE(holdsTemporary(dir.path()));
+}
+
+TEST(OutputFile, WritingInADirectoryRemovesEarlierRunsTemporaries) {
+  struct Case {
+    std::string name;
+    bool old;
+    bool theirs;
+    bool removed;
+  } cases[] = {
+      {".qfabcd1234.tmp", true, false, true},    {".qfzzzzzzzz.tmp", false, false, false},
+      {".qfabcd1234.tmp.x", true, false, false}, {".qfABCD1234.tmp", true, false, false},
+      {".qfabc1234.tmp", true, false, false},    {".qf0000000a.tmp", true, true, false},
+  };
+  TempDir dir;
+  const timespec past[2] = {{1000000, 0}, {1000000, 0}};
+  for (const Case& c : cases) {
+    const std::string path = dir.write("out/" + c.name, "left over");
+    if (c.old) {
+      ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+    }
+    if (c.theirs && chown(path.c_str(), 65534, 65534) != 0) {
+      GTEST_SKIP() << "cannot give a file to another user here";
+    }
+  }
+  dir.write("elsewhere/.qfabcd1234.tmp", "not written in");
+  ASSERT_EQ(utimensat(AT_FDCWD, (dir / "elsewhere/.qfabcd1234.tmp").c_str(), past, 0), 0);
+  // A fresh process: each directory is swept once per process.
+  const auto written =
+      runInChild([] { return true; }, [&] { return writeOutput(dir / "out/page.html", "page"); });
+  ASSERT_EQ(written, std::optional<bool>(true));
+  for (const Case& c : cases) EXPECT_EQ(pathExists(dir / ("out/" + c.name)), !c.removed) << c.name;
+  EXPECT_TRUE(pathExists(dir / "elsewhere/.qfabcd1234.tmp"));
 }
 
 }  // namespace

@@ -63,6 +63,17 @@ void PollingWatcher::watchDirectory(const std::string& directory) {
   last_.insert(added.begin(), added.end());
 }
 
+void PollingWatcher::watchTree(const std::string& directory) {
+  if (std::find(options_.trees.begin(), options_.trees.end(), directory) != options_.trees.end()) {
+    return;
+  }
+  options_.trees.push_back(directory);
+  Snapshot added;
+  std::set<FileIdentity> seen;
+  lookInto(withoutTrailingSlashes(directory), true, added, seen);
+  last_.insert(added.begin(), added.end());
+}
+
 void PollingWatcher::setNeededPaths(std::set<std::string> paths) {
   filter_.setNeededPaths(std::move(paths));
 }

@@ -22,6 +22,8 @@ class PollingWatcher final : public Watcher {
 
   std::optional<WatchBatch> next(std::chrono::milliseconds timeout) override;
   void watchDirectory(const std::string& directory) override;
+  /// Trees are looked at afresh at every poll: only an unknown one is added.
+  void watchTree(const std::string& directory) override;
   void setNeededPaths(std::set<std::string> paths) override;
 
  private:

@@ -1,5 +1,6 @@
 #include "base/watcher.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -34,6 +35,14 @@ class FallbackWatcher final : public Watcher {
     if (!known_.insert(directory).second) return;
     options_.directories.push_back(directory);
     active().watchDirectory(directory);
+  }
+
+  void watchTree(const std::string& directory) override {
+    if (std::find(options_.trees.begin(), options_.trees.end(), directory) ==
+        options_.trees.end()) {
+      options_.trees.push_back(directory);
+    }
+    active().watchTree(directory);
   }
 
   void setNeededPaths(std::set<std::string> paths) override {

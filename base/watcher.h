@@ -74,6 +74,12 @@ class Watcher {
   /// happens when it is watched already or is missing).
   virtual void watchDirectory(const std::string& directory) = 0;
 
+  /// Watches directory with every sub-directory again, when it is one of the
+  /// trees that vanished and is back (removed and made anew, or renamed away
+  /// and back); then everything in it counts as changed. Does nothing while
+  /// the tree is watched or missing.
+  virtual void watchTree(const std::string& directory) = 0;
+
   /// Replaces the set of paths that count although they look like scratch
   /// files.
   virtual void setNeededPaths(std::set<std::string> paths) = 0;

@@ -124,6 +124,29 @@ TEST_P(WatcherTest, FollowsARenamedDirectory) {
   EXPECT_EQ(batch->paths, std::vector<std::string>{dir / "parts/part.inc"});
 }
 
+TEST_P(WatcherTest, WatchesATreeAgainThatWasRemovedAndMadeAnew) {
+  TempDir dir;
+  dir.write("site/page.src", "old");
+  WatchOptions options = treeOptions(dir);
+  options.trees = {dir / "site"};
+  auto watcher = makeKind(GetParam(), options);
+  watcher->watchTree(dir / "site");  // watched already: nothing to report
+  ASSERT_EQ(unlink((dir / "site/page.src").c_str()), 0);
+  ASSERT_EQ(rmdir((dir / "site").c_str()), 0);
+  ASSERT_TRUE(watcher->next(kPatience));
+  dir.write("new/page.src", "new");
+  renameOver(dir / "new", dir / "site");
+  watcher->watchTree(dir / "site");
+  dir.write("site/later.src", "later");
+  std::vector<std::string> seen;
+  for (auto batch = watcher->next(kPatience); batch && !contains(seen, dir / "site/later.src");
+       batch = watcher->next(kPatience)) {
+    seen.insert(seen.end(), batch->paths.begin(), batch->paths.end());
+  }
+  EXPECT_TRUE(contains(seen, dir / "site/page.src"));
+  EXPECT_TRUE(contains(seen, dir / "site/later.src"));
+}
+
 TEST_P(WatcherTest, IgnoresScratchFilesAndTheIgnoredDirectory) {
   TempDir dir;
   dir.write("out/old.html", "");

@@ -85,6 +85,20 @@ std::string assetNotCopied(std::string_view source, std::string_view destination
                      "Error: Could not write output file \"" + std::string(destination) + "\".");
 }
 
+std::string escapedForTerminal(std::string_view name) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string shown;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      shown += c;
+    } else {
+      shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+  }
+  return shown;
+}
+
 std::string warningLine(std::string_view warning) {
   return "qfc: warning: " + std::string(warning) + "\n";
 }
@@ -105,6 +119,10 @@ std::string stateInUse(std::string_view path) {
   return "state file " + std::string(path) + " stays in use by another run; building without state";
 }
 
+std::string waitingForState(std::string_view path) {
+  return "state file " + std::string(path) + " is in use by another run; waiting for it";
+}
+
 std::string stateMovedAside(std::string_view path, std::string_view problem) {
   return "state file " + std::string(path) + " " + std::string(problem) + "; moved it to " +
          std::string(path) + ".old and building everything";
@@ -112,6 +130,25 @@ std::string stateMovedAside(std::string_view path, std::string_view problem) {
 
 std::string stateNotWritten(std::string_view path) {
   return "could not write the state file " + std::string(path) + "; the next run builds everything";
+}
+
+std::string dependencyNameUnwritable(std::string_view page, std::string_view name) {
+  return "no dependency file for " + escapedForTerminal(page) +
+         ": make and ninja cannot both read \"" + escapedForTerminal(name) + "\"";
+}
+
+std::string excludeMatchedNothing(std::string_view pattern) {
+  return "--exclude \"" + escapedForTerminal(pattern) + "\" matched nothing";
+}
+
+std::string sourceDirectoryGone(std::string_view directory) {
+  return "the source directory " + escapedForTerminal(directory) +
+         " is gone; waiting for it to come back";
+}
+
+std::string sourceDirectoryBack(std::string_view directory) {
+  return "qfc: the source directory " + escapedForTerminal(directory) +
+         " is back; watching it again\n";
 }
 
 }  // namespace run_messages

@@ -77,6 +77,9 @@ std::string compiledSummary(std::size_t compiled, std::size_t upToDate, std::siz
 std::string failureLine(std::string_view file, long line, std::string_view message);
 /// A mirrored file that could not be copied, as a failure line.
 std::string assetNotCopied(std::string_view source, std::string_view destination);
+/// name as a terminal line shows it: control characters (which could move
+/// the cursor, clear the screen or set the window title) appear as "\x1b".
+std::string escapedForTerminal(std::string_view name);
 /// "qfc: warning: ...\n"
 std::string warningLine(std::string_view warning);
 /// "site/x: link leads outside site; not published": a warning.
@@ -85,8 +88,21 @@ std::string linkLeadsOutside(std::string_view link, std::string_view directory);
 std::string stateDirectoryUnwritable(std::string_view directory);
 std::string stateUnwritable(std::string_view path);
 std::string stateInUse(std::string_view path);
+/// Told once a run has waited a second for another run's lock on a state.
+std::string waitingForState(std::string_view path);
 std::string stateMovedAside(std::string_view path, std::string_view problem);
 std::string stateNotWritten(std::string_view path);
+/// No dependency file for a page because of a name that make and ninja
+/// cannot both read (both shown through escapedForTerminal).
+std::string dependencyNameUnwritable(std::string_view page, std::string_view name);
+inline constexpr std::string_view kNoDependencyFileForStandardOutput =
+    "-MD writes no dependency file for standard output; name one with -MF FILE or -o PATH";
+/// An --exclude pattern, as given, that matched no path of the tree.
+std::string excludeMatchedNothing(std::string_view pattern);
+/// The warning when the watched source directory vanished, and the line when
+/// it came back.
+std::string sourceDirectoryGone(std::string_view directory);
+std::string sourceDirectoryBack(std::string_view directory);
 }  // namespace run_messages
 
 }  // namespace qf

@@ -22,20 +22,26 @@ namespace {
 
 // Raised whenever the tables change meaning; a state of another format is
 // moved aside, never read.
-constexpr char kStateFormat[] = "2";
+constexpr char kStateFormat[] = "3";
 
 constexpr char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
   page INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,
-  modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL);
+  modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL, source_device INTEGER NOT NULL,
+  source_inode INTEGER NOT NULL, source_size INTEGER NOT NULL, source_modified_ns INTEGER NOT NULL,
+  source_changed_ns INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS pages(output TEXT PRIMARY KEY, options TEXT NOT NULL,
-  recorded_at_ns INTEGER NOT NULL, dates TEXT NOT NULL, files TEXT NOT NULL);
+  recorded_at_ns INTEGER NOT NULL, dates TEXT NOT NULL, files TEXT NOT NULL,
+  failed INTEGER NOT NULL);
 )";
 
 // Commits come at most this often, or after this many records, whichever first.
 constexpr auto kCommitInterval = std::chrono::milliseconds(200);
 constexpr int kCommitRecords = 500;
+
+// How long a run waits for another run's lock before it says so.
+constexpr auto kWaitBeforeTelling = std::chrono::seconds(1);
 
 // A prepared statement that finalizes itself.
 class Statement {
@@ -168,14 +174,21 @@ bool splitFiles(std::string_view text, std::vector<Dependency>& files) {
 // Takes the lock file's lock, polling until timeout. Another run may have
 // replaced the lock file meanwhile; the lock counts only on the file the path
 // still names.
-int lockExclusively(const std::string& path, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+int lockExclusively(const std::string& path, std::chrono::milliseconds timeout,
+                    const std::function<void()>& waiting) {
+  const auto start = std::chrono::steady_clock::now();
+  bool told = !waiting;
   for (;;) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
     ::close(fd);
-    if (std::chrono::steady_clock::now() >= deadline) return -2;
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (waited >= timeout) return -2;
+    if (!told && waited >= kWaitBeforeTelling) {
+      waiting();
+      told = true;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
@@ -196,15 +209,19 @@ std::uint64_t pathHash(const std::string& text) {
 // The statements a run repeats, prepared once.
 struct BuildState::Statements {
   explicit Statements(sqlite3* db)
-      : insertOutput(db, "INSERT OR REPLACE INTO outputs VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"),
+      : insertOutput(db,
+                     "INSERT OR REPLACE INTO outputs "
+                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
         deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
-        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4, ?5)"),
-        deletePage(db, "DELETE FROM pages WHERE output=?1") {}
+        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4, ?5, ?6)"),
+        deletePage(db, "DELETE FROM pages WHERE output=?1"),
+        markFailed(db, "UPDATE pages SET failed=1 WHERE output=?1") {}
 
   Statement insertOutput;
   Statement deleteOutput;
   Statement insertPage;
   Statement deletePage;
+  Statement markFailed;
 };
 
 BuildState::BuildState() = default;
@@ -216,14 +233,15 @@ BuildState::~BuildState() {
 }
 
 bool BuildState::open(const std::string& path, const std::string& programVersion,
-                      std::chrono::milliseconds lockTimeout, std::string& warning) {
+                      std::chrono::milliseconds lockTimeout, std::string& warning,
+                      const std::function<void()>& waiting) {
   warning.clear();
   const std::string directory = directoryOf(path);
   if (!directory.empty() && !makeDirectories(directory)) {
     warning = run_messages::stateDirectoryUnwritable(directory);
     return false;
   }
-  lockFd_ = lockExclusively(path + ".lock", lockTimeout);
+  lockFd_ = lockExclusively(path + ".lock", lockTimeout, waiting);
   if (lockFd_ == -2) {
     warning = run_messages::stateInUse(path);
     return false;
@@ -305,13 +323,15 @@ bool BuildState::openDatabase(const std::string& path, const std::string& progra
 
 bool BuildState::load(std::string& problem) {
   Statement outputs(db_,
-                    "SELECT path, source, page, device, inode, size, modified_ns, changed_ns "
-                    "FROM outputs");
-  Statement pages(db_, "SELECT output, options, recorded_at_ns, dates, files FROM pages");
+                    "SELECT path, source, page, device, inode, size, modified_ns, changed_ns, "
+                    "source_device, source_inode, source_size, source_modified_ns, "
+                    "source_changed_ns FROM outputs");
+  Statement pages(db_, "SELECT output, options, recorded_at_ns, dates, files, failed FROM pages");
   int code;
   while ((code = outputs.step()) == SQLITE_ROW) {
-    outputs_[outputs.text(0)] =
-        WrittenOutput{outputs.text(1), outputs.number(2) != 0, outputs.status(3)};
+    const bool page = outputs.number(2) != 0;
+    outputs_[outputs.text(0)] = WrittenOutput{outputs.text(1), page, outputs.status(3),
+                                              page ? FileStatus{} : outputs.status(8)};
   }
   if (code != SQLITE_DONE) return (problem = "is damaged", false);
   while ((code = pages.step()) == SQLITE_ROW) {
@@ -320,6 +340,7 @@ bool BuildState::load(std::string& problem) {
     page.recordedAtNs = pages.number(2);
     page.dependencies.dates = splitDates(pages.text(3));
     if (!splitFiles(pages.text(4), page.dependencies.files)) return (problem = "is damaged", false);
+    page.failed = pages.number(5) != 0;
   }
   if (code != SQLITE_DONE) return (problem = "is damaged", false);
   lastCommit_ = std::chrono::steady_clock::now();
@@ -348,6 +369,7 @@ void BuildState::recordPage(const std::string& output, const WrittenOutput& writ
            .bind(3, record.recordedAtNs)
            .bind(4, joinDates(record.dependencies.dates))
            .bind(5, joinFiles(record.dependencies.files))
+           .bind(6, record.failed ? 1LL : 0LL)
            .run()) {
     failed_ = true;
   }
@@ -361,6 +383,13 @@ void BuildState::forgetPage(const std::string& output) {
   commitEvery(1);
 }
 
+void BuildState::markFailed(const std::string& output) {
+  if (!db_) return;
+  if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
+  if (!statements_->markFailed.reset().bind(1, output).run()) failed_ = true;
+  commitEvery(1);
+}
+
 void BuildState::recordOutput(const std::string& path, const WrittenOutput& written) {
   if (!db_) return;
   if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
@@ -369,6 +398,7 @@ void BuildState::recordOutput(const std::string& path, const WrittenOutput& writ
            .bind(2, written.source)
            .bind(3, written.page ? 1LL : 0LL)
            .bindStatus(4, written.status)
+           .bindStatus(9, written.sourceStatus)
            .run()) {
     failed_ = true;
   }

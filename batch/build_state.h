@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -18,6 +19,7 @@ struct WrittenOutput {
   std::string source;  // what it was made from
   bool page = false;
   FileStatus status;
+  FileStatus sourceStatus;  // for a copied asset: its source as it was copied
 };
 
 /// What a successful compile of a page depended on.
@@ -25,6 +27,8 @@ struct PageRecord {
   std::string options;         // everything else that shapes the page, as one text
   long long recordedAtNs = 0;  // fileClockNs() when the compile started
   PageDependencies dependencies;
+  /// The last compile failed; the rest is from the last one that succeeded.
+  bool failed = false;
 };
 
 /// The state an incremental build keeps between runs, in an SQLite database:
@@ -40,12 +44,14 @@ class BuildState {
 
   /// Opens the database at path for this run, creating it and its directory
   /// when missing and waiting up to lockTimeout for another run to finish
-  /// with it. A file that is no database of this version, or a damaged one,
+  /// with it; waiting (may be empty) is called once when that wait has lasted
+  /// a second. A file that is no database of this version, or a damaged one,
   /// is moved aside (to path + ".old") and a new one begun. False when no
   /// state can be used; warning then says why. On success warning is empty
   /// or tells what was moved aside.
   bool open(const std::string& path, const std::string& programVersion,
-            std::chrono::milliseconds lockTimeout, std::string& warning);
+            std::chrono::milliseconds lockTimeout, std::string& warning,
+            const std::function<void()>& waiting = {});
   bool isOpen() const { return db_ != nullptr; }
 
   /// The records as open() found them.
@@ -57,6 +63,8 @@ class BuildState {
                   const PageRecord& record);
   /// Forgets what a page depended on (its output stays recorded).
   void forgetPage(const std::string& output);
+  /// Marks a page's record as failed: the page is compiled again next run.
+  void markFailed(const std::string& output);
   void recordOutput(const std::string& path, const WrittenOutput& written);
   /// Forgets an output and anything recorded for it as a page.
   void forgetOutput(const std::string& path);

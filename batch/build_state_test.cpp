@@ -40,8 +40,15 @@ void writeSample(const std::string& path) {
   std::string warning;
   ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning)) << warning;
   state.recordPage("out/page.html",
-                   WrittenOutput{"page.src", true, FileStatus{{7, 8}, true, 9, 10, 11}},
+                   WrittenOutput{"page.src", true, FileStatus{{7, 8}, true, 9, 10, 11}, {}},
                    sampleRecord());
+  state.recordOutput("out/logo.png",
+                     WrittenOutput{"logo.png", false, FileStatus{{1, 2}, true, 3, 4, 5},
+                                   FileStatus{{6, 7}, true, 8, 9, 10}});
+  PageRecord failed = sampleRecord();
+  failed.options = "failed";
+  state.recordPage("out/failed.html", WrittenOutput{"failed.src", true, FileStatus{}, {}}, failed);
+  state.markFailed("out/failed.html");
   state.commit();
 }
 
@@ -61,6 +68,33 @@ TEST(BuildState, KeepsWhatWasRecordedBetweenRuns) {
   EXPECT_EQ(page.dependencies.files, expected.dependencies.files);
   EXPECT_EQ(page.dependencies.dates, expected.dependencies.dates);
   EXPECT_EQ(state.outputs().at("out/page.html").status, (FileStatus{{7, 8}, true, 9, 10, 11}));
+  EXPECT_EQ(state.outputs().at("out/page.html").sourceStatus, FileStatus{});
+  EXPECT_FALSE(page.failed);
+  EXPECT_EQ(state.outputs().at("out/logo.png").sourceStatus, (FileStatus{{6, 7}, true, 8, 9, 10}));
+  // A failed page keeps what its last good compile read.
+  const PageRecord& failed = state.pages().at("out/failed.html");
+  EXPECT_TRUE(failed.failed);
+  EXPECT_EQ(failed.dependencies.files, expected.dependencies.files);
+}
+
+// A state as the previous format wrote it, which lacked columns.
+void writePreviousFormat(const std::string& path) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+                         "CREATE TABLE outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,"
+                         " page INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+                         " size INTEGER NOT NULL, modified_ns INTEGER NOT NULL,"
+                         " changed_ns INTEGER NOT NULL);"
+                         "CREATE TABLE pages(output TEXT PRIMARY KEY, options TEXT NOT NULL,"
+                         " recorded_at_ns INTEGER NOT NULL, dates TEXT NOT NULL,"
+                         " files TEXT NOT NULL);"
+                         "INSERT INTO meta VALUES('format', '2'), ('program', 'v2');"
+                         "INSERT INTO outputs VALUES('out/a.png', 'a.png', 0, 1, 2, 3, 4, 5);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
 }
 
 TEST(BuildState, AnUnusableFileIsMovedAsideWithOneWarning) {
@@ -73,6 +107,7 @@ TEST(BuildState, AnUnusableFileIsMovedAsideWithOneWarning) {
        "is not a usable database"},
       {"other version", [](const std::string& p) { writeSample(p); },
        "was written by another version"},
+      {"previous format", writePreviousFormat, "was written by another version"},
       {"damaged",
        [](const std::string& p) {
          writeSample(p);
@@ -93,6 +128,7 @@ TEST(BuildState, AnUnusableFileIsMovedAsideWithOneWarning) {
     ASSERT_TRUE(state.open(path, "v2", milliseconds(1000), warning)) << c.what;
     EXPECT_NE(warning.find(c.problem), std::string::npos) << c.what << ": " << warning;
     EXPECT_TRUE(state.pages().empty()) << c.what;
+    EXPECT_TRUE(state.outputs().empty()) << c.what;
     EXPECT_TRUE(pathExists(path + ".old")) << c.what;
   }
 }
@@ -152,8 +188,10 @@ TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
   BuildState state;
   std::string warning;
-  EXPECT_FALSE(state.open(path, "v1", milliseconds(50), warning));
+  int told = 0;
+  EXPECT_FALSE(state.open(path, "v1", milliseconds(1300), warning, [&] { ++told; }));
   EXPECT_NE(warning.find("in use by another run"), std::string::npos) << warning;
+  EXPECT_EQ(told, 1) << "a wait of over a second is told once";
   ::close(lock);
   EXPECT_FALSE(pathExists(path + ".old"));
 }

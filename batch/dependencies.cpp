@@ -1,6 +1,7 @@
 #include "batch/dependencies.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "base/file_stream.h"
 #include "base/file_system.h"
@@ -94,13 +95,53 @@ bool dependenciesHold(const PageDependencies& dependencies, long long recordedAt
   return true;
 }
 
-std::string escapeForMake(std::string_view path) {
-  std::string escaped;
-  escaped.reserve(path.size());
-  for (const char c : path) {
-    if (c == ' ' || c == '#') escaped += '\\';
-    if (c == '$') escaped += '$';
-    escaped += c;
+namespace {
+
+// Characters that both make and ninja take as they are in a file name. Other
+// bytes below 0x80 are split on, expanded (make's '*', '?', '[' and '='
+// assignments, ninja's narrow set of name characters) or end a line.
+bool isPlainNameChar(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+    return true;
+  }
+  return std::string_view("+,/_.~(){}@]!-%").find(c) != std::string_view::npos;
+}
+
+// make reads "name(member)" as a member of the archive "name".
+bool looksLikeArchiveMember(std::string_view path) {
+  const std::size_t open = path.find('(');
+  return open != std::string_view::npos && open > 0 && path.back() == ')';
+}
+
+}  // namespace
+
+std::optional<std::string> escapeForMake(std::string_view path, bool target) {
+  if (path.empty() || looksLikeArchiveMember(path)) return std::nullopt;
+  std::string escaped = path.front() == '~' ? "./" : "";  // make expands "~" and "~user"
+  escaped.reserve(escaped.size() + path.size() + 8);
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (c == '\\') {
+      const std::size_t end = path.find_first_not_of('\\', i);
+      // Both read a backslash as itself unless it stands before one of these.
+      if (end == std::string_view::npos ||
+          std::string_view("#:$%").find(path[end]) != std::string_view::npos) {
+        return std::nullopt;
+      }
+      // 2N+1 backslashes and a space stand for N and the space.
+      escaped.append((end - i) * (path[end] == ' ' ? 2 : 1), '\\');
+      i = end - 1;
+    } else if (c == ' ' || c == '#' || c == ':' || (c == '%' && target)) {
+      escaped += '\\';
+      escaped += c;
+    } else if (c == '$') {
+      escaped += "$$";
+    } else if (isPlainNameChar(c)) {
+      escaped += c;
+    } else {
+      return std::nullopt;
+    }
   }
   return escaped;
 }
@@ -123,22 +164,42 @@ std::vector<std::string> rulePrerequisites(const PageDependencies& dependencies)
 
 }  // namespace
 
-std::string makeRule(std::string_view target, const PageDependencies& dependencies,
-                     bool phonyTargets) {
+std::optional<std::string> makeRule(std::string_view target, const PageDependencies& dependencies,
+                                    bool phonyTargets, std::string& unwritable) {
   const std::vector<std::string> paths = rulePrerequisites(dependencies);
-  std::string rule = escapeForMake(target) + ":";
+  auto spell = [&unwritable](std::string_view path, bool asTarget) {
+    std::optional<std::string> spelled = escapeForMake(path, asTarget);
+    if (!spelled && unwritable.empty()) unwritable = path;
+    return spelled.value_or("");
+  };
+  unwritable.clear();
+  std::string rule = spell(target, true) + ":";
   for (const std::string& path : paths) {
     rule += " \\\n ";
-    rule += escapeForMake(path);
+    rule += spell(path, false);
   }
   rule += "\n";
-  if (!phonyTargets) return rule;
-  for (std::size_t i = 1; i < paths.size(); ++i) {
+  for (std::size_t i = 1; phonyTargets && i < paths.size(); ++i) {
     rule += "\n";
-    rule += escapeForMake(paths[i]);
+    rule += spell(paths[i], true);
     rule += ":\n";
   }
+  if (!unwritable.empty()) return std::nullopt;
   return rule;
+}
+
+std::string dependencyFilePath(std::string_view dependencyDirectory, std::string_view outputRoot,
+                               std::string_view output) {
+  if (dependencyDirectory.empty()) return std::string(output) + ".d";
+  std::string relative;
+  if (!outputRoot.empty() && output.starts_with(outputRoot)) {
+    relative = output.substr(outputRoot.size());
+  } else {
+    relative = std::filesystem::path(output).lexically_normal().generic_string();
+    while (relative.starts_with('/')) relative.erase(0, 1);
+    while (relative.starts_with("../")) relative.erase(0, 3);
+  }
+  return std::string(dependencyDirectory) + relative + ".d";
 }
 
 }  // namespace qf

@@ -75,15 +75,30 @@ std::string dateSymbolText(std::string_view name, std::time_t moment);
 bool dependenciesHold(const PageDependencies& dependencies, long long recordedAtNs,
                       std::time_t moment, StatusCache& statuses);
 
-/// path written for a make rule: ' ' as "\ ", '#' as "\#", '$' as "$$".
-std::string escapeForMake(std::string_view path);
+/// path spelled for a dependency file so that both GNU make and ninja read it
+/// back as path: ' ' as "\ " (a run of backslashes before it doubled),
+/// '#' as "\#", ':' as "\:", '$' as "$$", a leading '~' as "./~", and as a
+/// target also '%' as "\%". nullopt when no spelling serves both: a name
+/// holding a control character (a tab or a line end among them), one of
+/// ;|=*?[&'"^`<> or a backslash before '#', ':', '$', '%' or at the end, or
+/// one that make would take for an archive member ("lib(member)").
+std::optional<std::string> escapeForMake(std::string_view path, bool target);
 
 /// A make rule "target: dependencies" for a page, as compilers write them: the
 /// input, every file read (included or described) and found, and for every
 /// missing one the nearest existing directory that would hold it (its time
 /// changes when the file appears). With phonyTargets, an empty rule follows
 /// for every dependency but the first, so a removed file breaks no build.
-std::string makeRule(std::string_view target, const PageDependencies& dependencies,
-                     bool phonyTargets);
+/// nullopt, with unwritable set to the first such name, when a name cannot be
+/// written (see escapeForMake).
+std::optional<std::string> makeRule(std::string_view target, const PageDependencies& dependencies,
+                                    bool phonyTargets, std::string& unwritable);
+
+/// Where the dependency file of output goes: output + ".d"; or, with a
+/// dependency directory, that directory plus output's path below outputRoot
+/// (when output lies outside it: output's path without a leading '/' and
+/// "../" parts) plus ".d".
+std::string dependencyFilePath(std::string_view dependencyDirectory, std::string_view outputRoot,
+                               std::string_view output);
 
 }  // namespace qf

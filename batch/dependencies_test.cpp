@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "base/test_util.h"
@@ -12,18 +13,71 @@
 namespace qf {
 namespace {
 
-TEST(EscapeForMake, EscapesWhatMakeWouldSplitOrExpand) {
+TEST(EscapeForMake, SpellsNamesSoThatMakeAndNinjaBothReadThem) {
   struct Case {
     std::string path;
-    std::string escaped;
+    bool target;
+    std::optional<std::string> escaped;  // nullopt: no spelling serves both
   } cases[] = {
-      {"plain/page.src", "plain/page.src"},
-      {"my site/a b.inc", "my\\ site/a\\ b.inc"},
-      {"c#.inc", "c\\#.inc"},
-      {"$HOME/x", "$$HOME/x"},
-      {"a\\b:c", "a\\b:c"},
+      {"plain/page.src", false, "plain/page.src"},
+      {"my site/a b.inc", false, "my\\ site/a\\ b.inc"},
+      {"c#.inc", false, "c\\#.inc"},
+      {"$HOME/x", false, "$$HOME/x"},
+      {"a:b.inc", false, "a\\:b.inc"},
+      {"a\\b", false, "a\\b"},
+      {"a\\ b", false, "a\\\\\\ b"},
+      {"a\\\\ b", false, "a\\\\\\\\\\ b"},
+      {"50%.inc", false, "50%.inc"},
+      {"50%.html", true, "50\\%.html"},
+      {"~x.inc", false, "./~x.inc"},
+      {"a~b", false, "a~b"},
+      {"(b)", false, "(b)"},
+      {"a(b).inc", false, "a(b).inc"},
+      {"caf\xc3\xa9,{x}@y!-+_.inc", false, "caf\xc3\xa9,{x}@y!-+_.inc"},
+      {"a]b", false, "a]b"},
+      {"", false, std::nullopt},
+      {"lib(member)", false, std::nullopt},
+      {"a\tb", false, std::nullopt},
+      {"a\nb", false, std::nullopt},
+      {"a\rb", false, std::nullopt},
+      {"x;y.inc", false, std::nullopt},
+      {"a|b", false, std::nullopt},
+      {"a=b", false, std::nullopt},
+      {"a*b", false, std::nullopt},
+      {"a?b", false, std::nullopt},
+      {"a[b]", false, std::nullopt},
+      {"a&b", false, std::nullopt},
+      {"it's", false, std::nullopt},
+      {"a\"b", false, std::nullopt},
+      {"a<b>", false, std::nullopt},
+      {"a^b", false, std::nullopt},
+      {"a`b", false, std::nullopt},
+      {"ends\\", false, std::nullopt},
+      {"a\\#b", false, std::nullopt},
+      {"a\\:b", false, std::nullopt},
+      {"a\\$b", false, std::nullopt},
+      {"a\\%b", false, std::nullopt},
   };
-  for (const Case& c : cases) EXPECT_EQ(escapeForMake(c.path), c.escaped) << c.path;
+  for (const Case& c : cases) EXPECT_EQ(escapeForMake(c.path, c.target), c.escaped) << c.path;
+}
+
+TEST(DependencyFilePath, IsBesideTheOutputOrBelowTheDependencyDirectory) {
+  struct Case {
+    const char* directory;
+    const char* root;
+    const char* output;
+    const char* path;
+  } cases[] = {
+      {"", "public/", "public/a/b.html", "public/a/b.html.d"},
+      {"deps/", "public/", "public/a/b.html", "deps/a/b.html.d"},
+      {"deps/", "", "public/a.html", "deps/public/a.html.d"},
+      {"deps/", "", "./x/../a.html", "deps/a.html.d"},
+      {"deps/", "", "/srv/www/a.html", "deps/srv/www/a.html.d"},
+      {"deps/", "", "../../a.html", "deps/a.html.d"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(dependencyFilePath(c.directory, c.root, c.output), c.path) << c.output;
+  }
 }
 
 TEST(MakeRule, ListsReadFilesAndTheDirectoriesOfMisses) {
@@ -43,9 +97,19 @@ TEST(MakeRule, ListsReadFilesAndTheDirectoriesOfMisses) {
   const std::string siteDirectory = site.substr(0, site.size() - 1);
   const std::string rule = "out.html: \\\n " + site + "page.src \\\n " + siteDirectory + " \\\n " +
                            site + "inc/head.inc\n";
-  EXPECT_EQ(makeRule("out.html", dependencies, false), rule);
-  EXPECT_EQ(makeRule("out.html", dependencies, true),
+  std::string unwritable;
+  EXPECT_EQ(makeRule("out.html", dependencies, false, unwritable), rule);
+  EXPECT_EQ(makeRule("out.html", dependencies, true, unwritable),
             rule + "\n" + siteDirectory + ":\n\n" + site + "inc/head.inc:\n");
+  EXPECT_EQ(unwritable, "");
+  // One name that cannot be written, among the files or as the target,
+  // leaves no rule at all.
+  dependencies.files.push_back({DependencyKind::kIncluded, site + "x;y.inc", {}});
+  EXPECT_EQ(makeRule("out.html", dependencies, false, unwritable), std::nullopt);
+  EXPECT_EQ(unwritable, site + "x;y.inc");
+  dependencies.files.pop_back();
+  EXPECT_EQ(makeRule("a=b.html", dependencies, false, unwritable), std::nullopt);
+  EXPECT_EQ(unwritable, "a=b.html");
 }
 
 class DependenciesHold : public ::testing::Test {

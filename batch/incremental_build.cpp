@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
+#include "base/directory.h"
 #include "base/file_stream.h"
 #include "base/output_file.h"
 #include "base/path.h"
@@ -62,7 +64,11 @@ void IncrementalBuild::begin() {
   moment_ = options_.compileTime.value_or(std::time(nullptr));
   if (options_.statePath.empty()) return;
   std::string warning;
-  state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning);
+  std::function<void()> waiting;
+  if (options_.notice) {
+    waiting = [this] { options_.notice(run_messages::waitingForState(options_.statePath)); };
+  }
+  state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning, waiting);
   if (!warning.empty()) warnings_.push_back(warning);
   if (!state_.isOpen() || options_.alwaysMake) return;
   StatusCache statuses;
@@ -79,10 +85,13 @@ bool IncrementalBuild::pageHolds(const PlannedCompile& page, StatusCache& status
   const auto record = state_.pages().find(page.output);
   const auto written = state_.outputs().find(page.output);
   if (record == state_.pages().end() || written == state_.outputs().end()) return false;
-  if (record->second.options != optionsText(page) || !written->second.page) return false;
+  if (record->second.failed || record->second.options != optionsText(page) ||
+      !written->second.page) {
+    return false;
+  }
   const auto now = statusOf(page.output);
   if (!now || *now != written->second.status) return false;
-  if (options_.dependencyFiles && !statusOf(page.output + ".d")) return false;
+  if (options_.dependencyFiles && !statusOf(dependencyFileOf(options_, page.output))) return false;
   return dependenciesHold(record->second.dependencies, record->second.recordedAtNs, moment_,
                           statuses);
 }
@@ -101,11 +110,22 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   result.status = ok ? PageStatus::kCompiled : PageStatus::kFailed;
   if (!ok) {
     std::lock_guard<std::mutex> guard(lock_);
-    state_.forgetPage(page.output);
+    // A failed compile stops before some of its includes: the files at the
+    // paths the last good compile included still count as read, so they are
+    // not taken for assets.
+    const auto recorded = state_.pages().find(page.output);
+    if (recorded == state_.pages().end()) return result;
+    for (const Dependency& file : recorded->second.dependencies.files) {
+      if (file.kind != DependencyKind::kIncluded) continue;
+      if (const auto now = statusOf(file.path)) included_[index].push_back(now->identity);
+    }
+    state_.markFailed(page.output);
     return result;
   }
   if (!options_.dependencyFile.empty() || (options_.dependencyFiles && toFile)) {
     writeDependencyFile(page, dependencies);
+  } else if (options_.dependencyFiles) {
+    warn(std::string(run_messages::kNoDependencyFileForStandardOutput));
   }
   if (!toFile) return result;
   std::optional<FileStatus> after = statusOf(page.output);
@@ -117,21 +137,38 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   }
   if (!after) return result;
   std::lock_guard<std::mutex> guard(lock_);
-  state_.recordPage(page.output, WrittenOutput{page.input, true, *after},
+  state_.recordPage(page.output, WrittenOutput{page.input, true, *after, {}},
                     PageRecord{optionsText(page), recordedAtNs, std::move(dependencies)});
   return result;
 }
 
 void IncrementalBuild::writeDependencyFile(const PlannedCompile& page,
                                            const PageDependencies& dependencies) {
-  const std::string path =
-      options_.dependencyFile.empty() ? page.output + ".d" : options_.dependencyFile;
+  const std::string path = options_.dependencyFile.empty() ? dependencyFileOf(options_, page.output)
+                                                           : options_.dependencyFile;
   const std::string& target =
       options_.dependencyTarget.empty() ? page.output : options_.dependencyTarget;
+  std::string unwritable;
+  const std::optional<std::string> rule =
+      makeRule(target, dependencies, options_.phonyTargets, unwritable);
+  if (!rule) {
+    // An old rule would name what the page no longer depends on.
+    removeFile(path);
+    warn(run_messages::dependencyNameUnwritable(page.input, unwritable));
+    return;
+  }
+  if (!options_.dependencyDirectory.empty()) makeDirectories(directoryOf(path));
   OutputFile file;
   if (file.open(path)) {
-    file.write(makeRule(target, dependencies, options_.phonyTargets));
+    file.write(*rule);
     file.commit();
+  }
+}
+
+void IncrementalBuild::warn(std::string warning) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (std::find(warnings_.begin(), warnings_.end(), warning) == warnings_.end()) {
+    warnings_.push_back(std::move(warning));
   }
 }
 
@@ -150,8 +187,7 @@ BuildReport IncrementalBuild::finish() {
   std::lock_guard<std::mutex> guard(lock_);
   if (state_.isOpen()) removeStaleOutputs(report);
   state_.commit();
-  // Those of begin() first: a front end has shown them already.
-  report.warnings.insert(report.warnings.begin(), warnings_.begin(), warnings_.end());
+  report.warnings = warnings_;
   if (state_.failed()) report.warnings.push_back(run_messages::stateNotWritten(options_.statePath));
   return report;
 }
@@ -161,14 +197,19 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
   for (const auto& page : included_) included.insert(page.begin(), page.end());
   std::unordered_set<std::string> pageOutputs;
   for (const PlannedCompile& page : plan_) pageOutputs.insert(page.output);
+  // Pages this program wrote, perhaps into another output directory inside
+  // the tree, are no assets while they are as written.
+  std::unordered_map<FileIdentity, FileStatus, IdentityHash> pagesWritten;
+  for (const auto& [path, written] : state_.outputs()) {
+    if (written.page) pagesWritten[written.status.identity] = written.status;
+  }
 
   const std::string& top = options_.batch.sourceDirectory;
   const AssetScan scan{top, options_.batch.sourceExtension, options_.excludes,
                        options_.batch.outputDirectory};
   const AssetListing listing = listAssets(scan);
   for (const std::string& link : listing.linksOutside) {
-    report.warnings.push_back(
-        run_messages::linkLeadsOutside(top + link, withoutTrailingSlashes(top)));
+    warn(run_messages::linkLeadsOutside(top + link, withoutTrailingSlashes(top)));
   }
   for (const std::string& asset : listing.assets) {
     const std::string destination = options_.batch.outputDirectory + asset;
@@ -176,20 +217,36 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
     const std::string source = options_.batch.sourceDirectory + asset;
     const auto status = statusOf(source);
     if (!status || included.count(status->identity)) continue;
+    const auto page = pagesWritten.find(status->identity);
+    if (page != pagesWritten.end() && page->second == *status) continue;
     produced_.insert(destination);
-    bool changed = false;
-    if (!mirrorFile(source, *status, destination, changed)) {
+    if (assetHolds(source, *status, destination)) continue;
+    const auto before = statusOf(destination);
+    if (!mirrorFile(source, destination, status->modifiedNs)) {
       report.failures.push_back(run_messages::assetNotCopied(source, destination));
       ++report.failed;
       continue;
     }
-    if (!changed) continue;
-    report.changed.push_back(destination);
-    if (const auto written = statusOf(destination)) {
+    const auto after = statusOf(destination);
+    if (after != before) report.changed.push_back(destination);
+    if (after) {
       std::lock_guard<std::mutex> guard(lock_);
-      state_.recordOutput(destination, WrittenOutput{source, false, *written});
+      state_.recordOutput(destination, WrittenOutput{source, false, *after, *status});
     }
   }
+}
+
+// As a page is judged: the copy is still the file written, and its source the
+// file copied then. -B trusts no record and compares the bytes.
+bool IncrementalBuild::assetHolds(const std::string& source, const FileStatus& status,
+                                  const std::string& destination) const {
+  if (options_.alwaysMake) return false;
+  const auto recorded = state_.outputs().find(destination);
+  if (recorded == state_.outputs().end()) return false;
+  const WrittenOutput& written = recorded->second;
+  if (written.page || written.source != source || written.sourceStatus != status) return false;
+  const auto now = statusOf(destination);
+  return now && *now == written.status;
 }
 
 // A recorded output this run did not make is removed when its source is gone
@@ -205,7 +262,7 @@ void IncrementalBuild::removeStaleOutputs(BuildReport& report) {
     if (now && *now == written.status) {
       if (probeFile(written.source) != OpenResult::kOpened || isInScope(written)) {
         if (removeFile(path)) report.changed.push_back(path);
-        if (written.page && options_.dependencyFiles) removeFile(path + ".d");
+        if (written.page && options_.dependencyFiles) removeFile(dependencyFileOf(options_, path));
       } else {
         continue;  // made by a run of wider scope; left alone
       }
@@ -219,6 +276,13 @@ bool IncrementalBuild::isInScope(const WrittenOutput& written) const {
   if (!written.source.starts_with(top)) return false;
   if (!written.page) return true;
   return options_.batch.recursive || written.source.find('/', top.size()) == std::string::npos;
+}
+
+std::string dependencyFileOf(const IncrementalOptions& options, std::string_view output) {
+  const BatchOptions& batch = options.batch;
+  return dependencyFilePath(
+      options.dependencyDirectory,
+      batch.useOutputDirectory ? batch.outputDirectory : batch.sourceDirectory, output);
 }
 
 CompileRequest compileRequestFor(const IncrementalOptions& options, const PlannedCompile& page,

@@ -29,21 +29,30 @@ struct IncrementalOptions {
   std::string statePath;                                         // empty: keep no state
   std::string programVersion;
   bool alwaysMake = false;            // compile every page, whatever the state says
-  std::vector<std::string> excludes;  // left out of the mirrored assets
+  std::vector<std::string> excludes;  // normal patterns left out of the mirrored assets
   /// Write <output>.d beside each page; an unchanged output then gets a new
   /// modification time (though it stays the same file), as make expects.
   bool dependencyFiles = false;
   std::string dependencyFile;    // a single page's rule goes here instead
   std::string dependencyTarget;  // the rule's target instead of the output
-  bool phonyTargets = false;     // an empty rule per dependency
-  int jobs = 1;                  // compiling threads for run(); 0: one per core
+  /// Dependency files go here (ending in '/') instead of beside the outputs,
+  /// at the outputs' paths below the output directory.
+  std::string dependencyDirectory;
+  bool phonyTargets = false;  // an empty rule per dependency
+  int jobs = 1;               // compiling threads for run(); 0: one per core
   std::chrono::milliseconds lockTimeout{60000};
+  /// Called from begin() with a line to show at once (no line end), while
+  /// begin() goes on waiting; may be empty.
+  std::function<void(const std::string& line)> notice;
 };
 
 /// The compile of page that options ask for, telling observer (may be null)
 /// what it looks at.
 CompileRequest compileRequestFor(const IncrementalOptions& options, const PlannedCompile& page,
                                  CompileObserver* observer);
+
+/// The dependency file -MD writes for output under options (not -MF's).
+std::string dependencyFileOf(const IncrementalOptions& options, std::string_view output);
 
 enum class PageStatus { kUpToDate, kCompiled, kFailed };
 
@@ -62,16 +71,19 @@ struct BuildReport {
   std::size_t failed = 0;             // failed pages and failed asset copies
   std::vector<std::string> changed;   // output paths written or removed, pages and assets
   std::vector<std::string> failures;  // one line each for assets that could not be copied
-  std::vector<std::string> warnings;  // about the state and the tree, each one line
+  std::vector<std::string> warnings;  // about the state, dependency files, links; one line each
   int exitStatus() const { return failed ? 1 : 0; }
 };
 
 /// An incremental run over a plan: pages whose recorded inputs, misses,
 /// options and date texts are unchanged, and whose output is still the file
 /// that was written, are not compiled; every other page is. With an output
-/// directory, the site's other files are mirrored beside the pages; outputs
-/// of pages and assets that are gone are removed when this program wrote them
-/// and they are unchanged since. Use run(), or begin(), compilePage() for
+/// directory, the site's other files are mirrored beside the pages (not those
+/// a page included, in its last good compile for a page that fails now, nor
+/// pages this program wrote elsewhere in the tree): a copy is left alone while
+/// it and its source are the files recorded at the last copy, else compared
+/// byte for byte. Outputs of pages and assets that are gone are removed when
+/// this program wrote them and they are unchanged since. Use run(), or begin(), compilePage() for
 /// every page that is not up to date (from any threads), then finish().
 class IncrementalBuild {
  public:
@@ -100,7 +112,8 @@ class IncrementalBuild {
   /// What plan[index] depended on: as recorded, for a page begin() found up
   /// to date; as reported, for a page compiled (failed ones too); else none.
   const PageDependencies& dependenciesOf(std::size_t index) const { return dependencies_[index]; }
-  /// The warnings begin() gave, each one line.
+  /// The warnings given so far (by begin(), then by compilePage()), each one
+  /// line and each once.
   const std::vector<std::string>& warnings() const { return warnings_; }
 
  private:
@@ -109,7 +122,10 @@ class IncrementalBuild {
   void recordCompiled(std::size_t index, const PlannedCompile& page, PageDependencies dependencies,
                       const std::optional<FileStatus>& before);
   void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
+  void warn(std::string warning);
   void mirrorAssets(BuildReport& report);
+  bool assetHolds(const std::string& source, const FileStatus& status,
+                  const std::string& destination) const;
   void removeStaleOutputs(BuildReport& report);
   bool isInScope(const WrittenOutput& written) const;
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "base/test_util.h"
+
 namespace qf {
 namespace {
 
@@ -56,6 +58,52 @@ TEST(NamePattern, ManyStarsAgainstALongNameFinish) {
   const std::string name(5000, 'a');
   EXPECT_FALSE(matchesNamePattern("*a*a*a*a*a*a*a*a*b", name));
   EXPECT_TRUE(matchesNamePattern("*a*a*a*a*a*a*a*a*", name));
+}
+
+TEST(ExcludePattern, SpellingsOfTheSamePathBecomeOne) {
+  const struct {
+    const char* pattern;
+    const char* normal;
+  } cases[] = {
+      {"drafts", "drafts"},
+      {"drafts/", "drafts"},
+      {"./drafts", "drafts"},
+      {"/drafts", "drafts"},
+      {"//a/./b//", "a/b"},
+      {"img/raw-*", "img/raw-*"},
+      {"./", ""},
+      {"/", ""},
+      {"", ""},
+      {"../x", "../x"},
+      {".hidden/", ".hidden"},
+      {"a/../b", "a/../b"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(normalExcludePattern(c.pattern), c.normal) << c.pattern;
+}
+
+TEST(ExcludePattern, MatchesAnyLooksOnlyAlongThePattern) {
+  TempDir dir;
+  dir.write("site/img/raw-1.psd", "");
+  dir.write("site/docs/a/notes.txt", "");
+  dir.write("site/.cache/x", "");
+  const std::string site = dir / "site/";
+  const struct {
+    const char* pattern;
+    bool matches;
+  } cases[] = {
+      {"img", true},
+      {"img/raw-*", true},
+      {"*/a/*.txt", true},
+      {".cache", true},
+      {"*.psd", false},
+      {"img/raw-1.psd/x", false},
+      {"docs/*/nothing", false},
+      {"notes.txt", false},
+      {"missing", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(excludePatternMatchesAny(site, c.pattern), c.matches) << c.pattern;
+  }
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "base/directory.h"
+#include "base/file_copy.h"
 #include "base/file_stream.h"
 #include "base/output_file.h"
 #include "base/path.h"
+#include "base/same_contents.h"
 #include "base/site_path.h"
 #include "base/tree_walk.h"
 #include "batch/name_pattern.h"
@@ -62,20 +64,12 @@ class AssetCollector final : public TreeVisitor {
   AssetListing listing_;
 };
 
-bool copyContents(const std::string& from, const std::string& to) {
-  FileSource source(from);
-  if (!source.isOpen()) return false;
+bool copyContents(const FileSource& source, const std::string& to) {
   OutputFile output;
   if (!output.open(to)) return false;
-  char buffer[1 << 16];
-  for (;;) {
-    const long n = source.read(buffer, sizeof buffer);
-    if (n < 0) {
-      output.abandon();
-      return false;
-    }
-    if (n == 0) break;
-    output.write(std::string_view(buffer, static_cast<std::size_t>(n)));
+  if (!copyFileContents(source.descriptor(), output.descriptor())) {
+    output.abandon();
+    return false;
   }
   return output.commit();
 }
@@ -100,17 +94,14 @@ AssetListing listAssets(const AssetScan& scan) {
   return collector.take();
 }
 
-bool mirrorFile(const std::string& from, const FileStatus& fromStatus, const std::string& to,
-                bool& changed) {
-  changed = false;
+bool mirrorFile(const std::string& from, const std::string& to, long long modifiedNs) {
+  const FileSource source(from);
+  if (!source.isOpen()) return false;
   const auto existing = statusOf(to);
-  if (existing && existing->regular && existing->size == fromStatus.size &&
-      existing->modifiedNs == fromStatus.modifiedNs) {
-    return true;
-  }
-  changed = true;
-  if (!makeDirectories(directoryOf(to))) return false;
-  return copyContents(from, to) && setModifiedTime(to, fromStatus.modifiedNs);
+  const bool same = existing && existing->regular && hasSameContents(source.descriptor(), to);
+  if (!same && !(makeDirectories(directoryOf(to)) && copyContents(source, to))) return false;
+  const auto copied = same ? existing : statusOf(to);
+  return copied && (copied->modifiedNs == modifiedNs || setModifiedTime(to, modifiedNs));
 }
 
 }  // namespace qf

@@ -39,11 +39,11 @@ struct AssetListing {
 /// and never follows a link back up. Devices, pipes and sockets are no files.
 AssetListing listAssets(const AssetScan& scan);
 
-/// Copies the file at from to to (through a temporary file, so a reader never
-/// sees half of it) with from's modification time, unless to already has
-/// from's size and modification time. changed tells whether to was touched.
-/// False when the copy failed.
-bool mirrorFile(const std::string& from, const FileStatus& fromStatus, const std::string& to,
-                bool& changed);
+/// Makes to a copy of the file at from with modification time modifiedNs.
+/// A to that already holds from's bytes is kept (only its time set); else
+/// from is copied through a temporary file, so a reader never sees half of
+/// it, sharing blocks or keeping holes where the file system allows. False
+/// when the copy failed.
+bool mirrorFile(const std::string& from, const std::string& to, long long modifiedNs);
 
 }  // namespace qf

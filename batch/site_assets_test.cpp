@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,26 +82,34 @@ TEST(ListAssets, LinksLeadingOutsideAreToldAndNotListed) {
   EXPECT_EQ(listing.linksOutside, (std::vector<std::string>{"secret.txt", "img/private"}));
 }
 
-TEST(MirrorFile, CopiesBytesAndTimeOnlyWhenSizeOrTimeDiffer) {
-  TempDir dir;
-  const std::string from = dir.write("from.css", "body{}");
-  ASSERT_TRUE(setModifiedTime(from, 1000000000LL * 1700000000));
-  const FileStatus status = *statusOf(from);
-  bool changed = false;
-  ASSERT_TRUE(mirrorFile(from, status, dir / "out/css/to.css", changed));
-  EXPECT_TRUE(changed);
-  EXPECT_EQ(readFile(dir / "out/css/to.css"), "body{}");
-  EXPECT_EQ(statusOf(dir / "out/css/to.css")->modifiedNs, status.modifiedNs);
-  const FileIdentity copy = statusOf(dir / "out/css/to.css")->identity;
-
-  ASSERT_TRUE(mirrorFile(from, status, dir / "out/css/to.css", changed));
-  EXPECT_FALSE(changed);
-  EXPECT_EQ(statusOf(dir / "out/css/to.css")->identity, copy);
-
-  dir.write("from.css", "body{x}");
-  ASSERT_TRUE(mirrorFile(from, *statusOf(from), dir / "out/css/to.css", changed));
-  EXPECT_TRUE(changed);
-  EXPECT_EQ(readFile(dir / "out/css/to.css"), "body{x}");
+TEST(MirrorFile, CopiesBytesAndTimeAndKeepsACopyThatHoldsTheBytes) {
+  constexpr long long kTime = 1000000000LL * 1700000000;
+  struct Case {
+    const char* name;
+    const char* existing;  // nullptr: no copy yet
+    bool kept;             // the existing copy stays the same file
+  } cases[] = {
+      {"new", nullptr, false},
+      {"equal bytes", "body{}", true},
+      {"other bytes of the same size and time", "body{]", false},
+      {"shorter", "body", false},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string from = dir.write("from.css", "body{}");
+    ASSERT_TRUE(setModifiedTime(from, kTime));
+    const std::string to = dir / "out/css/to.css";
+    std::optional<FileIdentity> before;
+    if (c.existing) {
+      dir.write("out/css/to.css", c.existing);
+      ASSERT_TRUE(setModifiedTime(to, kTime));
+      before = statusOf(to)->identity;
+    }
+    ASSERT_TRUE(mirrorFile(from, to, kTime)) << c.name;
+    EXPECT_EQ(readFile(to), "body{}") << c.name;
+    EXPECT_EQ(statusOf(to)->modifiedNs, kTime) << c.name;
+    EXPECT_EQ(before && statusOf(to)->identity == *before, c.kept) << c.name;
+  }
 }
 
 }  // namespace

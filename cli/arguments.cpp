@@ -10,6 +10,7 @@
 #include "base/local_time.h"
 #include "base/path.h"
 #include "batch/build_plan.h"
+#include "batch/name_pattern.h"
 #include "engine/symbol.h"
 
 namespace qf {
@@ -71,6 +72,7 @@ enum LongOnly : int {
   kDependencyFile,
   kDependencyTarget,
   kPhonyTargets,
+  kDependencyDirectory,
   kWatch,
   kServe,
 };
@@ -99,6 +101,7 @@ const option kOptions[] = {
     {"MF", required_argument, nullptr, kDependencyFile},
     {"MT", required_argument, nullptr, kDependencyTarget},
     {"MP", no_argument, nullptr, kPhonyTargets},
+    {"dep-dir", required_argument, nullptr, kDependencyDirectory},
     {"watch", no_argument, nullptr, kWatch},
     {"serve", optional_argument, nullptr, kServe},
     {nullptr, 0, nullptr, 0},
@@ -195,7 +198,18 @@ bool applyValueOption(int code, const std::string& name, const std::string& valu
       options.statePath = value;
       return true;
     case kExclude:
+      if (normalExcludePattern(value).empty()) {
+        error = "'" + name + " " + value + "' names no path below DIR";
+        return false;
+      }
       options.excludes.push_back(value);
+      return true;
+    case kDependencyDirectory:
+      if (value.empty()) {
+        error = "'" + name + "' needs a directory";
+        return false;
+      }
+      options.dependencyDirectory = withTrailingSlash(value);
       return true;
     case kDependencyFile:
       if (value.empty()) {
@@ -254,8 +268,13 @@ void applyFlag(int code, QfcOptions& options) {
 }
 
 // --serve alone, or --serve=[ADDR:]PORT (an optional value must be joined).
-bool applyServe(const std::string& value, QfcOptions& options, std::string& error) {
+bool applyServe(std::string_view argument, const std::string& value, QfcOptions& options,
+                std::string& error) {
   ServeAddress address;
+  if (value.empty() && argument.find('=') != std::string_view::npos) {
+    error = "'--serve=' needs [ADDR:]PORT";
+    return false;
+  }
   if (!value.empty() && !parseServeAddress(value, address, error)) {
     error = "'--serve=" + value + "': " + error;
     return false;
@@ -300,6 +319,19 @@ class OptionScanner {
   std::string letters_;
   int current_ = 1;
 };
+
+// The long options that name, a prefix given as "--name[=value]", could
+// stand for; none when it names one exactly.
+std::vector<std::string> candidatesFor(std::string_view argument) {
+  const std::string_view name = argument.substr(2, argument.find('=') - 2);
+  std::vector<std::string> candidates;
+  for (const option* o = kOptions; o->name; ++o) {
+    const std::string_view known = o->name;
+    if (known == name) return {};
+    if (known.starts_with(name)) candidates.push_back(writtenName("--" + std::string(known), 0));
+  }
+  return candidates;
+}
 
 bool takesValue(int code) {
   for (const option* o = kOptions; o->name; ++o) {
@@ -349,12 +381,20 @@ std::optional<QfcOptions> parseArguments(const std::vector<std::string>& argumen
       return std::nullopt;
     } else if (code == '?') {
       const std::string name = writtenName(scanner.current(), optopt);
+      const bool isLong = scanner.current().starts_with("--");
+      const std::vector<std::string> candidates =
+          isLong && !optopt ? candidatesFor(scanner.current()) : std::vector<std::string>{};
       // A long option given a value it does not take is still named in optopt.
-      error = optopt && scanner.current().starts_with("--") ? "option '" + name + "' takes no value"
-                                                            : "unknown option '" + name + "'";
+      if (candidates.size() > 1) {
+        error = "option '" + name + "' is ambiguous; possibilities:";
+        for (const std::string& candidate : candidates) error += " '" + candidate + "'";
+      } else {
+        error = optopt && isLong ? "option '" + name + "' takes no value"
+                                 : "unknown option '" + name + "'";
+      }
       return std::nullopt;
     } else if (code == kServe) {
-      if (!applyServe(scanner.value(), options, error)) return std::nullopt;
+      if (!applyServe(scanner.current(), scanner.value(), options, error)) return std::nullopt;
     } else if (takesValue(code)) {
       if (!applyValueOption(code, writtenName(scanner.current(), code), scanner.value(), options,
                             error)) {
@@ -367,7 +407,9 @@ std::optional<QfcOptions> parseArguments(const std::vector<std::string>& argumen
   for (std::string& file : scanner.rest()) options.files.push_back(std::move(file));
   if (options.help || options.version) return options;
   if (!checkCombinations(options, error)) return std::nullopt;
-  if (!options.dependencyFile.empty()) options.dependencyFiles = true;
+  if (!options.dependencyFile.empty() || !options.dependencyDirectory.empty()) {
+    options.dependencyFiles = true;
+  }
   return options;
 }
 
@@ -407,16 +449,20 @@ Options:
                            one file per source directory in
                            $XDG_CACHE_HOME/quillforge or ~/.cache/quillforge)
       --no-state           with --all: keep no state (every page is compiled)
-      --exclude PATTERN    with --out-dir: leave out of the mirrored files the
-                           paths (relative to DIR) that PATTERN matches; '*' and
-                           '?' do not match '/'; a directory takes all it holds;
-                           may be repeated
+      --exclude PATTERN    with --out-dir: leave out the pages and files whose
+                           paths (relative to DIR) PATTERN matches: neither
+                           compiled nor copied; '*' and '?' do not match '/';
+                           a directory takes all it holds; 'dir', 'dir/',
+                           './dir' and '/dir' are the same; may be repeated
   -MD                      write a make rule listing what each page read to
                            OUTPUT.d beside each output; an unchanged output
                            then gets a new modification time
   -MF FILE                 write the rule to FILE (one FILE only; implies -MD)
   -MT TARGET               name TARGET in the rule instead of the output
   -MP                      add an empty rule for every file the rule lists
+      --dep-dir DIR        write the rules under DIR, at the outputs' paths
+                           (below the output directory with --all), instead of
+                           beside the outputs; implies -MD
       --watch              with --all: build, then watch the sources, the include
                            directory and every file the pages depend on, and
                            rebuild what changed after each save, until

@@ -27,11 +27,12 @@ struct QfcOptions {
   bool alwaysMake = false;                                       // -B: compile every page
   std::string statePath;              // --state FILE; empty: the default place
   bool noState = false;               // --no-state
-  std::vector<std::string> excludes;  // --exclude PATTERN
+  std::vector<std::string> excludes;  // --exclude PATTERN, as given
   bool dependencyFiles = false;       // -MD
   std::string dependencyFile;         // -MF FILE
   std::string dependencyTarget;       // -MT TARGET
   bool phonyTargets = false;          // -MP
+  std::string dependencyDirectory;    // --dep-dir DIR, with a trailing '/'; implies -MD
   bool watch = false;                 // --watch, or implied by --serve
   std::optional<ServeAddress> serve;  // --serve[=[ADDR:]PORT]
   bool quiet = false;

@@ -163,6 +163,15 @@ TEST(QfcArguments, RefusesBadUsage) {
       {{"--all", "s", "--serve=1:99999"},
        "'--serve=1:99999': not a port number (0 to 65535): 99999"},
       {{"--all", "s", "--watch=1"}, "option '--watch' takes no value"},
+      {{"--all", "s", "--serve="}, "'--serve=' needs [ADDR:]PORT"},
+      {{"--all", "s", "--ex", "x"},
+       "option '--ex' is ambiguous; possibilities: '--ext' '--exclude'"},
+      {{"--all", "s", "--e=x"}, "option '--e' is ambiguous; possibilities: '--ext' '--exclude'"},
+      {{"a.src", "--M"}, "option '--M' is ambiguous; possibilities: '-MD' '-MF' '-MT' '-MP'"},
+      {{"a.src", "--dep-dir="}, "'--dep-dir' needs a directory"},
+      {{"--all", "s", "--out-dir", "o", "--exclude", "./"},
+       "'--exclude ./' names no path below DIR"},
+      {{"--all", "s", "--out-dir", "o", "--exclude=/"}, "'--exclude /' names no path below DIR"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -208,6 +217,9 @@ TEST(QfcArguments, IncrementalAndDependencyOptions) {
       {{"a.src", "-MF", "a.d", "-MT", "a.html"}, ""},
       {{"a.src", "-MFa.d", "-MTa.html"}, ""},
       {{"a.src", "--", "-MD"}, ""},
+      {{"a.src", "--dep", "d"}, ""},
+      {{"--all", "s", "--exc=x", "--out-dir", "o", "--ex=y", "--ext", "h"},
+       "option '--ex' is ambiguous; possibilities: '--ext' '--exclude'"},
       {{"a.src", "--state", "x"}, "'--state' and '--no-state' go with --all"},
       {{"--all", "s", "--exclude", "x"}, "'--exclude' goes with --out-dir"},
       {{"--all", "s", "-MF", "x.d"}, "'-MF' and '-MT' take exactly one FILE"},
@@ -236,6 +248,10 @@ TEST(QfcArguments, IncrementalAndDependencyOptions) {
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->dependencyFile, "a.d");
   EXPECT_EQ(options->dependencyTarget, "t");
+  EXPECT_TRUE(options->dependencyFiles);
+  options = parseArguments({"a.src", "--dep-dir", "deps"}, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->dependencyDirectory, "deps/");
   EXPECT_TRUE(options->dependencyFiles);
   options = parseArguments({"a.src", "--", "-MD"}, error);
   ASSERT_TRUE(options) << error;

@@ -1,12 +1,15 @@
 // qfc as a build tool: runs that compile only what changed, make and ninja
 // driving it through dependency files, and the faults a build tool meets.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -293,6 +296,157 @@ TEST_F(IncrementalQfcTest, AReadOnlyStateDirectoryGivesAWarningAndABuild) {
   });
   if (!ran) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
   EXPECT_TRUE(*ran);
+}
+
+// Replaces a file as cp -p, rsync -t or tar x do: new bytes under the old
+// size and modification time.
+void replaceKeepingSizeAndTime(const TempDir& dir, const std::string& relative,
+                               const std::string& bytes) {
+  const long long time = statusOf(dir / relative)->modifiedNs;
+  const std::string fresh = dir.write(relative + ".new", bytes);
+  ASSERT_TRUE(setModifiedTime(fresh, time));
+  ASSERT_EQ(::rename(fresh.c_str(), (dir / relative).c_str()), 0);
+}
+
+TEST_F(IncrementalQfcTest, AnAssetReplacedUnderTheSameSizeAndTimeIsCopied) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> extra;
+  } cases[] = {{"with state", {}}, {"always make", {"-B"}}, {"without state", {"--no-state"}}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.write("site/page.src", "page\n");
+    dir.write("site/logo.png", "AAAA");
+    dir.write("site/themes/a.css", "a{x}");
+    dir.write("site/themes/b.css", "b{y}");
+    ASSERT_TRUE(setModifiedTime(dir / "site/themes/b.css",
+                                statusOf(dir / "site/themes/a.css")->modifiedNs));
+    fs::create_symlink("themes/a.css", dir / "site/theme.css");
+    std::vector<std::string> arguments = {"--all",   "site",          "-r", "--out-dir", "out",
+                                          "--state", "state/s.sqlite"};
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    ASSERT_EQ(runProgram(kQfc, arguments, dir.path()).exitCode, 0) << c.name;
+    EXPECT_EQ(readFile(dir / "out/theme.css"), "a{x}") << c.name;
+    const FileIdentity untouched = statusOf(dir / "out/themes/a.css")->identity;
+
+    replaceKeepingSizeAndTime(dir, "site/logo.png", "BBBB");
+    fs::remove(dir / "site/theme.css");
+    fs::create_symlink("themes/b.css", dir / "site/theme.css");
+    const ProgramResult r = runProgram(kQfc, arguments, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << c.name << r.err;
+    EXPECT_EQ(readFile(dir / "out/logo.png"), "BBBB") << c.name;
+    EXPECT_EQ(readFile(dir / "out/theme.css"), "b{y}") << c.name;
+    EXPECT_EQ(statusOf(dir / "out/logo.png")->modifiedNs,
+              statusOf(dir / "site/logo.png")->modifiedNs)
+        << c.name;
+    EXPECT_EQ(statusOf(dir / "out/themes/a.css")->identity, untouched) << c.name;
+  }
+}
+
+TEST_F(IncrementalQfcTest, ASparseAssetStaysSparse) {
+  constexpr off_t kSize = 8 << 20;
+  dir_.write("site/page.src", "page\n");
+  const std::string image = dir_.write("site/disk.img", "");
+  ASSERT_EQ(truncate(image.c_str(), kSize), 0);
+  {
+    std::FILE* file = std::fopen(image.c_str(), "r+");
+    ASSERT_NE(file, nullptr);
+    std::fseek(file, kSize / 2, SEEK_SET);
+    std::fputs("data in the middle", file);
+    std::fclose(file);
+  }
+  struct stat status {};
+  ASSERT_EQ(stat(image.c_str(), &status), 0);
+  if (status.st_blocks * 512 >= kSize / 2)
+    GTEST_SKIP() << "the temporary file system keeps no holes";
+  ASSERT_EQ(build().exitCode, 0);
+  ASSERT_EQ(stat((dir_ / "out/disk.img").c_str(), &status), 0);
+  EXPECT_LT(status.st_blocks * 512, 1 << 20) << "the copy was written dense";
+  EXPECT_EQ(readFile(dir_ / "out/disk.img"), readFile(image));
+}
+
+TEST_F(IncrementalQfcTest, AFailingPageLeavesItsIncludesOutOfTheOutput) {
+  dir_.write("site/inc/head.inc", "<head>\n");
+  dir_.write("site/inc/foot.inc", "<foot>\n");
+  for (const char* page : {"site/a.src", "site/sub/b.src"}) {
+    dir_.write(page, "#include \"inc/head.inc\"\n#include \"inc/foot.inc\"\nbody\n");
+  }
+  dir_.write("site/sub/inc/head.inc", "<sub head>\n");
+  dir_.write("site/sub/inc/foot.inc", "<sub foot>\n");
+  ASSERT_EQ(build().exitCode, 0);
+  // The shared include breaks: the pages stop before their footers, run
+  // after run; a fixed include brings them back.
+  dir_.write("site/inc/head.inc", "#include \"missing.inc\"\n");
+  dir_.write("site/sub/inc/head.inc", "#include \"missing.inc\"\n");
+  for (int run = 0; run < 2; ++run) {
+    const ProgramResult r = build();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(pathExists(dir_ / "out/inc/foot.inc")) << "run " << run;
+    EXPECT_FALSE(pathExists(dir_ / "out/sub/inc/foot.inc")) << "run " << run;
+  }
+  dir_.write("site/inc/head.inc", "<new head>\n");
+  dir_.write("site/sub/inc/head.inc", "<new sub head>\n");
+  const ProgramResult r = build();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir_ / "out/sub/b.html"), "<new sub head>\n<sub foot>\nbody\n");
+  EXPECT_EQ(treeOf(dir_ / "out/").count("inc/foot.inc"), 0u);
+}
+
+TEST_F(IncrementalQfcTest, PagesOfAnEarlierOutputDirectoryInTheTreeAreNoAssets) {
+  dir_.write("site/index.src", "index\n");
+  dir_.write("site/public/robots.txt", "the user's");
+  ASSERT_EQ(qfc({"--all", "site", "-r", "--out-dir", "site/public", "--state", "state/s.sqlite"})
+                .exitCode,
+            0);
+  ASSERT_EQ(build({"--state", "state/s.sqlite"}).exitCode, 0);
+  EXPECT_EQ(readFile(dir_ / "out/index.html"), "index\n");
+  EXPECT_FALSE(pathExists(dir_ / "out/public/index.html"));
+  EXPECT_EQ(readFile(dir_ / "out/public/robots.txt"), "the user's");
+}
+
+TEST_F(IncrementalQfcTest, TemporariesOfAKilledRunAreRemovedWhereARunWrites) {
+  writeSite(2);
+  dir_.write("site/sub/page.src", "sub\n");
+  const char* leftovers[] = {"out/.qfabcd1234.tmp", "out/sub/.qf0000zzzz.tmp",
+                             "out/elsewhere/.qfabcd1234.tmp"};
+  for (const char* leftover : leftovers) {
+    ASSERT_TRUE(setModifiedTime(dir_.write(leftover, "half a page"), 1000000000LL * 1700000000));
+  }
+  dir_.write("out/.qfabcd1234.tmp.keep", "the user's");
+  ASSERT_EQ(build().exitCode, 0);
+  EXPECT_FALSE(pathExists(dir_ / leftovers[0]));
+  EXPECT_FALSE(pathExists(dir_ / leftovers[1]));
+  EXPECT_TRUE(pathExists(dir_ / leftovers[2])) << "no run writes there";
+  EXPECT_TRUE(pathExists(dir_ / "out/.qfabcd1234.tmp.keep"));
+}
+
+TEST_F(IncrementalQfcTest, ARunWaitingForTheStateSaysSoOnce) {
+  writeSite(2);
+  ASSERT_EQ(build().exitCode, 0);
+  const int lock = ::open((dir_ / "state/site.sqlite.lock").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  // Standard error goes to a file, to be read while qfc waits.
+  const std::string errors = dir_ / "errors.txt";
+  ProgramResult r;
+  std::thread waiter([&] {
+    r = runProgram("/bin/sh",
+                   {"-c",
+                    "exec \"$0\" --all site -r --out-dir out --state "
+                    "state/site.sqlite 2>errors.txt",
+                    kQfc},
+                   dir_.path());
+  });
+  const std::string waiting =
+      "qfc: warning: state file state/site.sqlite is in use by another run; waiting for it\n";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (readFile(errors) != waiting && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(readFile(errors), waiting);
+  ::close(lock);
+  waiter.join();
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(readFile(errors), waiting) << "the run went on waiting, and then used the state";
 }
 
 }  // namespace

@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
 
   const std::vector<qf::PlannedCompile> jobs = qf::listJobs(*options, error);
   std::fputs(error.c_str(), stderr);
+  if (!jobs.empty()) std::fputs(qf::excludeWarnings(*options).c_str(), stderr);
   if (jobs.empty()) return 1;
   const bool showProgress = !options->quiet && isatty(STDERR_FILENO);
   const int status = qf::runJobs(*options, jobs, compileTime, STDERR_FILENO, showProgress);

@@ -59,6 +59,7 @@ void PreviewLoop::watchWhatPagesNeed(const RebuildResult& result) {
   for (const std::string& directory : result.directoriesToWatch) {
     watcher_->watchDirectory(directory);
   }
+  for (const std::string& tree : result.treesToWatch) watcher_->watchTree(tree);
   if (result.neededPaths) watcher_->setNeededPaths(*result.neededPaths);
 }
 

@@ -26,6 +26,9 @@ struct RebuildResult {
   /// Directories to watch from now on: those of the files the pages depend
   /// on and of the files searched for but missing.
   std::vector<std::string> directoriesToWatch;
+  /// Trees (sub-directories included) to watch again should they have
+  /// vanished and come back.
+  std::vector<std::string> treesToWatch;
   /// When set, the paths (spelled as the watcher reports them) that pages
   /// depend on although their names look like editors' scratch files.
   std::optional<std::set<std::string>> neededPaths;

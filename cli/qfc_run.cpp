@@ -18,6 +18,8 @@
 #include "base/thread_budget.h"
 #include "batch/batch_run.h"
 #include "batch/incremental_build.h"
+#include "batch/name_pattern.h"
+#include "batch/site_assets.h"
 #include "engine/compiler.h"
 
 namespace qf {
@@ -74,6 +76,14 @@ std::string statePathFor(const QfcOptions& options) {
                           cacheHome ? cacheHome : "", home ? home : "");
 }
 
+std::vector<std::string> normalExcludePatterns(const QfcOptions& options) {
+  std::vector<std::string> patterns;
+  for (const std::string& pattern : options.excludes) {
+    patterns.push_back(normalExcludePattern(pattern));
+  }
+  return patterns;
+}
+
 IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
                                         std::optional<std::time_t> compileTime) {
   IncrementalOptions incremental;
@@ -85,10 +95,11 @@ IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
   incremental.statePath = statePathFor(options);
   incremental.programVersion = std::string(kProgramCaption);
   incremental.alwaysMake = options.alwaysMake;
-  incremental.excludes = options.excludes;
+  incremental.excludes = normalExcludePatterns(options);
   incremental.dependencyFiles = options.dependencyFiles;
   incremental.dependencyFile = options.dependencyFile;
   incremental.dependencyTarget = options.dependencyTarget;
+  incremental.dependencyDirectory = options.dependencyDirectory;
   incremental.phonyTargets = options.phonyTargets;
   incremental.jobs = options.jobs;
   return incremental;
@@ -145,26 +156,10 @@ std::vector<std::thread> startHelpers(int count, const std::function<void()>& wo
   return helpers;
 }
 
-// A name as the progress line shows it: control characters (which could move
-// the cursor, clear the screen or set the window title) appear as "\x1b".
-std::string escapedForTerminal(std::string_view name) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string shown;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      shown += c;
-    } else {
-      shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-    }
-  }
-  return shown;
-}
-
 // Files are reported in list order: "[3/40] site/c.src" once the first three are done.
 std::string progressLine(std::size_t done, std::size_t total, const std::string& current) {
   return "\r\033[K[" + std::to_string(done) + "/" + std::to_string(total) + "] " +
-         escapedForTerminal(current);
+         run_messages::escapedForTerminal(current);
 }
 
 }  // namespace
@@ -181,6 +176,12 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
   const BatchOptions batch = batchOptionsOf(options);
   std::vector<std::string> unreadable;
   jobs = planDirectoryRun(batch, unreadable);
+  const std::vector<std::string> excludes = normalExcludePatterns(options);
+  std::erase_if(jobs, [&excludes](const PlannedCompile& job) {
+    return std::any_of(excludes.begin(), excludes.end(), [&job](const std::string& pattern) {
+      return matchesExcludePattern(pattern, job.item);
+    });
+  });
   // The directory named on the command line has the message below instead.
   for (const std::string& directory : unreadable) {
     if (withTrailingSlash(directory) != options.allDirectory) {
@@ -194,11 +195,29 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
   return jobs;
 }
 
+std::string excludeWarnings(const QfcOptions& options) {
+  std::string warnings;
+  std::vector<std::string> seen;
+  for (const std::string& pattern : options.excludes) {
+    if (std::find(seen.begin(), seen.end(), pattern) != seen.end()) continue;
+    seen.push_back(pattern);
+    if (!excludePatternMatchesAny(options.allDirectory, normalExcludePattern(pattern))) {
+      warnings += run_messages::warningLine(run_messages::excludeMatchedNothing(pattern));
+    }
+  }
+  return warnings;
+}
+
 RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
                      std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
   RunOutcome outcome;
-  IncrementalBuild build(incrementalOptionsOf(options, compileTime), jobs);
+  IncrementalOptions incremental = incrementalOptionsOf(options, compileTime);
+  incremental.notice = [errorFd](const std::string& line) {
+    writeAll(errorFd, run_messages::warningLine(line));
+  };
+  IncrementalBuild build(std::move(incremental), jobs);
   build.begin();
+  const std::size_t earlyWarnings = build.warnings().size();
   for (const std::string& warning : build.warnings()) {
     writeAll(errorFd, run_messages::warningLine(warning));
   }
@@ -249,7 +268,7 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
   for (const std::string& line : report.failures) writeAll(errorFd, line);
   outcome.failureLines.insert(outcome.failureLines.end(), report.failures.begin(),
                               report.failures.end());
-  for (std::size_t i = build.warnings().size(); i < report.warnings.size(); ++i) {
+  for (std::size_t i = earlyWarnings; i < report.warnings.size(); ++i) {
     writeAll(errorFd, run_messages::warningLine(report.warnings[i]));
   }
   for (std::size_t i = 0; i < jobs.size(); ++i) {

@@ -11,10 +11,15 @@
 
 namespace qf {
 
-/// The compiles that options ask for, in compile order. error gets one line for
+/// The compiles that options ask for, in compile order, without the pages
+/// that an --exclude pattern matches. error gets one line for
 /// each directory that could not be read, and when no source was found the
 /// line saying so (and nothing is returned); empty when all went well.
 std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& error);
+
+/// One warning line for each --exclude pattern that matches no path of the
+/// tree; empty when each matches something.
+std::string excludeWarnings(const QfcOptions& options);
 
 /// What a run over jobs did.
 struct RunOutcome {

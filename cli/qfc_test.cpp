@@ -125,9 +125,9 @@ TEST_F(QfcTest, EngineCharacterChecksAreFailures) {
 TEST_F(QfcTest, HelpAndVersionGoToStandardOutput) {
   ProgramResult r = qfc({"--help"});
   EXPECT_EQ(r.exitCode, 0);
-  for (const char* option :
-       {"--output", "--ext", "--include-dir", "--recursive", "--out-dir", "--directive-char",
-        "--concat-char", "--define", "--jobs", "--quiet", "--version", "SOURCE_DATE_EPOCH"}) {
+  for (const char* option : {"--output", "--ext", "--include-dir", "--recursive", "--out-dir",
+                             "--directive-char", "--concat-char", "--define", "--jobs", "--quiet",
+                             "--version", "--exclude", "--dep-dir", "SOURCE_DATE_EPOCH"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
   r = qfc({"--version"});
@@ -155,6 +155,49 @@ TEST_F(QfcTest, OutDirMirrorsTheTree) {
             "out/sub/\n"
             "out/sub/deeper/\n"
             "out/sub/deeper/page.html = deep out/sub/deeper/page.html\n\n");
+}
+
+TEST_F(QfcTest, ExcludeLeavesOutPagesAndFilesHoweverTheDirectoryIsSpelled) {
+  dir_.write("site/index.src", "index\n");
+  dir_.write("site/drafts/wip.src", "wip\n");
+  dir_.write("site/drafts/wip.png", "png");
+  dir_.write("site/sub/drafts/kept.src", "kept\n");
+  dir_.write("site/raw.psd", "psd");
+  const std::string kept =
+      "out/index.html = index\n\n"
+      "out/sub/\n"
+      "out/sub/drafts/\n"
+      "out/sub/drafts/kept.html = kept\n\n";
+  for (const char* spelling : {"drafts", "drafts/", "./drafts", "/drafts", ".//drafts//"}) {
+    std::filesystem::remove_all(dir_ / "out");
+    const ProgramResult r = qfc({"--all", "site", "-r", "--out-dir", "out", "--no-state",
+                                 "--exclude", spelling, "--exclude", "*.psd"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "") << spelling;
+    EXPECT_EQ(tree("out"), kept) << spelling;
+  }
+  // A page excluded after it was built goes, as a file would.
+  const std::vector<std::string> stateful = {"--all", "site", "-r", "--out-dir", "out"};
+  ASSERT_EQ(qfc(stateful).exitCode, 0);
+  EXPECT_TRUE(pathExists(dir_ / "out/drafts/wip.html"));
+  std::vector<std::string> excluding = stateful;
+  excluding.insert(excluding.end(), {"--exclude", "drafts/wip.*"});
+  ASSERT_EQ(qfc(excluding).exitCode, 0);
+  EXPECT_FALSE(pathExists(dir_ / "out/drafts/wip.html"));
+  EXPECT_FALSE(pathExists(dir_ / "out/drafts/wip.png"));
+}
+
+TEST_F(QfcTest, AnExcludeThatMatchesNothingIsWarnedAbout) {
+  dir_.write("site/index.src", "index\n");
+  dir_.write("site/img/a.png", "png");
+  const ProgramResult r =
+      qfc({"--all", "site", "--out-dir", "out", "--no-state", "--exclude", "img/*.jpg", "--exclude",
+           "img/", "--exclude", "nowhere/", "--exclude", "nowhere/"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err,
+            "qfc: warning: --exclude \"img/*.jpg\" matched nothing\n"
+            "qfc: warning: --exclude \"nowhere/\" matched nothing\n");
+  EXPECT_EQ(tree("out"), "out/index.html = index\n\n");
 }
 
 TEST_F(QfcTest, ParallelRunsMatchSerialOnes) {

@@ -110,6 +110,12 @@ class SiteRebuilder {
       result.skipped = true;
       return result;
     }
+    if (!isDirectory(options_.allDirectory)) return waitForSourceDirectory();
+    if (sourceGone_) {
+      sourceGone_ = false;
+      writeError(run_messages::sourceDirectoryBack(options_.allDirectoryAsGiven));
+    }
+    result.treesToWatch = {options_.allDirectory};
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     const std::vector<PlannedCompile> jobs = listJobs(options_, error);
@@ -138,6 +144,19 @@ class SiteRebuilder {
   }
 
  private:
+  // While the source directory is gone (removed, or renamed away), the
+  // nearest directory above it is watched for its return; that is said once.
+  RebuildResult waitForSourceDirectory() {
+    RebuildResult result;
+    const std::string gone = run_messages::sourceDirectoryGone(options_.allDirectoryAsGiven);
+    if (!sourceGone_) writeError(run_messages::warningLine(gone));
+    sourceGone_ = true;
+    result.failureLines = {gone};
+    result.directoriesToWatch = {
+        nearestExistingDirectory(parentOf(withoutTrailingSlashes(options_.allDirectory)))};
+    return result;
+  }
+
   static std::string statePathOf(const QfcOptions& options) {
     if (options.noState) return {};
     return options.statePath;  // the default place lies outside the site
@@ -146,7 +165,10 @@ class SiteRebuilder {
   void rememberWrites(const BuildReport& report) {
     std::vector<std::string> written = report.changed;
     if (options_.dependencyFiles) {
-      for (const std::string& path : report.changed) written.push_back(path + ".d");
+      for (const std::string& path : report.changed) {
+        written.push_back(
+            dependencyFilePath(options_.dependencyDirectory, servedDirectory(options_), path));
+      }
     }
     ownWrites_.remember(written);
   }
@@ -155,6 +177,7 @@ class SiteRebuilder {
   std::optional<std::time_t> compileTime_;
   bool showSummary_;
   OwnWrites ownWrites_;
+  bool sourceGone_ = false;
 };
 
 }  // namespace
@@ -224,6 +247,7 @@ int watchAndRebuild(const QfcOptions& options, std::optional<std::time_t> compil
   }
   // Made before the first build, so that no save during it goes unseen.
   PreviewLoop loop(watchOptionsFor(options), std::move(server));
+  writeError(excludeWarnings(options));
   SiteRebuilder rebuilder(options, compileTime);
   loop.follow(rebuilder.rebuild(WatchBatch{{}, true}));
   if (loop.server()) {

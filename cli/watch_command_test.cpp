@@ -246,6 +246,50 @@ TEST_F(WatchTest, AMissingSourceDirectoryEndsAtOnce) {
   EXPECT_EQ(r.err, "nowhere: Can't find any .src files in directory!\n");
 }
 
+TEST_F(WatchTest, ASourceDirectoryThatGoesAndComesBackIsWatchedAgain) {
+  namespace fs = std::filesystem;
+  const std::string gone =
+      "qfc: warning: the source directory src is gone; waiting for it to come back\r\n";
+  const std::string back = "qfc: the source directory src is back; watching it again\r\n";
+  struct Case {
+    const char* what;
+    std::function<void(const TempDir&)> leave;
+    std::function<void(const TempDir&)> returnTo;
+  };
+  const Case cases[] = {
+      {"renamed away and back", [](const TempDir& d) { fs::rename(d / "src", d / "src.away"); },
+       [](const TempDir& d) { fs::rename(d / "src.away", d / "src"); }},
+      {"removed and made anew", [](const TempDir& d) { fs::remove_all(d / "src"); },
+       [](const TempDir& d) {
+         d.write("new/a.src", "#include \"head.inc\"\n<p>a again</p>\n");
+         fs::rename(d / "new", d / "src");
+       }},
+      {"removed and made anew empty, then filled",
+       [](const TempDir& d) { fs::remove_all(d / "src"); },
+       [](const TempDir& d) { fs::create_directory(d / "src"); }},
+  };
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
+  for (const Case& c : cases) {
+    const std::size_t start = qfc.output().size();
+    c.leave(site_);
+    ASSERT_TRUE(qfc.waitFor(gone, 1, start)) << c.what << "\n" << qfc.output();
+    site_.write("notes.txt", c.what);  // a change beside it, while it is gone
+    c.returnTo(site_);
+    ASSERT_TRUE(qfc.waitFor(back, 1, start)) << c.what << "\n" << qfc.output();
+    site_.write("src/a.src", std::string("#include \"head.inc\"\n<p>") + c.what + "</p>\n");
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (readFile(site_ / "out/a.html").find(c.what) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_NE(readFile(site_ / "out/a.html").find(c.what), std::string::npos) << c.what << "\n"
+                                                                              << qfc.output();
+    EXPECT_EQ(countOf(qfc.output().substr(start), gone), 1u) << c.what << "\n" << qfc.output();
+  }
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+}
+
 TEST_F(WatchTest, ADeletedIncludeFailsItsPagesAsAFullBuildWould) {
   WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
