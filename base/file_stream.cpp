@@ -52,6 +52,10 @@ long FileSource::read(char* buffer, std::size_t size) {
   return readRetrying(fd_, buffer, size);
 }
 
+bool FileSource::seek(long long offset) {
+  return fd_ >= 0 && offset >= 0 && lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
 long DescriptorSource::read(char* buffer, std::size_t size) {
   return readRetrying(fd_, buffer, size);
 }

@@ -27,6 +27,9 @@ class FileSource : public ByteSource {
   int descriptor() const { return fd_; }
   long read(char* buffer, std::size_t size) override;
   std::size_t sizeHint() const override { return static_cast<std::size_t>(status_.size); }
+  /// Makes the next read start offset bytes into the file. False when the
+  /// file is not open or the offset is out of reach.
+  bool seek(long long offset);
 
  private:
   int fd_ = -1;

@@ -36,6 +36,18 @@ TEST(FileSource, OpensOnlyRegularFilesAndNeverWaits) {
   }
 }
 
+TEST(FileSource, ReadsOnFromWhereItWasMoved) {
+  TempDir dir;
+  FileSource source(dir.write("file", "0123456789"));
+  char buffer[16];
+  ASSERT_TRUE(source.seek(7));
+  EXPECT_EQ(std::string(buffer, source.read(buffer, sizeof buffer)), "789");
+  ASSERT_TRUE(source.seek(0));
+  EXPECT_EQ(std::string(buffer, source.read(buffer, 2)), "01");
+  EXPECT_FALSE(source.seek(-1));
+  EXPECT_FALSE(FileSource(dir / "gone").seek(0));
+}
+
 TEST(FileSource, RunningOutOfDescriptorsIsAFailureNotAMissingFile) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizers' own checks need free descriptors";

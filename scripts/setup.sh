@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ ninja-build clang-format libgtest-dev libbenchmark-dev qt6-base-dev locales librsvg2-bin
           desktop-file-utils man-db lintian clang libclang-rt-14-dev libexpat1-dev
-          libcpp-httplib-dev pkgconf chromium chromium-driver python3-selenium libsqlite3-dev
+          libcpp-httplib-dev libgumbo-dev pkgconf chromium chromium-driver python3-selenium libsqlite3-dev
           sqlite3 make)
 missing=()
 for p in "${packages[@]}"; do

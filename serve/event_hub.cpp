@@ -1,8 +1,11 @@
 #include "serve/event_hub.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace qf {
+
+EventHub::EventHub(std::size_t maxStreams) : maxStreams_(std::max<std::size_t>(1, maxStreams)) {}
 
 void EventHub::publish(const std::string& text, std::string greeting) {
   {
@@ -15,23 +18,46 @@ void EventHub::publish(const std::string& text, std::string greeting) {
   published_.notify_all();
 }
 
-EventHub::Position EventHub::subscribe(std::string& greeting) {
-  std::lock_guard lock(mutex_);
-  greeting = greeting_;
-  return next_;
+EventHub::Stream EventHub::subscribe(std::string& greeting) {
+  bool replaced = false;
+  Stream stream;
+  {
+    std::lock_guard lock(mutex_);
+    greeting = greeting_;
+    stream = {nextId_++, next_};
+    open_.push_back(stream.id);
+    while (open_.size() > maxStreams_) {
+      open_.pop_front();
+      replaced = true;
+    }
+  }
+  if (replaced) published_.notify_all();
+  return stream;
 }
 
-std::optional<std::string> EventHub::waitForEvents(Position& position,
-                                                   std::chrono::milliseconds wait) {
+void EventHub::unsubscribe(const Stream& stream) {
+  std::lock_guard lock(mutex_);
+  const auto it = std::find(open_.begin(), open_.end(), stream.id);
+  if (it != open_.end()) open_.erase(it);
+}
+
+EventHub::News EventHub::waitForEvents(Stream& stream, std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
-  published_.wait_for(lock, wait, [&] { return closed_ || next_ > position; });
-  if (closed_) return std::nullopt;
+  published_.wait_for(lock, wait,
+                      [&] { return closed_ || next_ > stream.position || !isOpen(stream.id); });
+  if (closed_) return {News::Kind::kClosed, ""};
+  if (!isOpen(stream.id)) return {News::Kind::kReplaced, ""};
   // A stream that fell behind further than the kept events gets what is kept.
-  const Position oldest = next_ - recent_.size();
-  if (position < oldest) position = oldest;
+  const std::uint64_t oldest = next_ - recent_.size();
+  if (stream.position < oldest) stream.position = oldest;
   std::string text;
-  for (; position < next_; ++position) text += recent_[position - oldest];
-  return text;
+  for (; stream.position < next_; ++stream.position) text += recent_[stream.position - oldest];
+  return {News::Kind::kEvents, std::move(text)};
+}
+
+std::size_t EventHub::openStreams() {
+  std::lock_guard lock(mutex_);
+  return open_.size();
 }
 
 void EventHub::close() {
@@ -40,6 +66,10 @@ void EventHub::close() {
     closed_ = true;
   }
   published_.notify_all();
+}
+
+bool EventHub::isOpen(std::uint64_t id) const {
+  return std::find(open_.begin(), open_.end(), id) != open_.end();
 }
 
 }  // namespace qf

@@ -1,15 +1,17 @@
 #include "serve/live_reload.h"
 
-#include <algorithm>
-#include <cctype>
+#include <optional>
+
+#include "base/html_document.h"
 
 namespace qf {
 
 namespace {
 
-// The "error" listener also hears the stream's own connection errors, which
-// carry no data. After a connection is lost for good (the server stopped),
-// a new one is tried every second.
+// A page told "close" stops listening for good: a newer page took its
+// stream. The "error" listener also hears the stream's own connection
+// errors, which carry no data. After a connection is lost for good (the
+// server stopped), a new one is tried every second.
 constexpr std::string_view kScript = R"(<script>
 (() => {
   const overlayId = "_quillforge-overlay";
@@ -52,6 +54,7 @@ constexpr std::string_view kScript = R"(<script>
     });
     source.addEventListener("css", () => { hideOverlay(); swapStyleSheets(); });
     source.addEventListener("clear", hideOverlay);
+    source.addEventListener("close", () => source.close());
     source.addEventListener("error", (event) => {
       if (typeof event.data === "string") showOverlay(event.data);
       else if (source.readyState === EventSource.CLOSED) setTimeout(connect, 1000);
@@ -61,19 +64,6 @@ constexpr std::string_view kScript = R"(<script>
 })();
 </script>
 )";
-
-std::size_t findIgnoringCase(std::string_view text, std::string_view word, bool last) {
-  const auto equal = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
-  if (last) {
-    const auto it = std::find_end(text.begin(), text.end(), word.begin(), word.end(), equal);
-    return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
-  }
-  const auto it = std::search(text.begin(), text.end(), word.begin(), word.end(), equal);
-  return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
-}
 
 void appendDataLines(std::string& out, std::string_view line) {
   std::size_t start = 0;
@@ -92,9 +82,10 @@ void appendDataLines(std::string& out, std::string_view line) {
 std::string_view liveReloadScript() { return kScript; }
 
 std::string withLiveReloadScript(std::string_view html) {
-  std::size_t at = findIgnoringCase(html, "</head>", false);
-  if (at == std::string_view::npos) at = findIgnoringCase(html, "</body>", true);
-  if (at == std::string_view::npos) at = html.size();
+  const HtmlDocument document(html);
+  std::optional<std::size_t> end = document.endTagOffset("head");
+  if (!end) end = document.endTagOffset("body");
+  const std::size_t at = end.value_or(html.size());
   std::string result;
   result.reserve(html.size() + kScript.size());
   result.append(html.substr(0, at)).append(kScript).append(html.substr(at));

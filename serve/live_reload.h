@@ -16,17 +16,22 @@ inline constexpr std::string_view kEventsPath = "/_quillforge/events";
 ///   without reloading.
 /// error: the failure lines of a build, shown over the page.
 /// clear: a good build changed nothing; the failure lines go.
+/// close: the server ends this page's stream to make room for a newer one;
+///   the page stops listening.
 inline constexpr std::string_view kReloadEvent = "reload";
 inline constexpr std::string_view kCssEvent = "css";
 inline constexpr std::string_view kErrorEvent = "error";
 inline constexpr std::string_view kClearEvent = "clear";
+inline constexpr std::string_view kCloseEvent = "close";
 
 /// The script element that makes a page follow the events, reconnecting by
 /// itself when the server goes away and comes back.
 std::string_view liveReloadScript();
 
-/// html with the script inserted before the first "</head>" (in any case),
-/// else before the last "</body>", else at the end.
+/// html with the script inserted before the end tag of its head element as
+/// the page's parser reads it (so never inside a comment, script, style
+/// sheet, title or text area), else before that of its body, else at the
+/// end.
 std::string withLiveReloadScript(std::string_view html);
 
 /// One event in the event-stream format. Line breaks inside a line start a

@@ -12,7 +12,8 @@
 
 namespace httplib {
 class Server;
-}
+struct Response;
+}  // namespace httplib
 
 namespace qf {
 
@@ -20,15 +21,22 @@ struct PreviewServerOptions {
   /// The directory served; nothing outside it is ever sent.
   std::string root;
   ServeAddress address;
-  /// Connections served at once; further ones wait until one closes.
+  /// Connections served at once, event streams not counted; further ones
+  /// wait until one closes.
   int maxConnections = 32;
-  /// How often an idle event stream gets a comment, to find closed pages.
+  /// Event streams open at once; a new one beyond them ends the oldest,
+  /// whose page then stops listening.
+  int maxStreams = 32;
+  /// How often an idle event stream gets a comment, for whatever lies
+  /// between the server and the page. Closed pages are noticed without it.
   std::chrono::milliseconds streamPing{15000};
 };
 
 /// Serves a directory over HTTP for previewing it in a browser: GET and HEAD
-/// only, no listings, no caching, and a script in every page that follows
-/// the events published here.
+/// only, no listings, no caching, single byte ranges, and a script in every
+/// page that follows the events published here. Only requests whose Host
+/// names this server are answered (see ServedHostNames), so that pages from
+/// elsewhere cannot read the site through a name of their own.
 class PreviewServer {
  public:
   explicit PreviewServer(PreviewServerOptions options);
@@ -51,14 +59,21 @@ class PreviewServer {
   /// also sent to pages opened later, until the next event.
   void publish(std::string_view event, const std::vector<std::string>& lines);
 
+  /// The event streams open now.
+  std::size_t openStreams() { return hub_.openStreams(); }
+
   /// Ends every event stream, closes the listening socket and waits for the
   /// serving threads. Safe to call more than once.
   void stop();
 
  private:
   void route();
+  /// Answers with the event stream, on a connection that sends nothing
+  /// more (socket: its descriptor, -1 when not known).
+  void sendEvents(int socket, httplib::Response& response);
 
   PreviewServerOptions options_;
+  ServedHostNames hostNames_;
   std::string realRoot_;
   std::unique_ptr<httplib::Server> http_;
   std::thread listener_;

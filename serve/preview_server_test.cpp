@@ -5,11 +5,17 @@
 #include <httplib.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/test_util.h"
 #include "serve/event_stream_reader.h"
@@ -19,11 +25,13 @@ namespace qf {
 namespace {
 
 using std::chrono::milliseconds;
+using std::chrono::steady_clock;
 
 // A server on a free loopback port over dir/site, with dir/secret beside it.
 class ServedSite {
  public:
-  explicit ServedSite(int maxConnections = 32) {
+  explicit ServedSite(int maxConnections = 32, int maxStreams = 32,
+                      milliseconds streamPing = milliseconds(100)) {
     dir_.write("secret", "SECRET");
     dir_.write("site/index.html", "<html><head><title>home</title></head><body>home</body></html>");
     dir_.write("site/sub/index.html", "<p>sub</p>");
@@ -32,7 +40,8 @@ class ServedSite {
     options.root = dir_ / "site";
     options.address.port = 0;
     options.maxConnections = maxConnections;
-    options.streamPing = milliseconds(100);
+    options.maxStreams = maxStreams;
+    options.streamPing = streamPing;
     server_ = std::make_unique<PreviewServer>(options);
     std::string error;
     if (!server_->start(error)) ADD_FAILURE() << error;
@@ -52,6 +61,64 @@ class ServedSite {
   TempDir dir_;
   std::unique_ptr<PreviewServer> server_;
 };
+
+// A connection to the server on the loopback address that sends exactly
+// what it is given, as a browser or an old tool would.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) close();
+  }
+  ~RawConnection() { close(); }
+
+  bool send(std::string_view text) {
+    return socket_ >= 0 && ::send(socket_, text.data(), text.size(), MSG_NOSIGNAL) ==
+                               static_cast<ssize_t>(text.size());
+  }
+
+  /// Reads until text came, the connection ended or five seconds passed;
+  /// everything received so far.
+  std::string readUntil(std::string_view text) {
+    const auto deadline = steady_clock::now() + std::chrono::seconds(5);
+    while (socket_ >= 0 && received_.find(text) == std::string::npos &&
+           steady_clock::now() < deadline) {
+      pollfd readable{socket_, POLLIN, 0};
+      if (poll(&readable, 1, 50) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = recv(socket_, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      received_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return received_;
+  }
+
+  void close() {
+    if (socket_ >= 0) ::close(socket_);
+    socket_ = -1;
+  }
+
+ private:
+  int socket_;
+  std::string received_;
+};
+
+// Polls condition until it holds or the deadline passes.
+bool becomesTrue(const std::function<bool()>& condition, milliseconds deadline) {
+  const auto end = steady_clock::now() + deadline;
+  while (!condition()) {
+    if (steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return true;
+}
+
+std::string eventsRequest() {
+  return "GET " + std::string(kEventsPath) + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
+}
 
 TEST(PreviewServer, ServesFilesWithTheirTypesAndNoCaching) {
   ServedSite site;
@@ -121,6 +188,10 @@ TEST(PreviewServer, HeadGivesTheHeadersWithoutTheBody) {
   EXPECT_TRUE(head->body.empty());
   EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(get->body.size()));
   EXPECT_EQ(site.client()->Head("/missing")->status, 404);
+  const auto events = site.client()->Head(std::string(kEventsPath).c_str());
+  ASSERT_TRUE(events);
+  EXPECT_EQ(events->get_header_value("Content-Type"), "text/event-stream");
+  EXPECT_EQ(site.server().openStreams(), 0u);
 }
 
 TEST(PreviewServer, RefusesOtherMethods) {
@@ -167,6 +238,137 @@ TEST(PreviewServer, NeverSendsAFileOutsideTheRoot) {
     EXPECT_NE(response->status, 200) << target;
     EXPECT_EQ(response->body.find("SECRET"), std::string::npos) << target;
   }
+}
+
+TEST(PreviewServer, AnswersOnlyToItsOwnNames) {
+  ServedSite site;
+  const std::string port = std::to_string(site.server().port());
+  const struct {
+    std::string host;
+    int status;
+  } cases[] = {
+      {"127.0.0.1:" + port, 200},      {"localhost", 200},
+      {"LocalHost:" + port, 200},      {"[::1]:" + port, 200},
+      {"evil.example", 403},           {"evil.example:" + port, 403},
+      {"127.0.0.1.evil.example", 403}, {"localhost.evil.example:" + port, 403},
+  };
+  for (const auto& c : cases) {
+    auto client = site.client();
+    client->set_default_headers({{"Host", c.host}});
+    std::vector<std::string> targets = {"/", "/index.html"};
+    // An accepted stream would not end; only refused ones are asked for.
+    if (c.status == 403) targets.push_back(std::string(kEventsPath));
+    for (const std::string& target : targets) {
+      const auto response = client->Get(target.c_str());
+      ASSERT_TRUE(response) << c.host << " " << target;
+      EXPECT_EQ(response->status, c.status) << c.host << " " << target;
+      if (c.status == 403) {
+        EXPECT_EQ(response->body, "Forbidden: not a name of this server\n");
+      }
+    }
+    const auto post = client->Post("/", "x", "text/plain");
+    ASSERT_TRUE(post);
+    EXPECT_EQ(post->status, c.status == 403 ? 403 : 405) << c.host;
+  }
+}
+
+TEST(PreviewServer, WantsOneHostFromHttp11AndNoneFromHttp10) {
+  ServedSite site;
+  const struct {
+    const char* request;
+    const char* statusLine;
+  } cases[] = {
+      {"GET / HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"GET / HTTP/1.0\r\nHost: evil.example\r\n\r\n", "HTTP/1.1 403 Forbidden"},
+      {"GET / HTTP/1.1\r\nConnection: close\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+      {"GET / HTTP/1.1\r\nHost: localhost\r\nHost: evil.example\r\nConnection: close\r\n\r\n",
+       "HTTP/1.1 400 Bad Request"},
+  };
+  for (const auto& c : cases) {
+    RawConnection connection(site.server().port());
+    ASSERT_TRUE(connection.send(c.request));
+    const std::string answer = connection.readUntil("\r\n\r\n");
+    EXPECT_EQ(answer.substr(0, answer.find("\r\n")), c.statusLine) << c.request;
+  }
+}
+
+TEST(PreviewServer, AnswersOneByteRangeOfFilesAndOfPagesAsSent) {
+  ServedSite site;
+  site.dir().write("site/digits.bin", "0123456789");
+  site.dir().write("site/empty.txt", "");
+  const std::string page = site.client()->Get("/")->body;
+  ASSERT_GT(page.size(), 20u);
+  const std::string pageSize = std::to_string(page.size());
+  const struct {
+    const char* target;
+    const char* range;
+    int status;
+    std::string contentRange;
+    std::string body;
+  } cases[] = {
+      {"/digits.bin", "bytes=2-4", 206, "bytes 2-4/10", "234"},
+      {"/digits.bin", "bytes=7-", 206, "bytes 7-9/10", "789"},
+      {"/digits.bin", "bytes=-3", 206, "bytes 7-9/10", "789"},
+      {"/digits.bin", "bytes=-30", 206, "bytes 0-9/10", "0123456789"},
+      {"/digits.bin", "bytes=5-100", 206, "bytes 5-9/10", "56789"},
+      {"/digits.bin", "bytes=9-9", 206, "bytes 9-9/10", "9"},
+      {"/digits.bin", "bytes=10-", 416, "bytes */10", "Range not satisfiable\n"},
+      {"/digits.bin", "bytes=10-20", 416, "bytes */10", "Range not satisfiable\n"},
+      {"/digits.bin", "bytes=-0", 416, "bytes */10", "Range not satisfiable\n"},
+      {"/digits.bin", "bytes=0-1,4-5", 200, "", "0123456789"},
+      {"/digits.bin", "bytes=5-2", 200, "", "0123456789"},
+      {"/digits.bin", "bytes=x", 200, "", "0123456789"},
+      {"/digits.bin", "items=0-1", 200, "", "0123456789"},
+      {"/digits.bin", "", 200, "", "0123456789"},
+      {"/empty.txt", "bytes=0-", 416, "bytes */0", "Range not satisfiable\n"},
+      {"/empty.txt", "", 200, "", ""},
+      {"/", "bytes=0-5", 206, "bytes 0-5/" + pageSize, page.substr(0, 6)},
+      {"/", "bytes=-10", 206,
+       "bytes " + std::to_string(page.size() - 10) + "-" + std::to_string(page.size() - 1) + "/" +
+           pageSize,
+       page.substr(page.size() - 10)},
+      {"/", "bytes=100000-", 416, "bytes */" + pageSize, "Range not satisfiable\n"},
+      {"/missing.bin", "bytes=0-2", 404, "", "Not found\n"},
+  };
+  for (const auto& c : cases) {
+    httplib::Headers headers;
+    if (*c.range) headers.emplace("Range", c.range);
+    const auto response = site.client()->Get(c.target, headers);
+    ASSERT_TRUE(response) << c.target << " " << c.range;
+    EXPECT_EQ(response->status, c.status) << c.target << " " << c.range;
+    EXPECT_EQ(response->get_header_value("Content-Range"), c.contentRange)
+        << c.target << " " << c.range;
+    EXPECT_EQ(response->body, c.body) << c.target << " " << c.range;
+    EXPECT_EQ(response->get_header_value("Cache-Control"), "no-store");
+    if (c.status != 404) {
+      EXPECT_EQ(response->get_header_value("Accept-Ranges"), "bytes") << c.target << " " << c.range;
+    }
+  }
+  const auto conditional =
+      site.client()->Get("/digits.bin", {{"Range", "bytes=2-4"}, {"If-Range", "\"x\""}});
+  EXPECT_EQ(conditional->status, 200);
+  EXPECT_EQ(conditional->body, "0123456789");
+  const auto head = site.client()->Head("/digits.bin", {{"Range", "bytes=2-4"}});
+  EXPECT_EQ(head->status, 206);
+  EXPECT_EQ(head->get_header_value("Content-Length"), "3");
+  EXPECT_TRUE(head->body.empty());
+}
+
+TEST(PreviewServer, StreamsLargeFilesWholeAndInParts) {
+  ServedSite site;
+  std::string large(3 << 20, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i * 7 % 26);
+  site.dir().write("site/large.bin", large);
+  const auto whole = site.client()->Get("/large.bin");
+  ASSERT_TRUE(whole);
+  EXPECT_TRUE(whole->body == large);
+  const std::size_t first = 2500000;
+  const auto tail = site.client()->Get(
+      "/large.bin",
+      {{"Range", "bytes=" + std::to_string(first) + "-" + std::to_string(first + 199999)}});
+  ASSERT_TRUE(tail);
+  EXPECT_EQ(tail->status, 206);
+  EXPECT_TRUE(tail->body == large.substr(first, 200000));
 }
 
 // An address of this machine other than the loopback one, if it has any.
@@ -229,18 +431,50 @@ TEST(PreviewServer, DeliversEventsToOpenPagesAndTheLastErrorToNewOnes) {
   site.server().stop();
 }
 
-TEST(PreviewServer, CapsOpenConnections) {
+TEST(PreviewServer, CapsOpenPageConnections) {
   ServedSite site(2);
-  auto first = std::make_unique<EventStreamReader>(site.server().port());
-  auto second = std::make_unique<EventStreamReader>(site.server().port());
-  ASSERT_TRUE(first->waitFor("retry") && second->waitFor("retry"));
+  RawConnection first(site.server().port());
+  RawConnection second(site.server().port());
   auto waiting = site.client();
   waiting->set_read_timeout(0, 300000);
   EXPECT_FALSE(waiting->Get("/"));
-  first->stop();  // the stream ends at its next ping
-  first.reset();
+  first.close();
   EXPECT_TRUE(site.client()->Get("/"));
-  second.reset();
+}
+
+TEST(PreviewServer, PagesNeverWaitForEventStreamsAndTheOldestStreamMakesRoom) {
+  ServedSite site(2, 3);
+  std::vector<std::unique_ptr<EventStreamReader>> readers;
+  for (int i = 0; i < 5; ++i) {
+    readers.push_back(std::make_unique<EventStreamReader>(site.server().port()));
+    ASSERT_TRUE(readers.back()->waitFor("retry: 1000\n")) << i;
+  }
+  const std::string closing = formatEvent(kCloseEvent, {});
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(readers[i]->waitFor(closing)) << i;
+    EXPECT_TRUE(becomesTrue([&] { return readers[i]->ended(); }, milliseconds(5000))) << i;
+  }
+  for (int i = 2; i < 5; ++i) EXPECT_EQ(readers[i]->received().find(closing), std::string::npos);
+  EXPECT_EQ(site.server().openStreams(), 3u);
+  const auto page = site.client()->Get("/");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  site.server().publish(kReloadEvent, {"/"});
+  for (int i = 2; i < 5; ++i) EXPECT_TRUE(readers[i]->waitFor("event: reload\n")) << i;
+}
+
+TEST(PreviewServer, AClosedStreamGivesUpItsPlaceWithinASecond) {
+  // Pings far apart, so only the server's own look at the connection finds
+  // that the page went away.
+  ServedSite site(32, 32, std::chrono::minutes(10));
+  RawConnection leaving(site.server().port());
+  RawConnection staying(site.server().port());
+  ASSERT_TRUE(leaving.send(eventsRequest()) && staying.send(eventsRequest()));
+  ASSERT_NE(leaving.readUntil("retry").find("retry"), std::string::npos);
+  ASSERT_NE(staying.readUntil("retry").find("retry"), std::string::npos);
+  ASSERT_EQ(site.server().openStreams(), 2u);
+  leaving.close();
+  EXPECT_TRUE(becomesTrue([&] { return site.server().openStreams() == 1; }, milliseconds(1500)));
 }
 
 TEST(PreviewServer, StopEndsOpenStreams) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace qf {
 namespace {
 
@@ -52,6 +54,62 @@ TEST(UrlOf, BracketsIpv6Hosts) {
   EXPECT_EQ(urlOf("::1", 80), "http://[::1]:80/");
   EXPECT_EQ(servingLine("build/site", urlOf("127.0.0.1", 8080)),
             "Serving build/site at http://127.0.0.1:8080/");
+}
+
+TEST(ServedHostNames, AcceptsOnlyTheLoopbackNamesAndTheServedHost) {
+  const struct {
+    const char* served;
+    const char* host;
+    bool accepted;
+  } cases[] = {
+      {"127.0.0.1", "localhost", true},
+      {"127.0.0.1", "LocalHost:8080", true},
+      {"127.0.0.1", "127.0.0.1:1", true},
+      {"127.0.0.1", "[::1]", true},
+      {"127.0.0.1", "[0:0::1]:8080", true},
+      {"127.0.0.2", "127.0.0.2:8080", true},
+      {"::1", "[::1]:8080", true},
+      {"0.0.0.0", "0.0.0.0:8080", true},
+      {"myhost", "MYHOST", true},
+      {"127.0.0.1", "evil.example", false},
+      {"127.0.0.1", "evil.example:8080", false},
+      {"127.0.0.1", "localhost.evil.example", false},
+      {"127.0.0.1", "127.0.0.1.nip.example", false},
+      {"127.0.0.1", "127.0.0.2", false},
+      {"127.0.0.1", "0.0.0.0", false},
+      {"127.0.0.1", "", false},
+      {"127.0.0.1", ":8080", false},
+      {"127.0.0.1", "localhost:", false},
+      {"127.0.0.1", "localhost:http", false},
+      {"127.0.0.1", "localhost:65536", false},
+      {"127.0.0.1", "localhost:8080:8080", false},
+      {"127.0.0.1", "[::1", false},
+      {"127.0.0.1", "[::1]x", false},
+      {"127.0.0.1", "[127.0.0.1]", false},
+      {"127.0.0.1", "[localhost]", false},
+      {"127.0.0.1", "::1", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ServedHostNames(c.served).accept(c.host), c.accepted) << c.served << " " << c.host;
+  }
+}
+
+TEST(ServedHostNames, AcceptThisMachinesNamesOnlyWhenServedBeyondIt) {
+  EXPECT_TRUE(isLoopbackHost("127.0.0.1") && isLoopbackHost("LOCALHOST") && isLoopbackHost("::1") &&
+              isLoopbackHost("127.1.2.3"));
+  EXPECT_FALSE(isLoopbackHost("0.0.0.0") || isLoopbackHost("::") || isLoopbackHost("10.0.0.1") ||
+               isLoopbackHost("myhost"));
+  std::vector<std::string> own;
+  for (const std::string& name : namesOfThisMachine()) {
+    if (!isLoopbackHost(name))
+      own.push_back(name.find(':') == std::string::npos ? name : "[" + name + "]");
+  }
+  if (own.empty()) GTEST_SKIP() << "this machine has no name or address besides the loopback ones";
+  for (const std::string& name : own) {
+    EXPECT_TRUE(ServedHostNames("0.0.0.0").accept(name + ":8080")) << name;
+    EXPECT_TRUE(ServedHostNames("::").accept(name)) << name;
+    EXPECT_FALSE(ServedHostNames("127.0.0.1").accept(name)) << name;
+  }
 }
 
 }  // namespace
