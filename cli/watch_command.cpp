@@ -43,20 +43,6 @@ std::string parentOf(const std::string& path) {
   return parent.empty() ? "." : parent;
 }
 
-bool isDirectory(const std::string& path) {
-  std::error_code error;
-  return fs::is_directory(path, error);
-}
-
-std::string nearestExistingDirectory(std::string directory) {
-  while (!isDirectory(directory)) {
-    const std::string parent = parentOf(directory);
-    if (parent == directory) break;
-    directory = parent;
-  }
-  return directory;
-}
-
 void writeError(const std::string& text) {
   std::string_view rest = text;
   while (!rest.empty()) {

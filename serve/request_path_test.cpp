@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "base/file_system.h"
 #include "base/test_util.h"
 
 namespace qf {
@@ -70,11 +71,15 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
   dir.write("site/page.html", "p");
   dir.write("site/sub/index.html", "i");
   dir.write("site/empty/.keep", "");
+  dir.write("site/.env", "e");
+  dir.write("site/.git/config", "c");
+  dir.write("site/page.html~", "p");
+  dir.write("site/#page.html#", "p");
   ASSERT_EQ(symlink("page.html", (dir / "site/alias.html").c_str()), 0);
   ASSERT_EQ(symlink("../secret", (dir / "site/out.html").c_str()), 0);
   ASSERT_EQ(symlink("..", (dir / "site/up").c_str()), 0);
   ASSERT_EQ(symlink("../../secret", (dir / "site/sub/deep.html").c_str()), 0);
-  const std::string root = *realPathOf(dir / "site");
+  const std::string root = *resolvedPathOf(dir / "site");
 
   using Kind = Resolution::Kind;
   const struct {
@@ -87,7 +92,9 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
       {"sub", Kind::kDirectoryWithoutSlash, ""}, {"empty/", Kind::kNotFound, ""},
       {"missing.html", Kind::kNotFound, ""},     {"out.html", Kind::kOutside, ""},
       {"up/secret", Kind::kOutside, ""},         {"up/", Kind::kOutside, ""},
-      {"sub/deep.html", Kind::kOutside, ""},
+      {"sub/deep.html", Kind::kOutside, ""},     {".env", Kind::kNotFound, ""},
+      {".git/config", Kind::kNotFound, ""},      {".git/", Kind::kNotFound, ""},
+      {"page.html~", Kind::kNotFound, ""},       {"#page.html#", Kind::kNotFound, ""},
   };
   dir.write("site/index.html", "root");
   for (const auto& c : cases) {
