@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "base/test_util.h"
-#include "cli/copy_rebuild.h"
+#include "testing/copy_rebuild.h"
 #include "serve/event_stream_reader.h"
 
 namespace qf {
