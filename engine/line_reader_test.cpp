@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
+
+#include "testing/reference_engine.h"
 
 namespace qf {
 namespace {
@@ -75,6 +78,55 @@ TEST(LineReader, SplitsLinesWhateverTheChunking) {
         EXPECT_EQ(reader.hadByteOrderMark(), c.byteOrderMark);
       }
     }
+  }
+}
+
+// Hands out its bytes in reads of random sizes.
+class RandomChunkSource : public ByteSource {
+ public:
+  RandomChunkSource(std::string bytes, std::mt19937& random, std::size_t most, bool sizeKnown)
+      : bytes_(std::move(bytes)), random_(random), most_(most), sizeKnown_(sizeKnown) {}
+
+  long read(char* buffer, std::size_t size) override {
+    const std::size_t wanted = std::uniform_int_distribution<std::size_t>(1, most_)(random_);
+    const std::size_t n = std::min({size, wanted, bytes_.size() - position_});
+    bytes_.copy(buffer, n, position_);
+    position_ += n;
+    return static_cast<long>(n);
+  }
+  std::size_t sizeHint() const override { return sizeKnown_ ? bytes_.size() : 0; }
+
+ private:
+  std::string bytes_;
+  std::mt19937& random_;
+  std::size_t most_;
+  bool sizeKnown_;
+  std::size_t position_ = 0;
+};
+
+// Whatever the bytes, the reads and the buffer, the reader gives exactly the
+// lines of a plain split of the whole text.
+TEST(LineReader, GivesTheLinesOfAPlainSplit) {
+  std::mt19937 random(20261207);
+  const char alphabet[] = {'a', 'b', '#', '\r', '\n', '\n', '\xEF', '\xBB', '\xBF', '\0'};
+  auto below = [&random](std::size_t bound) {
+    return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random);
+  };
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes = below(8) == 0 ? std::string(kByteOrderMark) : std::string();
+    const std::size_t length = below(4) == 0 ? below(3000) : below(60);
+    const std::size_t letters = below(2) == 0 ? std::size(alphabet) : 3;  // long lines, too
+    for (std::size_t i = 0; i < length; ++i) bytes += alphabet[below(letters)];
+    bool byteOrderMark = false;
+    const std::vector<std::string> expected = splitSourceLines(bytes, &byteOrderMark);
+
+    const std::size_t buffer = std::size_t{4} + below(below(2) == 0 ? 20 : 5000);
+    RandomChunkSource source(bytes, random, 1 + below(below(2) == 0 ? 8 : 4000), below(2) == 0);
+    LineReader reader(source, buffer);
+    LineReader::Status last;
+    ASSERT_EQ(readAll(reader, &last), expected) << "round " << round << ", buffer " << buffer;
+    EXPECT_EQ(last, LineReader::Status::kEnd);
+    EXPECT_EQ(reader.hadByteOrderMark(), byteOrderMark) << "round " << round;
   }
 }
 

@@ -381,12 +381,13 @@ DifferentialCase drawWithSources(Draws& draws, std::string_view given) {
         if (c == '\\') c = '/';
       }
       const std::optional<std::string> path = treePath(name);
-      if (!path || written.count(*path) || draws.chance(10)) continue;
+      // Some stay missing. (Exhausted fuzz input draws zeros, which say yes.)
+      if (!path || written.count(*path) || !draws.chance(90)) continue;
       const std::string extension = fs::path(*path).extension().string();
       if (extension.empty()) continue;
       if (extension == ".inc" || extension == ".src") {
         // Some go to the include directory instead.
-        const bool elsewhere = draws.chance(25) && name.find("..") == std::string::npos;
+        const bool elsewhere = !draws.chance(75) && name.find("..") == std::string::npos;
         const std::string place = elsewhere ? *treePath("../inc/" + name) : *path;
         if (written.count(place)) continue;
         Writer writer(draws, directive, concat);
@@ -425,8 +426,9 @@ DifferentialCase drawCase(std::string_view fuzzInput) {
     Draws draws(fuzzInput);
     return drawWithSources(draws, {});
   }
+  const auto count = static_cast<unsigned char>(fuzzInput[0]);
   const std::size_t choices =
-      std::min<std::size_t>(static_cast<unsigned char>(fuzzInput[0]), fuzzInput.size() - 1);
+      count == 255 ? fuzzInput.size() - 1 : std::min<std::size_t>(count, fuzzInput.size() - 1);
   Draws draws(fuzzInput.substr(1, choices));
   return drawWithSources(draws, fuzzInput.substr(1 + choices));
 }
