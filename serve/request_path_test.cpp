@@ -70,10 +70,15 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
   dir.write("site/page.html", "p");
   dir.write("site/sub/index.html", "i");
   dir.write("site/empty/.keep", "");
+  // A sibling whose name begins with the root's name is still outside it.
+  dir.write("site-old/page.html", "o");
+  dir.write("siteX/index.html", "x");
   ASSERT_EQ(symlink("page.html", (dir / "site/alias.html").c_str()), 0);
   ASSERT_EQ(symlink("../secret", (dir / "site/out.html").c_str()), 0);
   ASSERT_EQ(symlink("..", (dir / "site/up").c_str()), 0);
   ASSERT_EQ(symlink("../../secret", (dir / "site/sub/deep.html").c_str()), 0);
+  ASSERT_EQ(symlink("../site-old/page.html", (dir / "site/old.html").c_str()), 0);
+  ASSERT_EQ(symlink("../siteX", (dir / "site/x").c_str()), 0);
   const std::string root = *realPathOf(dir / "site");
 
   using Kind = Resolution::Kind;
@@ -82,12 +87,20 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
     Kind kind;
     const char* file;  // below root
   } cases[] = {
-      {"page.html", Kind::kFile, "page.html"},   {"alias.html", Kind::kFile, "page.html"},
-      {"", Kind::kFile, "index.html"},           {"sub/", Kind::kFile, "sub/index.html"},
-      {"sub", Kind::kDirectoryWithoutSlash, ""}, {"empty/", Kind::kNotFound, ""},
-      {"missing.html", Kind::kNotFound, ""},     {"out.html", Kind::kOutside, ""},
-      {"up/secret", Kind::kOutside, ""},         {"up/", Kind::kOutside, ""},
+      {"page.html", Kind::kFile, "page.html"},
+      {"alias.html", Kind::kFile, "page.html"},
+      {"", Kind::kFile, "index.html"},
+      {"sub/", Kind::kFile, "sub/index.html"},
+      {"sub", Kind::kDirectoryWithoutSlash, ""},
+      {"empty/", Kind::kNotFound, ""},
+      {"missing.html", Kind::kNotFound, ""},
+      {"out.html", Kind::kOutside, ""},
+      {"up/secret", Kind::kOutside, ""},
+      {"up/", Kind::kOutside, ""},
       {"sub/deep.html", Kind::kOutside, ""},
+      {"old.html", Kind::kOutside, ""},
+      {"../site-old/page.html", Kind::kOutside, ""},
+      {"x/", Kind::kOutside, ""},
   };
   dir.write("site/index.html", "root");
   for (const auto& c : cases) {
