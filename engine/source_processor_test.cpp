@@ -61,6 +61,7 @@ TEST_F(SourceProcessorTest, DirectivesAndComments) {
        {{"index.src", "#define A   some text  \n[A]\n"}},
        "[some text  ]\n"},
       {"define with =", {{"index.src", "#define A=1\nA\n"}}, "=1\n"},
+      {"define skips only spaces", {{"index.src", "#define A  \tx\n[A]\n"}}, "[\tx]\n"},
       {"empty definition is defined",
        {{"index.src", "#define A\n#ifdef A\nyes\n#endif\n[A]\n"}},
        "yes\n[]\n"},

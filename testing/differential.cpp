@@ -164,7 +164,7 @@ class Writer {
         // expansion seldom feeds on itself.
         const std::size_t name = draws_.below(std::size(kNames));
         std::string body = std::string(pickOf({"define ", "define  ", "define !"})) + kNames[name] +
-                           pickOf({" ", "", "   ", "="});
+                           pickOf({" ", "", "   ", "=", " \t"});
         if (draws_.chance(95)) laterNames_ = name + 1;
         pieces(body, 5);
         laterNames_ = 0;
