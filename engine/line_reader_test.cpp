@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/chunked_source.h"
 #include "testing/reference_engine.h"
 
 namespace qf {
@@ -81,29 +82,6 @@ TEST(LineReader, SplitsLinesWhateverTheChunking) {
   }
 }
 
-// Hands out its bytes in reads of random sizes.
-class RandomChunkSource : public ByteSource {
- public:
-  RandomChunkSource(std::string bytes, std::mt19937& random, std::size_t most, bool sizeKnown)
-      : bytes_(std::move(bytes)), random_(random), most_(most), sizeKnown_(sizeKnown) {}
-
-  long read(char* buffer, std::size_t size) override {
-    const std::size_t wanted = std::uniform_int_distribution<std::size_t>(1, most_)(random_);
-    const std::size_t n = std::min({size, wanted, bytes_.size() - position_});
-    bytes_.copy(buffer, n, position_);
-    position_ += n;
-    return static_cast<long>(n);
-  }
-  std::size_t sizeHint() const override { return sizeKnown_ ? bytes_.size() : 0; }
-
- private:
-  std::string bytes_;
-  std::mt19937& random_;
-  std::size_t most_;
-  bool sizeKnown_;
-  std::size_t position_ = 0;
-};
-
 // Whatever the bytes, the reads and the buffer, the reader gives exactly the
 // lines of a plain split of the whole text.
 TEST(LineReader, GivesTheLinesOfAPlainSplit) {
@@ -121,7 +99,9 @@ TEST(LineReader, GivesTheLinesOfAPlainSplit) {
     const std::vector<std::string> expected = splitSourceLines(bytes, &byteOrderMark);
 
     const std::size_t buffer = std::size_t{4} + below(below(2) == 0 ? 20 : 5000);
-    RandomChunkSource source(bytes, random, 1 + below(below(2) == 0 ? 8 : 4000), below(2) == 0);
+    const std::size_t most = 1 + below(below(2) == 0 ? 8 : 4000);
+    ChunkedSource source(
+        bytes, [&] { return 1 + below(most); }, below(2) == 0);
     LineReader reader(source, buffer);
     LineReader::Status last;
     ASSERT_EQ(readAll(reader, &last), expected) << "round " << round << ", buffer " << buffer;

@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "testing/chunked_source.h"
 #include "testing/reference_engine.h"
 
 namespace qf {
@@ -435,28 +436,6 @@ DifferentialCase drawCase(std::string_view fuzzInput) {
 
 namespace {
 
-// Hands out its bytes in reads of at most a given size.
-class ChunkedSource : public ByteSource {
- public:
-  ChunkedSource(std::string bytes, std::size_t most, bool sizeKnown)
-      : bytes_(std::move(bytes)),
-        most_(most == 0 ? bytes_.size() + 1 : most),
-        sizeKnown_(sizeKnown) {}
-  long read(char* buffer, std::size_t size) override {
-    const std::size_t n = std::min({size, most_, bytes_.size() - position_});
-    bytes_.copy(buffer, n, position_);
-    position_ += n;
-    return static_cast<long>(n);
-  }
-  std::size_t sizeHint() const override { return sizeKnown_ ? bytes_.size() : 0; }
-
- private:
-  std::string bytes_;
-  std::size_t most_;
-  bool sizeKnown_;
-  std::size_t position_ = 0;
-};
-
 class StringSink : public ByteSink {
  public:
   bool write(std::string_view bytes) override {
@@ -545,7 +524,9 @@ std::string compareEngines(const DifferentialCase& diffCase, const std::string& 
     request.lineBufferSize = variant.lineBufferSize;
     std::optional<ChunkedSource> input;
     if (variant.fromSource) {
-      input.emplace(source, variant.readSize, variant.sizeKnown);
+      const std::size_t most = variant.readSize == 0 ? source.size() : variant.readSize;
+      input.emplace(
+          source, [most] { return most; }, variant.sizeKnown);
       request.input = &*input;
     }
     StringSink sink;
