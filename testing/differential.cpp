@@ -196,6 +196,14 @@ class Writer {
       }
       case 9:
         if (draws_.chance(2)) directiveLine(text, pickOf({"else", "endif"}));
+        if (!draws_.chance(99)) {
+          // About as many open conditionals as a file may hold.
+          const std::size_t depth = 95 + draws_.below(10);
+          for (std::size_t k = 0; k < depth; ++k) {
+            directiveLine(text, pickOf({"ifdef A", "ifndef B", "ifexists \"a.inc\""}));
+          }
+          for (std::size_t k = 0; k < depth; ++k) directiveLine(text, "endif");
+        }
         return;
       case 10:
       case 11:
