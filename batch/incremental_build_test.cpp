@@ -302,12 +302,16 @@ class Differential {
   }
 
   void write(const std::string& relative, const std::string& text) {
-    const std::optional<FileStatus> status = statusOf(dir_.write("site/" + relative, text));
+    noteEdit(dir_.write("site/" + relative, text));
+  }
+  void noteEdit(const std::string& path) {
+    const std::optional<FileStatus> status = statusOf(path);
     if (status) lastEditNs_ = std::max({lastEditNs_, status->modifiedNs, status->changedNs});
   }
   void remove(const std::string& relative) { ::unlink((dir_ / ("site/" + relative)).c_str()); }
   void rename(const std::string& from, const std::string& to) {
     ::rename((dir_ / ("site/" + from)).c_str(), (dir_ / ("site/" + to)).c_str());
+    noteEdit(dir_ / ("site/" + to));  // a rename changes the file's change time
   }
   void toggle(const std::string& relative, const std::string& text) {
     if (pathExists(dir_ / ("site/" + relative))) {
