@@ -75,10 +75,15 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
   dir.write("site/.git/config", "c");
   dir.write("site/page.html~", "p");
   dir.write("site/#page.html#", "p");
+  // A sibling whose name begins with the root's name is still outside it.
+  dir.write("site-old/page.html", "o");
+  dir.write("siteX/index.html", "x");
   ASSERT_EQ(symlink("page.html", (dir / "site/alias.html").c_str()), 0);
   ASSERT_EQ(symlink("../secret", (dir / "site/out.html").c_str()), 0);
   ASSERT_EQ(symlink("..", (dir / "site/up").c_str()), 0);
   ASSERT_EQ(symlink("../../secret", (dir / "site/sub/deep.html").c_str()), 0);
+  ASSERT_EQ(symlink("../site-old/page.html", (dir / "site/old.html").c_str()), 0);
+  ASSERT_EQ(symlink("../siteX", (dir / "site/x").c_str()), 0);
   const std::string root = *resolvedPathOf(dir / "site");
 
   using Kind = Resolution::Kind;
@@ -95,6 +100,7 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
       {"sub/deep.html", Kind::kOutside, ""},     {".env", Kind::kNotFound, ""},
       {".git/config", Kind::kNotFound, ""},      {".git/", Kind::kNotFound, ""},
       {"page.html~", Kind::kNotFound, ""},       {"#page.html#", Kind::kNotFound, ""},
+      {"old.html", Kind::kOutside, ""},          {"x/", Kind::kOutside, ""},
   };
   dir.write("site/index.html", "root");
   for (const auto& c : cases) {
