@@ -203,9 +203,14 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
     if (written.page) pagesWritten[written.status.identity] = written.status;
   }
 
-  const AssetScan scan{options_.batch.sourceDirectory, options_.batch.sourceExtension,
-                       options_.excludes, options_.batch.outputDirectory};
-  for (const std::string& asset : listAssets(scan)) {
+  const std::string& top = options_.batch.sourceDirectory;
+  const AssetScan scan{top, options_.batch.sourceExtension, options_.excludes,
+                       options_.batch.outputDirectory};
+  const AssetListing listing = listAssets(scan);
+  for (const std::string& link : listing.linksOutside) {
+    warn(run_messages::linkLeadsOutside(top + link, withoutTrailingSlashes(top)));
+  }
+  for (const std::string& asset : listing.assets) {
     const std::string destination = options_.batch.outputDirectory + asset;
     if (pageOutputs.count(destination)) continue;
     const std::string source = options_.batch.sourceDirectory + asset;

@@ -70,7 +70,7 @@ struct BuildReport {
   std::size_t failed = 0;             // failed pages and failed asset copies
   std::vector<std::string> changed;   // output paths written or removed, pages and assets
   std::vector<std::string> failures;  // one line each for assets that could not be copied
-  std::vector<std::string> warnings;  // about the state and dependency files, each one line
+  std::vector<std::string> warnings;  // about the state, dependency files, links; one line each
   int exitStatus() const { return failed ? 1 : 0; }
 };
 

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "base/test_util.h"
-#include "cli/copy_rebuild.h"
 #include "serve/event_stream_reader.h"
+#include "testing/copy_rebuild.h"
 
 namespace qf {
 namespace {

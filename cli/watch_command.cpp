@@ -44,20 +44,6 @@ std::string parentOf(const std::string& path) {
   return parent.empty() ? "." : parent;
 }
 
-bool isDirectory(const std::string& path) {
-  std::error_code error;
-  return fs::is_directory(path, error);
-}
-
-std::string nearestExistingDirectory(std::string directory) {
-  while (!isDirectory(directory)) {
-    const std::string parent = parentOf(directory);
-    if (parent == directory) break;
-    directory = parent;
-  }
-  return directory;
-}
-
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;
   for (std::size_t at = 0; at < text.size();) {

@@ -8,6 +8,8 @@
 #include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
+#include "engine/line_reader.h"
+#include "engine/word_scan.h"
 
 namespace qf {
 
@@ -24,6 +26,8 @@ struct CompileContext {
   std::string inputDirectory;           // empty or ending in a separator
   IncludeCache* includes = nullptr;     // keeps included files' texts; may be null
   CompileObserver* observer = nullptr;  // told what the compile looks at; may be null
+  ScanPath scanPath = fastestScanPath();
+  std::size_t lineBufferSize = kLineBufferSize;
 };
 
 }  // namespace qf

@@ -115,7 +115,9 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
                            request.includeDirectory,
                            directoryOf(request.inputPath),
                            &includes_,
-                           request.observer};
+                           request.observer,
+                           request.scanPath.value_or(fastestScanPath()),
+                           request.lineBufferSize};
     if (!SourceProcessor(context).processSource(request.inputPath, input)) return false;
   } catch (const std::bad_alloc&) {
     activeFiles_.clearActiveFiles();
