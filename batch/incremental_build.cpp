@@ -1,8 +1,6 @@
 #include "batch/incremental_build.h"
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -102,12 +100,13 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   const std::optional<FileStatus> before = toFile ? statusOf(page.output) : std::nullopt;
   const long long recordedAtNs = fileClockNs();
   DependencyRecorder recorder;
+  PageResult& result = results_[index];
+  result.status = PageStatus::kFailed;  // until the compile has returned success
   const bool ok = compile(page, recorder);
   PageDependencies dependencies = recorder.take();
   included_[index] = includedFiles(dependencies);
   dependencies_[index] = dependencies;
-  PageResult& result = results_[index];
-  result.status = ok ? PageStatus::kCompiled : PageStatus::kFailed;
+  if (ok) result.status = PageStatus::kCompiled;
   if (!ok) {
     std::lock_guard<std::mutex> guard(lock_);
     // A failed compile stops before some of its includes: the files at the
@@ -296,36 +295,6 @@ CompileRequest compileRequestFor(const IncrementalOptions& options, const Planne
   request.definitions = options.definitions;
   request.observer = observer;
   return request;
-}
-
-BuildReport IncrementalBuild::run() {
-  begin();
-  std::atomic<std::size_t> next{0};
-  std::vector<std::string> failureLines(plan_.size());
-  auto work = [&] {
-    Compiler compiler;
-    if (options_.compileTime) compiler.setClock([time = *options_.compileTime] { return time; });
-    for (std::size_t i; (i = next.fetch_add(1)) < plan_.size();) {
-      if (upToDate_[i]) continue;
-      compilePage(i, [&](const PlannedCompile& page, CompileObserver& observer) {
-        prepareOutputDirectory(options_.batch, page);
-        if (compiler.compileFile(compileRequestFor(options_, page, &observer))) return true;
-        failureLines[i] = formatFailure(compiler.result());
-        return false;
-      });
-    }
-  };
-  const unsigned wanted = options_.jobs > 0 ? static_cast<unsigned>(options_.jobs)
-                                            : std::max(1u, std::thread::hardware_concurrency());
-  std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < std::min<std::size_t>(wanted, plan_.size()); ++t) {
-    helpers.emplace_back(work);
-  }
-  work();
-  for (std::thread& helper : helpers) helper.join();
-  BuildReport report = finish();
-  for (std::size_t i = 0; i < plan_.size(); ++i) report.pages[i].failureLine = failureLines[i];
-  return report;
 }
 
 }  // namespace qf

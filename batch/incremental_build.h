@@ -39,7 +39,7 @@ struct IncrementalOptions {
   /// at the outputs' paths below the output directory.
   std::string dependencyDirectory;
   bool phonyTargets = false;  // an empty rule per dependency
-  int jobs = 1;               // compiling threads for run(); 0: one per core
+  int jobs = 1;               // compiling threads (batch/compile_pool.h); 0: one per core
   std::chrono::milliseconds lockTimeout{60000};
   /// Called from begin() with a line to show at once (no line end), while
   /// begin() goes on waiting; may be empty.
@@ -60,7 +60,6 @@ enum class PageStatus { kUpToDate, kCompiled, kFailed };
 struct PageResult {
   PageStatus status = PageStatus::kUpToDate;
   bool outputChanged = false;  // the output file was written
-  std::string failureLine;     // "file:line: message\n" for a failed page (from run())
 };
 
 /// What a whole run did.
@@ -83,8 +82,9 @@ struct BuildReport {
 /// pages this program wrote elsewhere in the tree): a copy is left alone while
 /// it and its source are the files recorded at the last copy, else compared
 /// byte for byte. Outputs of pages and assets that are gone are removed when
-/// this program wrote them and they are unchanged since. Use run(), or begin(), compilePage() for
-/// every page that is not up to date (from any threads), then finish().
+/// this program wrote them and they are unchanged since. Call begin(),
+/// compilePage() for every page that is not up to date (from any threads;
+/// batch/compile_pool.h does it), then finish().
 class IncrementalBuild {
  public:
   /// A compile of the planned page with the observer in its request; returns
@@ -97,15 +97,12 @@ class IncrementalBuild {
   /// Opens the state and decides which pages are up to date.
   void begin();
   bool isUpToDate(std::size_t index) const { return upToDate_[index]; }
-  /// Compiles plan[index] through compile, recording what it depended on.
+  /// Compiles plan[index] through compile, recording what it depended on. A
+  /// compile that throws leaves the page failed.
   PageResult compilePage(std::size_t index, const Compile& compile);
   /// Mirrors assets, removes stale outputs, commits the state; the report's
   /// pages hold what begin() and compilePage() found.
   BuildReport finish();
-
-  /// All of it, compiling on options.jobs threads with fresh compilers; the
-  /// pages' failure lines are filled in.
-  BuildReport run();
 
   const std::vector<PlannedCompile>& plan() const { return plan_; }
   const IncrementalOptions& options() const { return options_; }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <new>
 #include <random>
 #include <set>
 #include <string>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "base/test_util.h"
+#include "batch/compile_pool.h"
 
 namespace qf {
 namespace {
@@ -73,14 +75,13 @@ class SiteRun {
     const IncrementalOptions o = options(out, state);
     IncrementalBuild build(o, planDirectoryRun(o.batch));
     Outcome outcome;
-    outcome.report = build.run();
-    for (std::size_t i = 0; i < build.plan().size(); ++i) {
-      const PageResult& page = outcome.report.pages[i];
-      if (page.status == PageStatus::kFailed) {
-        outcome.failureLines.push_back(page.failureLine);
-        outcome.failedOutputs.insert(build.plan()[i].output.substr(out.size()));
-      }
-    }
+    build.begin();
+    compileInParallel(build, [&](std::size_t index, const PoolPage& page) {
+      if (page.ok) return;
+      outcome.failureLines.push_back(page.failure);
+      outcome.failedOutputs.insert(build.plan()[index].output.substr(out.size()));
+    });
+    outcome.report = build.finish();
     outcome.failureLines.insert(outcome.failureLines.end(), outcome.report.failures.begin(),
                                 outcome.report.failures.end());
     outcome.status = outcome.report.exitStatus();
@@ -415,6 +416,26 @@ TEST(IncrementalBuild, EqualsAFullBuildAfterEveryRandomEdit) {
                               << " (rerun with QF_DIFFERENTIAL_SEED=" << seed << ")";
     }
   }
+}
+
+// A compile that throws (out of memory while recording what it read) must
+// not leave its page counted as up to date.
+TEST(IncrementalBuild, CompileThatThrowsLeavesThePageFailed) {
+  TempDir dir;
+  dir.write("site/page.src", "text\n");
+  IncrementalOptions options;
+  options.batch.sourceDirectory = dir / "site/";
+  IncrementalBuild build(options, planDirectoryRun(options.batch));
+  build.begin();
+  ASSERT_FALSE(build.isUpToDate(0));
+  EXPECT_THROW(
+      build.compilePage(
+          0, [](const PlannedCompile&, CompileObserver&) -> bool { throw std::bad_alloc(); }),
+      std::bad_alloc);
+  const BuildReport report = build.finish();
+  EXPECT_EQ(report.pages.at(0).status, PageStatus::kFailed);
+  EXPECT_EQ(report.failed, 1u);
+  EXPECT_EQ(report.exitStatus(), 1);
 }
 
 }  // namespace
