@@ -5,30 +5,29 @@
 
 #include <algorithm>
 
+#include "base/file_system.h"
 #include "base/path.h"
 
 namespace qf {
 
 namespace {
 
-std::string joined(std::string_view directory, std::string_view name) {
-  std::string path(directory);
-  if (!path.empty() && path.back() != '/') path += '/';
-  path += name;
-  return path;
-}
-
-bool isDirectoryPath(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// readdir's type saves a stat per entry; links and unknown types need one.
-bool isDirectoryEntry(std::string_view directory, const dirent& entry) {
+// readdir's type saves a look per entry; links and unknown types need one.
+DirectoryEntry entryOf(std::string_view directory, const dirent& entry) {
+  DirectoryEntry result;
+  result.name = entry.d_name;
 #ifdef _DIRENT_HAVE_D_TYPE
-  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return entry.d_type == DT_DIR;
+  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) {
+    result.isDirectory = entry.d_type == DT_DIR;
+    return result;
+  }
+  result.isLink = entry.d_type == DT_LNK;
 #endif
-  return isDirectoryPath(joined(directory, entry.d_name));
+  const std::string path = joinPath(directory, entry.d_name);
+  struct stat status;
+  if (!result.isLink && lstat(path.c_str(), &status) == 0) result.isLink = S_ISLNK(status.st_mode);
+  result.isDirectory = isDirectory(path);
+  return result;
 }
 
 bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
@@ -43,7 +42,7 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(std::string_view direct
   std::vector<DirectoryEntry> entries;
   while (const dirent* entry = readdir(dir)) {
     if (isDotEntry(entry->d_name)) continue;
-    entries.push_back({entry->d_name, isDirectoryEntry(directory, *entry)});
+    entries.push_back(entryOf(directory, *entry));
   }
   closedir(dir);
   std::sort(entries.begin(), entries.end(),
@@ -55,7 +54,7 @@ bool makeDirectories(std::string_view directory) {
   if (holdsNul(directory)) return false;
   const std::string path(directory);
   // Most calls find the directory there already: one look settles them.
-  if (isDirectoryPath(path.empty() ? std::string(".") : path)) return true;
+  if (isDirectory(path.empty() ? std::string(".") : path)) return true;
   // Make each level in turn; an existing level is fine as long as it is a
   // directory, which the final check settles.
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
@@ -63,7 +62,7 @@ bool makeDirectories(std::string_view directory) {
     mkdir(path.substr(0, slash).c_str(), 0777);
   }
   if (!path.empty() && path.back() != '/') mkdir(path.c_str(), 0777);
-  return isDirectoryPath(path.empty() ? std::string(".") : path);
+  return isDirectory(path.empty() ? std::string(".") : path);
 }
 
 }  // namespace qf

@@ -11,6 +11,7 @@ namespace qf {
 struct DirectoryEntry {
   std::string name;
   bool isDirectory = false;  // after following symbolic links
+  bool isLink = false;       // a symbolic link (isDirectory tells where it leads)
 };
 
 /// The entries of directory ("" for the current one), without "." and "..",

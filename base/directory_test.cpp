@@ -11,10 +11,13 @@
 namespace qf {
 namespace {
 
-// "name" for files, "name/" for directories, in listing order.
+// "name" for files, "name/" for directories, with '@' after a link's name,
+// in listing order.
 std::vector<std::string> describe(const std::vector<DirectoryEntry>& entries) {
   std::vector<std::string> result;
-  for (const DirectoryEntry& e : entries) result.push_back(e.name + (e.isDirectory ? "/" : ""));
+  for (const DirectoryEntry& e : entries) {
+    result.push_back(e.name + (e.isLink ? "@" : "") + (e.isDirectory ? "/" : ""));
+  }
   return result;
 }
 
@@ -43,7 +46,7 @@ TEST(ListDirectory, FollowsLinksForTheType) {
   const auto entries = listDirectory(dir.path());
   ASSERT_TRUE(entries);
   EXPECT_EQ(describe(*entries),
-            (std::vector<std::string>{"broken", "real/", "to_dir/", "to_file"}));
+            (std::vector<std::string>{"broken@", "real/", "to_dir@/", "to_file@"}));
 }
 
 TEST(ListDirectory, WorksWithoutTrailingSlashAndFailsOnMissingOrFile) {

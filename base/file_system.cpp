@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "base/path.h"
 
@@ -76,6 +78,28 @@ std::optional<std::string> resolvedPathOf(std::string_view path) {
   std::string result(resolved);
   free(resolved);
   return result;
+}
+
+ResolvedBelow resolveBelow(std::string_view path, std::string_view realRoot) {
+  std::optional<std::string> resolved = resolvedPathOf(path);
+  if (!resolved) return {};
+  if (!isInsideDirectory(*resolved, realRoot)) return {ResolvedBelow::Kind::kOutside, ""};
+  return {ResolvedBelow::Kind::kInside, std::move(*resolved)};
+}
+
+bool isDirectory(std::string_view path) {
+  struct stat status;
+  return isPassablePath(path) && stat(std::string(path).c_str(), &status) == 0 &&
+         S_ISDIR(status.st_mode);
+}
+
+std::string nearestExistingDirectory(std::string_view directory) {
+  std::string nearest = withoutTrailingSlashes(directory);
+  while (!nearest.empty() && nearest != "." && nearest != "/" && !isDirectory(nearest)) {
+    const std::size_t slash = nearest.rfind('/');
+    nearest.resize(slash == std::string::npos ? 0 : std::max<std::size_t>(slash, 1));
+  }
+  return nearest.empty() ? "." : nearest;
 }
 
 bool removeFile(std::string_view path) {

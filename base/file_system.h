@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <compare>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -13,7 +14,7 @@ namespace qf {
 struct FileIdentity {
   dev_t device = 0;
   ino_t inode = 0;
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+  friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
 };
 
 /// What a look at a file tells (links followed).
@@ -60,6 +61,30 @@ bool removeFile(std::string_view path);
 /// The absolute path of path with every link and "." or ".." resolved;
 /// nullopt when it does not exist.
 std::optional<std::string> resolvedPathOf(std::string_view path);
+
+/// Where a path leads, told against a root.
+struct ResolvedBelow {
+  enum class Kind {
+    kInside,   // path: where it leads, the root itself or below it
+    kOutside,  // links lead out of the root
+    kMissing,  // nothing there (a dangling link, a missing name)
+  };
+  Kind kind = Kind::kMissing;
+  std::string path;
+};
+
+/// The rule for links in a tree that is published or served: path counts
+/// only when, with every link resolved, it still lies inside realRoot (an
+/// absolute path without links, as resolvedPathOf gives it).
+ResolvedBelow resolveBelow(std::string_view path, std::string_view realRoot);
+
+/// True when path names a directory (links followed).
+bool isDirectory(std::string_view path);
+
+/// directory when it exists, else the nearest directory above it that does;
+/// "." when a relative path has none, "/" when an absolute one has none.
+/// Trailing slashes are dropped; the rest is kept as spelled.
+std::string nearestExistingDirectory(std::string_view directory);
 
 /// The moment, in nanoseconds, that file times written from now on are at
 /// least: the clock the kernel stamps files with, read coarsely.

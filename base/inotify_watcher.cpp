@@ -5,9 +5,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <vector>
+
+#include "base/path.h"
+#include "base/tree_walk.h"
 
 namespace qf {
 
@@ -19,12 +20,6 @@ namespace {
 constexpr std::uint32_t kDirectoryMask = IN_CREATE | IN_DELETE | IN_CLOSE_WRITE | IN_MODIFY |
                                          IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
                                          IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
-
-bool isBelow(const std::string& path, const std::string& directory) {
-  return path == directory ||
-         (path.size() > directory.size() && path.compare(0, directory.size(), directory) == 0 &&
-          path[directory.size()] == '/');
-}
 
 }  // namespace
 
@@ -65,27 +60,31 @@ std::optional<int> InotifyWatcher::addWatch(const std::string& directory, bool t
 }
 
 void InotifyWatcher::addTree(const std::string& directory, bool report) {
-  std::set<int> visited;
-  addTree(directory, report, visited);
-}
+  // Each directory is watched before it is read, so that nothing made in it
+  // meanwhile goes unseen.
+  class Adder final : public TreeVisitor {
+   public:
+    Adder(InotifyWatcher& watcher, const std::string& root, bool report)
+        : watcher_(watcher), root_(root), report_(report) {}
 
-void InotifyWatcher::addTree(const std::string& directory, bool report, std::set<int>& visited) {
-  if (filter_.isIgnoredDirectory(directory)) return;
-  const std::optional<int> wd = addWatch(directory, true);
-  if (!wd || !visited.insert(*wd).second) return;
-  namespace fs = std::filesystem;
-  std::error_code error;
-  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    const std::string path = joinPath(directory, name);
-    std::error_code typeError;
-    if (it->is_directory(typeError)) {
-      addTree(path, report, visited);
-      if (report && !filter_.isIgnoredDirectory(path)) pending_.add(path);
-    } else if (report && filter_.counts(path, name)) {
-      pending_.add(path);
+    bool wanted(const std::string& relative, const DirectoryEntry& entry) override {
+      return watcher_.filter_.admits(joinPath(root_, relative), entry);
     }
-  }
+    bool enter(const std::string& relative) override {
+      const std::string path = joinPath(root_, relative);
+      return !watcher_.filter_.isIgnoredDirectory(path) && watcher_.addWatch(path, true);
+    }
+    void visit(const std::string& relative, const DirectoryEntry&) override {
+      if (report_) watcher_.pending_.add(joinPath(root_, relative));
+    }
+
+   private:
+    InotifyWatcher& watcher_;
+    const std::string& root_;
+    const bool report_;
+  };
+  Adder adder(*this, directory, report);
+  walkTree(directory, adder);
 }
 
 void InotifyWatcher::watchDirectory(const std::string& directory) {
@@ -180,7 +179,7 @@ void InotifyWatcher::handleNamed(const Watched& watched, const inotify_event& ev
 
 void InotifyWatcher::forgetTree(const std::string& directory) {
   for (auto it = watches_.begin(); it != watches_.end();) {
-    if (isBelow(it->second.path, directory)) {
+    if (isInsideDirectory(it->second.path, directory)) {
       inotify_rm_watch(fd_, it->first);
       it = watches_.erase(it);
     } else {

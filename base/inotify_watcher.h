@@ -46,8 +46,7 @@ class InotifyWatcher final : public Watcher {
   std::optional<int> addWatch(const std::string& directory, bool tree);
   /// Watches directory and every directory below it. When report is set,
   /// everything found counts as changed (it may have been written before its
-  /// directory was watched). visited stops link loops.
-  void addTree(const std::string& directory, bool report, std::set<int>& visited);
+  /// directory was watched).
   void addTree(const std::string& directory, bool report);
   /// Reads every queued event; false when reading failed for good.
   bool readEvents();

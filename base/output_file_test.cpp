@@ -37,6 +37,10 @@ TEST(SameContents, ComparesEveryByte) {
       {"abc", "abcd", false},
       {std::string(200000, 'x'), std::string(200000, 'x'), true},
       {std::string(200000, 'x'), std::string(199999, 'x') + "y", false},
+      // The first 64 KiB agree; the difference is in the next block.
+      {std::string(65537, 'x'), std::string(65536, 'x') + "y", false},
+      {std::string(65536, 'x') + "a" + std::string(9, 'x'),
+       std::string(65536, 'x') + "b" + std::string(9, 'x'), false},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -52,26 +56,35 @@ TEST(SameContents, ComparesEveryByte) {
 }
 
 TEST(OutputFile, SameBytesLeaveTheFileUntouched) {
-  TempDir dir;
-  const std::string path = dir.write("page.html", "same\n");
-  ASSERT_EQ(link(path.c_str(), (dir / "linked").c_str()), 0);
-  const timespec past[2] = {{1000000, 0}, {1000000, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
-  const struct stat before = statusOfPath(path);
+  for (const std::string& page : {std::string("same\n"), std::string(), std::string(70000, 's')}) {
+    TempDir dir;
+    const std::string path = dir.write("page.html", page);
+    ASSERT_EQ(link(path.c_str(), (dir / "linked").c_str()), 0);
+    const timespec past[2] = {{1000000, 0}, {1000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+    const struct stat before = statusOfPath(path);
 
-  ASSERT_TRUE(writeOutput(path, "same\n"));
-  const struct stat after = statusOfPath(path);
-  EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_EQ(after.st_mtim.tv_sec, 1000000);
-  EXPECT_EQ(after.st_nlink, 2u);
-  EXPECT_EQ(readFile(dir / "linked"), "same\n");
+    ASSERT_TRUE(writeOutput(path, page));
+    const struct stat after = statusOfPath(path);
+    EXPECT_EQ(after.st_ino, before.st_ino) << page.size();
+    EXPECT_EQ(after.st_mtim.tv_sec, 1000000) << page.size();
+    EXPECT_EQ(after.st_nlink, 2u);
+    EXPECT_EQ(readFile(dir / "linked"), page);
+  }
 }
 
 TEST(OutputFile, DifferentBytesReplaceTheFile) {
   struct Case {
     std::string before;
     std::string after;
-  } cases[] = {{"old\n", "new\n"}, {"same", "same but longer"}, {"longer text", "longer"}};
+  } cases[] = {
+      {"old\n", "new\n"},
+      {"same", "same but longer"},
+      {"longer text", "longer"},
+      {"old\n", ""},
+      {"", "new\n"},
+      {std::string(70000, 'x'), std::string(69999, 'x') + "y"},
+  };
   for (const Case& c : cases) {
     TempDir dir;
     const std::string path = dir.write("page.html", c.before);

@@ -60,4 +60,23 @@ std::string withTrailingSlash(std::string_view path) {
   return result;
 }
 
+std::string withoutTrailingSlashes(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  return std::string(path);
+}
+
+std::string joinPath(std::string_view directory, std::string_view name) {
+  std::string path(directory);
+  if (!path.empty() && !name.empty() && path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+bool isInsideDirectory(std::string_view path, std::string_view directory) {
+  if (directory.empty()) return false;
+  const std::string root = withoutTrailingSlashes(directory);
+  if (!path.starts_with(root)) return false;
+  return path.size() == root.size() || root == "/" || path[root.size()] == '/';
+}
+
 }  // namespace qf

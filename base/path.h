@@ -38,4 +38,17 @@ bool holdsNul(std::string_view path);
 /// Returns path with a trailing '/' added when it is not empty and lacks one.
 std::string withTrailingSlash(std::string_view path);
 
+/// path without trailing slashes ("/" stays "/").
+std::string withoutTrailingSlashes(std::string_view path);
+
+/// directory + '/' + name, without doubling a slash; name alone when
+/// directory is empty (the current one), directory alone when name is.
+std::string joinPath(std::string_view directory, std::string_view name);
+
+/// True when path is directory or lies below it, told name by name ("/site2"
+/// is not inside "/site"). Both are spelled alike (both absolute, or both
+/// relative to the same directory) without "." or ".." names; trailing
+/// slashes do not matter. An empty directory holds nothing.
+bool isInsideDirectory(std::string_view path, std::string_view directory);
+
 }  // namespace qf

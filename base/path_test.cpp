@@ -65,5 +65,35 @@ TEST(Path, TrailingSlashIsAddedOnlyWhenMissing) {
   EXPECT_EQ(withTrailingSlash(""), "");
 }
 
+TEST(Path, JoinsWithOneSlash) {
+  const struct {
+    const char* directory;
+    const char* name;
+    const char* joined;
+  } cases[] = {
+      {"site", "a", "site/a"}, {"site/", "a", "site/a"}, {"/", "a", "/a"},
+      {"", "a", "a"},          {"site", "", "site"},     {"", "", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(joinPath(c.directory, c.name), c.joined) << c.directory;
+  EXPECT_EQ(withoutTrailingSlashes("site//"), "site");
+  EXPECT_EQ(withoutTrailingSlashes("//"), "/");
+}
+
+TEST(Path, InsideMeansTheDirectoryOrBelowItNameByName) {
+  const struct {
+    const char* path;
+    const char* directory;
+    bool inside;
+  } cases[] = {
+      {"/site", "/site", true},   {"/site/a", "/site", true}, {"/site/a", "/site/", true},
+      {"/site/", "/site", true},  {"/site2", "/site", false}, {"/site2/a", "/site/", false},
+      {"/sit", "/site", false},   {"/", "/site", false},      {"/etc/passwd", "/", true},
+      {"out/sub/a", "out", true}, {"outer/a", "out", false},  {"a", "", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(isInsideDirectory(c.path, c.directory), c.inside) << c.path << " in " << c.directory;
+  }
+}
+
 }  // namespace
 }  // namespace qf

@@ -4,10 +4,10 @@
 #include <time.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "base/file_stream.h"
+#include "base/path.h"
+#include "base/tree_walk.h"
 
 namespace qf {
 
@@ -58,8 +58,8 @@ void PollingWatcher::watchDirectory(const std::string& directory) {
   // Only the new directory is looked at, so that changes elsewhere since the
   // last look are still found by the next one.
   Snapshot added;
-  std::set<std::pair<unsigned long long, unsigned long long>> visited;
-  lookInto(withoutTrailingSlashes(directory), false, added, visited);
+  std::set<FileIdentity> seen;
+  lookInto(withoutTrailingSlashes(directory), false, added, seen);
   last_.insert(added.begin(), added.end());
 }
 
@@ -69,8 +69,8 @@ void PollingWatcher::watchTree(const std::string& directory) {
   }
   options_.trees.push_back(directory);
   Snapshot added;
-  std::set<std::pair<unsigned long long, unsigned long long>> visited;
-  lookInto(withoutTrailingSlashes(directory), true, added, visited);
+  std::set<FileIdentity> seen;
+  lookInto(withoutTrailingSlashes(directory), true, added, seen);
   last_.insert(added.begin(), added.end());
 }
 
@@ -80,41 +80,59 @@ void PollingWatcher::setNeededPaths(std::set<std::string> paths) {
 
 PollingWatcher::Snapshot PollingWatcher::look() {
   Snapshot snapshot;
-  std::set<std::pair<unsigned long long, unsigned long long>> visited;
+  // A directory watched alone that lies in a watched tree is looked at once,
+  // by the name the tree gives it.
+  std::set<FileIdentity> seen;
   for (const std::string& tree : options_.trees) {
-    lookInto(withoutTrailingSlashes(tree), true, snapshot, visited);
+    lookInto(withoutTrailingSlashes(tree), true, snapshot, seen);
   }
   for (const std::string& directory : options_.directories) {
-    lookInto(withoutTrailingSlashes(directory), false, snapshot, visited);
+    lookInto(withoutTrailingSlashes(directory), false, snapshot, seen);
   }
   return snapshot;
 }
 
-void PollingWatcher::lookInto(
-    const std::string& directory, bool tree, Snapshot& snapshot,
-    std::set<std::pair<unsigned long long, unsigned long long>>& visited) {
-  struct stat status {};
-  if (filter_.isIgnoredDirectory(directory) || stat(directory.c_str(), &status) != 0) return;
-  if (!visited.insert({status.st_dev, status.st_ino}).second) return;  // a link loop
-  namespace fs = std::filesystem;
-  std::error_code error;
-  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    const std::string path = joinPath(directory, name);
-    if (stat(path.c_str(), &status) != 0) continue;
-    const bool isDirectory = S_ISDIR(status.st_mode);
-    if (isDirectory ? filter_.isIgnoredDirectory(path) : !filter_.counts(path, name)) continue;
-    // A directory's own times change with every entry made in it; its
-    // entries are compared one by one instead.
-    if (isDirectory) {
-      snapshot[path] = Stamp{0, 0, -1, status.st_ino, std::nullopt};
-    } else {
-      snapshot[path] =
-          Stamp{nanoseconds(status.st_mtim), nanoseconds(status.st_ctim), status.st_size,
-                status.st_ino, isRecent(status) ? contentHashOf(path) : std::nullopt};
+void PollingWatcher::lookInto(const std::string& directory, bool tree, Snapshot& snapshot,
+                              std::set<FileIdentity>& seen) {
+  class Looker final : public TreeVisitor {
+   public:
+    Looker(WatchFilter& filter, const std::string& root, Snapshot& snapshot,
+           std::set<FileIdentity>& seen)
+        : filter_(filter), root_(root), snapshot_(snapshot), seen_(seen) {}
+
+    bool wanted(const std::string& relative, const DirectoryEntry& entry) override {
+      return filter_.admits(joinPath(root_, relative), entry);
     }
-    if (isDirectory && tree) lookInto(path, true, snapshot, visited);
-  }
+    bool enter(const std::string& relative) override {
+      const std::string path = joinPath(root_, relative);
+      const std::optional<FileIdentity> identity = identityOf(path);
+      return identity && !filter_.isIgnoredDirectory(path) && seen_.insert(*identity).second;
+    }
+    void visit(const std::string& relative, const DirectoryEntry&) override {
+      const std::string path = joinPath(root_, relative);
+      struct stat status {};
+      if (stat(path.c_str(), &status) != 0) return;
+      // A directory's own times change with every entry made in it; its
+      // entries are compared one by one instead.
+      if (S_ISDIR(status.st_mode)) {
+        snapshot_[path] = Stamp{0, 0, -1, status.st_ino, std::nullopt};
+      } else {
+        snapshot_[path] =
+            Stamp{nanoseconds(status.st_mtim), nanoseconds(status.st_ctim), status.st_size,
+                  status.st_ino, isRecent(status) ? contentHashOf(path) : std::nullopt};
+      }
+    }
+
+   private:
+    WatchFilter& filter_;
+    const std::string& root_;
+    Snapshot& snapshot_;
+    std::set<FileIdentity>& seen_;
+  };
+  Looker looker(filter_, directory, snapshot, seen);
+  TreeWalkOptions options;
+  options.recurse = tree;
+  walkTree(directory, looker, options);
 }
 
 void PollingWatcher::compare() {

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "base/file_system.h"
 #include "base/pending_changes.h"
 #include "base/watch_filter.h"
 #include "base/watcher.h"
@@ -39,8 +40,11 @@ class PollingWatcher final : public Watcher {
   using Snapshot = std::map<std::string, Stamp>;
 
   Snapshot look();
+  /// Adds what lies in directory (and, with tree, below it) to snapshot;
+  /// directories in seen (by identity) are passed over and those looked at
+  /// are added to it.
   void lookInto(const std::string& directory, bool tree, Snapshot& snapshot,
-                std::set<std::pair<unsigned long long, unsigned long long>>& visited);
+                std::set<FileIdentity>& seen);
   /// Looks again and records what differs from the last look.
   void compare();
   static bool differs(const Stamp& before, const Stamp& after, const std::string& path);

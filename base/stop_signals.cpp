@@ -1,6 +1,7 @@
 #include "base/stop_signals.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +56,17 @@ StopSignals::~StopSignals() {
 int StopSignals::descriptor() const { return pipeEnds[0]; }
 
 int StopSignals::caught() const { return caughtSignal; }
+
+int StopSignals::wait() const {
+  // Without a pipe, the signal is looked for every tenth of a second.
+  pollfd polled{pipeEnds[0], POLLIN, 0};
+  while (caughtSignal == 0) {
+    const int ready = poll(&polled, 1, polled.fd < 0 ? 100 : -1);
+    if (ready < 0 && errno != EINTR) return caughtSignal;
+    if (ready > 0 && (polled.revents & POLLNVAL)) return caughtSignal;
+  }
+  return caughtSignal;
+}
 
 void endWithSignal(int signal) {
   std::signal(signal, SIG_DFL);

@@ -18,6 +18,9 @@ class StopSignals {
   int descriptor() const;
   /// The number of the first signal that came; 0 while none did.
   int caught() const;
+  /// Blocks until a signal has come and returns its number; 0 when the
+  /// descriptor was closed under the wait.
+  int wait() const;
 };
 
 /// Ends the process as signal does by default, so that the parent sees it

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <thread>
 
 namespace qf {
 namespace {
@@ -25,6 +26,20 @@ TEST(StopSignals, RemembersTheFirstSignalAndWakesWaiters) {
     EXPECT_EQ(signals.caught(), signal);
     EXPECT_TRUE(readable(signals.descriptor()));
   }
+}
+
+TEST(StopSignals, WaitReturnsTheSignalThatCame) {
+  {
+    StopSignals signals;
+    raise(SIGHUP);
+    EXPECT_EQ(signals.wait(), SIGHUP);
+  }
+  StopSignals signals;
+  int seen = 0;
+  std::thread waiter([&] { seen = signals.wait(); });
+  raise(SIGTERM);
+  waiter.join();
+  EXPECT_EQ(seen, SIGTERM);
 }
 
 TEST(StopSignals, EndWithSignalEndsTheProcessByThatSignal) {

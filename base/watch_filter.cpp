@@ -23,16 +23,8 @@ bool WatchFilter::counts(const std::string& path, std::string_view name) const {
   return !isEditorScratchName(name) || neededPaths_.count(path) > 0;
 }
 
-std::string withoutTrailingSlashes(std::string_view path) {
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-  return std::string(path);
-}
-
-std::string joinPath(std::string_view directory, std::string_view name) {
-  std::string path(directory);
-  if (path.empty() || path.back() != '/') path += '/';
-  path += name;
-  return path;
+bool WatchFilter::admits(const std::string& path, const DirectoryEntry& entry) {
+  return entry.isDirectory ? !isIgnoredDirectory(path) : counts(path, entry.name);
 }
 
 }  // namespace qf

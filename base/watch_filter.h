@@ -5,7 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/directory.h"
 #include "base/file_system.h"
+#include "base/path.h"
 
 namespace qf {
 
@@ -19,6 +21,9 @@ class WatchFilter {
   /// True when a change to path (whose last name is name) is worth telling:
   /// not an editor's scratch file, unless it is a needed path.
   bool counts(const std::string& path, std::string_view name) const;
+  /// True for an entry met on a walk (at path) that is watched: a directory
+  /// that is not the ignored one, or a file that counts.
+  bool admits(const std::string& path, const DirectoryEntry& entry);
   void setNeededPaths(std::set<std::string> paths) { neededPaths_ = std::move(paths); }
 
  private:
@@ -26,11 +31,5 @@ class WatchFilter {
   std::optional<FileIdentity> ignoredIdentity_;
   std::set<std::string> neededPaths_;
 };
-
-/// path without trailing slashes ("/" stays "/").
-std::string withoutTrailingSlashes(std::string_view path);
-
-/// directory + '/' + name, without doubling a slash.
-std::string joinPath(std::string_view directory, std::string_view name);
 
 }  // namespace qf

@@ -11,14 +11,6 @@ namespace qf {
 
 namespace {
 
-bool startsWith(std::string_view s, std::string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
-
-bool endsWith(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
 void warn(const WatchOptions& options, std::string_view message) {
   if (options.warn) options.warn(message);
 }
@@ -93,12 +85,6 @@ std::unique_ptr<Watcher> makeWatcher(const WatchOptions& options) {
     return std::make_unique<PollingWatcher>(options);
   }
   return std::make_unique<FallbackWatcher>(options, std::move(notified));
-}
-
-bool isEditorScratchName(std::string_view name) {
-  if (name == "4913" || endsWith(name, "~") || endsWith(name, ".bck")) return true;
-  if (startsWith(name, ".#")) return true;
-  return startsWith(name, ".") && (endsWith(name, ".swp") || endsWith(name, ".swx"));
 }
 
 }  // namespace qf

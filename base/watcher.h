@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/site_path.h"
+
 namespace qf {
 
 /// What changed in the watched directories since the previous batch.
@@ -86,10 +88,6 @@ class Watcher {
 /// The watcher that suits this system: the kernel's notifications where
 /// there are enough of them; else (with one warning) polling.
 std::unique_ptr<Watcher> makeWatcher(const WatchOptions& options);
-
-/// True for names that editors use for swap, backup and probe files:
-/// "*~", ".*.swp", ".*.swx", "4913", ".#*", "*.bck".
-bool isEditorScratchName(std::string_view name);
 
 /// The warning given once when the system has no more watches to give.
 inline constexpr std::string_view kOutOfWatchesWarning =

@@ -330,19 +330,5 @@ TEST(MakeWatcher, PollsFromTheStartWhenTheTreeNeedsTooManyWatches) {
   EXPECT_EQ(batch->paths, std::vector<std::string>{dir / "a/b/c/page.src"});
 }
 
-TEST(IsEditorScratchName, KnowsTheUsualSpellings) {
-  const struct {
-    const char* name;
-    bool scratch;
-  } cases[] = {
-      {"page.src~", true}, {".page.src.swp", true}, {".page.src.swx", true},
-      {"4913", true},      {".#page.src", true},    {"page.bck", true},
-      {"page.src", false}, {"page.swp", false},     {"49130", false},
-      {"a#b", false},      {"~page", false},        {".hidden", false},
-      {"swp", false},      {"bck", false},          {"", false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(isEditorScratchName(c.name), c.scratch) << c.name;
-}
-
 }  // namespace
 }  // namespace qf

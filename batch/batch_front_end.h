@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/compile_result.h"
+
 namespace qf {
 
 /// The buttons a message box offers.
@@ -20,6 +22,7 @@ struct PickedFile {
 
 /// What a batch run needs from the program that shows it: a status line, a
 /// progress bar (0 to 100), modal message boxes and the single-file picker.
+/// The boxes' captions and texts are the program's own.
 class BatchFrontEnd {
  public:
   virtual ~BatchFrontEnd() = default;
@@ -28,9 +31,10 @@ class BatchFrontEnd {
   virtual void setStatus(std::string_view text) = 0;
   /// Moves the progress bar to percent (0 to 100).
   virtual void setProgress(int percent) = 0;
-  /// Shows a modal message box and returns the answer.
-  virtual MessageAnswer showMessage(std::string_view text, std::string_view caption,
-                                    MessageButtons buttons) = 0;
+  /// Shows text in a modal box with an OK button.
+  virtual void showNote(std::string_view text) = 0;
+  /// Shows a failed compile in a modal box and returns the answer.
+  virtual MessageAnswer showFailure(const CompileResult& failure, MessageButtons buttons) = 0;
   /// Lets the user pick one source file; nullopt when the user cancels.
   virtual std::optional<PickedFile> chooseSourceFile() = 0;
 };

@@ -2,6 +2,18 @@
 
 namespace qf {
 
+namespace {
+
+// The window's pages are shaped by its directories alone: the default
+// directive and join characters, no definitions.
+IncrementalOptions pageOptions(const BatchOptions& batch) {
+  IncrementalOptions options;
+  options.batch = batch;
+  return options;
+}
+
+}  // namespace
+
 BatchRun::BatchRun(BatchFrontEnd& frontEnd) : frontEnd_(frontEnd) {}
 
 void BatchRun::compileAll(const BatchOptions& options) {
@@ -24,7 +36,7 @@ void BatchRun::compileSingle(const BatchOptions& options) {
   if (!picked) return;
   showProgress(frontEnd_, run_messages::compiling(picked->name), 0, 0);
   const PlannedCompile planned = planLoneFile(picked->path, options.outputExtension);
-  if (!compiler_.compileFile({planned.input, planned.output, options.includeDirectory})) {
+  if (!compiler_.compileFile(compileRequestFor(pageOptions(options), planned, nullptr))) {
     reportFailure(MessageButtons::kOk);
     return;
   }
@@ -43,7 +55,8 @@ bool BatchRun::directoriesAreSet(const BatchOptions& options) {
   return true;
 }
 
-std::size_t BatchRun::compilePlanned(const BatchOptions& options) {
+std::size_t BatchRun::compilePlanned(const BatchOptions& batch) {
+  const IncrementalOptions options = pageOptions(batch);
   const std::size_t count = plan_.size();
   std::size_t compiled = 0;
   for (std::size_t index = 0; index < count; ++index) {
@@ -60,21 +73,16 @@ std::size_t BatchRun::compilePlanned(const BatchOptions& options) {
   return compiled;
 }
 
-bool BatchRun::compile(const BatchOptions& options, const PlannedCompile& planned) {
-  prepareOutputDirectory(options, planned);
-  return compiler_.compileFile({planned.input, planned.output, options.includeDirectory});
+bool BatchRun::compile(const IncrementalOptions& options, const PlannedCompile& planned) {
+  prepareOutputDirectory(options.batch, planned);
+  return compiler_.compileFile(compileRequestFor(options, planned, nullptr));
 }
 
 MessageAnswer BatchRun::reportFailure(MessageButtons buttons) {
-  const CompileResult& result = compiler_.result();
-  const std::string caption =
-      result.errorFileName.str() + " line " + std::to_string(result.errorLine);
-  return frontEnd_.showMessage(result.message, caption, buttons);
+  return frontEnd_.showFailure(compiler_.result(), buttons);
 }
 
-void BatchRun::tell(std::string_view text) {
-  frontEnd_.showMessage(text, kProgramCaption, MessageButtons::kOk);
-}
+void BatchRun::tell(std::string_view text) { frontEnd_.showNote(text); }
 
 void showProgress(BatchFrontEnd& frontEnd, std::string_view text, std::size_t position,
                   std::size_t total) {

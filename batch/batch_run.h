@@ -3,15 +3,12 @@
 #include <string_view>
 #include <vector>
 
-#include "base/version.h"
 #include "batch/batch_front_end.h"
 #include "batch/build_plan.h"
+#include "batch/incremental_build.h"
 #include "engine/compiler.h"
 
 namespace qf {
-
-/// The caption of the program's own message boxes and main window.
-inline constexpr std::string_view kProgramCaption = kProgramNameAndVersion;
 
 /// The two compile commands of the main window: every source file of the
 /// source directory, or one picked file. Runs synchronously and reports
@@ -34,8 +31,8 @@ class BatchRun {
   bool directoriesAreSet(const BatchOptions& options);
   /// Compiles every planned file; returns how many succeeded.
   std::size_t compilePlanned(const BatchOptions& options);
-  bool compile(const BatchOptions& options, const PlannedCompile& planned);
-  /// Shows the last compile's failure: its message, captioned "file line n".
+  bool compile(const IncrementalOptions& options, const PlannedCompile& planned);
+  /// Shows the last compile's failure.
   MessageAnswer reportFailure(MessageButtons buttons);
   void tell(std::string_view text);
 

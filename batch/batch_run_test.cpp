@@ -17,7 +17,8 @@ namespace {
 using Events = std::vector<std::string>;
 
 // A front end that records what the run shows, one event per line:
-// "status: text", "bar: n", "box: caption | text | OK" (or "ARI").
+// "status: text", "bar: n", "note: text", "failure: file line n | message |
+// OK" (or "ARI"); and the failures as given.
 class ScriptedFrontEnd : public BatchFrontEnd {
  public:
   void setStatus(std::string_view text) override {
@@ -25,13 +26,18 @@ class ScriptedFrontEnd : public BatchFrontEnd {
     if (onStatus) onStatus(text);
   }
   void setProgress(int percent) override { events.push_back("bar: " + std::to_string(percent)); }
-  MessageAnswer showMessage(std::string_view text, std::string_view caption,
-                            MessageButtons buttons) override {
-    events.push_back("box: " + std::string(caption) + " | " + std::string(text) + " | " +
-                     (buttons == MessageButtons::kOk ? "OK" : "ARI"));
+  void showNote(std::string_view text) override {
+    events.push_back("note: " + std::string(text));
+    if (onMessage) onMessage();
+  }
+  MessageAnswer showFailure(const CompileResult& failure, MessageButtons buttons) override {
+    events.push_back(
+        failureEvent(failure.errorFileName.str() + " line " + std::to_string(failure.errorLine),
+                     failure.message.str(), buttons == MessageButtons::kOk ? "OK" : "ARI"));
+    failures.push_back(failure);
     if (onMessage) onMessage();
     if (answers.empty()) {
-      ADD_FAILURE() << "unexpected message box: " << text;
+      ADD_FAILURE() << "unexpected failure box: " << failure.message.str();
       return MessageAnswer::kAbort;
     }
     const MessageAnswer answer = answers.front();
@@ -43,7 +49,14 @@ class ScriptedFrontEnd : public BatchFrontEnd {
     return PickedFile{pickedPath, pickedName};
   }
 
+  static std::string failureEvent(std::string_view place, std::string_view message,
+                                  std::string_view buttons) {
+    return "failure: " + std::string(place) + " | " + std::string(message) + " | " +
+           std::string(buttons);
+  }
+
   Events events;
+  std::vector<CompileResult> failures;
   std::deque<MessageAnswer> answers;
   std::function<void(std::string_view)> onStatus;
   std::function<void()> onMessage;
@@ -72,9 +85,11 @@ struct BatchFixture {
   BatchRun run;
 };
 
-std::string box(std::string_view caption, std::string_view text, std::string_view buttons) {
-  return "box: " + std::string(caption) + " | " + std::string(text) + " | " + std::string(buttons);
+std::string failure(std::string_view place, std::string_view message, std::string_view buttons) {
+  return ScriptedFrontEnd::failureEvent(place, message, buttons);
 }
+
+std::string note(std::string_view text) { return "note: " + std::string(text); }
 
 struct CheckCase {
   const char* name;
@@ -108,7 +123,7 @@ TEST(CompileAll, ChecksComeBeforeAnyWork) {
 
     f.run.compileAll(f.options);
 
-    EXPECT_EQ(f.frontEnd.events, (Events{box("Quillforge 1.3a", c.message, "OK")}));
+    EXPECT_EQ(f.frontEnd.events, (Events{note(c.message)}));
     EXPECT_TRUE(f.run.plan().empty());
     EXPECT_FALSE(pathExists(f.source("page.html")));
   }
@@ -123,12 +138,12 @@ TEST(CompileAll, IgnoredFailureSkipsTheFile) {
 
   f.run.compileAll(f.options);
 
-  EXPECT_EQ(
-      f.frontEnd.events,
-      (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
-              "bar: 33", "status: Compiling b.src", "bar: 33",
-              box(f.source("b.src") + " line 1", kBogusMessage, "ARI"), "status: Compiling c.src",
-              "bar: 33", "bar: 66", "status: Successfully Compiled 2 Files", "bar: 100"}));
+  EXPECT_EQ(f.frontEnd.events,
+            (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
+                    "bar: 33", "status: Compiling b.src", "bar: 33",
+                    failure(f.source("b.src") + " line 1", kBogusMessage, "ARI"),
+                    "status: Compiling c.src", "bar: 33", "bar: 66",
+                    "status: Successfully Compiled 2 Files", "bar: 100"}));
   EXPECT_EQ(readFile(f.source("a.html")), kGood);
   EXPECT_EQ(readFile(f.source("c.html")), kGood);
   EXPECT_FALSE(pathExists(f.source("b.html")));
@@ -144,7 +159,7 @@ TEST(CompileAll, AbortStopsAtOnceWithTheSummary) {
 
   EXPECT_EQ(f.frontEnd.events,
             (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
-                    box(f.source("a.src") + " line 1", kBogusMessage, "ARI"),
+                    failure(f.source("a.src") + " line 1", kBogusMessage, "ARI"),
                     "status: Successfully Compiled 0 Files", "bar: 100"}));
   EXPECT_FALSE(pathExists(f.source("b.html")));
 }
@@ -157,11 +172,11 @@ TEST(CompileAll, RetryCompilesTheFixedFileOnce) {
 
   f.run.compileAll(f.options);
 
-  EXPECT_EQ(
-      f.frontEnd.events,
-      (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
-              box(f.source("a.src") + " line 1", kBogusMessage, "ARI"), "status: Compiling a.src",
-              "bar: 0", "bar: 100", "status: Successfully Compiled 1 Files", "bar: 100"}));
+  EXPECT_EQ(f.frontEnd.events,
+            (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
+                    failure(f.source("a.src") + " line 1", kBogusMessage, "ARI"),
+                    "status: Compiling a.src", "bar: 0", "bar: 100",
+                    "status: Successfully Compiled 1 Files", "bar: 100"}));
   EXPECT_TRUE(pathExists(f.source("a.html")));
 }
 
@@ -180,8 +195,8 @@ TEST(CompileAll, FileVanishingDuringTheRunIsReportedAsAFailure) {
   EXPECT_EQ(f.frontEnd.events,
             (Events{"status: Compiling files...", "bar: 0", "status: Compiling a.src", "bar: 0",
                     "bar: 50", "status: Compiling b.src", "bar: 50",
-                    box(doomed + " line 0", "Error: Could not open input file \"" + doomed + "\".",
-                        "ARI"),
+                    failure(doomed + " line 0",
+                            "Error: Could not open input file \"" + doomed + "\".", "ARI"),
                     "status: Successfully Compiled 1 Files", "bar: 100"}));
 }
 
@@ -235,8 +250,8 @@ TEST(CompileAll, OutputSubDirectoryThatCannotBeMadeFailsTheFile) {
   EXPECT_EQ(
       f.frontEnd.events,
       (Events{"status: Compiling files...", "bar: 0", "status: Compiling sub/page.src", "bar: 0",
-              box(f.source("sub/page.src") + " line 0",
-                  "Error: Could not open output file \"" + output + "\".", "ARI"),
+              failure(f.source("sub/page.src") + " line 0",
+                      "Error: Could not open output file \"" + output + "\".", "ARI"),
               "status: Successfully Compiled 0 Files", "bar: 100"}));
 }
 
@@ -268,8 +283,8 @@ TEST(CompileAll, OutputThatWouldReplaceItsSourceIsRefused) {
     EXPECT_EQ(
         f.frontEnd.events,
         (Events{"status: Compiling files...", "bar: 0", "status: Compiling page.src", "bar: 0",
-                box(input + " line 0", "Error: Output file \"" + output + "\" is the input file.",
-                    "ARI"),
+                failure(input + " line 0",
+                        "Error: Output file \"" + output + "\" is the input file.", "ARI"),
                 "status: Successfully Compiled 0 Files", "bar: 100"}));
     EXPECT_EQ(readFile(input), kGood);
   }
@@ -285,6 +300,26 @@ TEST(CompileAll, IncludeDirectoryReachesTheCompiler) {
 
   EXPECT_EQ(f.frontEnd.events.end()[-2], "status: Successfully Compiled 1 Files");
   EXPECT_EQ(readFile(f.source("page.html")), "shared\n");
+}
+
+TEST(CompileAll, FailureInAnIncludedFileCarriesItsIncludeChain) {
+  BatchFixture f;
+  f.write("page.src", "one\n#include \"outer.inc\"\n");
+  f.write("outer.inc", "#include \"inner.inc\"\n");
+  f.write("inner.inc", kBogus);
+  f.frontEnd.answers = {MessageAnswer::kIgnore};
+
+  f.run.compileAll(f.options);
+
+  ASSERT_EQ(f.frontEnd.failures.size(), 1u);
+  const CompileResult& failure = f.frontEnd.failures[0];
+  EXPECT_EQ(failure.errorFileName.str(), f.source("inner.inc"));
+  EXPECT_EQ(failure.errorLine, 1);
+  ASSERT_EQ(failure.includedFrom.size(), 2u);
+  EXPECT_EQ(failure.includedFrom[0].path, f.source("outer.inc"));
+  EXPECT_EQ(failure.includedFrom[0].line, 1);
+  EXPECT_EQ(failure.includedFrom[1].path, f.source("page.src"));
+  EXPECT_EQ(failure.includedFrom[1].line, 2);
 }
 
 TEST(CompileSingle, WritesBesideTheSourceWithTheOutputExtension) {
@@ -314,8 +349,9 @@ TEST(CompileSingle, FailureShowsAnOkBoxAndLeavesTheStatus) {
 
   f.run.compileSingle(f.options);
 
-  EXPECT_EQ(f.frontEnd.events, (Events{"status: Compiling bad.src", "bar: 0",
-                                       box(f.source("bad.src") + " line 1", kBogusMessage, "OK")}));
+  EXPECT_EQ(f.frontEnd.events,
+            (Events{"status: Compiling bad.src", "bar: 0",
+                    failure(f.source("bad.src") + " line 1", kBogusMessage, "OK")}));
 }
 
 TEST(CompileSingle, OutputThatWouldReplaceItsSourceIsRefused) {
@@ -331,8 +367,8 @@ TEST(CompileSingle, OutputThatWouldReplaceItsSourceIsRefused) {
 
   EXPECT_EQ(f.frontEnd.events,
             (Events{"status: Compiling page.src", "bar: 0",
-                    box(input + " line 0",
-                        "Error: Output file \"" + input + "\" is the input file.", "OK")}));
+                    failure(input + " line 0",
+                            "Error: Output file \"" + input + "\" is the input file.", "OK")}));
   EXPECT_EQ(readFile(input), kGood);
 }
 

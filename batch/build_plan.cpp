@@ -130,6 +130,10 @@ std::string warningLine(std::string_view warning) {
   return "qfc: warning: " + std::string(warning) + "\n";
 }
 
+std::string linkLeadsOutside(std::string_view link, std::string_view directory) {
+  return std::string(link) + ": link leads outside " + std::string(directory) + "; not published";
+}
+
 std::string stateDirectoryUnwritable(std::string_view directory) {
   return "cannot make the state directory " + std::string(directory) + "; building without state";
 }

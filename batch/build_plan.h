@@ -98,6 +98,8 @@ std::string assetNotCopied(std::string_view source, std::string_view destination
 std::string escapedForTerminal(std::string_view name);
 /// "qfc: warning: ...\n"
 std::string warningLine(std::string_view warning);
+/// "site/x: link leads outside site; not published": a warning.
+std::string linkLeadsOutside(std::string_view link, std::string_view directory);
 /// Why the state of a run cannot be used, one line each.
 std::string stateDirectoryUnwritable(std::string_view directory);
 std::string stateUnwritable(std::string_view path);

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "base/file_stream.h"
+#include "base/file_system.h"
 #include "base/local_time.h"
 #include "base/path.h"
 #include "engine/compiler.h"
@@ -147,19 +148,6 @@ std::optional<std::string> escapeForMake(std::string_view path, bool target) {
 
 namespace {
 
-// The nearest directory above path that exists ("." for the current one).
-std::string nearestDirectoryOf(std::string_view path) {
-  std::string directory = directoryOf(path);
-  while (!directory.empty()) {
-    if (directory != "/") directory.pop_back();
-    const auto status = statusOf(directory);
-    if (status && !status->regular) return directory;
-    if (directory == "/") return directory;
-    directory = directoryOf(directory);
-  }
-  return ".";
-}
-
 std::vector<std::string> rulePrerequisites(const PageDependencies& dependencies) {
   std::vector<std::string> paths;
   auto add = [&paths](std::string path) {
@@ -167,8 +155,9 @@ std::vector<std::string> rulePrerequisites(const PageDependencies& dependencies)
       paths.push_back(std::move(path));
   };
   for (const Dependency& dependency : dependencies.files) {
-    add(dependency.kind == DependencyKind::kMissing ? nearestDirectoryOf(dependency.path)
-                                                    : dependency.path);
+    add(dependency.kind == DependencyKind::kMissing
+            ? nearestExistingDirectory(directoryOf(dependency.path))
+            : dependency.path);
   }
   return paths;
 }

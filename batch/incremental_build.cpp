@@ -1,8 +1,6 @@
 #include "batch/incremental_build.h"
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -129,12 +127,13 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   const std::optional<FileStatus> before = toFile ? statusOf(page.output) : std::nullopt;
   const long long recordedAtNs = fileClockNs();
   PageRecorder recorder(options_.checkLinks);
+  PageResult& result = results_[index];
+  result.status = PageStatus::kFailed;  // until the compile has returned success
   const bool ok = compile(page, recorder);
   PageDependencies dependencies = recorder.take();
   included_[index] = includedFiles(dependencies);
   dependencies_[index] = dependencies;
-  PageResult& result = results_[index];
-  result.status = ok ? PageStatus::kCompiled : PageStatus::kFailed;
+  if (ok) result.status = PageStatus::kCompiled;
   if (!ok) {
     std::lock_guard<std::mutex> guard(lock_);
     // A failed compile stops before some of its includes: the files at the
@@ -261,9 +260,14 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
     if (written.page) pagesWritten[written.status.identity] = written.status;
   }
 
-  const AssetScan scan{options_.batch.sourceDirectory, options_.batch.sourceExtension,
-                       options_.excludes, options_.batch.outputDirectory};
-  for (const std::string& asset : listAssets(scan)) {
+  const std::string& top = options_.batch.sourceDirectory;
+  const AssetScan scan{top, options_.batch.sourceExtension, options_.excludes,
+                       options_.batch.outputDirectory};
+  const AssetListing listing = listAssets(scan);
+  for (const std::string& link : listing.linksOutside) {
+    warn(run_messages::linkLeadsOutside(top + link, withoutTrailingSlashes(top)));
+  }
+  for (const std::string& asset : listing.assets) {
     const std::string destination = options_.batch.outputDirectory + asset;
     if (pageOutputs.count(destination)) continue;
     const std::string source = options_.batch.sourceDirectory + asset;
@@ -348,36 +352,6 @@ CompileRequest compileRequestFor(const IncrementalOptions& options, const Planne
   request.definitions = options.definitions;
   request.observer = observer;
   return request;
-}
-
-BuildReport IncrementalBuild::run() {
-  begin();
-  std::atomic<std::size_t> next{0};
-  std::vector<std::string> failureLines(plan_.size());
-  auto work = [&] {
-    Compiler compiler;
-    if (options_.compileTime) compiler.setClock([time = *options_.compileTime] { return time; });
-    for (std::size_t i; (i = next.fetch_add(1)) < plan_.size();) {
-      if (upToDate_[i]) continue;
-      compilePage(i, [&](const PlannedCompile& page, CompileObserver& observer) {
-        prepareOutputDirectory(options_.batch, page);
-        if (compiler.compileFile(compileRequestFor(options_, page, &observer))) return true;
-        failureLines[i] = formatFailure(compiler.result());
-        return false;
-      });
-    }
-  };
-  const unsigned wanted = options_.jobs > 0 ? static_cast<unsigned>(options_.jobs)
-                                            : std::max(1u, std::thread::hardware_concurrency());
-  std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < std::min<std::size_t>(wanted, plan_.size()); ++t) {
-    helpers.emplace_back(work);
-  }
-  work();
-  for (std::thread& helper : helpers) helper.join();
-  BuildReport report = finish();
-  for (std::size_t i = 0; i < plan_.size(); ++i) report.pages[i].failureLine = failureLines[i];
-  return report;
 }
 
 }  // namespace qf

@@ -40,7 +40,7 @@ struct IncrementalOptions {
   /// at the outputs' paths below the output directory.
   std::string dependencyDirectory;
   bool phonyTargets = false;  // an empty rule per dependency
-  int jobs = 1;               // compiling threads for run(); 0: one per core
+  int jobs = 1;               // compiling threads (batch/compile_pool.h); 0: one per core
   /// Check every page's local links against the output tree once it is
   /// complete (see BuildReport::brokenLinks).
   bool checkLinks = false;
@@ -64,7 +64,6 @@ enum class PageStatus { kUpToDate, kCompiled, kFailed };
 struct PageResult {
   PageStatus status = PageStatus::kUpToDate;
   bool outputChanged = false;  // the output file was written
-  std::string failureLine;     // "file:line: message\n" for a failed page (from run())
 };
 
 /// A broken link of a page, as reported.
@@ -82,7 +81,7 @@ struct BuildReport {
   std::size_t failed = 0;             // failed pages and failed asset copies
   std::vector<std::string> changed;   // output paths written or removed, pages and assets
   std::vector<std::string> failures;  // one line each for assets that could not be copied
-  std::vector<std::string> warnings;  // about the state and dependency files, each one line
+  std::vector<std::string> warnings;  // about the state, dependency files, links; one line each
   /// With checkLinks, every broken link, page by page in plan order: the
   /// same whether the pages were compiled or found up to date.
   std::vector<BrokenLink> brokenLinks;
@@ -97,8 +96,9 @@ struct BuildReport {
 /// pages this program wrote elsewhere in the tree): a copy is left alone while
 /// it and its source are the files recorded at the last copy, else compared
 /// byte for byte. Outputs of pages and assets that are gone are removed when
-/// this program wrote them and they are unchanged since. Use run(), or begin(), compilePage() for
-/// every page that is not up to date (from any threads), then finish().
+/// this program wrote them and they are unchanged since. Call begin(),
+/// compilePage() for every page that is not up to date (from any threads;
+/// batch/compile_pool.h does it), then finish().
 class IncrementalBuild {
  public:
   /// A compile of the planned page with the observer in its request; returns
@@ -111,15 +111,12 @@ class IncrementalBuild {
   /// Opens the state and decides which pages are up to date.
   void begin();
   bool isUpToDate(std::size_t index) const { return upToDate_[index]; }
-  /// Compiles plan[index] through compile, recording what it depended on.
+  /// Compiles plan[index] through compile, recording what it depended on. A
+  /// compile that throws leaves the page failed.
   PageResult compilePage(std::size_t index, const Compile& compile);
   /// Mirrors assets, removes stale outputs, commits the state; the report's
   /// pages hold what begin() and compilePage() found.
   BuildReport finish();
-
-  /// All of it, compiling on options.jobs threads with fresh compilers; the
-  /// pages' failure lines are filled in.
-  BuildReport run();
 
   const std::vector<PlannedCompile>& plan() const { return plan_; }
   const IncrementalOptions& options() const { return options_; }

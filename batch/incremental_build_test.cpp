@@ -5,16 +5,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <new>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/test_util.h"
+#include "batch/compile_pool.h"
 
 namespace qf {
 namespace {
@@ -72,14 +76,13 @@ class SiteRun {
     const IncrementalOptions o = options(out, state);
     IncrementalBuild build(o, planDirectoryRun(o.batch));
     Outcome outcome;
-    outcome.report = build.run();
-    for (std::size_t i = 0; i < build.plan().size(); ++i) {
-      const PageResult& page = outcome.report.pages[i];
-      if (page.status == PageStatus::kFailed) {
-        outcome.failureLines.push_back(page.failureLine);
-        outcome.failedOutputs.insert(build.plan()[i].output.substr(out.size()));
-      }
-    }
+    build.begin();
+    compileInParallel(build, [&](std::size_t index, const PoolPage& page) {
+      if (page.ok) return;
+      outcome.failureLines.push_back(page.failure);
+      outcome.failedOutputs.insert(build.plan()[index].output.substr(out.size()));
+    });
+    outcome.report = build.finish();
     outcome.failureLines.insert(outcome.failureLines.end(), outcome.report.failures.begin(),
                                 outcome.report.failures.end());
     outcome.status = outcome.report.exitStatus();
@@ -167,6 +170,7 @@ class Differential {
 
   // The comparison of one step; empty when both builds agree.
   std::string compare(int stepNumber, bool idle) {
+    awaitFileClockPastEdits();
     const std::string out = dir_ / "out/";
     const std::string state = dir_ / "state/build.sqlite";
     const Outcome incremental = run_.build(out, state);
@@ -214,15 +218,68 @@ class Differential {
     for (const auto& [path, bytes] : ours) {
       if (!theirs.count(path)) problems += "extra " + path + "\n";
     }
-    if (!pathExists(dir_ / "out/mine.txt")) problems += "a file of the user's was removed\n";
+    problems += checkAgainstSources(out, incremental.failedOutputs);
     fs::remove_all(fresh);
     return problems;
   }
 
-  void prepareOutput() { dir_.write("out/mine.txt", "the user's own"); }
+  void prepareOutput() { mine_ = statusOf(dir_.write("out/mine.txt", "the user's own")); }
 
  private:
   int pick(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
+
+  // A change within the tick in which a build records a page is not trusted
+  // by the next build, which compiles that page again. Builds start once the
+  // file clock has passed the last edit, so that idle steps compile nothing.
+  void awaitFileClockPastEdits() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (fileClockNs() <= lastEditNs_ && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+  }
+
+  // What a full build cannot show, as it is made by the same code: every
+  // asset in the output holds its source's bytes (only included files may be
+  // left out); the user's own file is
+  // untouched; a page whose bytes stayed the same is still the same file
+  // with the same time.
+  std::string checkAgainstSources(const std::string& out, const std::set<std::string>& failed) {
+    std::string problems;
+    const std::string site = dir_ / "site/";
+    for (const auto& [path, bytes] : treeOf(site)) {
+      if (path.ends_with(".src") || path.starts_with(".") || path.find("/.") != std::string::npos ||
+          path.starts_with("skip")) {
+        continue;
+      }
+      if (path.ends_with(".html") && pathExists(site + path.substr(0, path.size() - 5) + ".src")) {
+        continue;  // a page's output has that name too
+      }
+      // A file that pages include is no asset; any other is mirrored.
+      const std::string copy = readFile(out + path);
+      if (copy != bytes && (copy != "<missing>" || !path.ends_with(".inc"))) {
+        problems += "asset not mirrored " + path + "\n";
+      }
+    }
+    if (readFile(out + "mine.txt") != "the user's own" || statusOf(out + "mine.txt") != mine_) {
+      problems += "a file of the user's was touched\n";
+    }
+    std::map<std::string, WrittenPage> pages;
+    for (const auto& [path, bytes] : treeOf(out)) {
+      if (!path.ends_with(".html") ||
+          !pathExists(site + path.substr(0, path.size() - 5) + ".src")) {
+        continue;
+      }
+      const std::optional<FileStatus> status = statusOf(out + path);
+      pages[path] = {bytes, status.value_or(FileStatus{})};
+      const auto before = pages_.find(path);
+      if (before != pages_.end() && before->second.bytes == bytes &&
+          before->second.status != pages[path].status && !failed.count(path)) {
+        problems += "unchanged page rewritten " + path + "\n";
+      }
+    }
+    pages_ = std::move(pages);
+    return problems;
+  }
 
   std::string pagePath(int page) const {
     return (page % 2 ? "sub/page" : "page") + std::to_string(page) + ".src";
@@ -264,11 +321,16 @@ class Differential {
   }
 
   void write(const std::string& relative, const std::string& text) {
-    dir_.write("site/" + relative, text);
+    noteEdit(dir_.write("site/" + relative, text));
+  }
+  void noteEdit(const std::string& path) {
+    const std::optional<FileStatus> status = statusOf(path);
+    if (status) lastEditNs_ = std::max({lastEditNs_, status->modifiedNs, status->changedNs});
   }
   void remove(const std::string& relative) { ::unlink((dir_ / ("site/" + relative)).c_str()); }
   void rename(const std::string& from, const std::string& to) {
     ::rename((dir_ / ("site/" + from)).c_str(), (dir_ / ("site/" + to)).c_str());
+    noteEdit(dir_ / ("site/" + to));  // a rename changes the file's change time
   }
   void toggle(const std::string& relative, const std::string& text) {
     if (pathExists(dir_ / ("site/" + relative))) {
@@ -287,9 +349,17 @@ class Differential {
     return bytes + std::string(static_cast<std::size_t>(width % 7), 'x');
   }
 
+  struct WrittenPage {
+    std::string bytes;
+    FileStatus status;
+  };
+
   TempDir dir_;
   std::mt19937 random_;
   SiteRun run_;
+  long long lastEditNs_ = 0;
+  std::optional<FileStatus> mine_;
+  std::map<std::string, WrittenPage> pages_;  // the pages of the last comparison
 };
 
 // What a preview reloads: the outputs a run reports changed, step after step.
@@ -359,6 +429,26 @@ TEST(IncrementalBuild, EqualsAFullBuildAfterEveryRandomEdit) {
                               << " (rerun with QF_DIFFERENTIAL_SEED=" << seed << ")";
     }
   }
+}
+
+// A compile that throws (out of memory while recording what it read) must
+// not leave its page counted as up to date.
+TEST(IncrementalBuild, CompileThatThrowsLeavesThePageFailed) {
+  TempDir dir;
+  dir.write("site/page.src", "text\n");
+  IncrementalOptions options;
+  options.batch.sourceDirectory = dir / "site/";
+  IncrementalBuild build(options, planDirectoryRun(options.batch));
+  build.begin();
+  ASSERT_FALSE(build.isUpToDate(0));
+  EXPECT_THROW(
+      build.compilePage(
+          0, [](const PlannedCompile&, CompileObserver&) -> bool { throw std::bad_alloc(); }),
+      std::bad_alloc);
+  const BuildReport report = build.finish();
+  EXPECT_EQ(report.pages.at(0).status, PageStatus::kFailed);
+  EXPECT_EQ(report.failed, 1u);
+  EXPECT_EQ(report.exitStatus(), 1);
 }
 
 }  // namespace

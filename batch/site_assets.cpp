@@ -8,6 +8,8 @@
 #include "base/output_file.h"
 #include "base/path.h"
 #include "base/same_contents.h"
+#include "base/site_path.h"
+#include "base/tree_walk.h"
 #include "batch/name_pattern.h"
 
 namespace qf {
@@ -24,48 +26,31 @@ std::vector<std::string_view> componentsOf(std::string_view path) {
   }
 }
 
-class AssetWalk {
+class AssetCollector final : public TreeVisitor {
  public:
-  explicit AssetWalk(const AssetScan& scan) : scan_(scan) {
+  explicit AssetCollector(const AssetScan& scan) : scan_(scan) {
     if (!scan.skippedDirectory.empty()) skipped_ = identityOf(scan.skippedDirectory);
   }
 
-  std::vector<std::string> run() {
-    if (const auto top = identityOf(scan_.sourceDirectory.empty() ? "." : scan_.sourceDirectory)) {
-      walk_.push_back(*top);
-    }
-    visit("");
-    return std::move(assets_);
+  bool wanted(const std::string& relative, const DirectoryEntry& entry) override {
+    if (!belongsToSite(entry.name) || excluded(relative)) return false;
+    if (!entry.isDirectory) return !isSource(entry.name);
+    return !skipped_ || identityOf(scan_.sourceDirectory + relative) != skipped_;
   }
+  bool enter(const std::string&) override { return true; }
+  void visit(const std::string& relative, const DirectoryEntry& entry) override {
+    if (entry.isDirectory) return;
+    const auto status = statusOf(scan_.sourceDirectory + relative);
+    if (status && status->regular) listing_.assets.push_back(relative);
+  }
+  void leadsOutside(const std::string& relative) override {
+    listing_.linksOutside.push_back(relative);
+  }
+
+  AssetListing take() { return std::move(listing_); }
 
  private:
-  void visit(const std::string& relative) {
-    const auto entries = listDirectory(scan_.sourceDirectory + relative);
-    if (!entries) return;
-    for (const DirectoryEntry& entry : *entries) {
-      if (entry.isDirectory && !leftOut(relative + entry.name))
-        descend(relative + entry.name + "/");
-    }
-    for (const DirectoryEntry& entry : *entries) {
-      const std::string path = relative + entry.name;
-      if (entry.isDirectory || leftOut(path) || isSource(entry.name)) continue;
-      const auto status = statusOf(scan_.sourceDirectory + path);
-      if (status && status->regular) assets_.push_back(path);
-    }
-  }
-
-  void descend(const std::string& relative) {
-    const auto identity = identityOf(scan_.sourceDirectory + relative);
-    if (!identity || (skipped_ && *identity == *skipped_)) return;
-    // A link back to a directory being walked would make the walk endless.
-    if (std::find(walk_.begin(), walk_.end(), *identity) != walk_.end()) return;
-    walk_.push_back(*identity);
-    visit(relative);
-    walk_.pop_back();
-  }
-
-  bool leftOut(const std::string& relative) const {
-    if (fileNameOf(relative).view().starts_with('.')) return true;
+  bool excluded(const std::string& relative) const {
     return std::any_of(scan_.excludes.begin(), scan_.excludes.end(),
                        [&](const std::string& p) { return matchesExcludePattern(p, relative); });
   }
@@ -76,8 +61,7 @@ class AssetWalk {
 
   const AssetScan& scan_;
   std::optional<FileIdentity> skipped_;
-  std::vector<FileIdentity> walk_;
-  std::vector<std::string> assets_;
+  AssetListing listing_;
 };
 
 bool copyContents(const FileSource& source, const std::string& to) {
@@ -102,7 +86,13 @@ bool matchesExcludePattern(std::string_view pattern, std::string_view relative) 
   return true;
 }
 
-std::vector<std::string> listAssets(const AssetScan& scan) { return AssetWalk(scan).run(); }
+AssetListing listAssets(const AssetScan& scan) {
+  AssetCollector collector(scan);
+  TreeWalkOptions options;
+  options.keepInside = true;
+  walkTree(scan.sourceDirectory, collector, options);
+  return collector.take();
+}
 
 bool mirrorFile(const std::string& from, const std::string& to, long long modifiedNs) {
   const FileSource source(from);

@@ -23,12 +23,21 @@ struct AssetScan {
 /// '/', and a pattern matching a directory of the path matches the path too.
 bool matchesExcludePattern(std::string_view pattern, std::string_view relative);
 
-/// The relative path of every regular file (links followed; a dangling link
-/// is no file) in the whole tree that is not a source and not left out: no
-/// component starting with '.', no match of an exclude pattern, nothing
-/// under the skipped directory. Walks sub-directories first, each level in
-/// byte order, and never follows a link back up.
-std::vector<std::string> listAssets(const AssetScan& scan);
+/// What listAssets found, as paths relative to the source directory.
+struct AssetListing {
+  std::vector<std::string> assets;
+  /// Links (to files or directories) whose targets lie outside the source
+  /// directory: they are not published.
+  std::vector<std::string> linksOutside;
+};
+
+/// Every regular file (links followed; a dangling link is no file) in the
+/// whole tree that belongs to the site (belongsToSite), is not a source and
+/// is not left out: no match of an exclude pattern, nothing under the
+/// skipped directory, nothing reached through a link leading outside the
+/// source directory. Walks sub-directories first, each level in byte order,
+/// and never follows a link back up. Devices, pipes and sockets are no files.
+AssetListing listAssets(const AssetScan& scan);
 
 /// Makes to a copy of the file at from with modification time modifiedNs.
 /// A to that already holds from's bytes is kept (only its time set); else

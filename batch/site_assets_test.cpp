@@ -1,6 +1,7 @@
 #include "batch/site_assets.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <optional>
@@ -35,23 +36,50 @@ TEST(MatchesExcludePattern, MatchesWholePathsAndWhatDirectoriesHold) {
   }
 }
 
-TEST(ListAssets, ListsEveryFileButSourcesHiddenExcludedAndTheOutput) {
+TEST(ListAssets, ListsEveryFileButSourcesHiddenExcludedScratchAndTheOutput) {
   TempDir dir;
   for (const char* file :
        {"index.src", "style.css", "img/logo.png", "img/deep/er.gif", ".git/config", "img/.cache/x",
-        "drafts/a.txt", "raw.psd", "public/index.html", "sub/page.src", "sub/notes.txt"}) {
+        "drafts/a.txt", "raw.psd", "public/index.html", "sub/page.src", "sub/notes.txt",
+        "page.src~", "style.css~", "#page.src#", ".#page.src", "4913", "sub/x.swp", "y.swx"}) {
     dir.write(std::string("site/") + file, "x");
   }
   ASSERT_EQ(symlink("style.css", (dir / "site/link.css").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", (dir / "site/dangling.css").c_str()), 0);
   ASSERT_EQ(symlink("..", (dir / "site/img/up").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "site/pipe").c_str(), 0600), 0);
 
   AssetScan scan;
   scan.sourceDirectory = dir / "site/";
   scan.excludes = {"drafts", "*.psd"};
   scan.skippedDirectory = dir / "site/public/";
-  EXPECT_EQ(listAssets(scan), (std::vector<std::string>{"img/deep/er.gif", "img/logo.png",
-                                                        "sub/notes.txt", "link.css", "style.css"}));
+  const AssetListing listing = listAssets(scan);
+  EXPECT_EQ(listing.assets, (std::vector<std::string>{"img/deep/er.gif", "img/logo.png",
+                                                      "sub/notes.txt", "link.css", "style.css"}));
+  EXPECT_EQ(listing.linksOutside, std::vector<std::string>{});
+}
+
+TEST(ListAssets, LinksLeadingOutsideAreToldAndNotListed) {
+  TempDir dir;
+  dir.write("secret.txt", "s");
+  dir.write("private/key", "k");
+  dir.write("site/img/logo.png", "l");
+  const struct {
+    const char* target;
+    const char* link;
+  } links[] = {
+      {"../secret.txt", "site/secret.txt"}, {"../../private", "site/img/private"},
+      {"img/logo.png", "site/alias.png"},   {"../secret.txt", "site/.hidden.txt"},
+      {"../secret.txt", "site/drafts"},     {"../secret.txt", "site/old.src"},
+  };
+  for (const auto& l : links) ASSERT_EQ(symlink(l.target, (dir / l.link).c_str()), 0) << l.link;
+
+  AssetScan scan;
+  scan.sourceDirectory = dir / "site/";
+  scan.excludes = {"drafts"};
+  const AssetListing listing = listAssets(scan);
+  EXPECT_EQ(listing.assets, (std::vector<std::string>{"img/logo.png", "alias.png"}));
+  EXPECT_EQ(listing.linksOutside, (std::vector<std::string>{"secret.txt", "img/private"}));
 }
 
 TEST(MirrorFile, CopiesBytesAndTimeAndKeepsACopyThatHoldsTheBytes) {

@@ -1,11 +1,49 @@
 #include "batch/source_list.h"
 
-#include <algorithm>
-
 #include "base/path.h"
+#include "base/tree_walk.h"
 #include "batch/name_pattern.h"
 
 namespace qf {
+
+namespace {
+
+// Adds prefix + relative for every entry whose name matches, whatever its
+// type, and every directory that cannot be read.
+class SourceCollector final : public TreeVisitor {
+ public:
+  SourceCollector(std::string_view directory, std::string_view namePattern, std::string_view prefix,
+                  std::vector<std::string>& paths, std::vector<std::string>& unreadable)
+      : directory_(directory),
+        namePattern_(namePattern),
+        prefix_(prefix),
+        paths_(paths),
+        unreadable_(unreadable) {}
+
+  bool wanted(const std::string&, const DirectoryEntry&) override { return true; }
+  bool enter(const std::string&) override { return true; }
+  void visit(const std::string& relative, const DirectoryEntry& entry) override {
+    if (!matchesNamePattern(namePattern_, entry.name)) return;
+    paths_.push_back(prefix_ + relative);
+    ++added_;
+  }
+  void unreadable(const std::string& relative) override {
+    const std::string shown = withoutTrailingSlashes(joinPath(directory_, relative));
+    unreadable_.push_back(shown.empty() ? "." : shown);
+  }
+
+  std::size_t added() const { return added_; }
+
+ private:
+  const std::string_view directory_;
+  const std::string_view namePattern_;
+  const std::string prefix_;
+  std::vector<std::string>& paths_;
+  std::vector<std::string>& unreadable_;
+  std::size_t added_ = 0;
+};
+
+}  // namespace
 
 std::size_t SourceList::scan(std::string_view pattern, bool recurse, std::string_view prefix) {
   clear();
@@ -15,46 +53,12 @@ std::size_t SourceList::scan(std::string_view pattern, bool recurse, std::string
 std::size_t SourceList::scanDirectory(std::string_view pattern, bool recurse,
                                       std::string_view prefix) {
   const std::string directory = directoryOf(pattern);
-  std::vector<FileIdentity> walk;
-  if (auto identity = identityOf(directory.empty() ? "." : directory)) walk.push_back(*identity);
-  return scanLevel(directory, pattern.substr(directory.size()), recurse, std::string(prefix), walk);
-}
-
-std::size_t SourceList::scanLevel(const std::string& directory, std::string_view namePattern,
-                                  bool recurse, const std::string& prefix,
-                                  std::vector<FileIdentity>& walk) {
-  const auto entries = listDirectory(directory);
-  if (!entries) {
-    const std::string shown = directory.empty() ? "." : directory;
-    unreadable_.push_back(
-        shown.size() > 1 && shown.back() == '/' ? shown.substr(0, shown.size() - 1) : shown);
-    return 0;
-  }
-  std::size_t total = recurse ? descend(directory, *entries, namePattern, prefix, walk) : 0;
-  for (const DirectoryEntry& entry : *entries) {
-    if (!matchesNamePattern(namePattern, entry.name)) continue;
-    paths_.push_back(prefix + entry.name);
-    ++total;
-  }
-  return total;
-}
-
-std::size_t SourceList::descend(const std::string& directory,
-                                const std::vector<DirectoryEntry>& entries,
-                                std::string_view namePattern, const std::string& prefix,
-                                std::vector<FileIdentity>& walk) {
-  std::size_t total = 0;
-  for (const DirectoryEntry& entry : entries) {
-    if (!entry.isDirectory) continue;
-    const std::string path = directory + entry.name + "/";
-    const auto identity = identityOf(path);
-    // A link back to a directory being walked would make the walk endless.
-    if (!identity || std::find(walk.begin(), walk.end(), *identity) != walk.end()) continue;
-    walk.push_back(*identity);
-    total += scanLevel(path, namePattern, true, prefix + entry.name + "/", walk);
-    walk.pop_back();
-  }
-  return total;
+  SourceCollector collector(directory, pattern.substr(directory.size()), prefix, paths_,
+                            unreadable_);
+  TreeWalkOptions options;
+  options.recurse = recurse;
+  walkTree(directory, collector, options);
+  return collector.added();
 }
 
 void SourceList::clear() {

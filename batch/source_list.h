@@ -5,9 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "base/directory.h"
-#include "base/file_system.h"
-
 namespace qf {
 
 /// The source files a batch run compiles, as paths relative to the scanned
@@ -37,12 +34,6 @@ class SourceList {
   std::size_t count() const { return paths_.size(); }
 
  private:
-  std::size_t scanLevel(const std::string& directory, std::string_view namePattern, bool recurse,
-                        const std::string& prefix, std::vector<FileIdentity>& walk);
-  std::size_t descend(const std::string& directory, const std::vector<DirectoryEntry>& entries,
-                      std::string_view namePattern, const std::string& prefix,
-                      std::vector<FileIdentity>& walk);
-
   std::vector<std::string> paths_;
   std::vector<std::string> unreadable_;
 };

@@ -4,7 +4,10 @@
 // at a time (AVX2 where the processor has it, else SSE2) for words whose first
 // byte some name starts with, replaces the defined ones and writes the result.
 // It knows only what that file uses (no includes, conditionals, '|' or names
-// inside texts), so it is a yardstick, not a compiler.
+// inside texts), so it is a yardstick, not a compiler. Its classifier is its
+// own, not the engine's (engine/word_scan): a yardstick must not share the
+// code it measures, or a slowdown there would slow the ceiling along with qfc
+// and the ratio would not show it.
 //
 //   ceiling INPUT OUTPUT
 #include <fcntl.h>

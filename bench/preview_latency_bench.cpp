@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "base/test_util.h"
-#include "cli/copy_rebuild.h"
 #include "cli/preview_loop.h"
 #include "serve/event_stream_reader.h"
+#include "testing/copy_rebuild.h"
 
 namespace {
 

@@ -502,9 +502,10 @@ since it was last compiled: its source, every file it included or examined,
 a file appearing where a search found none, the options, or the text of a date
 symbol it uses. A page that failed is compiled every time. An output whose
 bytes are unchanged is never rewritten. With --out-dir, every other file in
-DIR's whole tree (except sources, included files, and paths with a component
-starting with '.') is copied beside the pages; outputs that qfc wrote for
-pages and files since removed are removed while they are unchanged.
+DIR's whole tree (except sources, included files, paths with a component
+starting with '.' or named like an editor's scratch file, and links leading
+out of DIR) is copied beside the pages; outputs that qfc wrote for pages and
+files since removed are removed while they are unchanged.
 
 With --watch or --serve, each save starts such a build: a change to an
 included file rebuilds exactly the pages that use it. Each rebuild prints its

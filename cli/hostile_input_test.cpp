@@ -237,6 +237,35 @@ TEST_F(HostileInputTest, LinkLoopInTreeCompilesEachFileOnce) {
   EXPECT_EQ(readFile(dir_ / "out/sub/b.html"), "b\n");
 }
 
+TEST_F(HostileInputTest, OnlyWhatBelongsToTheSiteIsPublished) {
+  dir_.write("secret.txt", "secret\n");
+  dir_.write("private/key.pem", "key\n");
+  dir_.write("site/index.src", "home\n");
+  dir_.write("site/style.css", "body{}\n");
+  for (const char* leftover :
+       {"index.src~", "style.css~", "#index.src#", ".#style.css", "4913", ".index.src.swp",
+        "img/big.swp", "img/big.swx", "notes.bck", ".env", ".git/config"}) {
+    dir_.write(std::string("site/") + leftover, "leftover\n");
+  }
+  fs::create_symlink("../secret.txt", dir_ / "site/secret.txt");
+  fs::create_directory_symlink("../private", dir_ / "site/keys");
+  fs::create_symlink("/proc/self/environ", dir_ / "site/environ");
+  fs::create_symlink("style.css", dir_ / "site/alias.css");
+  fs::create_directory_symlink("..", dir_ / "site/img/up");
+  ASSERT_EQ(mkfifo((dir_ / "site/pipe.css").c_str(), 0600), 0);
+  // Reading this device would never end; made only where the system lets us.
+  mknod((dir_ / "site/zero.bin").c_str(), S_IFCHR | 0600, makedev(1, 5));
+
+  const ProgramResult r = qfc({"--all", "site", "-r", "--out-dir", "out", "--no-state"},
+                              {"out", "out/index.html", "out/style.css", "out/alias.css"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "qfc: warning: site/environ: link leads outside site; not published\n"
+            "qfc: warning: site/keys: link leads outside site; not published\n"
+            "qfc: warning: site/secret.txt: link leads outside site; not published\n");
+  EXPECT_EQ(readFile(dir_ / "out/alias.css"), "body{}\n");
+}
+
 // Writes to a FIFO block until someone reads, which holds qfc inside the
 // first file's compile while the test deletes a later source.
 TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {

@@ -12,6 +12,7 @@
 
 #include "base/file_stream.h"
 #include "base/output_file.h"
+#include "base/stop_signals.h"
 #include "base/version.h"
 #include "cli/arguments.h"
 #include "cli/qfc_run.h"
@@ -22,30 +23,28 @@ namespace {
 constexpr int kUsageError = 2;
 
 int usageError(const std::string& what) {
-  std::fprintf(stderr, "qfc: %s\nTry 'qfc --help' for more information.\n", what.c_str());
+  qf::writeAll(STDERR_FILENO, "qfc: " + what + "\nTry 'qfc --help' for more information.\n");
   return kUsageError;
 }
 
-// Termination signals are taken by one thread, which removes the temporary
-// output files before the process ends with the signal.
-void handleTerminationSignals() {
-  static sigset_t signals;
-  sigemptyset(&signals);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&signals, s);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+// A stop signal ends a plain run at once: one thread waits for it, removes
+// the temporary output files and ends the process with the signal.
+void endRunOnStopSignals() {
+  // Kept to the end of the process, unless no thread is left to wait on it.
+  static const auto* signals = new qf::StopSignals;
   try {
     std::thread([] {
-      int received = 0;
-      sigwait(&signals, &received);
+      const int signal = signals->wait();
+      if (signal == 0) {  // the wait failed: the signals end the process by default again
+        delete signals;
+        return;
+      }
       qf::removeTemporaryOutputs();
-      std::signal(received, SIG_DFL);
-      pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-      std::raise(received);
-      std::_Exit(128 + received);
+      qf::endWithSignal(signal);
     }).detach();
   } catch (const std::system_error&) {
     // Without the thread the signals end the process as they would anyway.
-    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    delete signals;
   }
 }
 
@@ -79,11 +78,11 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   // The preview loop takes the stop signals itself, to finish a rebuild first.
   if (options->watch) return qf::watchAndRebuild(*options, compileTime);
-  handleTerminationSignals();
+  endRunOnStopSignals();
 
   const std::vector<qf::PlannedCompile> jobs = qf::listJobs(*options, error);
-  std::fputs(error.c_str(), stderr);
-  if (!jobs.empty()) std::fputs(qf::excludeWarnings(*options).c_str(), stderr);
+  qf::writeAll(STDERR_FILENO, error);
+  if (!jobs.empty()) qf::writeAll(STDERR_FILENO, qf::excludeWarnings(*options));
   if (jobs.empty()) return 1;
   const bool showProgress = !options->quiet && isatty(STDERR_FILENO);
   const int status = qf::runJobs(*options, jobs, compileTime, STDERR_FILENO, showProgress);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "base/path.h"
 #include "batch/build_plan.h"
 #include "serve/live_reload.h"
 
@@ -31,11 +32,11 @@ PageEvent linksEvent(const std::vector<std::pair<std::string, std::string>>& bro
 std::string urlPathOf(const std::string& file, const std::string& root) {
   namespace fs = std::filesystem;
   std::error_code error;
-  const fs::path base = fs::absolute(root, error).lexically_normal();
-  const fs::path relative = fs::absolute(file, error).lexically_normal().lexically_relative(base);
-  const std::string text = relative.generic_string();
-  if (error || text.empty() || text == "." || text == ".." || text.rfind("../", 0) == 0) return "";
-  return "/" + text;
+  const std::string base =
+      withoutTrailingSlashes(fs::absolute(root, error).lexically_normal().generic_string());
+  const std::string path = fs::absolute(file, error).lexically_normal().generic_string();
+  if (error || path.size() <= base.size() || !isInsideDirectory(path, base)) return "";
+  return base == "/" ? path : path.substr(base.size());
 }
 
 std::vector<PageEvent> eventsAfterRebuild(const RebuildResult& result, const std::string& root,

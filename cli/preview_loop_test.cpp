@@ -15,8 +15,8 @@
 
 #include "base/test_util.h"
 #include "batch/build_plan.h"
-#include "cli/copy_rebuild.h"
 #include "serve/event_stream_reader.h"
+#include "testing/copy_rebuild.h"
 
 namespace qf {
 namespace {

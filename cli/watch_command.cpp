@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "base/file_stream.h"
 #include "base/path.h"
 #include "base/watch_filter.h"
 #include "cli/qfc_run.h"
@@ -43,29 +44,6 @@ std::string parentOf(const std::string& path) {
   return parent.empty() ? "." : parent;
 }
 
-bool isDirectory(const std::string& path) {
-  std::error_code error;
-  return fs::is_directory(path, error);
-}
-
-std::string nearestExistingDirectory(std::string directory) {
-  while (!isDirectory(directory)) {
-    const std::string parent = parentOf(directory);
-    if (parent == directory) break;
-    directory = parent;
-  }
-  return directory;
-}
-
-void writeError(const std::string& text) {
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());
-    if (n <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;
   for (std::size_t at = 0; at < text.size();) {
@@ -87,7 +65,9 @@ WatchOptions watchOptionsFor(const QfcOptions& options) {
   if (!options.includeDirectory.empty()) watch.directories = {options.includeDirectory};
   // Left out only when it lies inside the tree; elsewhere it is never entered.
   watch.ignoredDirectory = withoutTrailingSlashes(options.outDirectory);
-  watch.warn = [](std::string_view warning) { writeError(run_messages::warningLine(warning)); };
+  watch.warn = [](std::string_view warning) {
+    writeAll(STDERR_FILENO, run_messages::warningLine(warning));
+  };
   return watch;
 }
 
@@ -127,13 +107,13 @@ class SiteRebuilder {
     if (!isDirectory(options_.allDirectory)) return waitForSourceDirectory();
     if (sourceGone_) {
       sourceGone_ = false;
-      writeError(run_messages::sourceDirectoryBack(options_.allDirectoryAsGiven));
+      writeAll(STDERR_FILENO, run_messages::sourceDirectoryBack(options_.allDirectoryAsGiven));
     }
     result.treesToWatch = {options_.allDirectory};
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     const std::vector<PlannedCompile> jobs = listJobs(options_, error);
-    writeError(error);
+    writeAll(STDERR_FILENO, error);
     if (jobs.empty()) {
       result.failureLines = linesOf(error);
       return result;
@@ -141,8 +121,8 @@ class SiteRebuilder {
     const RunOutcome outcome = buildJobs(options_, jobs, compileTime_, STDERR_FILENO, showSummary_);
     const BuildReport& report = outcome.report;
     if (showSummary_) {
-      writeError(summaryLine(options_, report) +
-                 elapsedText(std::chrono::steady_clock::now() - start) + "\n");
+      writeAll(STDERR_FILENO, summaryLine(options_, report) +
+                                  elapsedText(std::chrono::steady_clock::now() - start) + "\n");
     }
     result.changedFiles = report.changed;
     if (options_.checkLinks) {
@@ -169,7 +149,7 @@ class SiteRebuilder {
   RebuildResult waitForSourceDirectory() {
     RebuildResult result;
     const std::string gone = run_messages::sourceDirectoryGone(options_.allDirectoryAsGiven);
-    if (!sourceGone_) writeError(run_messages::warningLine(gone));
+    if (!sourceGone_) writeAll(STDERR_FILENO, run_messages::warningLine(gone));
     sourceGone_ = true;
     result.failureLines = {gone};
     result.directoriesToWatch = {
@@ -257,17 +237,17 @@ int watchAndRebuild(const QfcOptions& options, std::optional<std::time_t> compil
   // Nothing would ever change in a directory that is not there.
   if (!isDirectory(options.allDirectory)) {
     listJobs(options, error);
-    writeError(error);
+    writeAll(STDERR_FILENO, error);
     return 1;
   }
   std::unique_ptr<PreviewServer> server = startServer(options, error);
   if (options.serve && !server) {
-    writeError("qfc: " + error + "\n");
+    writeAll(STDERR_FILENO, "qfc: " + error + "\n");
     return 1;
   }
   // Made before the first build, so that no save during it goes unseen.
   PreviewLoop loop(watchOptionsFor(options), std::move(server));
-  writeError(excludeWarnings(options));
+  writeAll(STDERR_FILENO, excludeWarnings(options));
   SiteRebuilder rebuilder(options, compileTime);
   loop.follow(rebuilder.rebuild(WatchBatch{{}, true}));
   if (loop.server()) {

@@ -5,6 +5,7 @@
 #include "cli/watch_command.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -359,6 +360,41 @@ TEST_F(WatchTest, ATerminationSignalCommitsTheStateAndLeavesNoTemporaryFiles) {
   EXPECT_NE(next.output().find("Compiled 0 files, 303 up to date, 0 failed."), std::string::npos)
       << next.output();
   EXPECT_EQ(readFile(site_ / "out/many/p7.html"), "<h1>during</h1>\npage\n");
+}
+
+TEST_F(WatchTest, ServingInPlaceAnswersOnlyWhatBelongsToTheSite) {
+  site_.write("secret.txt", "secret");
+  for (const char* file :
+       {"src/.env", "src/.git/config", "src/sub/.htaccess", "src/a.src~", "src/#a.src#",
+        "src/.#style.css", "src/4913", "src/x.swp", "src/x.swx"}) {
+    site_.write(file, "hidden");
+  }
+  site_.write("src/style.css", "body{}");
+  std::filesystem::create_symlink("../secret.txt", site_ / "src/secret.txt");
+  std::filesystem::create_symlink("style.css", site_ / "src/alias.css");
+  WatchingQfc qfc(site_.path(), watchArguments({"--serve=0"}), cache_.path());
+  ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
+  const std::string output = qfc.output();
+  const std::size_t at = output.find("http://127.0.0.1:");
+  ASSERT_NE(at, std::string::npos) << output;
+  const int port = std::stoi(output.substr(at + std::string("http://127.0.0.1:").size()));
+
+  httplib::Client client("127.0.0.1", port);
+  const struct {
+    const char* target;
+    int status;
+  } cases[] = {
+      {"/a.html", 200},      {"/style.css", 200},     {"/alias.css", 200},     {"/.env", 404},
+      {"/.git/config", 404}, {"/sub/.htaccess", 404}, {"/%2egit/config", 404}, {"/a.src~", 404},
+      {"/%23a.src%23", 404}, {"/.%23style.css", 404}, {"/4913", 404},          {"/x.swp", 404},
+      {"/x.swx", 404},       {"/secret.txt", 404},
+  };
+  for (const auto& c : cases) {
+    const httplib::Result result = client.Get(c.target);
+    ASSERT_TRUE(result) << c.target;
+    EXPECT_EQ(result->status, c.status) << c.target;
+  }
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
 }
 
 }  // namespace

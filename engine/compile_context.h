@@ -8,7 +8,9 @@
 #include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
+#include "engine/line_reader.h"
 #include "engine/output_line_map.h"
+#include "engine/word_scan.h"
 
 namespace qf {
 
@@ -25,7 +27,9 @@ struct CompileContext {
   std::string inputDirectory;           // empty or ending in a separator
   IncludeCache* includes = nullptr;     // keeps included files' texts; may be null
   CompileObserver* observer = nullptr;  // told what the compile looks at; may be null
-  OutputLineMap* lineMap = nullptr;     // records each output line's origin; may be null
+  ScanPath scanPath = fastestScanPath();
+  std::size_t lineBufferSize = kLineBufferSize;
+  OutputLineMap* lineMap = nullptr;  // records each output line's origin; may be null
 };
 
 }  // namespace qf

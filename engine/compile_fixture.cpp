@@ -14,11 +14,13 @@ void CompileFixture::writeFiles(const Files& files) const {
   for (const auto& [name, contents] : files) dir_.write(name, contents);
 }
 
-std::string CompileFixture::compile(const std::string& input, const std::string& includeDirectory) {
+std::string CompileFixture::compile(const std::string& input, const std::string& includeDirectory,
+                                    char directiveChar) {
   CompileRequest request;
   request.inputPath = dir_ / input;
   request.outputPath = dir_ / "out.html";
   request.includeDirectory = includeDirectory;
+  request.directiveChar = directiveChar;
   compiler_.compileFile(request);
   return readFile(request.outputPath);
 }

@@ -24,7 +24,7 @@ class CompileFixture : public ::testing::Test {
   /// Compiles dir/input into dir/out.html; returns the output ("<missing>"
   /// when there is none).
   std::string compile(const std::string& input = "index.src",
-                      const std::string& includeDirectory = "");
+                      const std::string& includeDirectory = "", char directiveChar = 0);
   /// The result as "file:line: message", with the directory's path removed.
   std::string failure(const std::string& prefix = "") const;
 

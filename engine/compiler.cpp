@@ -116,6 +116,8 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
                            directoryOf(request.inputPath),
                            &includes_,
                            request.observer,
+                           request.scanPath.value_or(fastestScanPath()),
+                           request.lineBufferSize,
                            request.observer ? request.observer->outputLineMap() : nullptr};
     if (context.lineMap) context.lineMap->clear();
     if (!SourceProcessor(context).processSource(request.inputPath, input)) return false;

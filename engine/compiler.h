@@ -18,6 +18,8 @@
 #include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
+#include "engine/line_reader.h"
+#include "engine/word_scan.h"
 
 namespace qf {
 
@@ -37,6 +39,10 @@ struct CompileRequest {
   ByteSource* input = nullptr;
   /// Told what the compile looks at; may be null. Not owned.
   CompileObserver* observer = nullptr;
+  /// How lines are read and scanned for words. Every choice gives the same
+  /// output; tests vary them. No value: the fastest path this processor runs.
+  std::optional<ScanPath> scanPath{};
+  std::size_t lineBufferSize = kLineBufferSize;
 };
 
 /// One compile's state: the definition table, the active-file list and the

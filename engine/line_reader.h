@@ -12,6 +12,9 @@ namespace qf {
 /// The UTF-8 byte-order mark.
 inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+/// The most a LineReader holds unless told otherwise.
+inline constexpr std::size_t kLineBufferSize = std::size_t{1} << 16;
+
 /// Splits a byte source into lines of any length. Every line ends with one
 /// '\n': a CR LF pair reads as one line end (a lone CR is data), and a last
 /// line without a line end gets one. A UTF-8 byte-order mark at the very
@@ -22,7 +25,7 @@ class LineReader {
 
   /// The buffer holds up to bufferSize bytes; less when the source says it
   /// is smaller, so that small files cost small buffers.
-  explicit LineReader(ByteSource& source, std::size_t bufferSize = std::size_t{1} << 16);
+  explicit LineReader(ByteSource& source, std::size_t bufferSize = kLineBufferSize);
 
   /// Reads the next line and points line at it: mostly into the reader's
   /// buffer, so a line is not copied. line stays valid until the next call.

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
+
+#include "testing/chunked_source.h"
+#include "testing/reference_engine.h"
 
 namespace qf {
 namespace {
@@ -75,6 +79,34 @@ TEST(LineReader, SplitsLinesWhateverTheChunking) {
         EXPECT_EQ(reader.hadByteOrderMark(), c.byteOrderMark);
       }
     }
+  }
+}
+
+// Whatever the bytes, the reads and the buffer, the reader gives exactly the
+// lines of a plain split of the whole text.
+TEST(LineReader, GivesTheLinesOfAPlainSplit) {
+  std::mt19937 random(20261207);
+  const char alphabet[] = {'a', 'b', '#', '\r', '\n', '\n', '\xEF', '\xBB', '\xBF', '\0'};
+  auto below = [&random](std::size_t bound) {
+    return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random);
+  };
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes = below(8) == 0 ? std::string(kByteOrderMark) : std::string();
+    const std::size_t length = below(4) == 0 ? below(3000) : below(60);
+    const std::size_t letters = below(2) == 0 ? std::size(alphabet) : 3;  // long lines, too
+    for (std::size_t i = 0; i < length; ++i) bytes += alphabet[below(letters)];
+    bool byteOrderMark = false;
+    const std::vector<std::string> expected = splitSourceLines(bytes, &byteOrderMark);
+
+    const std::size_t buffer = std::size_t{4} + below(below(2) == 0 ? 20 : 5000);
+    const std::size_t most = 1 + below(below(2) == 0 ? 8 : 4000);
+    ChunkedSource source(
+        bytes, [&] { return 1 + below(most); }, below(2) == 0);
+    LineReader reader(source, buffer);
+    LineReader::Status last;
+    ASSERT_EQ(readAll(reader, &last), expected) << "round " << round << ", buffer " << buffer;
+    EXPECT_EQ(last, LineReader::Status::kEnd);
+    EXPECT_EQ(reader.hadByteOrderMark(), byteOrderMark) << "round " << round;
   }
 }
 

@@ -140,7 +140,7 @@ bool SourceProcessor::processSourceFile(const std::string& path) {
 
 bool SourceProcessor::processSource(const std::string& path, ByteSource& source) {
   const bool outermost = context_.activeFiles.size() == 0;
-  FileState file{path, directoryOf(path), LineReader(source),
+  FileState file{path, directoryOf(path), LineReader(source, context_.lineBufferSize),
                  context_.activeFiles.pushActiveFile(path)};
   if (context_.lineMap) {
     file.mapFile = context_.lineMap->enterFile(path, context_.activeFiles.includeChain());
@@ -191,7 +191,7 @@ SourceProcessor::Step SourceProcessor::handleLine(FileState& file) {
 // A text line that needs no change goes from the reader's buffer to the output.
 SourceProcessor::Step SourceProcessor::handleTextLine(FileState& file) {
   if (file.skipping()) return Step::kNext;
-  const SymbolContext symbols{context_.definitions, context_.concatChar};
+  const SymbolContext symbols{context_.definitions, context_.concatChar, context_.scanPath};
   std::string_view expanded;
   if (expandLine(file.text, file.line, file.scratch, symbols, false, &expanded) ==
       Expansion::kTooLong) {
@@ -203,7 +203,7 @@ SourceProcessor::Step SourceProcessor::handleTextLine(FileState& file) {
 }
 
 SourceProcessor::Step SourceProcessor::handleDirective(FileState& file) {
-  const SymbolContext symbols{context_.definitions, context_.concatChar};
+  const SymbolContext symbols{context_.definitions, context_.concatChar, context_.scanPath};
   if (expandLine(file.line, file.scratch, symbols, true) == Expansion::kTooLong) {
     return fail(file, "Error: Line too long after substitution.");
   }

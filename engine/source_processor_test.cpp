@@ -17,6 +17,7 @@ struct ProcessCase {
   Files files;           // index.src is compiled
   std::string expected;  // the output, or "file:line: message" on failure
   bool fails = false;
+  char directiveChar = 0;  // 0: '#'
 };
 
 std::string repeat(const std::string& text, int times) {
@@ -32,7 +33,7 @@ class SourceProcessorTest : public CompileFixture {
     SCOPED_TRACE(c.what);
     const std::string sub = "case" + std::to_string(++cases_) + "/";
     for (const auto& [name, contents] : c.files) dir_.write(sub + name, contents);
-    const std::string output = compile(sub + "index.src");
+    const std::string output = compile(sub + "index.src", "", c.directiveChar);
     if (c.fails) {
       EXPECT_EQ(failure(sub), c.expected);
     } else {
@@ -47,6 +48,11 @@ class SourceProcessorTest : public CompileFixture {
 TEST_F(SourceProcessorTest, DirectivesAndComments) {
   const ProcessCase cases[] = {
       {"comment lines", {{"index.src", "# any text\n##\n#\na\n"}}, "a\n"},
+      {"a '#' after another directive character is a comment",
+       {{"index.src", "!#define X\n!# text\n!!\n! x\n!\n#x X\n"}},
+       "#x X\n",
+       false,
+       '!'},
       {"indented directive is text", {{"index.src", " #define X\n"}}, " #define X\n"},
       {"define and use",
        {{"index.src", "#define TITLE Home\n<h1>TITLE</h1>\n"}},
@@ -55,6 +61,7 @@ TEST_F(SourceProcessorTest, DirectivesAndComments) {
        {{"index.src", "#define A   some text  \n[A]\n"}},
        "[some text  ]\n"},
       {"define with =", {{"index.src", "#define A=1\nA\n"}}, "=1\n"},
+      {"define skips only spaces", {{"index.src", "#define A  \tx\n[A]\n"}}, "[\tx]\n"},
       {"empty definition is defined",
        {{"index.src", "#define A\n#ifdef A\nyes\n#endif\n[A]\n"}},
        "yes\n[]\n"},
@@ -116,6 +123,11 @@ TEST_F(SourceProcessorTest, ErrorsNameTheirFileAndLine) {
        {{"index.src", "a\n#foo\n"}},
        "index.src:2: Error: Unknown directive after #.",
        true},
+      {"unknown directive after another directive character",
+       {{"index.src", "!# c\n!foo\n"}},
+       "index.src:2: Error: Unknown directive after !.",
+       true,
+       '!'},
       {"keywords are case-sensitive",
        {{"index.src", "#IFDEF X\n"}},
        "index.src:1: Error: Unknown directive after #.",

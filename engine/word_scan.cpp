@@ -59,22 +59,10 @@ inline std::uint32_t symbolsSse2(__m128i v, __m128i low, __m128i high, std::uint
   return static_cast<std::uint32_t>(_mm_movemask_epi8(symbol));
 }
 
-std::uint64_t blockSse2(const char* p, __m128i low, __m128i high, std::uint64_t& inRange) {
-  std::uint64_t symbols = 0;
-  inRange = 0;
-  for (int k = 0; k < 4; ++k) {
-    std::uint32_t in;
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    symbols |= std::uint64_t{symbolsSse2(v, low, high, in)} << (16 * k);
-    inRange |= std::uint64_t{in} << (16 * k);
-  }
-  return symbols;
-}
-
 // A text shorter than 64 bytes, in 16-byte pieces that never load past it:
 // the last piece is loaded so that it ends where the text ends, and its
 // masks are shifted into place. Only a text shorter than 16 bytes is copied
-// into a piece of zeros (zero is no symbol character).
+// into a piece of zeros (zero is no symbol character). Both paths use it.
 std::uint64_t shortTextSse2(std::string_view text, __m128i low, __m128i high,
                             std::uint64_t& inRange) {
   std::uint64_t symbols = 0;
@@ -102,14 +90,80 @@ std::uint64_t shortTextSse2(std::string_view text, __m128i low, __m128i high,
   return symbols;
 }
 
-void markSse2(std::string_view text, bool afterSymbol, StartRange range, WordMarks& marks) {
-  const __m128i low = _mm_set1_epi8(static_cast<char>(range.low - 1));
-  const __m128i high = _mm_set1_epi8(static_cast<char>(range.high + 1));
+// Block readers: block() classifies the 64 bytes at p, shortText() a text
+// shorter than 64 bytes; each returns the symbol characters and sets inRange
+// to the bytes in the range.
+struct Sse2Blocks {
+  explicit Sse2Blocks(StartRange range)
+      : low(_mm_set1_epi8(static_cast<char>(range.low - 1))),
+        high(_mm_set1_epi8(static_cast<char>(range.high + 1))) {}
+
+  std::uint64_t block(const char* p, std::uint64_t& inRange) const {
+    std::uint64_t symbols = 0;
+    inRange = 0;
+    for (int k = 0; k < 4; ++k) {
+      std::uint32_t in;
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+      symbols |= std::uint64_t{symbolsSse2(v, low, high, in)} << (16 * k);
+      inRange |= std::uint64_t{in} << (16 * k);
+    }
+    return symbols;
+  }
+  std::uint64_t shortText(std::string_view text, std::uint64_t& inRange) const {
+    return shortTextSse2(text, low, high, inRange);
+  }
+
+  __m128i low;
+  __m128i high;
+};
+
+struct Avx2Blocks {
+  __attribute__((target("avx2"))) explicit Avx2Blocks(StartRange range)
+      : low(_mm256_set1_epi8(static_cast<char>(range.low - 1))),
+        high(_mm256_set1_epi8(static_cast<char>(range.high + 1))) {}
+
+  __attribute__((target("avx2"))) std::uint32_t piece(__m256i v, std::uint32_t& inRange) const {
+    const __m256i folded = _mm256_or_si256(v, _mm256_set1_epi8(0x20));
+    const __m256i letter = _mm256_and_si256(_mm256_cmpgt_epi8(folded, _mm256_set1_epi8('a' - 1)),
+                                            _mm256_cmpgt_epi8(_mm256_set1_epi8('z' + 1), folded));
+    const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('0' - 1)),
+                                           _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), v));
+    const __m256i underscore = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('_'));
+    const __m256i symbol = _mm256_or_si256(_mm256_or_si256(letter, digit), underscore);
+    inRange = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpgt_epi8(v, low), _mm256_cmpgt_epi8(high, v))));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(symbol));
+  }
+
+  __attribute__((target("avx2"))) std::uint64_t block(const char* p, std::uint64_t& inRange) const {
+    std::uint32_t in0, in1;
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const std::uint64_t symbols = piece(v0, in0) | std::uint64_t{piece(v1, in1)} << 32;
+    inRange = in0 | std::uint64_t{in1} << 32;
+    return symbols;
+  }
+
+  // The bounds' lower halves are the same bounds for 16 bytes.
+  __attribute__((target("avx2"))) std::uint64_t shortText(std::string_view text,
+                                                          std::uint64_t& inRange) const {
+    return shortTextSse2(text, _mm256_castsi256_si128(low), _mm256_castsi256_si128(high), inRange);
+  }
+
+  __m256i low;
+  __m256i high;
+};
+
+// The marks of text, a block at a time through Blocks; inlined into each
+// instruction set's function, so that the block reader is inlined too.
+template <typename Blocks>
+__attribute__((always_inline)) inline void markBlocks(std::string_view text, bool afterSymbol,
+                                                      const Blocks& blocks, WordMarks& marks) {
   std::uint64_t carry = afterSymbol ? 1 : 0;
   std::uint64_t inRange;
   const std::size_t whole = text.size() / 64;
   for (std::size_t w = 0; w < whole; ++w) {
-    const std::uint64_t symbols = blockSse2(text.data() + w * 64, low, high, inRange);
+    const std::uint64_t symbols = blocks.block(text.data() + w * 64, inRange);
     marks.starts[w] = wordStarts(symbols, carry) & inRange;
     marks.symbols[w] = symbols;
   }
@@ -117,69 +171,23 @@ void markSse2(std::string_view text, bool afterSymbol, StartRange range, WordMar
     // The last 64 bytes of a longer text, shifted to leave the rest's bits.
     std::uint64_t symbols;
     if (whole > 0) {
-      symbols = blockSse2(text.data() + text.size() - 64, low, high, inRange) >> (64 - rest);
+      symbols = blocks.block(text.data() + text.size() - 64, inRange) >> (64 - rest);
       inRange >>= 64 - rest;
     } else {
-      symbols = shortTextSse2(text, low, high, inRange);
+      symbols = blocks.shortText(text, inRange);
     }
     marks.starts[whole] = wordStarts(symbols, carry) & inRange;
     marks.symbols[whole] = symbols;
   }
 }
 
-__attribute__((target("avx2"))) inline std::uint32_t symbolsAvx2(__m256i v, __m256i low,
-                                                                 __m256i high,
-                                                                 std::uint32_t& inRange) {
-  const __m256i folded = _mm256_or_si256(v, _mm256_set1_epi8(0x20));
-  const __m256i letter = _mm256_and_si256(_mm256_cmpgt_epi8(folded, _mm256_set1_epi8('a' - 1)),
-                                          _mm256_cmpgt_epi8(_mm256_set1_epi8('z' + 1), folded));
-  const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('0' - 1)),
-                                         _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), v));
-  const __m256i underscore = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('_'));
-  const __m256i symbol = _mm256_or_si256(_mm256_or_si256(letter, digit), underscore);
-  inRange = static_cast<std::uint32_t>(_mm256_movemask_epi8(
-      _mm256_and_si256(_mm256_cmpgt_epi8(v, low), _mm256_cmpgt_epi8(high, v))));
-  return static_cast<std::uint32_t>(_mm256_movemask_epi8(symbol));
-}
-
-__attribute__((target("avx2"))) inline std::uint64_t blockAvx2(const char* p, __m256i low,
-                                                               __m256i high,
-                                                               std::uint64_t& inRange) {
-  std::uint32_t in0, in1;
-  const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-  const std::uint64_t symbols =
-      symbolsAvx2(v0, low, high, in0) | std::uint64_t{symbolsAvx2(v1, low, high, in1)} << 32;
-  inRange = in0 | std::uint64_t{in1} << 32;
-  return symbols;
+void markSse2(std::string_view text, bool afterSymbol, StartRange range, WordMarks& marks) {
+  markBlocks(text, afterSymbol, Sse2Blocks(range), marks);
 }
 
 __attribute__((target("avx2"))) void markAvx2(std::string_view text, bool afterSymbol,
                                               StartRange range, WordMarks& marks) {
-  const __m256i low = _mm256_set1_epi8(static_cast<char>(range.low - 1));
-  const __m256i high = _mm256_set1_epi8(static_cast<char>(range.high + 1));
-  std::uint64_t carry = afterSymbol ? 1 : 0;
-  std::uint64_t inRange;
-  const std::size_t whole = text.size() / 64;
-  for (std::size_t w = 0; w < whole; ++w) {
-    const std::uint64_t symbols = blockAvx2(text.data() + w * 64, low, high, inRange);
-    marks.starts[w] = wordStarts(symbols, carry) & inRange;
-    marks.symbols[w] = symbols;
-  }
-  if (const std::size_t rest = text.size() % 64) {
-    // The last 64 bytes of a longer text, shifted to leave the rest's bits.
-    std::uint64_t symbols;
-    if (whole > 0) {
-      symbols = blockAvx2(text.data() + text.size() - 64, low, high, inRange) >> (64 - rest);
-      inRange >>= 64 - rest;
-    } else {
-      const __m128i low16 = _mm_set1_epi8(static_cast<char>(range.low - 1));
-      const __m128i high16 = _mm_set1_epi8(static_cast<char>(range.high + 1));
-      symbols = shortTextSse2(text, low16, high16, inRange);
-    }
-    marks.starts[whole] = wordStarts(symbols, carry) & inRange;
-    marks.symbols[whole] = symbols;
-  }
+  markBlocks(text, afterSymbol, Avx2Blocks(range), marks);
 }
 
 #endif  // QF_SCAN_X86

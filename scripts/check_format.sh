@@ -3,5 +3,5 @@
 # repository's .clang-format) would make of it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --test
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror

@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
-# Installs what building and testing Quillforge needs on Debian 12, skipping
-# what is already there.
+# Installs what building and running Quillforge needs on Debian 12, skipping
+# what is already there; with --test, also what its tests, benchmarks and
+# checks need.
+#
+#   scripts/setup.sh [--test]
 set -euo pipefail
 
-packages=(cmake g++ ninja-build clang-format libgtest-dev libbenchmark-dev qt6-base-dev locales librsvg2-bin
-          desktop-file-utils man-db lintian clang libclang-rt-14-dev libexpat1-dev
-          libcpp-httplib-dev libgumbo-dev pkgconf chromium chromium-driver python3-selenium libsqlite3-dev
-          sqlite3 make)
+run_packages=(cmake g++ ninja-build pkgconf qt6-base-dev libexpat1-dev libcpp-httplib-dev
+              libgumbo-dev libsqlite3-dev librsvg2-bin)
+test_packages=(clang-format libgtest-dev libbenchmark-dev locales desktop-file-utils man-db
+               lintian clang libclang-rt-14-dev chromium chromium-driver python3-selenium sqlite3
+               make)
+packages=("${run_packages[@]}")
+case "${1:-}" in
+  --test) packages+=("${test_packages[@]}") ;;
+  "") ;;
+  *) echo "setup.sh: unknown argument $1 (only --test)" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

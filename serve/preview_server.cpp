@@ -4,7 +4,6 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +16,7 @@
 
 #include "base/directory.h"
 #include "base/file_stream.h"
+#include "base/file_system.h"
 #include "serve/content_type.h"
 #include "serve/live_reload.h"
 #include "serve/request_path.h"
@@ -132,11 +132,6 @@ void reuseAddressOnly(int socket) {
 void answer(httplib::Response& response, int status, std::string_view body, std::string_view type) {
   response.status = status;
   response.set_content(std::string(body), std::string(type).c_str());
-}
-
-bool isDirectory(const std::string& path) {
-  struct stat status {};
-  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 // Whether one end of a socket, as httplib spells it for a request.
@@ -328,7 +323,7 @@ PreviewServer::PreviewServer(PreviewServerOptions options)
 PreviewServer::~PreviewServer() { stop(); }
 
 bool PreviewServer::start(std::string& error) {
-  const std::optional<std::string> real = realPathOf(options_.root);
+  const std::optional<std::string> real = resolvedPathOf(options_.root);
   if (!real || !isDirectory(*real)) {
     error = "cannot serve " + options_.root + ": not a directory";
     return false;

@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <climits>
-#include <cstdlib>
+#include "base/file_system.h"
+#include "base/site_path.h"
 
 #include "base/text.h"
 
@@ -14,11 +14,6 @@ namespace {
 bool isPlainPathByte(char c) {
   const auto byte = static_cast<unsigned char>(c);
   return byte >= 0x20 && byte != 0x7f && c != '\\';
-}
-
-bool isInside(const std::string& path, const std::string& root) {
-  return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-                          (root.back() == '/' || path[root.size()] == '/'));
 }
 
 }  // namespace
@@ -49,28 +44,23 @@ std::optional<std::string> requestPathBelowRoot(std::string_view target) {
   return relative;
 }
 
-std::optional<std::string> realPathOf(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (!realpath(path.c_str(), resolved)) return std::nullopt;
-  return std::string(resolved);
-}
-
 Resolution resolveBelowRoot(const std::string& root, const std::string& relative) {
-  const std::optional<std::string> real = realPathOf(root + "/" + relative);
-  if (!real) return {};
-  if (!isInside(*real, root)) return {Resolution::Kind::kOutside, ""};
+  if (!belongsToSite(relative)) return {};
+  const ResolvedBelow real = resolveBelow(root + "/" + relative, root);
+  if (real.kind == ResolvedBelow::Kind::kOutside) return {Resolution::Kind::kOutside, ""};
+  if (real.kind == ResolvedBelow::Kind::kMissing) return {};
   struct stat status {};
-  if (stat(real->c_str(), &status) != 0) return {};
-  if (S_ISREG(status.st_mode)) return {Resolution::Kind::kFile, *real};
+  if (stat(real.path.c_str(), &status) != 0) return {};
+  if (S_ISREG(status.st_mode)) return {Resolution::Kind::kFile, real.path};
   if (!S_ISDIR(status.st_mode)) return {};
   if (!relative.empty() && relative.back() != '/') {
     return {Resolution::Kind::kDirectoryWithoutSlash, ""};
   }
-  const std::optional<std::string> index = realPathOf(*real + "/index.html");
-  if (!index) return {};
-  if (!isInside(*index, root)) return {Resolution::Kind::kOutside, ""};
-  if (stat(index->c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
-  return {Resolution::Kind::kFile, *index};
+  const ResolvedBelow index = resolveBelow(real.path + "/index.html", root);
+  if (index.kind == ResolvedBelow::Kind::kOutside) return {Resolution::Kind::kOutside, ""};
+  if (index.kind == ResolvedBelow::Kind::kMissing) return {};
+  if (stat(index.path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
+  return {Resolution::Kind::kFile, index.path};
 }
 
 }  // namespace qf

@@ -27,11 +27,10 @@ struct Resolution {
 };
 
 /// Resolves relative (as requestPathBelowRoot gives it) under root, which is
-/// an absolute path without links. Links are followed, and their targets must
-/// stay inside the root; a directory stands for its index.html.
+/// an absolute path without links. Only what belongs to the site is found
+/// (belongsToSite: nothing hidden, no editor's scratch file). Links are
+/// followed, and their targets must stay inside the root (resolveBelow); a
+/// directory stands for its index.html.
 Resolution resolveBelowRoot(const std::string& root, const std::string& relative);
-
-/// The path with every link and "." or ".." resolved, if it exists.
-std::optional<std::string> realPathOf(const std::string& path);
 
 }  // namespace qf

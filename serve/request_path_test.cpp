@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "base/file_system.h"
 #include "base/test_util.h"
 
 namespace qf {
@@ -70,11 +71,20 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
   dir.write("site/page.html", "p");
   dir.write("site/sub/index.html", "i");
   dir.write("site/empty/.keep", "");
+  dir.write("site/.env", "e");
+  dir.write("site/.git/config", "c");
+  dir.write("site/page.html~", "p");
+  dir.write("site/#page.html#", "p");
+  // A sibling whose name begins with the root's name is still outside it.
+  dir.write("site-old/page.html", "o");
+  dir.write("siteX/index.html", "x");
   ASSERT_EQ(symlink("page.html", (dir / "site/alias.html").c_str()), 0);
   ASSERT_EQ(symlink("../secret", (dir / "site/out.html").c_str()), 0);
   ASSERT_EQ(symlink("..", (dir / "site/up").c_str()), 0);
   ASSERT_EQ(symlink("../../secret", (dir / "site/sub/deep.html").c_str()), 0);
-  const std::string root = *realPathOf(dir / "site");
+  ASSERT_EQ(symlink("../site-old/page.html", (dir / "site/old.html").c_str()), 0);
+  ASSERT_EQ(symlink("../siteX", (dir / "site/x").c_str()), 0);
+  const std::string root = *resolvedPathOf(dir / "site");
 
   using Kind = Resolution::Kind;
   const struct {
@@ -87,7 +97,10 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
       {"sub", Kind::kDirectoryWithoutSlash, ""}, {"empty/", Kind::kNotFound, ""},
       {"missing.html", Kind::kNotFound, ""},     {"out.html", Kind::kOutside, ""},
       {"up/secret", Kind::kOutside, ""},         {"up/", Kind::kOutside, ""},
-      {"sub/deep.html", Kind::kOutside, ""},
+      {"sub/deep.html", Kind::kOutside, ""},     {".env", Kind::kNotFound, ""},
+      {".git/config", Kind::kNotFound, ""},      {".git/", Kind::kNotFound, ""},
+      {"page.html~", Kind::kNotFound, ""},       {"#page.html#", Kind::kNotFound, ""},
+      {"old.html", Kind::kOutside, ""},          {"x/", Kind::kOutside, ""},
   };
   dir.write("site/index.html", "root");
   for (const auto& c : cases) {

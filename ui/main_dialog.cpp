@@ -197,9 +197,12 @@ void MainDialog::setProgress(int percent) {
   progressBar_->repaint();
 }
 
-MessageAnswer MainDialog::showMessage(std::string_view text, std::string_view caption,
-                                      MessageButtons buttons) {
-  return messageBox_.show(this, text, caption, buttons);
+void MainDialog::showNote(std::string_view text) {
+  messageBox_.show(this, text, kProgramCaption, MessageButtons::kOk);
+}
+
+MessageAnswer MainDialog::showFailure(const CompileResult& failure, MessageButtons buttons) {
+  return messageBox_.show(this, failureText(failure), failureCaption(failure), buttons);
 }
 
 std::optional<PickedFile> MainDialog::chooseSourceFile() {
@@ -215,8 +218,7 @@ void MainDialog::compileSingle() { batchRun_.compileSingle(state_.options.batchO
 void MainDialog::openHelp() {
   const std::string manual = findManual(manualPlaces());
   if (!QDesktopServices::openUrl(QUrl::fromLocalFile(toQString(manual)))) {
-    messageBox_.show(this, std::string(kNoBrowserMessage) + manual, kProgramCaption,
-                     MessageButtons::kOk);
+    showNote(std::string(kNoBrowserMessage) + manual);
   }
 }
 

@@ -28,8 +28,8 @@ class MainDialog : public QDialog, public BatchFrontEnd {
 
   void setStatus(std::string_view text) override;
   void setProgress(int percent) override;
-  MessageAnswer showMessage(std::string_view text, std::string_view caption,
-                            MessageButtons buttons) override;
+  void showNote(std::string_view text) override;
+  MessageAnswer showFailure(const CompileResult& failure, MessageButtons buttons) override;
   std::optional<PickedFile> chooseSourceFile() override;
 
   BatchRun& batchRun() { return batchRun_; }

@@ -6,24 +6,21 @@
 
 namespace qf {
 
-std::string messageBoxText(std::string_view text, std::string_view caption) {
-  constexpr std::string_view kLine = " line ";
-  const std::size_t at = caption.rfind(kLine);
-  if (at == std::string_view::npos) return std::string(text);
-  std::string_view number = caption.substr(at + kLine.size());
-  if (!number.empty() && number.front() == '-') number.remove_prefix(1);
-  if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) {
-    return std::string(text);
-  }
-  return std::string(text) + "\n\n" + std::string(caption.substr(0, at)) + ", line " +
-         std::string(caption.substr(at + kLine.size()));
+std::string failureCaption(const CompileResult& failure) {
+  return failure.errorFileName.str() + " line " + std::to_string(failure.errorLine);
+}
+
+std::string failureText(const CompileResult& failure) {
+  std::string text = formatFailure(failure);
+  text.pop_back();  // the box needs no line end
+  return text;
 }
 
 MessageAnswer QtMessageBox::show(QWidget* parent, std::string_view text, std::string_view caption,
                                  MessageButtons buttons) {
   QMessageBox box(parent);
   box.setWindowTitle(toQString(caption));
-  box.setText(toQString(messageBoxText(text, caption)));
+  box.setText(toQString(text));
   if (buttons == MessageButtons::kOk) {
     box.setIcon(QMessageBox::Information);
     box.setStandardButtons(QMessageBox::Ok);

@@ -3,7 +3,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/version.h"
 #include "batch/batch_front_end.h"
+#include "engine/compile_result.h"
 
 class QWidget;
 
@@ -25,9 +27,15 @@ class QtMessageBox : public MessageBox {
                      MessageButtons buttons) override;
 };
 
-/// The text a box shows: when the caption names a failure's place as
-/// "<file> line <n>", the text also names "<file>, line <n>" below the
-/// message, because some desktops show no caption.
-std::string messageBoxText(std::string_view text, std::string_view caption);
+/// The caption of the program's own message boxes and main window.
+inline constexpr std::string_view kProgramCaption = kProgramNameAndVersion;
+
+/// The caption of a failed compile's box: "<file> line <n>".
+std::string failureCaption(const CompileResult& failure);
+
+/// The text of a failed compile's box, as qfc reports it: the include chain,
+/// if any, then "<file>:<n>: <message>" (the place again, because some
+/// desktops show no caption).
+std::string failureText(const CompileResult& failure);
 
 }  // namespace qf

@@ -5,27 +5,39 @@
 namespace qf {
 namespace {
 
-struct BoxTextCase {
-  const char* text;
+struct FailureBoxCase {
+  const char* name;
+  CompileResult failure;
   const char* caption;
-  const char* shown;
+  const char* text;
 };
 
-const BoxTextCase kBoxTextCases[] = {
-    {"You haven't specified a directory to search for files!", "Quillforge 1.3a",
-     "You haven't specified a directory to search for files!"},
-    {"Error: Bad directive.", "/site/page.src line 12",
-     "Error: Bad directive.\n\n/site/page.src, line 12"},
-    {"Error: x", "/a line b/c.src line -1", "Error: x\n\n/a line b/c.src, line -1"},
-    {"Error: Unknown error.", "None line 0", "Error: Unknown error.\n\nNone, line 0"},
-    {"Text", "caption line ", "Text"},
-    {"Text", "caption line 1a", "Text"},
+const FailureBoxCase kFailureBoxCases[] = {
+    {"in the page",
+     {false, Text("Error: Bad directive."), Text("/site/page.src"), 12},
+     "/site/page.src line 12",
+     "/site/page.src:12: Error: Bad directive."},
+    {"two files deep",
+     {false,
+      Text("Error: Unknown directive after #."),
+      Text("/site/inner.inc"),
+      3,
+      {{"/site/outer.inc", 1}, {"/site/page.src", 7}}},
+     "/site/inner.inc line 3",
+     "In file included from /site/outer.inc:1,\n"
+     "                 from /site/page.src:7:\n"
+     "/site/inner.inc:3: Error: Unknown directive after #."},
+    {"before the input is known",
+     {false, Text("Error: Unknown error."), Text("None"), 0},
+     "None line 0",
+     "None:0: Error: Unknown error."},
 };
 
-TEST(MessageBoxText, NamesTheFailurePlaceBelowTheMessage) {
-  for (const BoxTextCase& c : kBoxTextCases) {
-    SCOPED_TRACE(c.caption);
-    EXPECT_EQ(messageBoxText(c.text, c.caption), c.shown);
+TEST(FailureBox, CaptionNamesThePlaceAndTextGivesTheIncludeChain) {
+  for (const FailureBoxCase& c : kFailureBoxCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(failureCaption(c.failure), c.caption);
+    EXPECT_EQ(failureText(c.failure), c.text);
   }
 }
 

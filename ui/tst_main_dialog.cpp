@@ -401,7 +401,8 @@ class TestMainDialog : public QObject {
     TempDir site;
     site.write("a.src", "alpha\n");
     site.write("b.src", "#include missing.inc\n");
-    site.write("c.src", "#include missing.inc\n");
+    site.write("c.src", "text\n#include \"c.inc\"\n");
+    site.write("c.inc", "#include missing.inc\n");
     site.write("d.src", "#include missing.inc\n");
     site.write("e.src", "epsilon\n");
     ProgramRun run;
@@ -415,11 +416,15 @@ class TestMainDialog : public QObject {
     run.click(1000);
 
     QCOMPARE(run.messageBox.shown.size(), std::size_t{3});
-    const char* kFailed[] = {"b.src", "c.src", "d.src"};
+    // The caption names the place; the text is the failure as qfc reports
+    // it, include chain first.
+    const std::string kChain[] = {"", "In file included from " + site / "c.src" + ":2:\n", ""};
+    const char* kFailed[] = {"b.src", "c.inc", "d.src"};
     for (std::size_t i = 0; i < 3; ++i) {
       const ShownMessage& message = run.messageBox.shown[i];
       QCOMPARE(message.caption, site / kFailed[i] + " line 1");
-      QVERIFY2(message.text.rfind("Error: ", 0) == 0, message.text.c_str());
+      const std::string place = kChain[i] + site / kFailed[i] + ":1: Error: ";
+      QVERIFY2(message.text.rfind(place, 0) == 0, message.text.c_str());
       QCOMPARE(message.buttons, MessageButtons::kAbortRetryIgnore);
     }
     QCOMPARE(run.text(1015), QString("Successfully Compiled 2 Files"));

@@ -43,6 +43,8 @@ need "You haven't specified a directory to search for files!"
 need "You must specify an output directory, or turn off that option."
 need "Can't find any .src files in directory!"
 need "No web browser could be started to show the manual."
+need ": link leads outside "
+need "; not published"
 
 # Every option of qfc --help, and the exit statuses and failure line.
 options=$("$qfc" --help | grep -oE '^ +(-[A-Za-z], )?--[a-z-]+' | grep -oE -- '-{1,2}[A-Za-z-]+')

@@ -1,4 +1,4 @@
-#include "cli/copy_rebuild.h"
+#include "testing/copy_rebuild.h"
 
 #include <filesystem>
 #include <fstream>

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "cli/copy_rebuild.h"
 #include "cli/preview_loop.h"
 #include "serve/serve_address.h"
+#include "testing/copy_rebuild.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -1,0 +1,33 @@
+#include "base/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/test_util.h"
+
+namespace qf {
+namespace {
+
+TEST(NearestExistingDirectory, ClimbsToADirectoryThatExists) {
+  TempDir dir;
+  dir.write("a/b/file", "");
+  const struct {
+    std::string directory;
+    std::string nearest;
+  } cases[] = {
+      {dir / "a/b", dir / "a/b"},
+      {dir / "a/b/", dir / "a/b"},
+      {dir / "a/b/missing/deeper", dir / "a/b"},
+      {dir / "a/b/file/x", dir / "a/b"},  // a file is no directory
+      {"/no-such-directory-qf/x", "/"},
+      {"no-such-directory-qf/x", "."},
+      {"", "."},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(nearestExistingDirectory(c.directory), c.nearest) << c.directory;
+  }
+}
+
+}  // namespace
+}  // namespace qf
