@@ -4,7 +4,6 @@
 
 #include "base/file_system.h"
 #include "base/site_path.h"
-
 #include "base/text.h"
 
 namespace qf {
