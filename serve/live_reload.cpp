@@ -50,7 +50,8 @@ constexpr std::string_view kScript = R"(<script>
     source.addEventListener("reload", (event) => {
       hideOverlay();
       const changed = event.data.split("\n");
-      if (changed.some((path) => path === here() || !isPage(path))) location.reload();
+      const mine = (path) => path === here() || path === here() + ".html";
+      if (changed.some((path) => mine(path) || !isPage(path))) location.reload();
     });
     source.addEventListener("css", () => { hideOverlay(); swapStyleSheets(); });
     source.addEventListener("clear", hideOverlay);
