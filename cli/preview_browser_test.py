@@ -11,6 +11,7 @@ site under qfc --serve, whose failure is a broken include.
 Exit 77 (skipped) only when the browser cannot start at all.
 """
 import os
+import re
 import select
 import shutil
 import signal
@@ -51,11 +52,12 @@ def start_browser(profile):
 def serving_url(demo):
     ready, _, _ = select.select([demo.stdout], [], [], PATIENCE)
     if not ready:
-        raise AssertionError("no Serving line was printed")
+        raise AssertionError("no line telling the address was printed")
     line = demo.stdout.readline().strip()
-    if not line.startswith("Serving ") or " at http://127.0.0.1:" not in line:
+    found = re.search(r"(?:serving | at )(http://127\.0\.0\.1:\d+/)", line)
+    if not found:
         raise AssertionError("unexpected first line: " + line)
-    return line.rsplit(" at ", 1)[1]
+    return found.group(1)
 
 
 def wait_until(driver, what, condition):

@@ -209,7 +209,8 @@ std::string excludeWarnings(const QfcOptions& options) {
 }
 
 RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
-                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
+                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress,
+                     bool writeFailures) {
   RunOutcome outcome;
   IncrementalOptions incremental = incrementalOptionsOf(options, compileTime);
   incremental.notice = [errorFd](const std::string& line) {
@@ -224,8 +225,9 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
   JobBoard board(jobs.size(), [&](std::size_t index, const JobReport& report) {
     if (showProgress) writeAll(errorFd, "\r\033[K");
     if (!report.failureLine.empty()) {
-      writeAll(errorFd, report.failureLine);
+      if (writeFailures) writeAll(errorFd, report.failureLine);
       outcome.failureLines.push_back(report.failureLine);
+      outcome.failedJobs.push_back(index);
     }
     if (showProgress) writeAll(errorFd, progressLine(index + 1, jobs.size(), jobs[index].input));
   });
@@ -265,7 +267,9 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
   outcome.report = build.finish();
   const BuildReport& report = outcome.report;
   if (showProgress) writeAll(errorFd, "\r\033[K");
-  for (const std::string& line : report.failures) writeAll(errorFd, line);
+  if (writeFailures) {
+    for (const std::string& line : report.failures) writeAll(errorFd, line);
+  }
   outcome.failureLines.insert(outcome.failureLines.end(), report.failures.begin(),
                               report.failures.end());
   for (std::size_t i = earlyWarnings; i < report.warnings.size(); ++i) {

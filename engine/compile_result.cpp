@@ -21,4 +21,8 @@ std::string formatFailure(const CompileResult& result) {
          result.message.str() + "\n";
 }
 
+bool isIncludeChainLine(std::string_view line) {
+  return line.starts_with(kFirstIncluder) || line.starts_with(kFurtherIncluder);
+}
+
 }  // namespace qf

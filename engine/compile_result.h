@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/text.h"
@@ -27,5 +28,8 @@ struct CompileResult {
 /// A failure as compilers report it: the include chain, if any, then
 /// "file:line: message", each line ending in '\n'.
 std::string formatFailure(const CompileResult& result);
+
+/// True for a line of formatFailure's include chain.
+bool isIncludeChainLine(std::string_view line);
 
 }  // namespace qf
