@@ -30,7 +30,7 @@ constexpr std::string_view kScript = R"(<script>
       const lines = block.split("\n");
       let pages = [];
       if (lines[0].startsWith("@pages ")) pages = lines.shift().slice(7).split(" ").filter(Boolean);
-      return { pages, text: lines.join("\n"), own: pages.some(mine) };
+      return { pages, text: lines.join("\n").trimEnd(), own: pages.some(mine) };
     });
     return failures.filter((f) => f.own).concat(failures.filter((f) => !f.own));
   };
