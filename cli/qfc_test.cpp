@@ -75,6 +75,19 @@ TEST_F(QfcTest, ReportsEachFailureOnOneLineAndCompilesTheRest) {
   EXPECT_FALSE(pathExists(dir_ / "site/index.html"));
 }
 
+TEST_F(QfcTest, AMisspeltDirectiveIsFollowedByANote) {
+  dir_.write("site/a.src", "a\nb\n#defin TITLE x\n");
+  const std::string expected =
+      "site/a.src:3: Error: Unknown directive after #.\n"
+      "site/a.src:3: note: did you mean \"#define\"?\n";
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"site/a.src"}, {"--all", "site", "--no-state"}}) {
+    const ProgramResult r = qfc(arguments);
+    EXPECT_EQ(r.exitCode, 1) << arguments.front();
+    EXPECT_EQ(r.err, expected) << arguments.front();
+  }
+}
+
 TEST_F(QfcTest, BackslashAndColonArePartOfFileNames) {
   dir_.write("site/a\\b.src", "#include \"h.inc\"\n_INFILETITLE_ _OUTFILETITLE_\n");
   dir_.write("site/h.inc", "h\n");
