@@ -180,6 +180,20 @@ std::string portTaken(int taken, int used) {
 
 std::string alsoServedAt(std::string_view url) { return "Also at " + std::string(url); }
 
+std::string starterDirectoryNotEmpty(std::string_view directory) {
+  return "qfc: " + escapedForTerminal(directory) +
+         " exists and is not empty; the starter site goes into a new or empty directory\n";
+}
+
+std::string starterNotWritten(std::string_view path) {
+  return "qfc: cannot write " + escapedForTerminal(path) + "\n";
+}
+
+std::string starterWritten(std::string_view directory, std::string_view command) {
+  return "Wrote a starter site to " + escapedForTerminal(directory) +
+         ". Preview it, rebuilt at every save, with:\n  " + std::string(command) + "\n";
+}
+
 std::string andOtherPages(std::size_t others) {
   return "(and " + std::to_string(others) + (others == 1 ? " other page)" : " other pages)");
 }

@@ -120,6 +120,11 @@ inline constexpr std::string_view kAnyFreePortHint = " (--serve=0 picks a free p
 /// "Also at http://192.168.1.5:8080/": an address of this machine that others
 /// on its network could use.
 std::string alsoServedAt(std::string_view url);
+/// qfc --init: the directory was not empty (nothing is written), a file or
+/// directory could not be written, and what to do next once all went well.
+std::string starterDirectoryNotEmpty(std::string_view directory);
+std::string starterNotWritten(std::string_view path);
+std::string starterWritten(std::string_view directory, std::string_view command);
 /// "(and 29 other pages)": after a failure that more pages had alike.
 std::string andOtherPages(std::size_t others);
 }  // namespace run_messages

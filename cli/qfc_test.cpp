@@ -88,6 +88,49 @@ TEST_F(QfcTest, AMisspeltDirectiveIsFollowedByANote) {
   }
 }
 
+TEST_F(QfcTest, InitWritesAStarterSiteThatTheCommandItPrintsBuilds) {
+  const ProgramResult init = qfc({"--init", "new site"});
+  ASSERT_EQ(init.exitCode, 0) << init.err;
+  const std::string prefix = "  qfc ";
+  const std::size_t at = init.out.find(prefix);
+  ASSERT_NE(at, std::string::npos) << init.out;
+  // The command as a shell would split it, without the preview.
+  std::vector<std::string> arguments;
+  std::string word;
+  bool quoted = false;
+  for (const char c : init.out.substr(at + prefix.size())) {
+    if (c == '\'') {
+      quoted = !quoted;
+    } else if ((c == ' ' || c == '\n') && !quoted) {
+      if (!word.empty() && word != "--serve" && word != "--open") arguments.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  EXPECT_EQ(arguments,
+            (std::vector<std::string>{"--all", "new site", "-r", "--out-dir", "public"}));
+  const ProgramResult build = qfc(arguments);
+  EXPECT_EQ(build.exitCode, 0) << build.err;
+  EXPECT_EQ(build.err, "");
+  for (const char* output : {"index.html", "about.html", "style.css", "img/mark.svg"}) {
+    EXPECT_TRUE(pathExists(dir_ / (std::string("public/") + output))) << output;
+  }
+  EXPECT_NE(readFile(dir_ / "public/index.html").find("width=\"120\" height=\"40\""),
+            std::string::npos);
+  EXPECT_NE(readFile(dir_ / "public/about.html").find("<title>About</title>"), std::string::npos);
+
+  const std::string before = readFile(dir_ / "new site/index.src");
+  dir_.write("new site/index.src", "mine\n");
+  const ProgramResult again = qfc({"--init", "new site"});
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(again.err,
+            "qfc: new site exists and is not empty; the starter site goes into a new or empty "
+            "directory\n");
+  EXPECT_EQ(readFile(dir_ / "new site/index.src"), "mine\n");
+  EXPECT_NE(before, "mine\n");
+}
+
 TEST_F(QfcTest, BackslashAndColonArePartOfFileNames) {
   dir_.write("site/a\\b.src", "#include \"h.inc\"\n_INFILETITLE_ _OUTFILETITLE_\n");
   dir_.write("site/h.inc", "h\n");
