@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "base/test_util.h"
+#include "serve/serve_address.h"
 
 namespace qf {
 namespace {
@@ -411,6 +412,30 @@ TEST_F(WatchTest, TellsWhatItWatchesEachRebuildAndTheStop) {
   EXPECT_EQ(time.find_first_not_of("0123456789:"), std::string::npos) << time;
   EXPECT_EQ(WTERMSIG(qfc.stop(SIGINT)), SIGINT);
   EXPECT_NE(qfc.output().find("Stopped.\r\n"), std::string::npos) << qfc.output();
+}
+
+TEST_F(WatchTest, ServingOnAllAddressesNamesThoseOthersCanUse) {
+  std::vector<std::string> expected;
+  for (const std::string& name : namesOfThisMachine()) {
+    if (name.find_first_not_of("0123456789.") == std::string::npos && !isLoopbackHost(name)) {
+      expected.push_back(name);
+    }
+  }
+  for (const char* host : {"0.0.0.0", "127.0.0.1"}) {
+    WatchingQfc qfc(site_.path(),
+                    watchArguments({"--out-dir", "out", "--serve=" + std::string(host) + ":0"}),
+                    cache_.path());
+    ASSERT_TRUE(qfc.waitFor("(Ctrl-C to stop)\r\n")) << qfc.output();
+    EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+    const std::string output = qfc.output();
+    const bool everywhere = std::string(host) == "0.0.0.0";
+    EXPECT_EQ(countOf(output, "Also at http://"), everywhere ? expected.size() : 0u) << output;
+    for (const std::string& address : expected) {
+      EXPECT_EQ(countOf(output, "Also at http://" + address + ":"), everywhere ? 1u : 0u)
+          << address << "\n"
+          << output;
+    }
+  }
 }
 
 TEST_F(WatchTest, GroupsAFailureThatManyPagesShare) {
