@@ -1,11 +1,13 @@
 #include "cli/watch_command.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -100,9 +102,7 @@ std::unique_ptr<PreviewServer> startServer(const QfcOptions& options, std::strin
     auto server = std::make_unique<PreviewServer>(serve);
     std::string attempt;
     if (server->start(attempt)) {
-      if (port != first) {
-        std::printf("%s\n", run_messages::portTaken(first, port).c_str());
-      }
+      if (port != first) writeError(run_messages::portTaken(first, port) + "\n");
       return server;
     }
     if (error.empty()) error = attempt;
@@ -131,20 +131,29 @@ std::vector<std::string> urlsForOthers(const ServeAddress& address, int port) {
   return urls;
 }
 
-// Opens url in the desktop's browser, without waiting for it.
+// Opens url in the desktop's browser, without waiting for it. The child
+// starts with no signal blocked (the loop blocks the stop signals) and with
+// its output kept off the terminal.
 void openInBrowser(const std::string& url) {
-  const pid_t child = fork();
-  if (child != 0) {
-    if (child > 0) std::thread([child] { waitpid(child, nullptr, 0); }).detach();
-    return;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  std::string program = "xdg-open";
+  std::string argument = url;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  pid_t child = -1;
+  if (posix_spawnp(&child, "xdg-open", &actions, &attributes, argv, environ) == 0) {
+    std::thread([child] { waitpid(child, nullptr, 0); }).detach();
   }
-  const int quiet = open("/dev/null", O_RDWR);
-  if (quiet >= 0) {
-    dup2(quiet, STDIN_FILENO);
-    dup2(quiet, STDOUT_FILENO);
-  }
-  execlp("xdg-open", "xdg-open", url.c_str(), static_cast<char*>(nullptr));
-  _exit(127);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
 }
 
 // Each page failure with the output of its page, then the other failures.
@@ -171,7 +180,6 @@ std::size_t filesOfDependencies(const std::vector<PageDependencies>& pages) {
 
 // "site/a.src" for the first path of a batch, below the working directory.
 std::string firstChange(const WatchBatch& changes) {
-  if (changes.paths.empty()) return "";
   const std::string path = normalPath(changes.paths.front());
   return path.starts_with("./") ? path.substr(2) : path;
 }
