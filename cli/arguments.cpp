@@ -499,7 +499,7 @@ Options:
                            port 0 picks a free one. The date and time symbols
                            hold the moment it started (as SOURCE_DATE_EPOCH
                            would, which still wins when set). A missing page
-                           answers with DIR's 404.html if there is one; /name
+                           gets the site's 404.html if there is one; /name
                            serves name.html
       --open               with --serve: open the site in the desktop's browser
                            (xdg-open) once the first build is served

@@ -184,10 +184,11 @@ std::string firstChange(const WatchBatch& changes) {
   return path.starts_with("./") ? path.substr(2) : path;
 }
 
-std::string timeOfDay() {
-  const std::optional<std::tm> now = localTime(std::time(nullptr));
-  char text[16] = "";
-  if (now) std::strftime(text, sizeof text, "%H:%M:%S", &*now);
+// moment in local time, as strftime's format spells it.
+std::string localText(std::time_t moment, const char* format) {
+  const std::optional<std::tm> local = localTime(moment);
+  char text[64] = "";
+  if (local) std::strftime(text, sizeof text, format, &*local);
   return text;
 }
 
@@ -235,7 +236,8 @@ class SiteRebuilder {
       const std::string summary =
           run_messages::compiledSummary(report.compiled, report.upToDate, report.failed) +
           elapsedText(std::chrono::steady_clock::now() - start);
-      writeError(run_messages::rebuildLine(timeOfDay(), changes.rescan ? "" : firstChange(changes),
+      writeError(run_messages::rebuildLine(localText(std::time(nullptr), "%H:%M:%S"),
+                                           changes.rescan ? "" : firstChange(changes),
                                            changes.rescan ? 0 : changes.paths.size() - 1, summary) +
                  "\n");
     }
@@ -366,11 +368,7 @@ int watchAndRebuild(const QfcOptions& options, std::optional<std::time_t> compil
   if (options.serve && !compileTime) {
     compileTime = std::time(nullptr);
     if (!options.quiet) {
-      char moment[32] = "";
-      if (const std::optional<std::tm> local = localTime(*compileTime)) {
-        std::strftime(moment, sizeof moment, "%Y-%m-%d %H:%M:%S", &*local);
-      }
-      writeError(run_messages::clockHeld(moment) + "\n");
+      writeError(run_messages::clockHeld(localText(*compileTime, "%Y-%m-%d %H:%M:%S")) + "\n");
     }
   }
   // Made before the first build, so that no save during it goes unseen.
