@@ -35,6 +35,9 @@ struct QfcOptions {
   std::string dependencyDirectory;    // --dep-dir DIR, with a trailing '/'; implies -MD
   bool watch = false;                 // --watch, or implied by --serve
   std::optional<ServeAddress> serve;  // --serve[=[ADDR:]PORT]
+  bool servePortGiven = false;        // --serve=... rather than the default port
+  bool open = false;                  // --open
+  std::string initDirectory;          // --init DIR
   bool quiet = false;
   bool help = false;
   bool version = false;
