@@ -538,16 +538,40 @@ TEST_F(WatchTest, ServingInPlaceAnswersOnlyWhatBelongsToTheSite) {
   const struct {
     const char* target;
     int status;
+    httplib::Headers headers{};
+    const char* body = nullptr;  // checked when not null
   } cases[] = {
-      {"/a.html", 200},      {"/style.css", 200},     {"/alias.css", 200},     {"/.env", 404},
-      {"/.git/config", 404}, {"/sub/.htaccess", 404}, {"/%2egit/config", 404}, {"/a.src~", 404},
-      {"/%23a.src%23", 404}, {"/.%23style.css", 404}, {"/4913", 404},          {"/x.swp", 404},
-      {"/x.swx", 404},       {"/secret.txt", 404},
+      {"/a.html", 200},
+      {"/style.css", 200, {}, "body{}"},
+      {"/alias.css", 200},
+      {"/.env", 404},
+      {"/.git/config", 404},
+      {"/sub/.htaccess", 404},
+      {"/%2egit/config", 404},
+      {"/a.src~", 404},
+      {"/%23a.src%23", 404},
+      {"/.%23style.css", 404},
+      {"/4913", 404},
+      {"/x.swp", 404},
+      {"/x.swx", 404},
+      {"/secret.txt", 404},
+      // Only the names of this machine's loopback reach the preview.
+      {"/style.css", 200, {{"Host", "localhost:9"}}},
+      {"/style.css", 200, {{"Host", "[::1]"}}},
+      {"/style.css", 403, {{"Host", "rebound.example"}}},
+      {"/_quillforge/events", 403, {{"Host", "127.0.0.1.rebound.example"}}},
+      // Byte ranges of what is sent.
+      {"/style.css", 206, {{"Range", "bytes=1-3"}}, "ody"},
+      {"/style.css", 206, {{"Range", "bytes=-2"}}, "{}"},
+      {"/style.css", 416, {{"Range", "bytes=6-"}}},
   };
   for (const auto& c : cases) {
-    const httplib::Result result = client.Get(c.target);
+    const httplib::Result result = client.Get(c.target, c.headers);
     ASSERT_TRUE(result) << c.target;
     EXPECT_EQ(result->status, c.status) << c.target;
+    if (c.body) {
+      EXPECT_EQ(result->body, c.body) << c.target;
+    }
   }
   EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
 }
