@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/directory.h"
 #include "base/path.h"
 #include "base/tree_walk.h"
 
@@ -88,7 +89,18 @@ void InotifyWatcher::addTree(const std::string& directory, bool report) {
 }
 
 void InotifyWatcher::watchDirectory(const std::string& directory) {
-  if (fd_ >= 0) addWatch(withoutTrailingSlashes(directory), false);
+  if (fd_ < 0) return;
+  const std::string path = withoutTrailingSlashes(directory);
+  const bool appeared = appeared_.erase(path) > 0;
+  if (!addWatch(path, false) || !appeared) return;
+  const auto entries = listDirectory(path);
+  if (!entries) return;
+  for (const DirectoryEntry& entry : *entries) {
+    const std::string inside = joinPath(path, entry.name);
+    if (!filter_.admits(inside, entry)) continue;
+    if (entry.isDirectory) appeared_.insert(inside);
+    pending_.add(inside);
+  }
 }
 
 void InotifyWatcher::watchTree(const std::string& directory) {
@@ -169,8 +181,17 @@ void InotifyWatcher::handleNamed(const Watched& watched, const inotify_event& ev
   const bool isDirectory = (event.mask & IN_ISDIR) != 0;
   if (isDirectory) {
     if (filter_.isIgnoredDirectory(path)) return;
-    if (event.mask & (IN_DELETE | IN_MOVED_FROM)) forgetTree(path);
-    if ((event.mask & (IN_CREATE | IN_MOVED_TO)) && watched.tree) addTree(path, true);
+    if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
+      forgetTree(path);
+      appeared_.erase(path);
+    }
+    if (event.mask & (IN_CREATE | IN_MOVED_TO)) {
+      if (watched.tree) {
+        addTree(path, true);
+      } else {
+        appeared_.insert(path);
+      }
+    }
   } else if (!filter_.counts(path, name)) {
     return;
   }

@@ -63,6 +63,10 @@ class InotifyWatcher final : public Watcher {
   WatchFilter filter_;
   PendingChanges pending_;
   std::unordered_map<int, Watched> watches_;
+  // Directories made (or moved in) where only their parent is watched, not
+  // yet watched themselves: once they are, what they hold counts as changed,
+  // since it may have been written before the watch.
+  std::set<std::string> appeared_;
 };
 
 }  // namespace qf

@@ -267,6 +267,35 @@ TEST(InotifyWatcher, OverflowAsksForARescan) {
   EXPECT_TRUE(batch->rescan);
 }
 
+TEST(InotifyWatcher, ANewDirectoryIsLookedIntoOnceItIsWatched) {
+  TempDir include;
+  WatchOptions options;
+  options.directories = {include.path()};
+  InotifyWatcher watcher(options);
+  include.write("new/.keep", "");
+  auto batch = watcher.next(kPatience);
+  ASSERT_TRUE(batch);
+  EXPECT_TRUE(contains(batch->paths, include / "new"));
+  // Written after the directory came and before it was watched (while a
+  // rebuild ran), in it and in a directory inside it.
+  include.write("new/head.inc", "x");
+  include.write("new/deeper/part.inc", "x");
+  watcher.watchDirectory(include / "new");
+  batch = watcher.next(kPatience);
+  ASSERT_TRUE(batch);
+  EXPECT_TRUE(contains(batch->paths, include / "new/head.inc"));
+  EXPECT_TRUE(contains(batch->paths, include / "new/deeper"));
+  include.write("new/deeper/later.inc", "x");
+  watcher.watchDirectory(include / "new/deeper");
+  batch = watcher.next(kPatience);
+  ASSERT_TRUE(batch);
+  EXPECT_TRUE(contains(batch->paths, include / "new/deeper/part.inc"));
+  EXPECT_TRUE(contains(batch->paths, include / "new/deeper/later.inc"));
+  // A directory watched once is not looked into again.
+  watcher.watchDirectory(include / "new");
+  EXPECT_FALSE(watcher.next(kQuiet));
+}
+
 TEST(PollingWatcher, SeesASecondWriteInTheSameClockTick) {
   const auto statusOf = [](const std::string& path) {
     struct stat status {};

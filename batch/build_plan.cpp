@@ -178,6 +178,53 @@ std::string sourceDirectoryBack(std::string_view directory) {
          " is back; watching it again\n";
 }
 
+std::string watchingLine(std::size_t files, std::size_t folders, std::string_view url) {
+  std::string line = "Watching " + std::to_string(files) + (files == 1 ? " file" : " files") +
+                     " in " + std::to_string(folders) + (folders == 1 ? " folder" : " folders");
+  if (!url.empty()) line += "; serving " + std::string(url);
+  return line + " (Ctrl-C to stop)";
+}
+
+std::string rebuildLine(std::string_view timeOfDay, std::string_view firstChange,
+                        std::size_t otherChanges, std::string_view summary) {
+  std::string line(timeOfDay);
+  if (!firstChange.empty()) {
+    line += " " + escapedForTerminal(firstChange);
+    if (otherChanges > 0) line += " and " + std::to_string(otherChanges) + " more";
+    line += ":";
+  }
+  return line + " " + std::string(summary);
+}
+
+std::string clockHeld(std::string_view moment) {
+  return "qfc: the date and time symbols hold " + std::string(moment) +
+         " while serving, as SOURCE_DATE_EPOCH would";
+}
+
+std::string portTaken(int taken, int used) {
+  return "qfc: port " + std::to_string(taken) + " is taken; using port " + std::to_string(used);
+}
+
+std::string alsoServedAt(std::string_view url) { return "Also at " + std::string(url); }
+
+std::string starterDirectoryNotEmpty(std::string_view directory) {
+  return "qfc: " + escapedForTerminal(directory) +
+         " exists and is not empty; the starter site goes into a new or empty directory\n";
+}
+
+std::string starterNotWritten(std::string_view path) {
+  return "qfc: cannot write " + escapedForTerminal(path) + "\n";
+}
+
+std::string starterWritten(std::string_view directory, std::string_view command) {
+  return "Wrote a starter site to " + escapedForTerminal(directory) +
+         ". Preview it, rebuilt at every save, with:\n  " + std::string(command) + "\n";
+}
+
+std::string andOtherPages(std::size_t others) {
+  return "(and " + std::to_string(others) + (others == 1 ? " other page)" : " other pages)");
+}
+
 }  // namespace run_messages
 
 }  // namespace qf

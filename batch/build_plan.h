@@ -119,6 +119,30 @@ std::string excludeMatchedNothing(std::string_view pattern);
 /// it came back.
 std::string sourceDirectoryGone(std::string_view directory);
 std::string sourceDirectoryBack(std::string_view directory);
+/// "Watching 12 files in 3 folders; serving http://127.0.0.1:8080/ (Ctrl-C to
+/// stop)"; without the serving part when url is empty.
+std::string watchingLine(std::size_t files, std::size_t folders, std::string_view url);
+/// "14:03:59 site/a.src and 2 more: " + summary: one rebuild, at the time of
+/// day given; firstChange empty for a build of everything.
+std::string rebuildLine(std::string_view timeOfDay, std::string_view firstChange,
+                        std::size_t otherChanges, std::string_view summary);
+inline constexpr std::string_view kStopped = "Stopped.";
+/// Said once when --serve holds the date and time symbols at its start.
+std::string clockHeld(std::string_view moment);
+/// The default port was taken and the next free one is used.
+std::string portTaken(int taken, int used);
+/// Added to the error for a port given with --serve that cannot be bound.
+inline constexpr std::string_view kAnyFreePortHint = " (--serve=0 picks a free port)";
+/// "Also at http://192.168.1.5:8080/": an address of this machine that others
+/// on its network could use.
+std::string alsoServedAt(std::string_view url);
+/// qfc --init: the directory was not empty (nothing is written), a file or
+/// directory could not be written, and what to do next once all went well.
+std::string starterDirectoryNotEmpty(std::string_view directory);
+std::string starterNotWritten(std::string_view path);
+std::string starterWritten(std::string_view directory, std::string_view command);
+/// "(and 29 other pages)": after a failure that more pages had alike.
+std::string andOtherPages(std::size_t others);
 }  // namespace run_messages
 
 }  // namespace qf

@@ -1,5 +1,7 @@
 #include "batch/incremental_build.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
@@ -317,13 +319,30 @@ void IncrementalBuild::removeStaleOutputs(BuildReport& report) {
     const auto now = statusOf(path);
     if (now && *now == written.status) {
       if (probeFile(written.source) != OpenResult::kOpened || isInScope(written)) {
-        if (removeFile(path)) report.changed.push_back(path);
+        if (removeFile(path)) {
+          report.changed.push_back(path);
+          removeEmptiedDirectories(directoryOf(path));
+        }
         if (written.page && options_.dependencyFiles) removeFile(dependencyFileOf(options_, path));
       } else {
         continue;  // made by a run of wider scope; left alone
       }
     }
     state_.forgetOutput(path);
+  }
+}
+
+// Output directories mirror source directories: one left empty whose source
+// directory is gone goes too, and so on upwards, never the output directory.
+void IncrementalBuild::removeEmptiedDirectories(std::string directory) const {
+  if (!options_.batch.useOutputDirectory) return;
+  const std::string top = withoutTrailingSlashes(options_.batch.outputDirectory);
+  directory = withoutTrailingSlashes(directory);
+  while (directory.size() > top.size() && isInsideDirectory(directory, top)) {
+    const std::string source =
+        withTrailingSlash(options_.batch.sourceDirectory) + directory.substr(top.size() + 1);
+    if (isDirectory(source) || ::rmdir(directory.c_str()) != 0) return;
+    directory = withoutTrailingSlashes(directoryOf(directory));
   }
 }
 

@@ -138,6 +138,7 @@ class IncrementalBuild {
   bool assetHolds(const std::string& source, const FileStatus& status,
                   const std::string& destination) const;
   void removeStaleOutputs(BuildReport& report);
+  void removeEmptiedDirectories(std::string directory) const;
   bool isInScope(const WrittenOutput& written) const;
   void checkLinks(BuildReport& report) const;
 

@@ -407,6 +407,28 @@ TEST(IncrementalBuild, ReportsOnlyOutputsThatChanged) {
   EXPECT_FALSE(pathExists(dir / "out/inc/foot.inc"));
 }
 
+TEST(IncrementalBuild, RemovesOutputDirectoriesLeftEmptyWhenTheirSourcesWent) {
+  TempDir dir;
+  dir.write("site/blog/2024/post.src", "post\n");
+  dir.write("site/blog/pic.png", "PNG");
+  dir.write("site/kept/page.src", "page\n");
+  dir.write("site/index.src", "home\n");
+  SiteRun run(dir);
+  const std::string out = dir / "out/";
+  const std::string state = dir / "state/build.sqlite";
+  ASSERT_EQ(run.build(out, state).status, 0);
+  dir.write("out/mine/notes.txt", "made by hand");
+  ASSERT_TRUE(pathExists(dir / "out/blog/2024/post.html"));
+  std::filesystem::remove_all(dir / "site/blog");
+  std::filesystem::remove(dir / "site/kept/page.src");
+  dir.write("site/kept/.keep", "");
+  ASSERT_EQ(run.build(out, state).status, 0);
+  EXPECT_FALSE(pathExists(dir / "out/blog")) << "its source directory is gone";
+  EXPECT_TRUE(pathExists(dir / "out/kept")) << "its source directory is still there";
+  EXPECT_TRUE(pathExists(dir / "out/mine/notes.txt"));
+  EXPECT_TRUE(pathExists(dir / "out/index.html"));
+}
+
 int stepsToRun() {
   const char* steps = std::getenv("QF_DIFFERENTIAL_STEPS");
   return steps ? std::atoi(steps) : 150;

@@ -76,6 +76,8 @@ enum LongOnly : int {
   kWatch,
   kServe,
   kCheckLinks,
+  kOpen,
+  kInit,
 };
 
 // Every option qfc knows; the short options are derived from it.
@@ -106,6 +108,8 @@ const option kOptions[] = {
     {"watch", no_argument, nullptr, kWatch},
     {"serve", optional_argument, nullptr, kServe},
     {"check-links", optional_argument, nullptr, kCheckLinks},
+    {"open", no_argument, nullptr, kOpen},
+    {"init", required_argument, nullptr, kInit},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -223,6 +227,13 @@ bool applyValueOption(int code, const std::string& name, const std::string& valu
     case kDependencyTarget:
       options.dependencyTarget = value;
       return true;
+    case kInit:
+      if (value.empty()) {
+        error = "'" + name + "' needs a directory";
+        return false;
+      }
+      options.initDirectory = value;
+      return true;
     case 'j': {
       const auto jobs = parseDecimal(value, 0, 1024);
       if (!jobs) {
@@ -266,6 +277,9 @@ void applyFlag(int code, QfcOptions& options) {
     case kWatch:
       options.watch = true;
       break;
+    case kOpen:
+      options.open = true;
+      break;
   }
 }
 
@@ -282,6 +296,7 @@ bool applyServe(std::string_view argument, const std::string& value, QfcOptions&
     return false;
   }
   options.serve = address;
+  options.servePortGiven = !value.empty();
   options.watch = true;
   return true;
 }
@@ -344,7 +359,16 @@ bool takesValue(int code) {
 
 bool checkCombinations(const QfcOptions& options, std::string& error) {
   const bool all = !options.allDirectory.empty();
-  if (all && !options.files.empty()) {
+  if (!options.initDirectory.empty()) {
+    if (all || !options.files.empty() || options.watch || options.open) {
+      error = "'--init' goes alone";
+      return false;
+    }
+    return true;
+  }
+  if (options.open && !options.serve) {
+    error = "'--open' goes with --serve";
+  } else if (all && !options.files.empty()) {
     error = "give either FILE... or --all DIR, not both";
   } else if (!all && options.files.empty()) {
     error = "no input: give FILE... or --all DIR";
@@ -483,6 +507,17 @@ Options:
                            --watch, and serve the output directory (or DIR when
                            compiling in place) over HTTP with pages that reload
                            themselves after each rebuild; default
+                           127.0.0.1:8080, or the next free port up to 8099;
+                           port 0 picks a free one. The date and time symbols
+                           hold the moment it started (as SOURCE_DATE_EPOCH
+                           would, which still wins when set). A missing page
+                           gets the site's 404.html if there is one; /name
+                           serves name.html
+      --open               with --serve: open the site in the desktop's browser
+                           (xdg-open) once the first build is served
+      --init DIR           write a small starter site into DIR (which must be
+                           missing or empty) and print the command that
+                           previews it
                            127.0.0.1:8080; port 0 picks a free one
       --check-links[=error]
                            with --all: check every local link, picture and
@@ -509,8 +544,11 @@ files since removed are removed while they are unchanged.
 
 With --watch or --serve, each save starts such a build: a change to an
 included file rebuilds exactly the pages that use it. Each rebuild prints its
-failures and, on a terminal, a summary with its time. Ctrl-C stops it after
-the rebuild under way, with the state kept.
+failures and a line with the time of day, the first changed file and how many
+more, the summary and its milliseconds; the failure lines of many pages alike
+are shown once, followed by a line saying how many other pages failed so.
+Ctrl-C stops it after the rebuild under way, with the state kept, and prints
+"Stopped.".
 
 Exit status: 0 when every file compiled; 1 when any failed (the others are
 still compiled), --all found no source, or --check-links=error found a broken

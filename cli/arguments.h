@@ -37,6 +37,9 @@ struct QfcOptions {
   std::optional<ServeAddress> serve;  // --serve[=[ADDR:]PORT]
   bool checkLinks = false;            // --check-links[=error]
   bool brokenLinksFail = false;       // --check-links=error: broken links make the status 1
+  bool servePortGiven = false;        // --serve=... rather than the default port
+  bool open = false;                  // --open
+  std::string initDirectory;          // --init DIR
   bool quiet = false;
   bool help = false;
   bool version = false;

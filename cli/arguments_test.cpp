@@ -86,11 +86,14 @@ TEST(QfcArguments, ServeImpliesWatchAndDefaultsToTheLoopback) {
     bool watch, serve;
     const char* host;
     int port;
+    bool portGiven = true;
+    bool open = false;
   };
   const Case cases[] = {
       {{"--all", "s"}, false, false, "", 0},
       {{"--all", "s", "--watch"}, true, false, "", 0},
-      {{"--all", "s", "--serve"}, true, true, "127.0.0.1", 8080},
+      {{"--all", "s", "--serve"}, true, true, "127.0.0.1", 8080, false},
+      {{"--all", "s", "--serve", "--open"}, true, true, "127.0.0.1", 8080, false, true},
       {{"--all", "s", "--serve=0"}, true, true, "127.0.0.1", 0},
       {{"--serve=0.0.0.0:9000", "--all", "s"}, true, true, "0.0.0.0", 9000},
       {{"--all", "s", "--serve=[::1]:8081", "--watch"}, true, true, "::1", 8081},
@@ -100,8 +103,10 @@ TEST(QfcArguments, ServeImpliesWatchAndDefaultsToTheLoopback) {
     const auto options = parseArguments(c.arguments, error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->watch, c.watch);
+    EXPECT_EQ(options->open, c.open);
     ASSERT_EQ(options->serve.has_value(), c.serve);
     if (!c.serve) continue;
+    EXPECT_EQ(options->servePortGiven, c.portGiven);
     EXPECT_EQ(options->serve->host, c.host);
     EXPECT_EQ(options->serve->port, c.port);
   }
@@ -158,6 +163,10 @@ TEST(QfcArguments, RefusesBadUsage) {
        "'--ext ../x': an extension holds no '/'"},
       {{"--all", "s", "-e", "/../../esc"}, "'-e /../../esc': an extension holds no '/'"},
       {{"a.src", "--watch"}, "'--watch' and '--serve' go with --all"},
+      {{"--all", "s", "--watch", "--open"}, "'--open' goes with --serve"},
+      {{"--init", "new", "--all", "s"}, "'--init' goes alone"},
+      {{"--init", "new", "a.src"}, "'--init' goes alone"},
+      {{"--init="}, "'--init' needs a directory"},
       {{"a.src", "--serve"}, "'--watch' and '--serve' go with --all"},
       {{"--all", "s", "--serve=http"}, "'--serve=http': not a port number (0 to 65535): http"},
       {{"--all", "s", "--serve=1:99999"},

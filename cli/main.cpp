@@ -15,6 +15,7 @@
 #include "base/stop_signals.h"
 #include "base/version.h"
 #include "cli/arguments.h"
+#include "cli/init_command.h"
 #include "cli/qfc_run.h"
 #include "cli/watch_command.h"
 
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     std::fputs(text.c_str(), stdout);
     return 0;
   }
+  if (!options->initDirectory.empty()) return qf::writeStarterSite(options->initDirectory);
   std::optional<std::time_t> compileTime;
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
     compileTime = qf::parseSourceDateEpoch(epoch);

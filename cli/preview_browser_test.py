@@ -8,10 +8,15 @@ the page's broken links show in a panel of their own until mended.
 Usage: preview_browser_test.py PATH_OF_preview_copy_demo
        preview_browser_test.py --qfc PATH_OF_qfc
 The first previews copied pages (the preview loop alone); the second a real
-site under qfc --serve, whose failure is a broken include.
+site under qfc --serve, whose failure is a broken include, and then also
+checks that a missing page (or a new failing one) comes by itself, that a
+failure many pages share is shown once with the page's own first, and that a
+style sheet still swaps in place once the minute has passed while the pages
+show the time.
 Exit 77 (skipped) only when the browser cannot start at all.
 """
 import os
+import re
 import select
 import shutil
 import signal
@@ -22,6 +27,8 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.keys import Keys
 from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -52,18 +59,19 @@ def start_browser(profile):
 def serving_url(demo):
     ready, _, _ = select.select([demo.stdout], [], [], PATIENCE)
     if not ready:
-        raise AssertionError("no Serving line was printed")
+        raise AssertionError("no line telling the address was printed")
     line = demo.stdout.readline().strip()
-    if not line.startswith("Serving ") or " at http://127.0.0.1:" not in line:
+    found = re.search(r"(?:serving | at )(http://127\.0\.0\.1:\d+/)", line)
+    if not found:
         raise AssertionError("unexpected first line: " + line)
-    return line.rsplit(" at ", 1)[1]
+    return found.group(1)
 
 
-def wait_until(driver, what, condition):
+def wait_until(driver, what, condition, patience=PATIENCE):
     try:
         # A page that reloads under a look at it (the browser then reports
         # stale or foreign elements, or a script cut short) is looked at again.
-        return WebDriverWait(driver, PATIENCE, poll_frequency=0.05,
+        return WebDriverWait(driver, patience, poll_frequency=0.05,
                              ignored_exceptions=(WebDriverException,)).until(
                                  lambda d: condition(d))
     except Exception as error:
@@ -136,9 +144,9 @@ class QfcSite:
         self.include = os.path.join(temp, "inc")
         os.mkdir(self.source)
         os.mkdir(self.include)
-        write(os.path.join(self.include, "part.inc"), "<!-- a part -->\n")
+        self.mend_part()
         self.set_text("first")
-        write(os.path.join(self.source, "other.src"), PAGE.format(title="other", text="other"))
+        self.write_page("other", '#include "part.inc"\n' + PAGE.format(title="other", text="other"))
         self.set_colour("rgb(255, 0, 0)")
 
     def command(self):
@@ -147,8 +155,7 @@ class QfcSite:
                 "--state", os.path.join(self.temp, "state.db"), "--check-links"]
 
     def set_text(self, text, link=""):
-        write(os.path.join(self.source, "index.src"),
-              '#include "part.inc"\n' + link + PAGE.format(title="home", text=text))
+        self.write_page("index", '#include "part.inc"\n' + link + PAGE.format(title="home", text=text))
 
     def break_link(self):
         self.set_text("second", '<a href="nowhere.html">x</a>\n')
@@ -159,6 +166,19 @@ class QfcSite:
 
     def set_colour(self, colour):
         write(os.path.join(self.source, "site.css"), "p { color: %s }\n" % colour)
+
+    def write_page(self, name, text):
+        write(os.path.join(self.source, name + ".src"), text)
+
+    def remove_page(self, name):
+        os.remove(os.path.join(self.source, name + ".src"))
+
+    def break_part(self):
+        write(os.path.join(self.include, "part.inc"), "#bogus\n")
+
+    def mend_part(self):
+        # The shared part shows the time, which holds still while serving.
+        write(os.path.join(self.include, "part.inc"), '<p id="time">_TIME_</p>\n')
 
     def break_build(self):
         os.rename(os.path.join(self.include, "part.inc"), os.path.join(self.temp, "part.inc"))
@@ -211,6 +231,69 @@ def check(driver, url, site):
         wait_until(driver, "the links panel to go", lambda d: links_text(d) is None)
 
 
+def overlay_blocks(driver):
+    return driver.execute_script(
+        "const o = document.getElementById('_quillforge-overlay');"
+        "return o ? [...o.querySelectorAll('pre')].map((p) => p.textContent) : null")
+
+
+def check_missing_and_failing_pages(driver, url, site):
+    """Pages that are not there yet come by themselves, failing or not."""
+    driver.get(url + "new.html")
+    wait_connected(driver)
+    site.write_page("new", PAGE.format(title="new", text="new"))
+    wait_until(driver, "the missing page to come", lambda d: text_of(d) == "new")
+    driver.get(url + "new")
+    wait_until(driver, "the page without .html", lambda d: text_of(d) == "new")
+
+    driver.get(url + "bad.html")
+    wait_connected(driver)
+    site.write_page("bad", "#bogus\n" + PAGE.format(title="bad", text="bad"))
+    wait_until(driver, "the new page's failure",
+               lambda d: "bad.src:1: " in (overlay_text(d) or ""))
+    site.write_page("bad", PAGE.format(title="bad", text="mended"))
+    wait_until(driver, "the mended page", lambda d: text_of(d) == "mended")
+    site.remove_page("bad")
+
+
+def check_grouped_overlay(driver, url, site):
+    """A failure many pages share shows once; the page's own come first."""
+    driver.get(url + "own.html")
+    wait_connected(driver)
+    site.write_page("own", "#bogus\n")
+    site.break_part()
+    wait_until(driver, "the grouped failures", lambda d: "(and 1 other page)" in
+               (overlay_text(d) or "") and "own.src:1: " in (overlay_text(d) or ""))
+    blocks = overlay_blocks(driver)
+    if len(blocks) != 2 or "own.src:1: " not in blocks[0]:
+        raise AssertionError("the page's own failure is not first: %r" % blocks)
+    if "3 failures" not in overlay_text(driver):
+        raise AssertionError("no count of the failures: " + overlay_text(driver))
+    ActionChains(driver).send_keys(Keys.ESCAPE).perform()
+    wait_until(driver, "the overlay to be dismissed", lambda d: overlay_text(d) is None)
+    site.mend_part()
+    wait_until(driver, "the next build's failures", lambda d: "own.src:1: " in
+               (overlay_text(d) or "") and "other page" not in (overlay_text(d) or ""))
+    site.remove_page("own")
+
+
+def check_style_with_the_time(driver, url, site, started):
+    """With the time in every page, a style sheet still swaps in place, even
+    once the minute the server started in has passed."""
+    driver.get(url)
+    wait_connected(driver)
+    shown = driver.execute_script("return document.getElementById('time').textContent")
+    wait_until(driver, "the next minute", lambda d: time.localtime().tm_min != started.tm_min,
+               patience=61 + PATIENCE)
+    driver.execute_script("window.notReloaded = true")
+    site.set_colour("rgb(0, 128, 0)")
+    wait_until(driver, "the new style", lambda d: colour_of(d) == "rgb(0, 128, 0)")
+    if not driver.execute_script("return window.notReloaded === true"):
+        raise AssertionError("the page was reloaded for a style sheet change")
+    if driver.execute_script("return document.getElementById('time').textContent") != shown:
+        raise AssertionError("the time in the page moved")
+
+
 def main():
     if sys.argv[1] == "--qfc":
         make_site, program, name = QfcSite, sys.argv[2], "qfc --serve"
@@ -223,9 +306,15 @@ def main():
         except Exception as error:
             print("SKIPPED: the browser cannot start here:", str(error).strip().splitlines()[0:1])
             return SKIPPED
+        started = time.localtime()
         server = subprocess.Popen(site.command(), stdout=subprocess.PIPE, text=True)
         try:
-            check(driver, serving_url(server), site)
+            url = serving_url(server)
+            check(driver, url, site)
+            if make_site is QfcSite:
+                check_missing_and_failing_pages(driver, url, site)
+                check_grouped_overlay(driver, url, site)
+                check_style_with_the_time(driver, url, site, started)
         finally:
             driver.quit()
             server.send_signal(signal.SIGINT)

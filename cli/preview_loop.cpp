@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <utility>
 
 #include "base/path.h"
 #include "batch/build_plan.h"
+#include "engine/compile_result.h"
 #include "serve/live_reload.h"
 
 namespace qf {
@@ -14,6 +16,18 @@ namespace {
 
 bool isStyleSheet(const std::string& urlPath) {
   return urlPath.size() > 4 && urlPath.compare(urlPath.size() - 4, 4, ".css") == 0;
+}
+
+// The text that tells failures alike: without the include chain.
+std::string groupingKey(const std::string& text) {
+  std::string key;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string_view line = std::string_view(text).substr(at, end - at);
+    if (!isIncludeChainLine(line)) key.append(line).push_back('\n');
+    at = end + 1;
+  }
+  return key;
 }
 
 }  // namespace
@@ -27,6 +41,44 @@ PageEvent linksEvent(const std::vector<std::pair<std::string, std::string>>& bro
     event.lines.push_back(path + "\t" + line.substr(0, line.find('\n')));
   }
   return event;
+}
+
+std::vector<FailureGroup> groupedFailures(const std::vector<BuildFailure>& failures) {
+  std::vector<FailureGroup> groups;
+  std::map<std::string, std::size_t> groupOfKey;
+  for (const BuildFailure& failure : failures) {
+    const auto [it, isNew] = groupOfKey.emplace(groupingKey(failure.text), groups.size());
+    if (isNew) groups.push_back({failure.text, {}, 0});
+    FailureGroup& group = groups[it->second];
+    ++group.count;
+    if (!failure.output.empty()) group.outputs.push_back(failure.output);
+  }
+  return groups;
+}
+
+std::string groupText(const FailureGroup& group) {
+  std::string text = group.text;
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  if (group.count > 1) text += run_messages::andOtherPages(group.count - 1) + "\n";
+  return text;
+}
+
+std::vector<std::string> errorEventLines(const std::vector<FailureGroup>& groups,
+                                         const std::string& root) {
+  std::vector<std::string> lines;
+  for (const FailureGroup& group : groups) {
+    std::string pages(kFailurePagesPrefix);
+    for (const std::string& output : group.outputs) {
+      const std::string path = urlPathOf(output, root);
+      if (!path.empty()) pages += (pages.size() > kFailurePagesPrefix.size() ? " " : "") + path;
+    }
+    lines.push_back(std::move(pages));
+    std::string text = groupText(group);
+    text.pop_back();
+    lines.push_back(std::move(text));
+    lines.emplace_back();
+  }
+  return lines;
 }
 
 std::string urlPathOf(const std::string& file, const std::string& root) {

@@ -38,6 +38,34 @@ struct RebuildResult {
   std::optional<std::vector<std::pair<std::string, std::string>>> brokenLinks;
 };
 
+/// One failure of a build: its text as written (an include chain, then
+/// "FILE:LINE: MESSAGE", then any notes; each line ending in '\n') and the
+/// output of the page that failed ("" when no page did).
+struct BuildFailure {
+  std::string text;
+  std::string output;
+};
+
+/// Failures alike: those whose texts are the same once their include chains
+/// are left out (one broken include used by many pages).
+struct FailureGroup {
+  std::string text;                  // the first one's
+  std::vector<std::string> outputs;  // of the pages that failed so
+  std::size_t count = 0;             // the failures in the group
+};
+
+/// failures grouped, in the order of each group's first.
+std::vector<FailureGroup> groupedFailures(const std::vector<BuildFailure>& failures);
+
+/// A group as the terminal shows it: its text, then "(and N other pages)"
+/// when it stands for more than one failure.
+std::string groupText(const FailureGroup& group);
+
+/// The lines of an error event for groups (see kErrorEvent): for each, the
+/// URL paths below root of its pages, its text, and an empty line.
+std::vector<std::string> errorEventLines(const std::vector<FailureGroup>& groups,
+                                         const std::string& root);
+
 /// Rebuilds what the changes touch (everything when changes.rescan is set).
 using Rebuild = std::function<RebuildResult(const WatchBatch& changes)>;
 

@@ -21,6 +21,31 @@
 namespace qf {
 namespace {
 
+TEST(GroupedFailures, TellAFailureSharedByManyPagesOnce) {
+  const std::string broken = "inc/head.inc:3: Error: Unknown directive after #.\n";
+  const auto includedFrom = [&](const char* page) {
+    return std::string("In file included from ") + page + ":1:\n" + broken;
+  };
+  const std::vector<BuildFailure> failures = {
+      {includedFrom("site/a.src"), "/site/out/a.html"},
+      {"site/c.src:2: Error: Unknown directive after #.\n", "/site/out/c.html"},
+      {includedFrom("site/b.src"), "/site/out/b.html"},
+      {broken, "/site/out/head.html"},  // the same line met without an include
+      {"a.png -> out/a.png: not copied\n", ""},
+  };
+  const std::vector<FailureGroup> groups = groupedFailures(failures);
+  ASSERT_EQ(groups.size(), 3u);
+  EXPECT_EQ(groupText(groups[0]), includedFrom("site/a.src") + "(and 2 other pages)\n");
+  EXPECT_EQ(groupText(groups[1]), failures[1].text);
+  EXPECT_EQ(groupText(groups[2]), failures[4].text);
+  EXPECT_EQ(
+      errorEventLines(groups, "/site/out"),
+      (std::vector<std::string>{
+          "@pages /a.html /b.html /head.html", includedFrom("site/a.src") + "(and 2 other pages)",
+          "", "@pages /c.html", failures[1].text.substr(0, failures[1].text.size() - 1), "",
+          "@pages ", failures[4].text.substr(0, failures[4].text.size() - 1), ""}));
+}
+
 TEST(EventsAfterRebuild, TellsPagesWhatChanged) {
   const std::string root = "/site/out";
   const struct {

@@ -130,7 +130,8 @@ bool brokenLinksFail(const QfcOptions& options, const BuildReport& report) {
 }
 
 RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
-                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
+                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress,
+                     bool writeFailures) {
   RunOutcome outcome;
   IncrementalOptions incremental = incrementalOptionsOf(options, compileTime);
   incremental.notice = [errorFd](const std::string& line) {
@@ -145,15 +146,18 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
   compileInParallel(build, [&](std::size_t index, const PoolPage& page) {
     if (showProgress) writeAll(errorFd, "\r\033[K");
     if (!page.failure.empty()) {
-      writeAll(errorFd, page.failure);
+      if (writeFailures) writeAll(errorFd, page.failure);
       outcome.failureLines.push_back(page.failure);
+      outcome.failedJobs.push_back(index);
     }
     if (showProgress) writeAll(errorFd, progressLine(index + 1, jobs.size(), jobs[index].input));
   });
   outcome.report = build.finish();
   const BuildReport& report = outcome.report;
   if (showProgress) writeAll(errorFd, "\r\033[K");
-  for (const std::string& line : report.failures) writeAll(errorFd, line);
+  if (writeFailures) {
+    for (const std::string& line : report.failures) writeAll(errorFd, line);
+  }
   outcome.failureLines.insert(outcome.failureLines.end(), report.failures.begin(),
                               report.failures.end());
   for (std::size_t i = earlyWarnings; i < report.warnings.size(); ++i) {

@@ -25,6 +25,7 @@ std::string excludeWarnings(const QfcOptions& options);
 struct RunOutcome {
   BuildReport report;
   std::vector<std::string> failureLines;       // every failure, as written
+  std::vector<std::size_t> failedJobs;         // the job of each page's failure, in order
   std::vector<PageDependencies> dependencies;  // per job, what it depended on
 };
 
@@ -34,10 +35,12 @@ std::string summaryLine(const QfcOptions& options, const BuildReport& report);
 /// True when --check-links=error found a broken link.
 bool brokenLinksFail(const QfcOptions& options, const BuildReport& report);
 
-/// runJobs without the closing summary line: compiles, writes failures and
-/// warnings to errorFd and the progress line when showProgress.
+/// runJobs without the closing summary line: compiles, writes failures (unless
+/// writeFailures is false) and warnings to errorFd and the progress line when
+/// showProgress.
 RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
-                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress);
+                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress,
+                     bool writeFailures = true);
 
 /// Compiles the jobs on options.jobs threads, each with its own compile state,
 /// writing one "file:line: message" line per failure (in list order) to

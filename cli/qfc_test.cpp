@@ -75,6 +75,47 @@ TEST_F(QfcTest, ReportsEachFailureOnOneLineAndCompilesTheRest) {
   EXPECT_FALSE(pathExists(dir_ / "site/index.html"));
 }
 
+TEST_F(QfcTest, AMisspeltDirectiveIsFollowedByANote) {
+  dir_.write("site/a.src", "a\nb\n#defin TITLE x\n");
+  const std::string expected =
+      "site/a.src:3: Error: Unknown directive after #.\n"
+      "site/a.src:3: note: did you mean \"#define\"?\n";
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"site/a.src"}, {"--all", "site", "--no-state"}}) {
+    const ProgramResult r = qfc(arguments);
+    EXPECT_EQ(r.exitCode, 1) << arguments.front();
+    EXPECT_EQ(r.err, expected) << arguments.front();
+  }
+}
+
+TEST_F(QfcTest, InitWritesAStarterSiteThatTheCommandItPrintsBuilds) {
+  const ProgramResult init = qfc({"--init", "new site"});
+  ASSERT_EQ(init.exitCode, 0) << init.err;
+  EXPECT_NE(init.out.find("\n  qfc --all 'new site' -r --out-dir public --serve --open\n"),
+            std::string::npos)
+      << init.out;
+  // The command as printed, without the preview.
+  const ProgramResult build = qfc({"--all", "new site", "-r", "--out-dir", "public"});
+  EXPECT_EQ(build.exitCode, 0) << build.err;
+  EXPECT_EQ(build.err, "");
+  for (const char* output : {"index.html", "about.html", "style.css", "img/mark.svg"}) {
+    EXPECT_TRUE(pathExists(dir_ / (std::string("public/") + output))) << output;
+  }
+  EXPECT_NE(readFile(dir_ / "public/index.html").find("width=\"120\" height=\"40\""),
+            std::string::npos);
+  EXPECT_NE(readFile(dir_ / "public/about.html").find("<title>About</title>"), std::string::npos);
+
+  const std::string before = readFile(dir_ / "new site/index.src");
+  dir_.write("new site/index.src", "mine\n");
+  const ProgramResult again = qfc({"--init", "new site"});
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(again.err,
+            "qfc: new site exists and is not empty; the starter site goes into a new or empty "
+            "directory\n");
+  EXPECT_EQ(readFile(dir_ / "new site/index.src"), "mine\n");
+  EXPECT_NE(before, "mine\n");
+}
+
 TEST_F(QfcTest, BackslashAndColonArePartOfFileNames) {
   dir_.write("site/a\\b.src", "#include \"h.inc\"\n_INFILETITLE_ _OUTFILETITLE_\n");
   dir_.write("site/h.inc", "h\n");

@@ -1,15 +1,21 @@
 #include "cli/watch_command.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string_view>
+#include <thread>
 
 #include "base/file_stream.h"
+#include "base/local_time.h"
 #include "base/path.h"
 #include "base/watch_filter.h"
 #include "cli/qfc_run.h"
@@ -71,6 +77,11 @@ WatchOptions watchOptionsFor(const QfcOptions& options) {
   return watch;
 }
 
+// The default port is the first free one of these.
+constexpr int kLastDefaultPort = 8099;
+
+// Starts serving; when the default port is taken, the next free one up to
+// kLastDefaultPort is used, which is said.
 std::unique_ptr<PreviewServer> startServer(const QfcOptions& options, std::string& error) {
   if (!options.serve) return nullptr;
   std::error_code ignored;
@@ -78,9 +89,101 @@ std::unique_ptr<PreviewServer> startServer(const QfcOptions& options, std::strin
   PreviewServerOptions serve;
   serve.root = servedDirectory(options);
   serve.address = *options.serve;
-  auto server = std::make_unique<PreviewServer>(serve);
-  if (!server->start(error)) return nullptr;
-  return server;
+  const int first = serve.address.port;
+  const int last = options.servePortGiven || first == 0 ? first : kLastDefaultPort;
+  for (int port = first; port <= last; ++port) {
+    serve.address.port = port;
+    auto server = std::make_unique<PreviewServer>(serve);
+    std::string attempt;
+    if (server->start(attempt)) {
+      if (port != first) writeAll(STDERR_FILENO, run_messages::portTaken(first, port) + "\n");
+      return server;
+    }
+    if (error.empty()) error = attempt;
+    if (!isDirectory(serve.root)) break;
+  }
+  if (options.servePortGiven && first != 0) error += run_messages::kAnyFreePortHint;
+  return nullptr;
+}
+
+// The URLs under which other machines on the network may reach a server
+// listening on all addresses.
+std::vector<std::string> urlsForOthers(const ServeAddress& address, int port) {
+  std::vector<std::string> urls;
+  if (address.host != "0.0.0.0" && address.host != "::") return urls;
+  for (const std::string& name : namesOfThisMachine()) {
+    const bool v6 = name.find(':') != std::string::npos;
+    const bool number = v6 || name.find_first_not_of("0123456789.") == std::string::npos;
+    // Link-local IPv6 addresses need a zone, which browsers do not take.
+    if (!number || isLoopbackHost(name) || (address.host == "0.0.0.0" && v6) ||
+        name.starts_with("fe80:")) {
+      continue;
+    }
+    const std::string url = urlOf(name, port);
+    if (std::find(urls.begin(), urls.end(), url) == urls.end()) urls.push_back(url);
+  }
+  return urls;
+}
+
+// Opens url in the desktop's browser, without waiting for it. The child
+// starts with no signal blocked (the loop blocks the stop signals) and with
+// its output kept off the terminal.
+void openInBrowser(const std::string& url) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  std::string program = "xdg-open";
+  std::string argument = url;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  pid_t child = -1;
+  if (posix_spawnp(&child, "xdg-open", &actions, &attributes, argv, environ) == 0) {
+    std::thread([child] { waitpid(child, nullptr, 0); }).detach();
+  }
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+// Each page failure with the output of its page, then the other failures.
+std::vector<BuildFailure> failuresOf(const RunOutcome& outcome,
+                                     const std::vector<PlannedCompile>& jobs) {
+  std::vector<BuildFailure> failures;
+  for (std::size_t i = 0; i < outcome.failureLines.size(); ++i) {
+    const bool ofPage = i < outcome.failedJobs.size() && outcome.failedJobs[i] < jobs.size();
+    failures.push_back(
+        {outcome.failureLines[i], ofPage ? jobs[outcome.failedJobs[i]].output : std::string()});
+  }
+  return failures;
+}
+
+std::size_t filesOfDependencies(const std::vector<PageDependencies>& pages) {
+  std::set<std::string> files;
+  for (const PageDependencies& page : pages) {
+    for (const Dependency& file : page.files) {
+      if (file.kind != DependencyKind::kMissing) files.insert(normalPath(file.path));
+    }
+  }
+  return files.size();
+}
+
+// "site/a.src" for the first path of a batch, below the working directory.
+std::string firstChange(const WatchBatch& changes) {
+  const std::string path = normalPath(changes.paths.front());
+  return path.starts_with("./") ? path.substr(2) : path;
+}
+
+// moment in local time, as strftime's format spells it.
+std::string localText(std::time_t moment, const char* format) {
+  const std::optional<std::tm> local = localTime(moment);
+  char text[64] = "";
+  if (local) std::strftime(text, sizeof text, format, &*local);
+  return text;
 }
 
 std::string elapsedText(std::chrono::steady_clock::duration elapsed) {
@@ -95,7 +198,7 @@ class SiteRebuilder {
   SiteRebuilder(const QfcOptions& options, std::optional<std::time_t> compileTime)
       : options_(options),
         compileTime_(compileTime),
-        showSummary_(!options.quiet && isatty(STDERR_FILENO)),
+        showProgress_(!options.quiet && isatty(STDERR_FILENO)),
         ownWrites_(statePathOf(options)) {}
 
   RebuildResult rebuild(const WatchBatch& changes) {
@@ -118,11 +221,19 @@ class SiteRebuilder {
       result.failureLines = linesOf(error);
       return result;
     }
-    const RunOutcome outcome = buildJobs(options_, jobs, compileTime_, STDERR_FILENO, showSummary_);
+    const RunOutcome outcome =
+        buildJobs(options_, jobs, compileTime_, STDERR_FILENO, showProgress_, false);
     const BuildReport& report = outcome.report;
-    if (showSummary_) {
-      writeAll(STDERR_FILENO, summaryLine(options_, report) +
-                                  elapsedText(std::chrono::steady_clock::now() - start) + "\n");
+    const std::vector<FailureGroup> failures = groupedFailures(failuresOf(outcome, jobs));
+    for (const FailureGroup& group : failures) writeAll(STDERR_FILENO, groupText(group));
+    if (!options_.quiet) {
+      const std::string summary =
+          summaryLine(options_, report) + elapsedText(std::chrono::steady_clock::now() - start);
+      writeAll(STDERR_FILENO,
+               run_messages::rebuildLine(localText(std::time(nullptr), "%H:%M:%S"),
+                                         changes.rescan ? "" : firstChange(changes),
+                                         changes.rescan ? 0 : changes.paths.size() - 1, summary) +
+                   "\n");
     }
     result.changedFiles = report.changed;
     if (options_.checkLinks) {
@@ -132,16 +243,20 @@ class SiteRebuilder {
       }
     }
     result.failureLines = linesOf(error);
-    for (const std::string& failure : outcome.failureLines) {
-      const std::vector<std::string> lines = linesOf(failure);
-      result.failureLines.insert(result.failureLines.end(), lines.begin(), lines.end());
-    }
+    const std::vector<std::string> lines = errorEventLines(failures, servedDirectory(options_));
+    result.failureLines.insert(result.failureLines.end(), lines.begin(), lines.end());
     const std::set<std::string> directories = directoriesOfDependencies(outcome.dependencies);
     result.directoriesToWatch.assign(directories.begin(), directories.end());
     result.neededPaths = scratchNamedDependencies(outcome.dependencies);
+    watchedFiles_ = filesOfDependencies(outcome.dependencies);
+    watchedFolders_ = directories.size();
     rememberWrites(report);
     return result;
   }
+
+  /// What the last build watches: the files its pages read and their folders.
+  std::size_t watchedFiles() const { return watchedFiles_; }
+  std::size_t watchedFolders() const { return watchedFolders_; }
 
  private:
   // While the source directory is gone (removed, or renamed away), the
@@ -175,9 +290,11 @@ class SiteRebuilder {
 
   const QfcOptions& options_;
   std::optional<std::time_t> compileTime_;
-  bool showSummary_;
+  bool showProgress_;
   OwnWrites ownWrites_;
   bool sourceGone_ = false;
+  std::size_t watchedFiles_ = 0;
+  std::size_t watchedFolders_ = 0;
 };
 
 }  // namespace
@@ -245,18 +362,36 @@ int watchAndRebuild(const QfcOptions& options, std::optional<std::time_t> compil
     writeAll(STDERR_FILENO, "qfc: " + error + "\n");
     return 1;
   }
+  // A preview keeps one moment for the date and time symbols: otherwise a
+  // page showing the time would change with every minute, and so would every
+  // page sharing it.
+  if (options.serve && !compileTime) {
+    compileTime = std::time(nullptr);
+    if (!options.quiet) {
+      writeAll(STDERR_FILENO,
+               run_messages::clockHeld(localText(*compileTime, "%Y-%m-%d %H:%M:%S")) + "\n");
+    }
+  }
   // Made before the first build, so that no save during it goes unseen.
   PreviewLoop loop(watchOptionsFor(options), std::move(server));
   writeAll(STDERR_FILENO, excludeWarnings(options));
   SiteRebuilder rebuilder(options, compileTime);
   loop.follow(rebuilder.rebuild(WatchBatch{{}, true}));
+  const std::string url = loop.server() ? loop.server()->url() : "";
+  std::printf("%s\n",
+              run_messages::watchingLine(rebuilder.watchedFiles(), rebuilder.watchedFolders(), url)
+                  .c_str());
   if (loop.server()) {
-    const std::string served = withoutTrailingSlashes(servedDirectory(options));
-    std::printf("%s\n", servingLine(served, loop.server()->url()).c_str());
-    std::fflush(stdout);
+    for (const std::string& other : urlsForOthers(*options.serve, loop.server()->port())) {
+      std::printf("%s\n", run_messages::alsoServedAt(other).c_str());
+    }
   }
+  std::fflush(stdout);
+  if (options.open && loop.server()) openInBrowser(url);
   const int signal =
       loop.run([&](const WatchBatch& changes) { return rebuilder.rebuild(changes); });
+  std::printf("%s\n", std::string(run_messages::kStopped).c_str());
+  std::fflush(stdout);
   endWithSignal(signal);
 }
 

@@ -4,8 +4,10 @@
 // from those lines. Every wait is bounded.
 #include "cli/watch_command.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -13,7 +15,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -22,6 +26,7 @@
 #include <vector>
 
 #include "base/test_util.h"
+#include "serve/serve_address.h"
 
 namespace qf {
 namespace {
@@ -42,13 +47,15 @@ std::size_t countOf(const std::string& text, const std::string& word) {
 // it prints is collected on a thread.
 class WatchingQfc {
  public:
+  /// environment: more "NAME=VALUE" settings.
   WatchingQfc(const std::string& directory, const std::vector<std::string>& arguments,
-              const std::string& cacheHome) {
+              const std::string& cacheHome, const std::vector<std::string>& environment = {}) {
     pid_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
       if (chdir(directory.c_str()) != 0) _exit(127);
       setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
       setenv("TZ", "UTC", 1);
+      for (const std::string& setting : environment) putenv(const_cast<char*>(setting.c_str()));
       std::vector<char*> argv = {const_cast<char*>(kQfc.c_str())};
       for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
@@ -362,6 +369,154 @@ TEST_F(WatchTest, ATerminationSignalCommitsTheStateAndLeavesNoTemporaryFiles) {
   EXPECT_EQ(readFile(site_ / "out/many/p7.html"), "<h1>during</h1>\npage\n");
 }
 
+// A listening socket on a loopback port, so that the port is taken.
+class TakenPort {
+ public:
+  explicit TakenPort(int port) : socket_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        listen(socket_, 1) == 0 &&
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+    }
+  }
+  ~TakenPort() { close(socket_); }
+  /// The port held, 0 when it could not be had (someone else holds it).
+  int port() const { return port_; }
+
+ private:
+  int socket_;
+  int port_ = 0;
+};
+
+TEST_F(WatchTest, TellsWhatItWatchesEachRebuildAndTheStop) {
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out", "--serve=0"}), cache_.path());
+  // Three pages and the include they share, in two folders.
+  ASSERT_TRUE(qfc.waitFor("Watching 4 files in 2 folders; serving http://127.0.0.1:"))
+      << qfc.output();
+  ASSERT_TRUE(qfc.waitFor("/ (Ctrl-C to stop)\r\n")) << qfc.output();
+  const std::size_t before = qfc.output().size();
+  site_.write("src/a.src", "#include \"head.inc\"\nagain\n");
+  ASSERT_TRUE(qfc.waitFor("src/a.src: Compiled 1 file, 2 up to date, 0 failed. (", 1, before))
+      << qfc.output();
+  // The time of day first: "14:03:59 src/a.src: ...".
+  const std::string output = qfc.output();
+  const std::size_t at = output.find(" src/a.src: Compiled", before);
+  ASSERT_GE(at, before + 8);
+  const std::string time = output.substr(at - 8, 8);
+  EXPECT_EQ(time.substr(2, 1) + time.substr(5, 1), "::") << time;
+  EXPECT_EQ(time.find_first_not_of("0123456789:"), std::string::npos) << time;
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGINT)), SIGINT);
+  EXPECT_NE(qfc.output().find("Stopped.\r\n"), std::string::npos) << qfc.output();
+}
+
+TEST_F(WatchTest, ServingOnAllAddressesNamesThoseOthersCanUse) {
+  std::vector<std::string> expected;
+  for (const std::string& name : namesOfThisMachine()) {
+    if (name.find_first_not_of("0123456789.") == std::string::npos && !isLoopbackHost(name)) {
+      expected.push_back(name);
+    }
+  }
+  for (const char* host : {"0.0.0.0", "127.0.0.1"}) {
+    WatchingQfc qfc(site_.path(),
+                    watchArguments({"--out-dir", "out", "--serve=" + std::string(host) + ":0"}),
+                    cache_.path());
+    ASSERT_TRUE(qfc.waitFor("(Ctrl-C to stop)\r\n")) << qfc.output();
+    EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+    const std::string output = qfc.output();
+    const bool everywhere = std::string(host) == "0.0.0.0";
+    EXPECT_EQ(countOf(output, "Also at http://"), everywhere ? expected.size() : 0u) << output;
+    for (const std::string& address : expected) {
+      EXPECT_EQ(countOf(output, "Also at http://" + address + ":"), everywhere ? 1u : 0u)
+          << address << "\n"
+          << output;
+    }
+  }
+}
+
+TEST_F(WatchTest, GroupsAFailureThatManyPagesShare) {
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
+  const std::size_t before = qfc.output().size();
+  site_.write("inc/head.inc", "#bogus\n");
+  ASSERT_TRUE(qfc.waitFor("2 failed.", 1, before)) << qfc.output();
+  const std::string added = qfc.output().substr(before);
+  EXPECT_EQ(countOf(added, "inc/head.inc:1: "), 1u) << added;
+  EXPECT_EQ(countOf(added, "In file included from src/a.src:1:\r\n"), 1u) << added;
+  EXPECT_EQ(countOf(added, "In file included from src/b.src:1:"), 0u) << added;
+  EXPECT_EQ(countOf(added, "(and 1 other page)\r\n"), 1u) << added;
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+}
+
+TEST_F(WatchTest, TheDefaultPortGivesWayToTheNextFreeOne) {
+  const TakenPort taken(8080);
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out", "--serve"}), cache_.path());
+  ASSERT_TRUE(qfc.waitFor("(Ctrl-C to stop)")) << qfc.output();
+  EXPECT_NE(qfc.output().find("qfc: port 8080 is taken; using port 80"), std::string::npos)
+      << qfc.output();
+  EXPECT_EQ(qfc.output().find("http://127.0.0.1:8080/"), std::string::npos) << qfc.output();
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+
+  const TakenPort given(0);
+  ASSERT_NE(given.port(), 0);
+  const ProgramResult r =
+      runProgram(kQfc, watchArguments({"--serve=" + std::to_string(given.port())}), site_.path(),
+                 {"XDG_CACHE_HOME=" + cache_.path()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("(--serve=0 picks a free port)"), std::string::npos) << r.err;
+}
+
+TEST_F(WatchTest, OpensTheSiteInTheBrowserOnceItIsServed) {
+  TempDir bin;
+  const std::string record = bin / "opened";
+  bin.write("xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + ".new' && mv '" + record +
+                            ".new' '" + record + "'\n");
+  std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out", "--serve=0", "--open"}),
+                  cache_.path(), {"PATH=" + bin.path() + ":" + std::getenv("PATH")});
+  ASSERT_TRUE(qfc.waitFor("(Ctrl-C to stop)")) << qfc.output();
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!std::filesystem::exists(record) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  const std::string output = qfc.output();
+  const std::size_t at = output.find("http://127.0.0.1:");
+  ASSERT_NE(at, std::string::npos) << output;
+  EXPECT_EQ(readFile(record), output.substr(at, output.find('/', at + 7) + 1 - at));
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
+}
+
+TEST_F(WatchTest, ServingHoldsTheClockUnlessTheEnvironmentSetsIt) {
+  site_.write("src/c.src", "_TIME_\n");
+  const std::string held = "qfc: the date and time symbols hold ";
+  struct Case {
+    const char* what;
+    std::vector<std::string> more;
+    std::vector<std::string> environment;
+    bool clockHeld;
+    const char* page;  // what out/c.html must start with; "" for any
+  } const cases[] = {
+      {"serving", {"--serve=0"}, {}, true, ""},
+      {"watching only", {}, {}, false, ""},
+      {"serving at a given moment", {"--serve=0"}, {"SOURCE_DATE_EPOCH=86400"}, false, "12:00 AM"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> more = {"--out-dir", "out", "--no-state"};
+    more.insert(more.end(), c.more.begin(), c.more.end());
+    WatchingQfc qfc(site_.path(), watchArguments(more), cache_.path(), c.environment);
+    ASSERT_TRUE(qfc.waitFor("(Ctrl-C to stop)")) << c.what << "\n" << qfc.output();
+    EXPECT_EQ(countOf(qfc.output(), held), c.clockHeld ? 1u : 0u) << c.what << "\n" << qfc.output();
+    EXPECT_TRUE(readFile(site_ / "out/c.html").starts_with(c.page))
+        << c.what << "\n"
+        << readFile(site_ / "out/c.html");
+    EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM) << c.what;
+  }
+}
+
 TEST_F(WatchTest, ServingInPlaceAnswersOnlyWhatBelongsToTheSite) {
   site_.write("secret.txt", "secret");
   for (const char* file :
@@ -383,16 +538,40 @@ TEST_F(WatchTest, ServingInPlaceAnswersOnlyWhatBelongsToTheSite) {
   const struct {
     const char* target;
     int status;
+    httplib::Headers headers{};
+    const char* body = nullptr;  // checked when not null
   } cases[] = {
-      {"/a.html", 200},      {"/style.css", 200},     {"/alias.css", 200},     {"/.env", 404},
-      {"/.git/config", 404}, {"/sub/.htaccess", 404}, {"/%2egit/config", 404}, {"/a.src~", 404},
-      {"/%23a.src%23", 404}, {"/.%23style.css", 404}, {"/4913", 404},          {"/x.swp", 404},
-      {"/x.swx", 404},       {"/secret.txt", 404},
+      {"/a.html", 200},
+      {"/style.css", 200, {}, "body{}"},
+      {"/alias.css", 200},
+      {"/.env", 404},
+      {"/.git/config", 404},
+      {"/sub/.htaccess", 404},
+      {"/%2egit/config", 404},
+      {"/a.src~", 404},
+      {"/%23a.src%23", 404},
+      {"/.%23style.css", 404},
+      {"/4913", 404},
+      {"/x.swp", 404},
+      {"/x.swx", 404},
+      {"/secret.txt", 404},
+      // Only the names of this machine's loopback reach the preview.
+      {"/style.css", 200, {{"Host", "localhost:9"}}},
+      {"/style.css", 200, {{"Host", "[::1]"}}},
+      {"/style.css", 403, {{"Host", "rebound.example"}}},
+      {"/_quillforge/events", 403, {{"Host", "127.0.0.1.rebound.example"}}},
+      // Byte ranges of what is sent.
+      {"/style.css", 206, {{"Range", "bytes=1-3"}}, "ody"},
+      {"/style.css", 206, {{"Range", "bytes=-2"}}, "{}"},
+      {"/style.css", 416, {{"Range", "bytes=6-"}}},
   };
   for (const auto& c : cases) {
-    const httplib::Result result = client.Get(c.target);
+    const httplib::Result result = client.Get(c.target, c.headers);
     ASSERT_TRUE(result) << c.target;
     EXPECT_EQ(result->status, c.status) << c.target;
+    if (c.body) {
+      EXPECT_EQ(result->body, c.body) << c.target;
+    }
   }
   EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
 }

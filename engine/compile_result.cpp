@@ -17,8 +17,14 @@ std::string formatFailure(const CompileResult& result) {
     report += chain[i].path + ":" + std::to_string(chain[i].line);
     report += i + 1 < chain.size() ? ",\n" : ":\n";
   }
-  return report + result.errorFileName.str() + ":" + std::to_string(result.errorLine) + ": " +
-         result.message.str() + "\n";
+  const std::string place = result.errorFileName.str() + ":" + std::to_string(result.errorLine);
+  report += place + ": " + result.message.str() + "\n";
+  if (!result.note.empty()) report += place + ": note: " + result.note + "\n";
+  return report;
+}
+
+bool isIncludeChainLine(std::string_view line) {
+  return line.starts_with(kFirstIncluder) || line.starts_with(kFurtherIncluder);
 }
 
 }  // namespace qf

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/text.h"
@@ -22,10 +23,17 @@ struct CompileResult {
   /// The files that included the error's file, innermost first, each at its
   /// #include line; empty when the error is in the input or has no line.
   std::vector<IncludeSite> includedFrom{};
+  /// A hint about the error (e.g. the directive a misspelt one may mean),
+  /// "" for none.
+  std::string note{};
 };
 
 /// A failure as compilers report it: the include chain, if any, then
-/// "file:line: message", each line ending in '\n'.
+/// "file:line: message", then "file:line: note: NOTE" when there is a note,
+/// each line ending in '\n'.
 std::string formatFailure(const CompileResult& result);
+
+/// True for a line of formatFailure's include chain.
+bool isIncludeChainLine(std::string_view line);
 
 }  // namespace qf

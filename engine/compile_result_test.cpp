@@ -69,6 +69,38 @@ TEST_F(FailureReport, NamesTheIncludeChainInnermostFirst) {
   }
 }
 
+TEST_F(FailureReport, AMisspeltDirectiveGetsANoteNamingTheNearest) {
+  const struct {
+    const char* source;
+    const char* note;  // "" for none
+  } cases[] = {
+      {"#defin X 1\n", "did you mean \"#define\"?"},
+      {"#inclde \"a.inc\"\n", "did you mean \"#include\"?"},
+      {"#endfi\n", "did you mean \"#endif\"?"},
+      {"#IFDEF X\n", "did you mean \"#ifdef\"?"},
+      {"#ifdefX\n", "did you mean \"#ifdef\"?"},
+      {"#fileinfoo x\n", "did you mean \"#fileinfo\"?"},
+      {"#foo\n", ""},
+      {"#definitely\n", ""},
+      {"#ifdef\n", ""},  // a keyword spelt right, without its argument
+  };
+  int number = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    const std::string sub = "note" + std::to_string(++number) + "/";
+    dir_.write(sub + "index.src", std::string("a\n") + c.source);
+    std::string expected = "index.src:2: Error: Unknown directive after #.\n";
+    if (*c.note) expected += std::string("index.src:2: note: ") + c.note + "\n";
+    EXPECT_EQ(reportOf(sub, "index.src"), expected);
+  }
+  dir_.write("chain/index.src", "#include \"a.inc\"\n");
+  dir_.write("chain/a.inc", "#undefin X\n");
+  EXPECT_EQ(reportOf("chain/", "index.src"),
+            "In file included from index.src:1:\n"
+            "a.inc:1: Error: Unknown directive after #.\n"
+            "a.inc:1: note: did you mean \"#undefine\"?\n");
+}
+
 TEST_F(FailureReport, ErrorWithoutALineHasNoChain) {
   EXPECT_EQ(reportOf("", "missing.src"),
             "missing.src:0: Error: Could not open input file \"missing.src\".\n");

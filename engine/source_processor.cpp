@@ -1,6 +1,7 @@
 #include "engine/source_processor.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -19,6 +20,7 @@ namespace qf {
 namespace {
 
 constexpr char kCouldNotRead[] = "Error: Could not read file \"%s\".";
+constexpr char kDidYouMean[] = "did you mean \"%c%s\"?";
 
 struct Conditional {
   bool condition;
@@ -74,7 +76,60 @@ struct SourceProcessor::Directive {
   }
 };
 
+namespace {
+
+// The number of single-letter insertions, deletions and substitutions that
+// turn a into b.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
 const SourceProcessor::Directive* SourceProcessor::findDirective(std::string_view rest) {
+  for (const Directive& directive : directives()) {
+    if (directive.matches(rest)) return &directive;
+  }
+  return nullptr;
+}
+
+std::string_view SourceProcessor::nearestKeyword(std::string_view rest) {
+  std::size_t length = 0;
+  while (length < rest.size() && std::isalpha(static_cast<unsigned char>(rest[length]))) {
+    ++length;
+  }
+  const std::string_view word = rest.substr(0, length);
+  // A keyword spelt right needs no other: its argument is what is wrong.
+  for (const Directive& directive : directives()) {
+    if (word == directive.keyword) return {};
+  }
+  std::string lower(word);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string_view nearest;
+  std::size_t best = kMostLettersAmiss + 1;
+  for (const Directive& directive : directives()) {
+    const std::size_t distance =
+        lower == directive.keyword ? 1 : editDistance(lower, directive.keyword);
+    if (distance > 0 && distance < best) {
+      best = distance;
+      nearest = directive.keyword;
+    }
+  }
+  return nearest;
+}
+
+std::span<const SourceProcessor::Directive> SourceProcessor::directives() {
   static constexpr Directive kDirectives[] = {
       {"ifdef", true, true, &SourceProcessor::handleIfdef},
       {"ifndef", true, true, &SourceProcessor::handleIfndef},
@@ -87,10 +142,7 @@ const SourceProcessor::Directive* SourceProcessor::findDirective(std::string_vie
       {"undefine", true, false, &SourceProcessor::handleUndefine},
       {"killdefine", true, false, &SourceProcessor::handleKilldefine},
   };
-  for (const Directive& directive : kDirectives) {
-    if (directive.matches(rest)) return &directive;
-  }
-  return nullptr;
+  return kDirectives;
 }
 
 std::string formatMessage(std::string_view pattern, char directiveChar, std::string_view name) {
@@ -367,7 +419,12 @@ SourceProcessor::Step SourceProcessor::handleUnknown(FileState& file, std::strin
   if (second == ' ' || second == '#' || second == '\n' || second == context_.directiveChar) {
     return Step::kNext;
   }
-  return fail(file, "Error: Unknown directive after %c.");
+  const Step step = fail(file, "Error: Unknown directive after %c.");
+  const std::string_view nearest = nearestKeyword(rest);
+  if (!nearest.empty()) {
+    context_.result.note = formatMessage(kDidYouMean, context_.directiveChar, nearest);
+  }
+  return step;
 }
 
 bool SourceProcessor::finishFile(FileState& file) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -36,7 +37,12 @@ class SourceProcessor {
   struct Directive;
   enum class Step { kNext, kFail };
 
+  static std::span<const Directive> directives();
   static const Directive* findDirective(std::string_view rest);
+  /// The keyword nearest (but not equal) to the word rest starts with, when
+  /// at most kMostLettersAmiss letters are amiss; "" otherwise.
+  static std::string_view nearestKeyword(std::string_view rest);
+  static constexpr std::size_t kMostLettersAmiss = 2;
 
   Step handleLine(FileState& file);
   Step handleTextLine(FileState& file);

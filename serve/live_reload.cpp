@@ -21,13 +21,15 @@ constexpr std::string_view kScript = R"(<script>
   };
   const isPage = (path) => /\.html?$/i.test(path);
   const linksId = "_quillforge-links";
-  const hideOverlay = () => document.getElementById(overlayId)?.remove();
   // The page's own broken links, in a corner; a click puts the panel away.
   const showLinks = (data) => {
     const [title, ...lines] = data.split("\n");
-    const prefix = here() + "\t";
-    const mine = lines.filter((line) => line.startsWith(prefix))
-      .map((line) => line.slice(prefix.length));
+    const prefixes = [here() + "\t", here() + ".html\t"];  // "/name" serves name.html
+    const mine = [];
+    for (const line of lines) {
+      const prefix = prefixes.find((p) => line.startsWith(p));
+      if (prefix) mine.push(line.slice(prefix.length));
+    }
     let panel = document.getElementById(linksId);
     if (mine.length === 0) { panel?.remove(); return; }
     if (!panel) {
@@ -42,18 +44,56 @@ constexpr std::string_view kScript = R"(<script>
     }
     panel.textContent = title + "\n" + mine.join("\n");
   };
-  const showOverlay = (text) => {
-    let overlay = document.getElementById(overlayId);
-    if (!overlay) {
-      overlay = document.createElement("pre");
-      overlay.id = overlayId;
-      overlay.style.cssText = "position:fixed;inset:0;z-index:2147483647;margin:0;padding:1em;" +
-        "overflow:auto;background:rgba(40,0,0,.92);color:#fff;font:14px/1.4 monospace;" +
-        "white-space:pre-wrap";
-      document.documentElement.appendChild(overlay);
-    }
-    overlay.textContent = text;
+  let dismissed = false;
+  const hideOverlay = () => document.getElementById(overlayId)?.remove();
+  const newBuild = () => { dismissed = false; hideOverlay(); };
+  // Failures as the error event sends them; the page's own come first.
+  const failuresOf = (data) => {
+    const mine = (path) => path === here() || path === here() + ".html";
+    const failures = data.split("\n\n").filter((block) => block.trim() !== "").map((block) => {
+      const lines = block.split("\n");
+      let pages = [];
+      if (lines[0].startsWith("@pages ")) pages = lines.shift().slice(7).split(" ").filter(Boolean);
+      return { pages, text: lines.join("\n").trimEnd(), own: pages.some(mine) };
+    });
+    return failures.filter((f) => f.own).concat(failures.filter((f) => !f.own));
   };
+  const showOverlay = (data) => {
+    if (dismissed) return;
+    hideOverlay();
+    const failures = failuresOf(data);
+    const count = failures.reduce((sum, f) => sum + Math.max(1, f.pages.length), 0);
+    const overlay = document.createElement("div");
+    overlay.id = overlayId;
+    overlay.style.cssText = "position:fixed;inset:0;z-index:2147483647;margin:0;padding:1em;" +
+      "overflow:auto;background:rgba(40,0,0,.92);color:#fff;font:14px/1.4 monospace";
+    const head = document.createElement("div");
+    head.style.cssText = "display:flex;justify-content:space-between;font-weight:bold";
+    const title = document.createElement("span");
+    title.textContent = count + (count === 1 ? " failure" : " failures");
+    const close = document.createElement("button");
+    close.id = overlayId + "-close";
+    close.textContent = "\u00d7";
+    close.title = "Close: Esc";
+    close.style.cssText = "font:inherit;color:inherit;background:none;border:0;cursor:pointer";
+    close.onclick = () => { dismissed = true; hideOverlay(); };
+    head.append(title, close);
+    overlay.append(head);
+    for (const failure of failures) {
+      const text = document.createElement("pre");
+      text.style.cssText = "white-space:pre-wrap;margin:1em 0;font:inherit" +
+        (failure.own ? ";color:#ffd0d0" : "");
+      text.textContent = failure.text;
+      overlay.append(text);
+    }
+    document.documentElement.appendChild(overlay);
+  };
+  document.addEventListener("keydown", (event) => {
+    if (event.key === "Escape" && document.getElementById(overlayId)) {
+      dismissed = true;
+      hideOverlay();
+    }
+  });
   const swapStyleSheets = () => {
     for (const link of document.querySelectorAll('link[rel~="stylesheet"]')) {
       const url = new URL(link.href, location.href);
@@ -69,16 +109,17 @@ constexpr std::string_view kScript = R"(<script>
     const source = new EventSource("/_quillforge/events");
     source.onopen = () => { window._quillforgeConnected = true; };
     source.addEventListener("reload", (event) => {
-      hideOverlay();
+      newBuild();
       const changed = event.data.split("\n");
-      if (changed.some((path) => path === here() || !isPage(path))) location.reload();
+      const mine = (path) => path === here() || path === here() + ".html";
+      if (changed.some((path) => mine(path) || !isPage(path))) location.reload();
     });
-    source.addEventListener("css", () => { hideOverlay(); swapStyleSheets(); });
-    source.addEventListener("clear", hideOverlay);
+    source.addEventListener("css", () => { newBuild(); swapStyleSheets(); });
+    source.addEventListener("clear", newBuild);
     source.addEventListener("links", (event) => showLinks(event.data));
     source.addEventListener("close", () => source.close());
     source.addEventListener("error", (event) => {
-      if (typeof event.data === "string") showOverlay(event.data);
+      if (typeof event.data === "string") { dismissed = false; showOverlay(event.data); }
       else if (source.readyState === EventSource.CLOSED) setTimeout(connect, 1000);
     });
   };

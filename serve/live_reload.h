@@ -14,7 +14,10 @@ inline constexpr std::string_view kEventsPath = "/_quillforge/events";
 ///   among them or any of them is not a page (a picture, a script).
 /// css: style sheets that changed; the page fetches its style sheets anew
 ///   without reloading.
-/// error: the failure lines of a build, shown over the page.
+/// error: the failures of a build, shown over the page: each group of lines
+///   up to an empty line is one failure; when its first line starts with
+///   kFailurePagesPrefix, that line lists (space-separated) the URL paths of
+///   the pages that failed so, whose own failures come first over them.
 /// clear: a good build changed nothing; the failure lines go.
 /// links: the site's broken links: a title line, then one line per broken
 ///   link, "URL path of the page<TAB>warning"; a page shows its own in a
@@ -27,6 +30,7 @@ inline constexpr std::string_view kErrorEvent = "error";
 inline constexpr std::string_view kClearEvent = "clear";
 inline constexpr std::string_view kLinksEvent = "links";
 inline constexpr std::string_view kCloseEvent = "close";
+inline constexpr std::string_view kFailurePagesPrefix = "@pages ";
 
 /// The script element that makes a page follow the events, reconnecting by
 /// itself when the server goes away and comes back.

@@ -30,6 +30,10 @@ using std::chrono::steady_clock;
 
 // What the server says when it sends no file.
 constexpr std::string_view kNotFound = "Not found\n";
+// The page for a missing file when the site has no 404.html of its own.
+constexpr std::string_view kNotFoundPage =
+    "<!DOCTYPE html>\n<html><head><title>Not found</title></head>\n"
+    "<body><h1>Not found</h1><p>Nothing is served at this address (yet).</p></body></html>\n";
 constexpr std::string_view kMethodNotAllowed = "Method not allowed\n";
 constexpr std::string_view kForeignHost = "Forbidden: not a name of this server\n";
 constexpr std::string_view kBadHost = "Bad request: the Host header is missing or repeated\n";
@@ -243,6 +247,18 @@ void sendBytes(const httplib::Request& request, httplib::Response& response,
       });
 }
 
+// Answers 404 with the site's own 404.html, else a short page; either with
+// the script, so that the page comes back by itself once it exists.
+void sendNotFound(const std::string& realRoot, httplib::Response& response) {
+  std::string page;
+  const Resolution custom = resolveBelowRoot(realRoot, "404.html");
+  FileSource file(custom.kind == Resolution::Kind::kFile ? custom.file : "");
+  if (!file.isOpen() || file.status().size > kLargestPageWithScript || !readRest(file, page)) {
+    page = kNotFoundPage;
+  }
+  answer(response, 404, withLiveReloadScript(page), "text/html");
+}
+
 // Sends the file or page that the request names, or the part of it asked for.
 void sendFile(const std::string& realRoot, const httplib::Request& request,
               httplib::Response& response, const httplib::Ranges& ranges) {
@@ -257,15 +273,16 @@ void sendFile(const std::string& realRoot, const httplib::Request& request,
   }
   auto file = std::make_shared<FileSource>(found.kind == Resolution::Kind::kFile ? found.file : "");
   if (!file->isOpen()) {
-    answer(response, 404, kNotFound, "text/plain");
+    sendNotFound(realRoot, response);
     return;
   }
-  const std::string_view type =
-      contentTypeFor(relative->empty() || relative->back() == '/' ? "index.html" : *relative);
+  const std::string_view type = contentTypeFor(
+      relative->empty() || relative->back() == '/' || found.addedHtmlExtension ? "index.html"
+                                                                               : *relative);
   if (isHtmlType(type) && file->status().size <= kLargestPageWithScript) {
     std::string contents;
     if (!readRest(*file, contents)) {
-      answer(response, 404, kNotFound, "text/plain");
+      sendNotFound(realRoot, response);
       return;
     }
     auto page = std::make_shared<const std::string>(withLiveReloadScript(contents));

@@ -166,6 +166,30 @@ TEST(PreviewServer, AnswersPagesIndexesAndMissingFiles) {
   EXPECT_EQ(site.client()->Get("/sub")->get_header_value("Location"), "/sub/");
 }
 
+TEST(PreviewServer, AnswersMissingFilesWithAPageThatFollowsTheEvents) {
+  ServedSite site;
+  site.dir().write("site/about.html", "<p>about</p>");
+  const auto pretty = site.client()->Get("/about");
+  ASSERT_TRUE(pretty);
+  EXPECT_EQ(pretty->status, 200);
+  EXPECT_EQ(pretty->get_header_value("Content-Type"), "text/html");
+  EXPECT_EQ(pretty->body, withLiveReloadScript("<p>about</p>"));
+
+  for (const char* target : {"/gone.html", "/gone", "/pics/gone.png"}) {
+    const auto missing = site.client()->Get(target);
+    ASSERT_TRUE(missing) << target;
+    EXPECT_EQ(missing->status, 404) << target;
+    EXPECT_EQ(missing->get_header_value("Content-Type"), "text/html") << target;
+    EXPECT_NE(missing->body.find("Not found"), std::string::npos) << target;
+    EXPECT_NE(missing->body.find(liveReloadScript()), std::string::npos) << target;
+  }
+  site.dir().write("site/404.html", "<html><head></head><body>lost</body></html>");
+  const auto own = site.client()->Get("/gone.html");
+  ASSERT_TRUE(own);
+  EXPECT_EQ(own->status, 404);
+  EXPECT_EQ(own->body, withLiveReloadScript("<html><head></head><body>lost</body></html>"));
+}
+
 TEST(PreviewServer, InsertsTheScriptInServedPagesOnly) {
   ServedSite site;
   const std::string onDisk = readFile(site.dir() / "site/index.html");
@@ -299,6 +323,7 @@ TEST(PreviewServer, AnswersOneByteRangeOfFilesAndOfPagesAsSent) {
   const std::string page = site.client()->Get("/")->body;
   ASSERT_GT(page.size(), 20u);
   const std::string pageSize = std::to_string(page.size());
+  const std::string notFound = site.client()->Get("/missing.bin")->body;
   const struct {
     const char* target;
     const char* range;
@@ -328,7 +353,7 @@ TEST(PreviewServer, AnswersOneByteRangeOfFilesAndOfPagesAsSent) {
            pageSize,
        page.substr(page.size() - 10)},
       {"/", "bytes=100000-", 416, "bytes */" + pageSize, "Range not satisfiable\n"},
-      {"/missing.bin", "bytes=0-2", 404, "", "Not found\n"},
+      {"/missing.bin", "bytes=0-2", 404, "", notFound},
   };
   for (const auto& c : cases) {
     httplib::Headers headers;

@@ -43,7 +43,20 @@ std::optional<std::string> requestPathBelowRoot(std::string_view target) {
   return relative;
 }
 
-Resolution resolveBelowRoot(const std::string& root, const std::string& relative) {
+namespace {
+
+Resolution resolveAsNamed(const std::string& root, const std::string& relative);
+
+// "about" stands for "about.html" when there is no "about" at all.
+Resolution pageWithoutExtension(const std::string& root, const std::string& relative) {
+  if (relative.empty() || relative.back() == '/') return {};
+  Resolution page = resolveAsNamed(root, relative + ".html");
+  if (page.kind != Resolution::Kind::kFile) return {};
+  page.addedHtmlExtension = true;
+  return page;
+}
+
+Resolution resolveAsNamed(const std::string& root, const std::string& relative) {
   if (!belongsToSite(relative)) return {};
   const ResolvedBelow real = resolveBelow(root + "/" + relative, root);
   if (real.kind == ResolvedBelow::Kind::kOutside) return {Resolution::Kind::kOutside, ""};
@@ -60,6 +73,14 @@ Resolution resolveBelowRoot(const std::string& root, const std::string& relative
   if (index.kind == ResolvedBelow::Kind::kMissing) return {};
   if (stat(index.path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
   return {Resolution::Kind::kFile, index.path};
+}
+
+}  // namespace
+
+Resolution resolveBelowRoot(const std::string& root, const std::string& relative) {
+  const Resolution named = resolveAsNamed(root, relative);
+  if (named.kind != Resolution::Kind::kNotFound) return named;
+  return pageWithoutExtension(root, relative);
 }
 
 }  // namespace qf

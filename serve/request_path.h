@@ -24,13 +24,16 @@ struct Resolution {
   };
   Kind kind = Kind::kNotFound;
   std::string file;
+  /// True when file is the page relative names without its ".html".
+  bool addedHtmlExtension = false;
 };
 
 /// Resolves relative (as requestPathBelowRoot gives it) under root, which is
 /// an absolute path without links. Only what belongs to the site is found
 /// (belongsToSite: nothing hidden, no editor's scratch file). Links are
 /// followed, and their targets must stay inside the root (resolveBelow); a
-/// directory stands for its index.html.
+/// directory stands for its index.html, and a missing "name" for
+/// "name.html" when that is a file.
 Resolution resolveBelowRoot(const std::string& root, const std::string& relative);
 
 }  // namespace qf

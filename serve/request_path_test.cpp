@@ -92,22 +92,42 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
     Kind kind;
     const char* file;  // below root
   } cases[] = {
-      {"page.html", Kind::kFile, "page.html"},   {"alias.html", Kind::kFile, "page.html"},
-      {"", Kind::kFile, "index.html"},           {"sub/", Kind::kFile, "sub/index.html"},
-      {"sub", Kind::kDirectoryWithoutSlash, ""}, {"empty/", Kind::kNotFound, ""},
-      {"missing.html", Kind::kNotFound, ""},     {"out.html", Kind::kOutside, ""},
-      {"up/secret", Kind::kOutside, ""},         {"up/", Kind::kOutside, ""},
-      {"sub/deep.html", Kind::kOutside, ""},     {".env", Kind::kNotFound, ""},
-      {".git/config", Kind::kNotFound, ""},      {".git/", Kind::kNotFound, ""},
-      {"page.html~", Kind::kNotFound, ""},       {"#page.html#", Kind::kNotFound, ""},
-      {"old.html", Kind::kOutside, ""},          {"x/", Kind::kOutside, ""},
+      {"page.html", Kind::kFile, "page.html"},
+      {"alias.html", Kind::kFile, "page.html"},
+      {"", Kind::kFile, "index.html"},
+      {"sub/", Kind::kFile, "sub/index.html"},
+      {"sub", Kind::kDirectoryWithoutSlash, ""},
+      {"empty/", Kind::kNotFound, ""},
+      {"missing.html", Kind::kNotFound, ""},
+      {"out.html", Kind::kOutside, ""},
+      {"up/secret", Kind::kOutside, ""},
+      {"up/", Kind::kOutside, ""},
+      {"sub/deep.html", Kind::kOutside, ""},
+      {".env", Kind::kNotFound, ""},
+      {".git/config", Kind::kNotFound, ""},
+      {".git/", Kind::kNotFound, ""},
+      {"page.html~", Kind::kNotFound, ""},
+      {"#page.html#", Kind::kNotFound, ""},
+      {"old.html", Kind::kOutside, ""},
+      {"x/", Kind::kOutside, ""},
+      // A page asked for without its ".html", unless a directory has the name.
+      {"page", Kind::kFile, "page.html"},
+      {"alias", Kind::kFile, "page.html"},
+      {"sub/deep", Kind::kNotFound, ""},
+      {"page/", Kind::kNotFound, ""},
+      {".git/config", Kind::kNotFound, ""},
+      {"sub.html", Kind::kFile, "sub.html"},
   };
+  dir.write("site/sub.html", "not the directory");
   dir.write("site/index.html", "root");
   for (const auto& c : cases) {
     const Resolution found = resolveBelowRoot(root, c.relative);
     EXPECT_EQ(found.kind, c.kind) << c.relative;
     if (c.kind == Kind::kFile) {
       EXPECT_EQ(found.file, root + "/" + c.file) << c.relative;
+      EXPECT_EQ(found.addedHtmlExtension, !std::string(c.relative).ends_with(".html") &&
+                                              !std::string(c.file).ends_with("index.html"))
+          << c.relative;
     }
   }
 }

@@ -58,6 +58,12 @@ need "did you mean"
 need "no element with id"
 need "(included from"
 need "broken links."
+# What the edit-and-preview loop and --init say.
+for line in "(Ctrl-C to stop)" "Stopped." "other pages)" "note: did you mean" \
+            "is taken; using port" "--serve=0" "404.html" "Also at " \
+            "the date and time symbols hold" "exists and is not empty"; do
+  need "$line"
+done
 need "SOURCE_DATE_EPOCH"
 need "Exit status"
 
