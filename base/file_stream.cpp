@@ -60,6 +60,16 @@ long DescriptorSource::read(char* buffer, std::size_t size) {
   return readRetrying(fd_, buffer, size);
 }
 
+bool readRest(ByteSource& source, std::string& contents) {
+  char buffer[1 << 16];
+  for (;;) {
+    const long n = source.read(buffer, sizeof buffer);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    contents.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
 OpenResult probeFile(std::string_view path) { return FileSource(path).outcome(); }
 
 bool DescriptorSink::write(std::string_view bytes) {

@@ -47,6 +47,10 @@ class DescriptorSource : public ByteSource {
   int fd_;
 };
 
+/// Appends what source holds from its current place to its end to contents.
+/// False on a read error (contents then holds what was read before it).
+bool readRest(ByteSource& source, std::string& contents);
+
 /// Whether path opens as FileSource opens it; closes it again at once.
 OpenResult probeFile(std::string_view path);
 

@@ -76,10 +76,11 @@ std::optional<std::size_t> HtmlDocument::endTagOffset(std::string_view tag) cons
 
 void HtmlDocument::forEachElement(const std::function<void(const Element&)>& visit) const {
   if (!parsed_->output) return;
+  Element found;  // one for all, so that its buffers are reused
   walk(parsed_->output->document, [&](const GumboElement& element) {
-    Element found;
     found.tag = tagName(element);
     found.line = element.original_tag.length > 0 ? element.start_pos.line : 0;
+    found.attributes.clear();
     for (unsigned i = 0; i < element.attributes.length; ++i) {
       const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
       found.attributes.push_back({attribute->name, attribute->value});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,5 +51,9 @@ Text operator+(const char* a, const Text& b);
 
 /// The value in decimal, with a minus sign when negative.
 Text fromInt(long long value);
+
+/// text with every "%XX" escape (two hex digits, either case) replaced by its
+/// byte; nullopt when a '%' starts no such escape.
+std::optional<std::string> percentDecoded(std::string_view text);
 
 }  // namespace qf

@@ -71,9 +71,36 @@ std::string compiledFile(std::string_view name) {
   return "Successfully Compiled " + std::string(name);
 }
 
-std::string compiledSummary(std::size_t compiled, std::size_t upToDate, std::size_t failed) {
-  return "Compiled " + std::to_string(compiled) + (compiled == 1 ? " file, " : " files, ") +
-         std::to_string(upToDate) + " up to date, " + std::to_string(failed) + " failed.";
+std::string compiledSummary(std::size_t compiled, std::size_t upToDate, std::size_t failed,
+                            std::optional<std::size_t> brokenLinks) {
+  std::string summary = "Compiled " + std::to_string(compiled) +
+                        (compiled == 1 ? " file, " : " files, ") + std::to_string(upToDate) +
+                        " up to date, " + std::to_string(failed) + " failed";
+  if (brokenLinks) {
+    summary += ", " + std::to_string(*brokenLinks) +
+               (*brokenLinks == 1 ? " broken link" : " broken links");
+  }
+  return summary + ".";
+}
+
+std::string brokenLink(std::string_view file, long line, std::string_view reference,
+                       std::string_view problem, const std::vector<IncludeSite>& includedFrom) {
+  std::string text = escapedForTerminal(file) + ":" + std::to_string(line) +
+                     ": warning: broken link \"" + escapedForTerminal(reference) + "\"" +
+                     std::string(problem);
+  for (std::size_t i = 0; i < includedFrom.size(); ++i) {
+    text += i == 0 ? " (included from " : ", from ";
+    text += escapedForTerminal(includedFrom[i].path) + ":" + std::to_string(includedFrom[i].line);
+  }
+  return text + (includedFrom.empty() ? "\n" : ")\n");
+}
+
+std::string noElementWithId(std::string_view id, std::string_view page) {
+  return ": no element with id \"" + escapedForTerminal(id) + "\" in " + escapedForTerminal(page);
+}
+
+std::string didYouMean(std::string_view reference) {
+  return "; did you mean \"" + escapedForTerminal(reference) + "\"?";
 }
 
 std::string failureLine(std::string_view file, long line, std::string_view message) {

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/compile_result.h"
 
 namespace qf {
 
@@ -71,8 +74,21 @@ std::string compiledCount(std::size_t compiled);
 /// "Successfully Compiled page.src"
 std::string compiledFile(std::string_view name);
 /// "Compiled 3 files, 1997 up to date, 0 failed.": the terminal's closing line
-/// of a run.
-std::string compiledSummary(std::size_t compiled, std::size_t upToDate, std::size_t failed);
+/// of a run; with a count of broken links, "..., 0 failed, 2 broken links.".
+std::string compiledSummary(std::size_t compiled, std::size_t upToDate, std::size_t failed,
+                            std::optional<std::size_t> brokenLinks = std::nullopt);
+/// "file:line: warning: broken link \"reference\"", then problem (empty, or
+/// one of the two below), then the include chain when there is one, as
+/// " (included from a.src:3, from b.inc:1)", innermost first; one line with
+/// its end.
+std::string brokenLink(std::string_view file, long line, std::string_view reference,
+                       std::string_view problem, const std::vector<IncludeSite>& includedFrom);
+/// ": no element with id \"top\" in site/index.src"
+std::string noElementWithId(std::string_view id, std::string_view page);
+/// "; did you mean \"/about.html\"?"
+std::string didYouMean(std::string_view reference);
+/// Over a page's own broken links in the preview.
+inline constexpr std::string_view kBrokenLinksPanelTitle = "Broken links on this page:";
 /// "file:line: message\n": a failed compile, one line.
 std::string failureLine(std::string_view file, long line, std::string_view message);
 /// A mirrored file that could not be copied, as a failure line.

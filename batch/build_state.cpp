@@ -22,7 +22,7 @@ namespace {
 
 // Raised whenever the tables change meaning; a state of another format is
 // moved aside, never read.
-constexpr char kStateFormat[] = "3";
+constexpr char kStateFormat[] = "4";
 
 constexpr char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -33,7 +33,7 @@ CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
   source_changed_ns INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS pages(output TEXT PRIMARY KEY, options TEXT NOT NULL,
   recorded_at_ns INTEGER NOT NULL, dates TEXT NOT NULL, files TEXT NOT NULL,
-  failed INTEGER NOT NULL);
+  failed INTEGER NOT NULL, links TEXT);
 )";
 
 // Commits come at most this often, or after this many records, whichever first.
@@ -63,6 +63,11 @@ class Statement {
                       SQLITE_TRANSIENT);
     return *this;
   }
+  Statement& bind(int index, const std::optional<std::string>& text) {
+    if (text) return bind(index, *text);
+    sqlite3_bind_null(statement_, index);
+    return *this;
+  }
   Statement& bind(int index, long long value) {
     sqlite3_bind_int64(statement_, index, value);
     return *this;
@@ -83,6 +88,10 @@ class Statement {
     return chars ? std::string(reinterpret_cast<const char*>(chars),
                                static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
                  : std::string();
+  }
+  std::optional<std::string> optionalText(int column) const {
+    if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
+    return text(column);
   }
   long long number(int column) const { return sqlite3_column_int64(statement_, column); }
   FileStatus status(int first) const {
@@ -213,7 +222,7 @@ struct BuildState::Statements {
                      "INSERT OR REPLACE INTO outputs "
                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
         deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
-        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4, ?5, ?6)"),
+        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
         deletePage(db, "DELETE FROM pages WHERE output=?1"),
         markFailed(db, "UPDATE pages SET failed=1 WHERE output=?1") {}
 
@@ -326,7 +335,8 @@ bool BuildState::load(std::string& problem) {
                     "SELECT path, source, page, device, inode, size, modified_ns, changed_ns, "
                     "source_device, source_inode, source_size, source_modified_ns, "
                     "source_changed_ns FROM outputs");
-  Statement pages(db_, "SELECT output, options, recorded_at_ns, dates, files, failed FROM pages");
+  Statement pages(db_,
+                  "SELECT output, options, recorded_at_ns, dates, files, failed, links FROM pages");
   int code;
   while ((code = outputs.step()) == SQLITE_ROW) {
     const bool page = outputs.number(2) != 0;
@@ -341,6 +351,7 @@ bool BuildState::load(std::string& problem) {
     page.dependencies.dates = splitDates(pages.text(3));
     if (!splitFiles(pages.text(4), page.dependencies.files)) return (problem = "is damaged", false);
     page.failed = pages.number(5) != 0;
+    page.links = pages.optionalText(6);
   }
   if (code != SQLITE_DONE) return (problem = "is damaged", false);
   lastCommit_ = std::chrono::steady_clock::now();
@@ -370,6 +381,7 @@ void BuildState::recordPage(const std::string& output, const WrittenOutput& writ
            .bind(4, joinDates(record.dependencies.dates))
            .bind(5, joinFiles(record.dependencies.files))
            .bind(6, record.failed ? 1LL : 0LL)
+           .bind(7, record.links)
            .run()) {
     failed_ = true;
   }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -29,6 +30,9 @@ struct PageRecord {
   PageDependencies dependencies;
   /// The last compile failed; the rest is from the last one that succeeded.
   bool failed = false;
+  /// The page's links and ids, as the link check encodes them; none when that
+  /// compile did not look for them.
+  std::optional<std::string> links{};
 };
 
 /// The state an incremental build keeps between runs, in an SQLite database:

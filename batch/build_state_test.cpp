@@ -32,6 +32,7 @@ PageRecord sampleRecord() {
       {DependencyKind::kRead, "page.src", FileStatus{{1, 2}, true, 3, 4, 5}},
       {DependencyKind::kMissing, "gone.inc", FileStatus{}}};
   record.dependencies.dates = {{"_DAY_", "07"}};
+  record.links = std::string("", 1);
   return record;
 }
 
@@ -47,6 +48,7 @@ void writeSample(const std::string& path) {
                                    FileStatus{{6, 7}, true, 8, 9, 10}});
   PageRecord failed = sampleRecord();
   failed.options = "failed";
+  failed.links.reset();
   state.recordPage("out/failed.html", WrittenOutput{"failed.src", true, FileStatus{}, {}}, failed);
   state.markFailed("out/failed.html");
   state.commit();
@@ -67,6 +69,7 @@ TEST(BuildState, KeepsWhatWasRecordedBetweenRuns) {
   EXPECT_EQ(page.recordedAtNs, expected.recordedAtNs);
   EXPECT_EQ(page.dependencies.files, expected.dependencies.files);
   EXPECT_EQ(page.dependencies.dates, expected.dependencies.dates);
+  EXPECT_EQ(page.links, expected.links);
   EXPECT_EQ(state.outputs().at("out/page.html").status, (FileStatus{{7, 8}, true, 9, 10, 11}));
   EXPECT_EQ(state.outputs().at("out/page.html").sourceStatus, FileStatus{});
   EXPECT_FALSE(page.failed);
@@ -75,6 +78,7 @@ TEST(BuildState, KeepsWhatWasRecordedBetweenRuns) {
   const PageRecord& failed = state.pages().at("out/failed.html");
   EXPECT_TRUE(failed.failed);
   EXPECT_EQ(failed.dependencies.files, expected.dependencies.files);
+  EXPECT_FALSE(failed.links);
 }
 
 // A state as the previous format wrote it, which lacked columns.

@@ -34,6 +34,27 @@ std::vector<FileIdentity> includedFiles(const PageDependencies& dependencies) {
   return included;
 }
 
+// Records what a compile depends on and, when asked, where its output lines
+// came from.
+class PageRecorder : public DependencyRecorder {
+ public:
+  explicit PageRecorder(bool mapLines) : mapLines_(mapLines) {}
+  OutputLineMap* outputLineMap() override { return mapLines_ ? &map_ : nullptr; }
+  const OutputLineMap& map() const { return map_; }
+
+ private:
+  bool mapLines_;
+  OutputLineMap map_;
+};
+
+// The links of the page just written at path; nullopt when it cannot be read.
+std::optional<PageLinks> readLinks(const PlannedCompile& page, const OutputLineMap& map) {
+  FileSource file(page.output);
+  std::string html;
+  if (!file.isOpen() || !readRest(file, html)) return std::nullopt;
+  return linksOf(html, &map, page.input);
+}
+
 }  // namespace
 
 IncrementalBuild::IncrementalBuild(IncrementalOptions options, std::vector<PlannedCompile> plan)
@@ -42,7 +63,8 @@ IncrementalBuild::IncrementalBuild(IncrementalOptions options, std::vector<Plann
       upToDate_(plan_.size(), 0),
       results_(plan_.size()),
       included_(plan_.size()),
-      dependencies_(plan_.size()) {}
+      dependencies_(plan_.size()),
+      links_(plan_.size()) {}
 
 IncrementalBuild::~IncrementalBuild() = default;
 
@@ -74,8 +96,13 @@ void IncrementalBuild::begin() {
   StatusCache statuses;
   for (std::size_t i = 0; i < plan_.size(); ++i) {
     if (!pageHolds(plan_[i], statuses)) continue;
+    const PageRecord& record = state_.pages().at(plan_[i].output);
+    // A page compiled without the check is compiled again for its line places.
+    if (options_.checkLinks && !(record.links && (links_[i] = decodeLinks(*record.links)))) {
+      continue;
+    }
     upToDate_[i] = 1;
-    dependencies_[i] = state_.pages().at(plan_[i].output).dependencies;
+    dependencies_[i] = record.dependencies;
     included_[i] = includedFiles(dependencies_[i]);
   }
 }
@@ -101,7 +128,7 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   const bool toFile = page.output != kStandardOutput;
   const std::optional<FileStatus> before = toFile ? statusOf(page.output) : std::nullopt;
   const long long recordedAtNs = fileClockNs();
-  DependencyRecorder recorder;
+  PageRecorder recorder(options_.checkLinks);
   PageResult& result = results_[index];
   result.status = PageStatus::kFailed;  // until the compile has returned success
   const bool ok = compile(page, recorder);
@@ -137,9 +164,12 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     after = statusOf(page.output);
   }
   if (!after) return result;
+  PageRecord record{optionsText(page), recordedAtNs, std::move(dependencies)};
+  if (options_.checkLinks && (links_[index] = readLinks(page, recorder.map()))) {
+    record.links = encodeLinks(*links_[index]);
+  }
   std::lock_guard<std::mutex> guard(lock_);
-  state_.recordPage(page.output, WrittenOutput{page.input, true, *after, {}},
-                    PageRecord{optionsText(page), recordedAtNs, std::move(dependencies)});
+  state_.recordPage(page.output, WrittenOutput{page.input, true, *after, {}}, record);
   return result;
 }
 
@@ -188,9 +218,36 @@ BuildReport IncrementalBuild::finish() {
   std::lock_guard<std::mutex> guard(lock_);
   if (state_.isOpen()) removeStaleOutputs(report);
   state_.commit();
+  if (options_.checkLinks) checkLinks(report);
   report.warnings = warnings_;
   if (state_.failed()) report.warnings.push_back(run_messages::stateNotWritten(options_.statePath));
   return report;
+}
+
+// The pages' links are checked against the tree as this run leaves it; a page
+// found up to date brings its links from the state, unread.
+void IncrementalBuild::checkLinks(BuildReport& report) const {
+  const BatchOptions& batch = options_.batch;
+  const std::string& root =
+      batch.useOutputDirectory ? batch.outputDirectory : batch.sourceDirectory;
+  OutputTree tree = OutputTree::walk(root);
+  std::vector<std::string> paths(plan_.size());
+  for (std::size_t i = 0; i < plan_.size(); ++i) {
+    const std::string& output = plan_[i].output;
+    if (output.compare(0, root.size(), root) != 0) continue;
+    // The earlier output of a page that fails now is not linked to: a build
+    // into a new directory would not have it.
+    if (results_[i].status == PageStatus::kFailed) tree.removeFile(output.substr(root.size()));
+    if (!links_[i]) continue;
+    paths[i] = output.substr(root.size());
+    tree.addPage(paths[i], plan_[i].input, links_[i]->ids);
+  }
+  for (std::size_t i = 0; i < plan_.size(); ++i) {
+    if (paths[i].empty()) continue;
+    for (std::string& line : tree.check(paths[i], *links_[i])) {
+      report.brokenLinks.push_back({plan_[i].output, std::move(line)});
+    }
+  }
 }
 
 void IncrementalBuild::mirrorAssets(BuildReport& report) {

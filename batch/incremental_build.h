@@ -14,6 +14,7 @@
 #include "batch/build_plan.h"
 #include "batch/build_state.h"
 #include "batch/dependencies.h"
+#include "batch/link_check.h"
 #include "engine/compile_observer.h"
 #include "engine/compiler.h"
 
@@ -40,6 +41,9 @@ struct IncrementalOptions {
   std::string dependencyDirectory;
   bool phonyTargets = false;  // an empty rule per dependency
   int jobs = 1;               // compiling threads (batch/compile_pool.h); 0: one per core
+  /// Check every page's local links against the output tree once it is
+  /// complete (see BuildReport::brokenLinks).
+  bool checkLinks = false;
   std::chrono::milliseconds lockTimeout{60000};
   /// Called from begin() with a line to show at once (no line end), while
   /// begin() goes on waiting; may be empty.
@@ -62,6 +66,13 @@ struct PageResult {
   bool outputChanged = false;  // the output file was written
 };
 
+/// A broken link of a page, as reported.
+struct BrokenLink {
+  std::string output;  // the page's output path
+  std::string line;    // the warning line, with its end
+  friend bool operator==(const BrokenLink&, const BrokenLink&) = default;
+};
+
 /// What a whole run did.
 struct BuildReport {
   std::vector<PageResult> pages;  // in plan order
@@ -71,6 +82,9 @@ struct BuildReport {
   std::vector<std::string> changed;   // output paths written or removed, pages and assets
   std::vector<std::string> failures;  // one line each for assets that could not be copied
   std::vector<std::string> warnings;  // about the state, dependency files, links; one line each
+  /// With checkLinks, every broken link, page by page in plan order: the
+  /// same whether the pages were compiled or found up to date.
+  std::vector<BrokenLink> brokenLinks;
   int exitStatus() const { return failed ? 1 : 0; }
 };
 
@@ -126,6 +140,7 @@ class IncrementalBuild {
   void removeStaleOutputs(BuildReport& report);
   void removeEmptiedDirectories(std::string directory) const;
   bool isInScope(const WrittenOutput& written) const;
+  void checkLinks(BuildReport& report) const;
 
   IncrementalOptions options_;
   std::vector<PlannedCompile> plan_;
@@ -133,6 +148,7 @@ class IncrementalBuild {
   std::vector<PageResult> results_;
   std::vector<std::vector<FileIdentity>> included_;  // per page
   std::vector<PageDependencies> dependencies_;       // per page
+  std::vector<std::optional<PageLinks>> links_;      // per page, with checkLinks
   std::vector<std::string> warnings_;
   std::mutex lock_;
   BuildState state_;

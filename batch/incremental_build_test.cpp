@@ -68,6 +68,7 @@ class SiteRun {
     o.programVersion = "test";
     o.excludes = {"skip*"};
     o.jobs = jobs;
+    o.checkLinks = true;
     return o;
   }
 
@@ -178,6 +179,14 @@ class Differential {
     std::string problems;
     if (incremental.failureLines != full.failureLines) problems += "failure lines differ\n";
     if (incremental.status != full.status) problems += "status differs\n";
+    const auto warnings = [](const Outcome& outcome) {
+      std::string lines;
+      for (const BrokenLink& link : outcome.report.brokenLinks) lines += "  " + link.line;
+      return lines;
+    };
+    if (warnings(incremental) != warnings(full)) {
+      problems += "broken links differ:\n" + warnings(incremental) + "vs\n" + warnings(full);
+    }
     // A second run with nothing changed compiles only the failed pages (the
     // first may still meet files changed within its recording's clock tick).
     if (idle) {
@@ -290,6 +299,9 @@ class Differential {
         "#include \"gone.inc\"\n",
         "plain text\n",
         "_INFILETITLE_ _OUTFILETITLE_\n",
+        "<p id=\"here\"><a href=\"#here\"></a> <a href=\"page2.html#here\">2</a>\n",
+        "<a href=\"/sub/page3.html#here\"><img srcset=\"/img/new.png 2x, img/logo.png\"></a>\n",
+        "<a href=\"/Style.css\"></a><a href=\"page1.html\"></a>\n",
     };
     std::string text;
     for (int n = pick(5); n >= 0; --n) text += kLines[pick(sizeof kLines / sizeof *kLines)];
@@ -303,7 +315,8 @@ class Differential {
                                    "C\n",
                                    "#ifexists \"maybe.txt\"\nM\n#endif\n",
                                    "#include \"gone.inc\"\n",
-                                   "#include \"b.inc\"\n"};
+                                   "#include \"b.inc\"\n",
+                                   "<a href=\"../page4.html#here\">C</a>\n"};
     return kTexts[pick(sizeof kTexts / sizeof *kTexts)];
   }
 

@@ -126,6 +126,13 @@ site_bench() {
     "$qfc -q -j 2 -r --all $site/qf -I $site/qf/inc/ --out-dir $out/qfc0"
   measure site "qfc -j 1 -r --all" pages "$pages" --prepare "rm -rf $out/qfc1" \
     "$qfc -q -j 1 -r --all $site/qf -I $site/qf/inc/ --out-dir $out/qfc1"
+  # The same full builds checking every link. Most of the site's links lead
+  # nowhere, so the writing of some 80,000 warnings is timed too.
+  for jobs in 2 1; do
+    measure site "qfc -j $jobs -r --all --check-links" pages "$pages" \
+      --prepare "rm -rf $out/links$jobs" \
+      "$qfc -q -j $jobs -r --all $site/qf -I $site/qf/inc/ --out-dir $out/links$jobs --check-links"
+  done
   local tools=(qfc)
   [ "$peers" = 1 ] && tools+=(m4 cpp gpp)
   for tool in "${tools[@]}"; do

@@ -75,6 +75,7 @@ enum LongOnly : int {
   kDependencyDirectory,
   kWatch,
   kServe,
+  kCheckLinks,
   kOpen,
   kInit,
 };
@@ -106,6 +107,7 @@ const option kOptions[] = {
     {"dep-dir", required_argument, nullptr, kDependencyDirectory},
     {"watch", no_argument, nullptr, kWatch},
     {"serve", optional_argument, nullptr, kServe},
+    {"check-links", optional_argument, nullptr, kCheckLinks},
     {"open", no_argument, nullptr, kOpen},
     {"init", required_argument, nullptr, kInit},
     {nullptr, 0, nullptr, 0},
@@ -380,6 +382,8 @@ bool checkCombinations(const QfcOptions& options, std::string& error) {
     error = "'--state' and '--no-state' go with --all";
   } else if (options.outDirectory.empty() && !options.excludes.empty()) {
     error = "'--exclude' goes with --out-dir";
+  } else if (!all && options.checkLinks) {
+    error = "'--check-links' goes with --all";
   } else if (!all && options.watch) {
     error = "'--watch' and '--serve' go with --all";
   } else if ((!options.dependencyFile.empty() || !options.dependencyTarget.empty()) &&
@@ -419,6 +423,14 @@ std::optional<QfcOptions> parseArguments(const std::vector<std::string>& argumen
       return std::nullopt;
     } else if (code == kServe) {
       if (!applyServe(scanner.current(), scanner.value(), options, error)) return std::nullopt;
+    } else if (code == kCheckLinks) {
+      const bool joined = scanner.current().find('=') != std::string::npos;
+      if (joined && scanner.value() != "error") {
+        error = "'--check-links' takes no value but 'error'";
+        return std::nullopt;
+      }
+      options.checkLinks = true;
+      options.brokenLinksFail = joined;
     } else if (takesValue(code)) {
       if (!applyValueOption(code, writtenName(scanner.current(), code), scanner.value(), options,
                             error)) {
@@ -506,6 +518,13 @@ Options:
       --init DIR           write a small starter site into DIR (which must be
                            missing or empty) and print the command that
                            previews it
+                           127.0.0.1:8080; port 0 picks a free one
+      --check-links[=error]
+                           with --all: check every local link, picture and
+                           fragment of the pages against the output tree and
+                           warn of each broken one at the source line that
+                           wrote it; with =error, broken links make the exit
+                           status 1
   -q, --quiet              no progress line and no summary
   -h, --help               show this text
       --version            show the version
@@ -532,13 +551,18 @@ Ctrl-C stops it after the rebuild under way, with the state kept, and prints
 "Stopped.".
 
 Exit status: 0 when every file compiled; 1 when any failed (the others are
-still compiled) or --all found no source; 2 for bad usage.
+still compiled), --all found no source, or --check-links=error found a broken
+link; 2 for bad usage.
 
 Each failed file gives one line on standard error, preceded, when the error
 is in an included file, by the files that included it:
   In file included from FILE:LINE,
                    from FILE:LINE:
   FILE:LINE: MESSAGE
+
+With --check-links, each broken link gives one line on standard error, with
+the files that included its line, if any, at its end:
+  FILE:LINE: warning: broken link "REF" (included from FILE:LINE, from FILE:LINE)
 
 Environment: SOURCE_DATE_EPOCH (seconds since 1970) fixes the compile time of
 the date and time symbols, for reproducible builds.

@@ -35,6 +35,8 @@ struct QfcOptions {
   std::string dependencyDirectory;    // --dep-dir DIR, with a trailing '/'; implies -MD
   bool watch = false;                 // --watch, or implied by --serve
   std::optional<ServeAddress> serve;  // --serve[=[ADDR:]PORT]
+  bool checkLinks = false;            // --check-links[=error]
+  bool brokenLinksFail = false;       // --check-links=error: broken links make the status 1
   bool servePortGiven = false;        // --serve=... rather than the default port
   bool open = false;                  // --open
   std::string initDirectory;          // --init DIR

@@ -18,6 +18,7 @@
 
 #include "base/file_system.h"
 #include "base/test_util.h"
+#include "cli/terminal_summary.h"
 
 namespace qf {
 namespace {
@@ -52,11 +53,7 @@ class IncrementalQfcTest : public ::testing::Test {
   }
   // The summary a terminal would show, from a run under `script`.
   std::string summaryOf(const std::string& arguments) {
-    const ProgramResult r =
-        runProgram("/usr/bin/script", {"-qec", kQfc + " " + arguments, "/dev/null"}, dir_.path());
-    const std::size_t start = r.out.rfind("Compiled ");
-    return start == std::string::npos ? r.out
-                                      : r.out.substr(start, r.out.find('\r', start) - start);
+    return terminalSummaryOf(kQfc, arguments, dir_.path());
   }
   void writeSite(int pages) {
     dir_.write("site/inc/head.inc", "<head>\n");

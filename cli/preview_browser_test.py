@@ -2,7 +2,8 @@
 """Previews a site and checks in headless Chromium that pages follow the
 server's events: an edited page shows its new text by itself, a style sheet
 change applies without reloading the page, a page that did not change is not
-reloaded, and failures show over the page until a good build.
+reloaded, and failures show over the page until a good build; under qfc,
+the page's broken links show in a panel of their own until mended.
 
 Usage: preview_browser_test.py PATH_OF_preview_copy_demo
        preview_browser_test.py --qfc PATH_OF_qfc
@@ -92,6 +93,11 @@ def colour_of(driver):
         "return getComputedStyle(document.getElementById('text')).color")
 
 
+def links_text(driver):
+    return driver.execute_script(
+        "const o = document.getElementById('_quillforge-links'); return o ? o.textContent : null")
+
+
 def overlay_text(driver):
     return driver.execute_script(
         "const o = document.getElementById('_quillforge-overlay'); return o ? o.textContent : null")
@@ -146,10 +152,17 @@ class QfcSite:
     def command(self):
         return [self.program, "--all", self.source, "-I", self.include,
                 "--out-dir", os.path.join(self.temp, "out"), "--serve=0",
-                "--state", os.path.join(self.temp, "state.db")]
+                "--state", os.path.join(self.temp, "state.db"), "--check-links"]
 
-    def set_text(self, text):
-        self.write_page("index", '#include "part.inc"\n' + PAGE.format(title="home", text=text))
+    def set_text(self, text, link=""):
+        self.write_page("index", '#include "part.inc"\n' + link + PAGE.format(title="home", text=text))
+
+    def break_link(self):
+        self.set_text("second", '<a href="nowhere.html">x</a>\n')
+        return 'index.src:2: warning: broken link "nowhere.html"'
+
+    def mend_link(self):
+        self.set_text("second")
 
     def set_colour(self, colour):
         write(os.path.join(self.source, "site.css"), "p { color: %s }\n" % colour)
@@ -208,6 +221,14 @@ def check(driver, url, site):
     wait_until(driver, "the overlay to go", lambda d: overlay_text(d) is None)
     if not driver.execute_script("return window.notReloaded === true"):
         raise AssertionError("the page was reloaded for a build that changed nothing")
+
+    if hasattr(site, "break_link"):
+        broken = site.break_link()
+        wait_until(driver, "the links panel", lambda d: broken in (links_text(d) or ""))
+        if overlay_text(driver) is not None:
+            raise AssertionError("a broken link showed the failure overlay")
+        site.mend_link()
+        wait_until(driver, "the links panel to go", lambda d: links_text(d) is None)
 
 
 def overlay_blocks(driver):

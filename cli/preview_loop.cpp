@@ -32,6 +32,17 @@ std::string groupingKey(const std::string& text) {
 
 }  // namespace
 
+PageEvent linksEvent(const std::vector<std::pair<std::string, std::string>>& brokenLinks,
+                     const std::string& root) {
+  PageEvent event{kLinksEvent, {std::string(run_messages::kBrokenLinksPanelTitle)}};
+  for (const auto& [page, line] : brokenLinks) {
+    const std::string path = urlPathOf(page, root);
+    if (path.empty()) continue;
+    event.lines.push_back(path + "\t" + line.substr(0, line.find('\n')));
+  }
+  return event;
+}
+
 std::vector<FailureGroup> groupedFailures(const std::vector<BuildFailure>& failures) {
   std::vector<FailureGroup> groups;
   std::map<std::string, std::size_t> groupOfKey;
@@ -94,9 +105,11 @@ std::vector<PageEvent> eventsAfterRebuild(const RebuildResult& result, const std
   std::vector<PageEvent> events;
   if (!styleSheets.empty()) events.push_back({kCssEvent, std::move(styleSheets)});
   if (!others.empty()) events.push_back({kReloadEvent, std::move(others)});
+  const bool changed = !events.empty();
+  if (result.brokenLinks) events.push_back(linksEvent(*result.brokenLinks, root));
   if (!result.failureLines.empty()) {
     events.push_back({kErrorEvent, result.failureLines});
-  } else if (events.empty() && lastFailed) {
+  } else if (!changed && lastFailed) {
     events.push_back({kClearEvent, {}});
   }
   return events;
@@ -119,6 +132,10 @@ void PreviewLoop::watchWhatPagesNeed(const RebuildResult& result) {
 void PreviewLoop::follow(const RebuildResult& result) {
   watchWhatPagesNeed(result);
   if (server_ && !result.failureLines.empty()) server_->publish(kErrorEvent, result.failureLines);
+  if (server_ && result.brokenLinks) {
+    const PageEvent links = linksEvent(*result.brokenLinks, server_->root());
+    server_->publish(links.name, links.lines);
+  }
   lastFailed_ = !result.failureLines.empty();
 }
 

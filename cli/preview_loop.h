@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/stop_signals.h"
@@ -32,6 +33,9 @@ struct RebuildResult {
   /// When set, the paths (spelled as the watcher reports them) that pages
   /// depend on although their names look like editors' scratch files.
   std::optional<std::set<std::string>> neededPaths;
+  /// When links were checked: each broken link's page (its output file) and
+  /// warning line.
+  std::optional<std::vector<std::pair<std::string, std::string>>> brokenLinks;
 };
 
 /// One failure of a build: its text as written (an include chain, then
@@ -74,10 +78,16 @@ struct PageEvent {
 
 /// The events after a rebuild whose output is served from root: "css" for
 /// changed style sheets, "reload" for every other changed file (as URL
-/// paths; files outside root are left out), "error" for failures, and
-/// "clear" when a good build after a failed one changed nothing.
+/// paths; files outside root are left out), "links" for the broken links
+/// when they were checked, "error" for failures, and "clear" when a good
+/// build after a failed one changed nothing.
 std::vector<PageEvent> eventsAfterRebuild(const RebuildResult& result, const std::string& root,
                                           bool lastFailed);
+
+/// The "links" event for brokenLinks (page output files and warning lines)
+/// of a site served from root; pages outside root are left out.
+PageEvent linksEvent(const std::vector<std::pair<std::string, std::string>>& brokenLinks,
+                     const std::string& root);
 
 /// The URL path of file under root ("/sub/page.html"), or "" when it lies
 /// outside root. Both may be relative to the working directory.

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "base/test_util.h"
+#include "batch/build_plan.h"
 #include "serve/event_stream_reader.h"
 #include "testing/copy_rebuild.h"
 
@@ -90,6 +91,24 @@ TEST(EventsAfterRebuild, TellsPagesWhatChanged) {
     result.failureLines = c.failureLines;
     EXPECT_EQ(eventsAfterRebuild(result, root, c.lastFailed), c.expected) << c.name;
   }
+}
+
+TEST(EventsAfterRebuild, SendsTheBrokenLinksOfServedPagesWhenChecked) {
+  RebuildResult result;
+  result.failureLines = {"c.src:1: bad"};
+  EXPECT_EQ(eventsAfterRebuild(result, "/site/out", false),
+            (std::vector<PageEvent>{{"error", {"c.src:1: bad"}}}));
+  result.brokenLinks = {{"/site/out/sub/a.html", "a.src:2: warning: broken link \"x\"\n"},
+                        {"/site/elsewhere/b.html", "b.src:1: warning: broken link \"y\"\n"}};
+  const std::string title(run_messages::kBrokenLinksPanelTitle);
+  EXPECT_EQ(eventsAfterRebuild(result, "/site/out", false),
+            (std::vector<PageEvent>{
+                {"links", {title, "/sub/a.html\ta.src:2: warning: broken link \"x\""}},
+                {"error", {"c.src:1: bad"}}}));
+  result.brokenLinks->clear();
+  result.failureLines.clear();
+  EXPECT_EQ(eventsAfterRebuild(result, "/site/out", true),
+            (std::vector<PageEvent>{{"links", {title}}, {"clear", {}}}));
 }
 
 TEST(UrlPathOf, MapsRelativeSpellingsToo) {

@@ -63,6 +63,7 @@ IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
   incremental.dependencyDirectory = options.dependencyDirectory;
   incremental.phonyTargets = options.phonyTargets;
   incremental.jobs = options.jobs;
+  incremental.checkLinks = options.checkLinks;
   return incremental;
 }
 
@@ -118,6 +119,16 @@ std::string excludeWarnings(const QfcOptions& options) {
   return warnings;
 }
 
+std::string summaryLine(const QfcOptions& options, const BuildReport& report) {
+  return run_messages::compiledSummary(
+      report.compiled, report.upToDate, report.failed,
+      options.checkLinks ? std::optional(report.brokenLinks.size()) : std::nullopt);
+}
+
+bool brokenLinksFail(const QfcOptions& options, const BuildReport& report) {
+  return options.brokenLinksFail && !report.brokenLinks.empty();
+}
+
 RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
                      std::optional<std::time_t> compileTime, int errorFd, bool showProgress,
                      bool writeFailures) {
@@ -152,6 +163,9 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
   for (std::size_t i = earlyWarnings; i < report.warnings.size(); ++i) {
     writeAll(errorFd, run_messages::warningLine(report.warnings[i]));
   }
+  std::string brokenLinks;
+  for (const BrokenLink& link : report.brokenLinks) brokenLinks += link.line;
+  writeAll(errorFd, brokenLinks);
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     outcome.dependencies.push_back(build.dependenciesOf(i));
   }
@@ -163,10 +177,9 @@ int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
   const RunOutcome outcome = buildJobs(options, jobs, compileTime, errorFd, showProgress);
   const BuildReport& report = outcome.report;
   if (showProgress) {
-    writeAll(errorFd,
-             run_messages::compiledSummary(report.compiled, report.upToDate, report.failed) + "\n");
+    writeAll(errorFd, summaryLine(options, report) + "\n");
   }
-  return report.exitStatus();
+  return brokenLinksFail(options, report) ? 1 : report.exitStatus();
 }
 
 }  // namespace qf

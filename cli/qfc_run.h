@@ -29,6 +29,12 @@ struct RunOutcome {
   std::vector<PageDependencies> dependencies;  // per job, what it depended on
 };
 
+/// The closing line of a run: "Compiled 3 files, 1 up to date, 0 failed.",
+/// with the count of broken links before the '.' when they were checked.
+std::string summaryLine(const QfcOptions& options, const BuildReport& report);
+/// True when --check-links=error found a broken link.
+bool brokenLinksFail(const QfcOptions& options, const BuildReport& report);
+
 /// runJobs without the closing summary line: compiles, writes failures (unless
 /// writeFailures is false) and warnings to errorFd and the progress line when
 /// showProgress.

@@ -228,8 +228,7 @@ class SiteRebuilder {
     for (const FailureGroup& group : failures) writeAll(STDERR_FILENO, groupText(group));
     if (!options_.quiet) {
       const std::string summary =
-          run_messages::compiledSummary(report.compiled, report.upToDate, report.failed) +
-          elapsedText(std::chrono::steady_clock::now() - start);
+          summaryLine(options_, report) + elapsedText(std::chrono::steady_clock::now() - start);
       writeAll(STDERR_FILENO,
                run_messages::rebuildLine(localText(std::time(nullptr), "%H:%M:%S"),
                                          changes.rescan ? "" : firstChange(changes),
@@ -237,6 +236,12 @@ class SiteRebuilder {
                    "\n");
     }
     result.changedFiles = report.changed;
+    if (options_.checkLinks) {
+      result.brokenLinks.emplace();
+      for (const BrokenLink& link : report.brokenLinks) {
+        result.brokenLinks->emplace_back(link.output, link.line);
+      }
+    }
     result.failureLines = linesOf(error);
     const std::vector<std::string> lines = errorEventLines(failures, servedDirectory(options_));
     result.failureLines.insert(result.failureLines.end(), lines.begin(), lines.end());

@@ -9,6 +9,7 @@
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
 #include "engine/line_reader.h"
+#include "engine/output_line_map.h"
 #include "engine/word_scan.h"
 
 namespace qf {
@@ -28,6 +29,7 @@ struct CompileContext {
   CompileObserver* observer = nullptr;  // told what the compile looks at; may be null
   ScanPath scanPath = fastestScanPath();
   std::size_t lineBufferSize = kLineBufferSize;
+  OutputLineMap* lineMap = nullptr;  // records each output line's origin; may be null
 };
 
 }  // namespace qf

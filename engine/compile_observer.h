@@ -5,6 +5,8 @@
 
 namespace qf {
 
+class OutputLineMap;
+
 /// Told what a compile looked at, as it happens, so that whoever runs the
 /// compile can tell later whether its result could differ. Paths are as the
 /// compile spelled them. Calls come from the compiling thread only.
@@ -23,6 +25,9 @@ class CompileObserver {
   /// A built-in date or time symbol was looked up while it still had its
   /// built-in text.
   virtual void dateSymbolUsed(std::string_view name, std::string_view text) = 0;
+  /// Where the compile records the origin of every output line, cleared as
+  /// it begins; null (the default) records nothing and costs nothing.
+  virtual OutputLineMap* outputLineMap() { return nullptr; }
 };
 
 }  // namespace qf

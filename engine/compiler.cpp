@@ -117,7 +117,9 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
                            &includes_,
                            request.observer,
                            request.scanPath.value_or(fastestScanPath()),
-                           request.lineBufferSize};
+                           request.lineBufferSize,
+                           request.observer ? request.observer->outputLineMap() : nullptr};
+    if (context.lineMap) context.lineMap->clear();
     if (!SourceProcessor(context).processSource(request.inputPath, input)) return false;
   } catch (const std::bad_alloc&) {
     activeFiles_.clearActiveFiles();

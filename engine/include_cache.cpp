@@ -11,17 +11,6 @@ namespace {
 constexpr std::size_t kLargestKeptFile = std::size_t{1} << 20;
 constexpr std::size_t kMostKeptBytes = std::size_t{64} << 20;
 
-// Reads the whole source; false on a read error.
-bool readAll(FileSource& source, std::string& text) {
-  char buffer[1 << 14];
-  for (;;) {
-    const long n = source.read(buffer, sizeof buffer);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-}
-
 }  // namespace
 
 IncludeCache::Lookup IncludeCache::load(const std::string& path,
@@ -44,7 +33,7 @@ IncludeCache::Lookup IncludeCache::load(const std::string& path,
   if (static_cast<std::size_t>(source.status().size) > kLargestKeptFile) return Lookup::kUncached;
   auto contents = std::make_shared<std::string>();
   contents->reserve(static_cast<std::size_t>(source.status().size));
-  if (!readAll(source, *contents)) return Lookup::kUncached;
+  if (!readRest(source, *contents)) return Lookup::kUncached;
   if (kept != entries_.end()) {
     bytes_ -= kept->second.text->size();
     entries_.erase(kept);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <new>
 #include <vector>
 
@@ -47,8 +48,9 @@ struct SourceProcessor::FileState {
   const std::string& path;
   std::string directory;
   LineReader reader;
-  long& lineNumber;         // the file's entry in the active-file list
-  std::string_view text{};  // the line as read, valid until the next is read
+  long& lineNumber;           // the file's entry in the active-file list
+  std::uint32_t mapFile = 0;  // the file's number in the output line map
+  std::string_view text{};    // the line as read, valid until the next is read
   std::string line{};
   std::string scratch{};
   std::vector<Conditional> conditionals{};
@@ -192,6 +194,9 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
   const bool outermost = context_.activeFiles.size() == 0;
   FileState file{path, directoryOf(path), LineReader(source, context_.lineBufferSize),
                  context_.activeFiles.pushActiveFile(path)};
+  if (context_.lineMap) {
+    file.mapFile = context_.lineMap->enterFile(path, context_.activeFiles.includeChain());
+  }
   bool ok = true;
   bool reading = false;  // a failure while reading belongs to the next line
   try {
@@ -245,6 +250,7 @@ SourceProcessor::Step SourceProcessor::handleTextLine(FileState& file) {
     return fail(file, "Error: Line too long after substitution.");
   }
   context_.output.write(expanded);
+  if (context_.lineMap) context_.lineMap->written(file.mapFile, file.lineNumber, expanded);
   return Step::kNext;
 }
 

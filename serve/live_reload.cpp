@@ -20,6 +20,30 @@ constexpr std::string_view kScript = R"(<script>
     return path.endsWith("/") ? path + "index.html" : path;
   };
   const isPage = (path) => /\.html?$/i.test(path);
+  const linksId = "_quillforge-links";
+  // The page's own broken links, in a corner; a click puts the panel away.
+  const showLinks = (data) => {
+    const [title, ...lines] = data.split("\n");
+    const prefixes = [here() + "\t", here() + ".html\t"];  // "/name" serves name.html
+    const mine = [];
+    for (const line of lines) {
+      const prefix = prefixes.find((p) => line.startsWith(p));
+      if (prefix) mine.push(line.slice(prefix.length));
+    }
+    let panel = document.getElementById(linksId);
+    if (mine.length === 0) { panel?.remove(); return; }
+    if (!panel) {
+      panel = document.createElement("pre");
+      panel.id = linksId;
+      panel.style.cssText = "position:fixed;right:8px;bottom:8px;z-index:2147483646;margin:0;" +
+        "max-width:min(60em,90vw);max-height:30vh;overflow:auto;padding:.5em .8em;" +
+        "background:#fff8dc;color:#222;border:1px solid #c90;border-radius:4px;" +
+        "font:12px/1.4 monospace;white-space:pre-wrap;cursor:pointer";
+      panel.onclick = () => panel.remove();
+      document.documentElement.appendChild(panel);
+    }
+    panel.textContent = title + "\n" + mine.join("\n");
+  };
   let dismissed = false;
   const hideOverlay = () => document.getElementById(overlayId)?.remove();
   const newBuild = () => { dismissed = false; hideOverlay(); };
@@ -92,6 +116,7 @@ constexpr std::string_view kScript = R"(<script>
     });
     source.addEventListener("css", () => { newBuild(); swapStyleSheets(); });
     source.addEventListener("clear", newBuild);
+    source.addEventListener("links", (event) => showLinks(event.data));
     source.addEventListener("close", () => source.close());
     source.addEventListener("error", (event) => {
       if (typeof event.data === "string") { dismissed = false; showOverlay(event.data); }

@@ -19,12 +19,16 @@ inline constexpr std::string_view kEventsPath = "/_quillforge/events";
 ///   kFailurePagesPrefix, that line lists (space-separated) the URL paths of
 ///   the pages that failed so, whose own failures come first over them.
 /// clear: a good build changed nothing; the failure lines go.
+/// links: the site's broken links: a title line, then one line per broken
+///   link, "URL path of the page<TAB>warning"; a page shows its own in a
+///   small panel, and removes the panel when it has none.
 /// close: the server ends this page's stream to make room for a newer one;
 ///   the page stops listening.
 inline constexpr std::string_view kReloadEvent = "reload";
 inline constexpr std::string_view kCssEvent = "css";
 inline constexpr std::string_view kErrorEvent = "error";
 inline constexpr std::string_view kClearEvent = "clear";
+inline constexpr std::string_view kLinksEvent = "links";
 inline constexpr std::string_view kCloseEvent = "close";
 inline constexpr std::string_view kFailurePagesPrefix = "@pages ";
 

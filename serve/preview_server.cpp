@@ -247,17 +247,6 @@ void sendBytes(const httplib::Request& request, httplib::Response& response,
       });
 }
 
-// Reads an open file from its current place to its end.
-bool readRest(FileSource& file, std::string& contents) {
-  char buffer[1 << 16];
-  while (true) {
-    const long n = file.read(buffer, sizeof buffer);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    contents.append(buffer, static_cast<std::size_t>(n));
-  }
-}
-
 // Answers 404 with the site's own 404.html, else a short page; either with
 // the script, so that the page comes back by itself once it exists.
 void sendNotFound(const std::string& realRoot, httplib::Response& response) {
@@ -383,8 +372,13 @@ bool PreviewServer::start(std::string& error) {
 std::string PreviewServer::url() const { return urlOf(options_.address.host, port_); }
 
 void PreviewServer::publish(std::string_view event, const std::vector<std::string>& lines) {
-  const std::string text = formatEvent(event, lines);
-  hub_.publish(text, event == kErrorEvent ? text : "");
+  std::string text = formatEvent(event, lines);
+  if (event == kLinksEvent) {
+    links_ = text;
+  } else {
+    failures_ = event == kErrorEvent ? text : "";
+  }
+  hub_.publish(text, failures_ + links_);
 }
 
 void PreviewServer::stop() {

@@ -56,7 +56,8 @@ class PreviewServer {
   const std::string& root() const { return options_.root; }
 
   /// Sends an event (see live_reload.h) to every open page. An error event is
-  /// also sent to pages opened later, until the next event.
+  /// also sent to pages opened later, until the next event other than links;
+  /// a links event, until the next links event. Call from one thread.
   void publish(std::string_view event, const std::vector<std::string>& lines);
 
   /// The event streams open now.
@@ -78,6 +79,8 @@ class PreviewServer {
   std::unique_ptr<httplib::Server> http_;
   std::thread listener_;
   EventHub hub_;
+  std::string failures_;  // the error event that greets new pages, or ""
+  std::string links_;     // the links event that greets new pages, or ""
   int port_ = 0;
 };
 

@@ -456,6 +456,25 @@ TEST(PreviewServer, DeliversEventsToOpenPagesAndTheLastErrorToNewOnes) {
   site.server().stop();
 }
 
+TEST(PreviewServer, GreetsNewPagesWithTheLastLinksBesideTheLastError) {
+  ServedSite site;
+  site.server().publish(kErrorEvent, {"a.src:1: bad"});
+  site.server().publish(kLinksEvent, {"title", "/a.html\tbroken"});
+  EventStreamReader both(site.server().port());
+  EXPECT_TRUE(
+      both.waitFor("event: error\ndata: a.src:1: bad\n\n"
+                   "event: links\ndata: title\ndata: /a.html\tbroken\n\n"));
+  site.server().publish(kReloadEvent, {"/a.html"});
+  EventStreamReader linksOnly(site.server().port());
+  EXPECT_TRUE(linksOnly.waitFor("retry: 1000\n\nevent: links\n"));
+  site.server().publish(kLinksEvent, {"title"});
+  site.server().publish(kErrorEvent, {"b.src:2: worse"});
+  EventStreamReader latest(site.server().port());
+  EXPECT_TRUE(
+      latest.waitFor("event: error\ndata: b.src:2: worse\n\nevent: links\ndata: title\n\n"));
+  site.server().stop();
+}
+
 TEST(PreviewServer, CapsOpenPageConnections) {
   ServedSite site(2);
   RawConnection first(site.server().port());

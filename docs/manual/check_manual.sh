@@ -53,6 +53,11 @@ for option in $options; do
   need "$option"
 done
 need "FILE:LINE: MESSAGE"
+need "warning: broken link"
+need "did you mean"
+need "no element with id"
+need "(included from"
+need "broken links."
 # What the edit-and-preview loop and --init say.
 for line in "(Ctrl-C to stop)" "Stopped." "other pages)" "note: did you mean" \
             "is taken; using port" "--serve=0" "404.html" "Also at " \
