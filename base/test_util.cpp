@@ -7,12 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+#include "base/file_system.h"
 
 namespace qf {
 
@@ -60,6 +64,13 @@ std::string readFile(const std::string& path) {
 bool pathExists(const std::string& path) {
   std::error_code ignored;
   return fs::symlink_status(path, ignored).type() != fs::file_type::not_found;
+}
+
+void awaitFileClockPast(long long ns) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fileClockNs() <= ns && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
 }
 
 namespace {

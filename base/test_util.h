@@ -36,6 +36,13 @@ std::string readFile(const std::string& path);
 /// True when a file (of any type) or link exists at path.
 bool pathExists(const std::string& path);
 
+/// Waits (10 s at most) until the coarse file clock (fileClockNs) has passed
+/// ns, a file's modification or change time. A build does not trust a file
+/// changed within the tick in which it records a page, so tests that expect a
+/// later run to compile nothing let the clock pass their edits' own times
+/// (which the kernel may stamp finer than the coarse clock) first.
+void awaitFileClockPast(long long ns);
+
 /// What a finished program left behind.
 struct ProgramResult {
   int exitCode = -1;  // 128 + signal number when a signal ended it

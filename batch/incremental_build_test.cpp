@@ -228,15 +228,9 @@ class Differential {
  private:
   int pick(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
 
-  // A change within the tick in which a build records a page is not trusted
-  // by the next build, which compiles that page again. Builds start once the
-  // file clock has passed the last edit, so that idle steps compile nothing.
-  void awaitFileClockPastEdits() const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (fileClockNs() <= lastEditNs_ && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::yield();
-    }
-  }
+  // Builds start once the file clock has passed the last edit, so that idle
+  // steps compile nothing.
+  void awaitFileClockPastEdits() const { awaitFileClockPast(lastEditNs_); }
 
   // What a full build cannot show, as it is made by the same code: every
   // asset in the output holds its source's bytes (only included files may be
