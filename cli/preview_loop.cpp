@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "base/path.h"
-#include "batch/build_plan.h"
+#include "batch/run_messages.h"
 #include "engine/compile_result.h"
 #include "serve/live_reload.h"
 

@@ -18,6 +18,7 @@
 #include "base/local_time.h"
 #include "base/path.h"
 #include "base/watch_filter.h"
+#include "batch/run_messages.h"
 #include "cli/qfc_run.h"
 #include "serve/preview_server.h"
 
