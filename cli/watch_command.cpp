@@ -27,11 +27,6 @@ namespace qf {
 
 namespace {
 
-std::string_view nameOf(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 // Outputs are written to an unnamed file (which the kernel reports as
 // "#<inode>") or to ".qf<random>.tmp" beside their target, then put in place.
 bool isTemporaryOutputName(std::string_view name) {
@@ -301,7 +296,7 @@ bool OwnWrites::isOwn(const std::string& path) const {
   const std::string normal = lexicallyNormal(path);
   // The state's database, its journal and its lock file.
   if (!statePath_.empty() && normal.starts_with(lexicallyNormal(statePath_))) return true;
-  if (isTemporaryOutputName(nameOf(normal))) return !statusOf(path).has_value();
+  if (isTemporaryOutputName(fileNameOf(normal))) return !statusOf(path).has_value();
   const auto it = written_.find(normal);
   return it != written_.end() && statusOf(path) == it->second;
 }
@@ -328,7 +323,7 @@ std::set<std::string> scratchNamedDependencies(const std::vector<PageDependencie
   std::set<std::string> needed;
   for (const PageDependencies& page : pages) {
     for (const Dependency& file : page.files) {
-      if (isEditorScratchName(nameOf(file.path))) needed.insert(lexicallyNormal(file.path));
+      if (isEditorScratchName(fileNameOf(file.path))) needed.insert(lexicallyNormal(file.path));
     }
   }
   return needed;
