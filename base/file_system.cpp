@@ -87,6 +87,15 @@ ResolvedBelow resolveBelow(std::string_view path, std::string_view realRoot) {
   return {ResolvedBelow::Kind::kInside, std::move(*resolved)};
 }
 
+std::string absolutePath(std::string_view path) {
+  if (path.empty() || path.front() == '/') return std::string(path);
+  char* current = getcwd(nullptr, 0);
+  if (!current) return "";
+  std::string absolute = joinPath(current, path);
+  std::free(current);
+  return absolute;
+}
+
 bool isDirectory(std::string_view path) {
   struct stat status;
   return isPassablePath(path) && stat(std::string(path).c_str(), &status) == 0 &&

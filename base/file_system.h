@@ -62,6 +62,11 @@ bool removeFile(std::string_view path);
 /// nullopt when it does not exist.
 std::optional<std::string> resolvedPathOf(std::string_view path);
 
+/// path when it is absolute, else the current directory joined with it;
+/// "" when path is empty or the current directory cannot be told. Nothing
+/// is resolved.
+std::string absolutePath(std::string_view path);
+
 /// Where a path leads, told against a root.
 struct ResolvedBelow {
   enum class Kind {

@@ -1,6 +1,7 @@
 #include "base/file_system.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -27,6 +28,19 @@ TEST(NearestExistingDirectory, ClimbsToADirectoryThatExists) {
   for (const auto& c : cases) {
     EXPECT_EQ(nearestExistingDirectory(c.directory), c.nearest) << c.directory;
   }
+}
+
+TEST(AbsolutePath, JoinsARelativePathToTheCurrentDirectory) {
+  TempDir dir;
+  const std::string real = *resolvedPathOf(dir.path());
+  const std::optional<bool> ok = runInChild([&] { return chdir(real.c_str()) == 0; },
+                                            [&] {
+                                              return absolutePath("a/../b") == real + "/a/../b" &&
+                                                     absolutePath("/x/./y") == "/x/./y" &&
+                                                     absolutePath("") == "";
+                                            });
+  ASSERT_TRUE(ok.has_value());
+  EXPECT_TRUE(*ok);
 }
 
 }  // namespace

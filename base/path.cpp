@@ -1,6 +1,7 @@
 #include "base/path.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace qf {
 
@@ -50,6 +51,41 @@ std::string withForwardSlashes(std::string_view nameInSource) {
   std::string path(nameInSource);
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
+}
+
+std::string lexicallyNormal(std::string_view path) {
+  if (path.empty()) return "";
+  const bool absolute = path.front() == '/';
+  bool endsInDirectory = path.back() == '/';
+  std::vector<std::string_view> names;
+  for (std::size_t at = 0; at < path.size();) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    const std::string_view name = path.substr(at, end - at);
+    const bool last = path.find_first_not_of('/', end) == std::string_view::npos;
+    at = end + 1;
+    if (name.empty()) continue;
+    if (name == "." || (name == ".." && !names.empty() && names.back() != "..")) {
+      if (name == "..") names.pop_back();
+      if (last) endsInDirectory = true;
+    } else if (name == ".." && absolute && names.empty()) {
+      if (last) endsInDirectory = true;
+    } else {
+      names.push_back(name);
+    }
+  }
+  if (!names.empty() && names.back() == "..") endsInDirectory = false;
+  std::string normal = absolute ? "/" : "";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) normal += '/';
+    normal += names[i];
+  }
+  if (endsInDirectory && !names.empty()) normal += '/';
+  return normal.empty() ? "." : normal;
+}
+
+std::string parentOf(std::string_view path) {
+  const std::string parent = withoutTrailingSlashes(directoryOf(lexicallyNormal(path)));
+  return parent.empty() ? "." : parent;
 }
 
 bool holdsNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }

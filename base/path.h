@@ -45,6 +45,16 @@ std::string withoutTrailingSlashes(std::string_view path);
 /// directory is empty (the current one), directory alone when name is.
 std::string joinPath(std::string_view directory, std::string_view name);
 
+/// path spelled plainly without looking at the disk: repeated slashes made
+/// one, "." names dropped, each name followed by ".." dropped with it, ".."
+/// right below "/" dropped; "." when nothing is left. A trailing '/' stays
+/// (and is added where a last "." or ".." went), except after a "..".
+std::string lexicallyNormal(std::string_view path);
+
+/// The directory path lies in, as lexicallyNormal spells it ("a" for "a/b"
+/// and "a/b/", "/" for "/a", "." for "a").
+std::string parentOf(std::string_view path);
+
 /// True when path is directory or lies below it, told name by name ("/site2"
 /// is not inside "/site"). Both are spelled alike (both absolute, or both
 /// relative to the same directory) without "." or ".." names; trailing

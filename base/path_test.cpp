@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <random>
 #include <string>
 
 namespace qf {
@@ -57,6 +59,48 @@ TEST(Path, NamesFromSourcesTakeBackslashesAsSlashes) {
   EXPECT_EQ(withForwardSlashes("img\\logo.gif"), "img/logo.gif");
   EXPECT_EQ(withForwardSlashes("..\\a/b\\"), "../a/b/");
   EXPECT_EQ(withForwardSlashes("c:d"), "c:d");
+}
+
+TEST(Path, NormalFormDropsDotsAndDoubledSlashes) {
+  const struct {
+    const char* path;
+    const char* normal;
+    const char* parent;
+  } cases[] = {
+      {"", "", "."},
+      {".", ".", "."},
+      {"./", ".", "."},
+      {"a", "a", "."},
+      {"a/", "a/", "a"},
+      {"a//b///", "a/b/", "a/b"},
+      {"a/./b", "a/b", "a"},
+      {"a/.", "a/", "a"},
+      {"a/b/..", "a/", "a"},
+      {"a/b/../..", ".", "."},
+      {"../a/../..", "../..", ".."},
+      {"../", "..", "."},
+      {"/", "/", "/"},
+      {"//a", "/a", "/"},
+      {"/../a", "/a", "/"},
+      {"/..", "/", "/"},
+      {"/a/b/../../..", "/", "/"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(lexicallyNormal(c.path), c.normal) << c.path;
+    EXPECT_EQ(parentOf(c.path), c.parent) << c.path;
+  }
+}
+
+TEST(Path, NormalFormIsTheStandardLibrarysOnRandomPaths) {
+  const char* const pieces[] = {"a", "bc", ".", "..", "/", "//"};
+  std::mt19937 random(11);
+  for (int i = 0; i < 5000; ++i) {
+    std::string path;
+    for (int n = static_cast<int>(random() % 7); n > 0; --n) path += pieces[random() % 6];
+    EXPECT_EQ(lexicallyNormal(path),
+              std::filesystem::path(path).lexically_normal().generic_string())
+        << path;
+  }
 }
 
 TEST(Path, TrailingSlashIsAddedOnlyWhenMissing) {

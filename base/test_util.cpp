@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -61,6 +62,34 @@ std::string readFile(const std::string& path) {
   return contents.str();
 }
 
+TreeSnapshot snapshotTree(const std::string& root, bool filesOnly) {
+  TreeSnapshot tree;
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(root, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    const std::string path = it->path().string();
+    const std::string relative = path.substr(root.size());
+    if (filesOnly) {
+      if (it->is_regular_file(ignored)) tree[relative] = readFile(path);
+      continue;
+    }
+    switch (it->symlink_status(ignored).type()) {
+      case fs::file_type::regular:
+        tree[relative] = readFile(path);
+        break;
+      case fs::file_type::directory:
+        tree[relative + "/"] = "";
+        break;
+      case fs::file_type::symlink:
+        tree[relative] = "-> " + fs::read_symlink(path, ignored).string();
+        break;
+      default:
+        tree[relative] = "<special>";
+    }
+  }
+  return tree;
+}
+
 bool pathExists(const std::string& path) {
   std::error_code ignored;
   return fs::symlink_status(path, ignored).type() != fs::file_type::not_found;
@@ -104,35 +133,66 @@ int exitCodeOf(int status) {
 
 }  // namespace
 
+namespace {
+
+pid_t startChild(const ProgramStart& run, const std::string& outPath, const std::string& errPath) {
+  const pid_t child = fork();
+  if (child != 0) return child;
+  if (!prepareChild(run, outPath, errPath)) _exit(127);
+  std::vector<char*> argv{const_cast<char*>(run.program.c_str())};
+  for (const std::string& argument : run.arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  execv(run.program.c_str(), argv.data());
+  _exit(127);
+}
+
+// Waits for child, killing it once timeoutSeconds (> 0) have passed.
+int waitForChild(pid_t child, int timeoutSeconds) {
+  int status = 0;
+  if (timeoutSeconds <= 0) {
+    waitpid(child, &status, 0);
+    return status;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return status;
+}
+
+}  // namespace
+
 ProgramResult runProgram(const ProgramStart& run) {
   TempDir capture;
   const std::string outPath = capture / "out";
   const std::string errPath = capture / "err";
-  const pid_t child = fork();
+  const pid_t child = startChild(run, outPath, errPath);
   if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
-    if (!prepareChild(run, outPath, errPath)) _exit(127);
-    std::vector<char*> argv{const_cast<char*>(run.program.c_str())};
-    for (const std::string& argument : run.arguments) {
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(run.program.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
   ProgramResult result;
-  result.exitCode = exitCodeOf(status);
+  result.exitCode = exitCodeOf(waitForChild(child, run.timeoutSeconds));
   result.out = readFile(outPath);
   result.err = readFile(errPath);
   return result;
 }
 
+pid_t startProgram(const ProgramStart& run) { return startChild(run, "/dev/null", "/dev/null"); }
+
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& directory,
                          const std::vector<std::string>& environment) {
-  return runProgram(ProgramStart{program, arguments, directory, environment, {}, {}, {}});
+  ProgramStart start;
+  start.program = program;
+  start.arguments = arguments;
+  start.directory = directory;
+  start.environment = environment;
+  return runProgram(start);
 }
 
 std::optional<bool> runInChild(const std::function<bool()>& setup,

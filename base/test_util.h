@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +46,15 @@ bool pathExists(const std::string& path);
 /// (which the kernel may stamp finer than the coarse clock) first.
 void awaitFileClockPast(long long ns);
 
+/// What lies below a directory: every path relative to it (a directory's
+/// with a trailing '/') and what is there: a file's bytes, "-> target" for a
+/// link, "" for a directory, "<special>" for anything else.
+using TreeSnapshot = std::map<std::string, std::string>;
+
+/// The snapshot of root (a path ending in '/'); with filesOnly, just the
+/// regular files (links followed). Unreadable directories are left out.
+TreeSnapshot snapshotTree(const std::string& root, bool filesOnly = false);
+
 /// What a finished program left behind.
 struct ProgramResult {
   int exitCode = -1;  // 128 + signal number when a signal ended it
@@ -59,6 +71,7 @@ struct ProgramStart {
   std::vector<int> closedDescriptors{};             // closed just before the program starts
   std::vector<std::pair<int, long long>> limits{};  // resource and its soft and hard limit
   std::string standardOutput{};  // a file to send standard output to instead of capturing it
+  int timeoutSeconds = 0;        // > 0: killed (exit code 128 + SIGKILL) when still running then
 };
 
 /// Runs the program with standard input empty and waits for it.
@@ -66,6 +79,10 @@ ProgramResult runProgram(const ProgramStart& run);
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& directory = "",
                          const std::vector<std::string>& environment = {});
+
+/// Starts the program as runProgram does, with standard output and error
+/// discarded, and returns its process id without waiting; -1 on failure.
+pid_t startProgram(const ProgramStart& run);
 
 /// Runs task in a child process once setup succeeded there, and returns what
 /// task returned; nullopt when setup failed.

@@ -1,5 +1,7 @@
 #include "batch/batch_run.h"
 
+#include "batch/run_messages.h"
+
 namespace qf {
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "base/directory.h"
 #include "base/path.h"
-#include "batch/build_plan.h"
+#include "batch/run_messages.h"
 
 namespace qf {
 

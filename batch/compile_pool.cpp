@@ -13,6 +13,7 @@
 
 #include "base/file_stream.h"
 #include "base/thread_budget.h"
+#include "batch/run_messages.h"
 #include "engine/compiler.h"
 
 namespace qf {

@@ -1,7 +1,6 @@
 #include "batch/dependencies.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "base/file_stream.h"
 #include "base/file_system.h"
@@ -195,7 +194,7 @@ std::string dependencyFilePath(std::string_view dependencyDirectory, std::string
   if (!outputRoot.empty() && output.starts_with(outputRoot)) {
     relative = output.substr(outputRoot.size());
   } else {
-    relative = std::filesystem::path(output).lexically_normal().generic_string();
+    relative = lexicallyNormal(output);
     while (relative.starts_with('/')) relative.erase(0, 1);
     while (relative.starts_with("../")) relative.erase(0, 3);
   }

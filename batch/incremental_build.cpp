@@ -10,6 +10,7 @@
 #include "base/file_stream.h"
 #include "base/output_file.h"
 #include "base/path.h"
+#include "batch/run_messages.h"
 #include "batch/site_assets.h"
 #include "engine/compiler.h"
 

@@ -25,20 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What a run left behind: every regular file below a directory, with its
-// bytes (and, for copied files, their modification time).
-std::map<std::string, std::string> treeOf(const std::string& directory) {
-  std::map<std::string, std::string> files;
-  std::error_code ignored;
-  for (auto it = fs::recursive_directory_iterator(directory, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (!it->is_regular_file()) continue;
-    const std::string path = it->path().string();
-    files[path.substr(directory.size())] = readFile(path);
-  }
-  return files;
-}
-
 long long modifiedNsOf(const std::string& path) {
   const auto status = statusOf(path);
   return status ? status->modifiedNs : -1;
@@ -196,8 +182,8 @@ class Differential {
             "compiled " + std::to_string(again.report.compiled) + " pages though nothing changed\n";
       }
     }
-    std::map<std::string, std::string> ours = treeOf(out);
-    const std::map<std::string, std::string> theirs = treeOf(fresh);
+    TreeSnapshot ours = snapshotTree(out, true);
+    const TreeSnapshot theirs = snapshotTree(fresh, true);
     // A page that fails keeps its earlier output, as every run does.
     for (const std::string& failed : incremental.failedOutputs) ours.erase(failed);
     ours.erase("mine.txt");
@@ -240,7 +226,7 @@ class Differential {
   std::string checkAgainstSources(const std::string& out, const std::set<std::string>& failed) {
     std::string problems;
     const std::string site = dir_ / "site/";
-    for (const auto& [path, bytes] : treeOf(site)) {
+    for (const auto& [path, bytes] : snapshotTree(site, true)) {
       if (path.ends_with(".src") || path.starts_with(".") || path.find("/.") != std::string::npos ||
           path.starts_with("skip")) {
         continue;
@@ -258,7 +244,7 @@ class Differential {
       problems += "a file of the user's was touched\n";
     }
     std::map<std::string, WrittenPage> pages;
-    for (const auto& [path, bytes] : treeOf(out)) {
+    for (const auto& [path, bytes] : snapshotTree(out, true)) {
       if (!path.ends_with(".html") ||
           !pathExists(site + path.substr(0, path.size() - 5) + ".src")) {
         continue;

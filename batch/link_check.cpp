@@ -9,7 +9,7 @@
 #include "base/html_document.h"
 #include "base/path.h"
 #include "base/text.h"
-#include "batch/build_plan.h"
+#include "batch/run_messages.h"
 
 namespace qf {
 

@@ -8,13 +8,14 @@
 
 #include "base/file_system.h"
 #include "base/test_util.h"
+#include "testing/qfc_process.h"
 
 namespace qf {
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kQfc = QFC_PATH;
+const std::string& kQfc = qfcProgram();
 const char kMake[] = "/usr/bin/make";
 const char kNinja[] = "/usr/bin/ninja";
 
@@ -95,11 +96,12 @@ TEST(DependencyFiles, MakeAndNinjaRebuildForEveryNameBothCanRead) {
     for (const AwkwardName& name : kAwkwardNames) {
       const std::string what = std::string(tool.name) + ", " + name.what;
       TempDir dir;
+      const QfcProcess qfc;
       dir.write(tool.file, tool.text);
       dir.write("page.src", "#include \"" + name.included + "\"\npage\n");
       const std::string include = dir.write(name.includeDirectory + "/" + name.included, "one\n");
-      const std::vector<std::string> environment = {"QFC=" + kQfc,
-                                                    "QF_INC=" + name.includeDirectory};
+      const std::vector<std::string> environment =
+          qfc.environment({"QFC=" + kQfc, "QF_INC=" + name.includeDirectory});
       auto run = [&] {
         const ProgramResult r = runProgram(tool.program, {}, dir.path(), environment);
         EXPECT_EQ(r.exitCode, 0) << what << "\n" << r.out << r.err;
@@ -129,12 +131,13 @@ TEST(DependencyFiles, MakeAndNinjaRebuildForEveryNameBothCanRead) {
 
 TEST(DependencyFiles, StandardOutputHasNoneAndSaysSo) {
   TempDir dir;
-  const ProgramResult r = runProgram(kQfc, {"-MD", "-"}, dir.path());
+  const QfcProcess qfc;
+  const ProgramResult r = qfc.run({"-MD", "-"}, dir.path());
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.err,
             "qfc: warning: -MD writes no dependency file for standard output; name one with -MF "
             "FILE or -o PATH\n");
-  EXPECT_EQ(runProgram(kQfc, {"-MF", "x.d", "-"}, dir.path()).err, "");
+  EXPECT_EQ(qfc.run({"-MF", "x.d", "-"}, dir.path()).err, "");
   EXPECT_TRUE(pathExists(dir / "x.d"));
 }
 
@@ -145,13 +148,13 @@ TEST(DependencyFiles, DepDirKeepsThemOutOfTheOutputDirectory) {
   dir.write("site/inc/head.inc", "head\n");
   const std::vector<std::string> arguments = {"--all",  "site",      "-r",   "--out-dir",
                                               "public", "--dep-dir", "deps", "--no-state"};
-  const ProgramResult r = runProgram(kQfc, arguments, dir.path());
+  const ProgramResult r = QfcProcess().run(arguments, dir.path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(readFile(dir / "deps/a.html.d"),
             "public/a.html: \\\n site/a.src \\\n site/inc/head.inc\n");
   EXPECT_TRUE(pathExists(dir / "deps/sub/b.html.d"));
-  for (const auto& entry : fs::recursive_directory_iterator(dir / "public")) {
-    EXPECT_FALSE(entry.path().string().ends_with(".d")) << entry.path();
+  for (const auto& [path, bytes] : snapshotTree(dir / "public/")) {
+    EXPECT_FALSE(path.ends_with(".d")) << path;
   }
 }
 
@@ -183,6 +186,7 @@ TEST(DependencyFiles, TheManualsExamplesBuildAsWritten) {
     const std::string text = manualExample(example.id);
     ASSERT_NE(text, "") << example.id << " is not in the manual";
     TempDir dir;
+    const QfcProcess qfc;
     dir.write(example.file, text);
     dir.write("site/index.src", "#include \"head.inc\"\nindex\n");
     dir.write("site/about.src", "#include \"head.inc\"\nabout\n");
@@ -190,15 +194,15 @@ TEST(DependencyFiles, TheManualsExamplesBuildAsWritten) {
     dir.write("site/head.inc", "head\n");
     const std::string path = "PATH=" + fs::path(kQfc).parent_path().string() + ":/usr/bin:/bin";
     auto run = [&] {
-      const ProgramResult r = runProgram(example.program, {}, dir.path(), {path});
+      const ProgramResult r = runProgram(example.program, {}, dir.path(), qfc.environment({path}));
       EXPECT_EQ(r.exitCode, 0) << example.file << "\n" << r.out << r.err;
       return r.out;
     };
     run();
     EXPECT_EQ(readFile(dir / "public/index.html"), "head\nindex\n") << example.file;
     EXPECT_EQ(readFile(dir / "public/news.html"), "news\n") << example.file;
-    for (const auto& entry : fs::recursive_directory_iterator(dir / "public")) {
-      EXPECT_FALSE(entry.path().string().ends_with(".d")) << entry.path();
+    for (const auto& [path, bytes] : snapshotTree(dir / "public/")) {
+      EXPECT_FALSE(path.ends_with(".d")) << example.file << ": " << path;
     }
     const std::string quiet = run();
     EXPECT_EQ(quiet.find("qfc "), std::string::npos) << example.file << "\n" << quiet;

@@ -23,46 +23,14 @@
 #include <vector>
 
 #include "base/test_util.h"
+#include "testing/qfc_process.h"
 
 namespace qf {
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kQfc = QFC_PATH;
-// Seconds after which a run counts as hung (timeout's exit status 124).
-const std::string kHangGuard = "300";
-
-// What one path below a directory is: its type and, for files, a digest.
-using Snapshot = std::map<std::string, std::string>;
-
-std::string describe(const fs::path& path) {
-  std::error_code ignored;
-  const fs::file_status status = fs::symlink_status(path, ignored);
-  switch (status.type()) {
-    case fs::file_type::regular: {
-      const std::string contents = readFile(path);
-      return "file " + std::to_string(contents.size()) + " " +
-             std::to_string(std::hash<std::string>{}(contents));
-    }
-    case fs::file_type::directory:
-      return "directory";
-    case fs::file_type::symlink:
-      return "link " + fs::read_symlink(path, ignored).string();
-    default:
-      return "special";
-  }
-}
-
-Snapshot snapshot(const std::string& root) {
-  Snapshot paths;
-  std::error_code ignored;
-  for (auto it = fs::recursive_directory_iterator(root, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    paths[it->path().string().substr(root.size())] = describe(it->path());
-  }
-  return paths;
-}
+using Snapshot = TreeSnapshot;
 
 bool isTemporaryName(const std::string& path) {
   const std::string name = fs::path(path).filename().string();
@@ -76,13 +44,12 @@ class HostileInputTest : public ::testing::Test {
   // how may close descriptors, set limits or redirect standard output.
   ProgramResult qfc(const std::vector<std::string>& arguments,
                     const std::set<std::string>& outputs = {}, ProgramStart how = {}) {
-    const Snapshot before = snapshot(dir_.path());
-    how.program = "/usr/bin/timeout";
-    how.arguments = {kHangGuard, kQfc};
-    how.arguments.insert(how.arguments.end(), arguments.begin(), arguments.end());
-    how.directory = dir_.path();
-    how.environment = {"TZ=UTC", "SOURCE_DATE_EPOCH=0"};
-    const ProgramResult result = runProgram(how);
+    const Snapshot before = snapshotTree(dir_.path());
+    ProgramStart run = qfc_.start(arguments, dir_.path(), {"SOURCE_DATE_EPOCH=0"});
+    run.closedDescriptors = how.closedDescriptors;
+    run.limits = how.limits;
+    run.standardOutput = how.standardOutput;
+    const ProgramResult result = runProgram(run);
     expectOnlyOutputsChanged(before, outputs);
     EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << "exit " << result.exitCode << "\n"
                                                               << result.err;
@@ -90,7 +57,7 @@ class HostileInputTest : public ::testing::Test {
   }
 
   void expectOnlyOutputsChanged(const Snapshot& before, const std::set<std::string>& outputs) {
-    const Snapshot after = snapshot(dir_.path());
+    const Snapshot after = snapshotTree(dir_.path());
     for (const auto& [path, what] : after) {
       EXPECT_FALSE(isTemporaryName(path)) << "left behind: " << path;
       const auto earlier = before.find(path);
@@ -104,6 +71,7 @@ class HostileInputTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  QfcProcess qfc_;
 };
 
 TEST_F(HostileInputTest, EmptyAndRandomFilesEndNormally) {
@@ -230,7 +198,7 @@ TEST_F(HostileInputTest, LinkLoopInTreeCompilesEachFileOnce) {
   fs::create_directory_symlink(".", dir_ / "site/sub/here");
 
   const ProgramResult r = qfc({"--all", "site", "-r", "--out-dir", "out"},
-                              {"out", "out/a.html", "out/sub", "out/sub/b.html"});
+                              {"out/", "out/a.html", "out/sub/", "out/sub/b.html"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(readFile(dir_ / "out/a.html"), "a\n");
@@ -257,7 +225,7 @@ TEST_F(HostileInputTest, OnlyWhatBelongsToTheSiteIsPublished) {
   mknod((dir_ / "site/zero.bin").c_str(), S_IFCHR | 0600, makedev(1, 5));
 
   const ProgramResult r = qfc({"--all", "site", "-r", "--out-dir", "out", "--no-state"},
-                              {"out", "out/index.html", "out/style.css", "out/alias.css"});
+                              {"out/", "out/index.html", "out/style.css", "out/alias.css"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err,
             "qfc: warning: site/environ: link leads outside site; not published\n"
@@ -276,9 +244,9 @@ TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {
   dir_.write("site/c.html", "earlier\n");
   ASSERT_EQ(mkfifo((dir_ / "site/a.html").c_str(), 0600), 0);
 
-  const Snapshot before = snapshot(dir_.path());
+  const Snapshot before = snapshotTree(dir_.path());
   ProgramResult r;
-  std::thread run([&] { r = runProgram(kQfc, {"--all", "site", "-j", "1"}, dir_.path()); });
+  std::thread run([&] { r = qfc_.run({"--all", "site", "-j", "1"}, dir_.path()); });
   const int fifo = open((dir_ / "site/a.html").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(fifo, 0);
   pollfd ready{fifo, POLLIN, 0};
@@ -299,24 +267,23 @@ TEST_F(HostileInputTest, SourceDeletedDuringRunIsReportedAndTheRestCompiled) {
   EXPECT_EQ(readFile(dir_ / "site/c.html"), "earlier\n");
   Snapshot expected = before;
   expected.erase("site/c.src");
-  expected["site/b.html"] = describe(dir_ / "site/b.html");
-  EXPECT_EQ(snapshot(dir_.path()), expected);
+  expected["site/b.html"] = readFile(dir_ / "site/b.html");
+  EXPECT_EQ(snapshotTree(dir_.path()), expected);
 }
 
 // Runs qfc as "nobody" on a tree that nobody owns; nullopt when the tree
 // cannot be given to nobody or privileges cannot be dropped here.
 std::optional<ProgramResult> qfcAsNobody(const TempDir& dir,
                                          const std::vector<std::string>& arguments) {
+  const QfcProcess qfc;
   bool owned = chown(dir.path().c_str(), 65534, 65534) == 0;
   for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
     owned = lchown(entry.path().c_str(), 65534, 65534) == 0 && owned;
   }
-  if (const char* cache = std::getenv("XDG_CACHE_HOME")) {
-    owned = chown(cache, 65534, 65534) == 0 && owned;
-  }
+  owned = chown(qfc.cacheHome().c_str(), 65534, 65534) == 0 && owned;
   if (!owned) return std::nullopt;
   const std::optional<std::string> text = textFromChild(becomeNobody, [&] {
-    const ProgramResult r = runProgram(kQfc, arguments, dir.path());
+    const ProgramResult r = qfc.run(arguments, dir.path());
     return std::to_string(r.exitCode) + "\n" + r.err;
   });
   if (!text) return std::nullopt;
@@ -355,14 +322,14 @@ TEST_F(HostileInputTest, UnreadableFilesAndDirectoriesFail) {
     dir.write("site/uses.src", "#include \"part.inc\"\n");
     dir.write("site/uses.html", "earlier\n");
     dir.write("site/part.inc", "part\n");
-    const Snapshot before = snapshot(dir.path());
+    const Snapshot before = snapshotTree(dir.path());
     chmod((dir / c.locked).c_str(), 0);
     const std::optional<ProgramResult> r = qfcAsNobody(dir, c.arguments);
     if (!r) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
     chmod((dir / c.locked).c_str(), 0755);
     EXPECT_EQ(r->exitCode, 1) << c.what;
     EXPECT_EQ(r->err, c.err) << c.what;
-    EXPECT_EQ(snapshot(dir.path()), before) << c.what;
+    EXPECT_EQ(snapshotTree(dir.path()), before) << c.what;
   }
 }
 
@@ -388,7 +355,7 @@ TEST_F(HostileInputTest, ReadOnlyOutputDirectoryKeepsEarlierOutput) {
   dir_.write("site/page.src", "page\n");
   dir_.write("site/page.html", "earlier\n");
   dir_.write("site/new.src", "new\n");
-  const Snapshot before = snapshot(dir_.path());
+  const Snapshot before = snapshotTree(dir_.path());
   chmod((dir_ / "site").c_str(), 0555);
   const std::optional<ProgramResult> r = qfcAsNobody(dir_, {"--all", "site"});
   if (!r) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
@@ -396,7 +363,7 @@ TEST_F(HostileInputTest, ReadOnlyOutputDirectoryKeepsEarlierOutput) {
   EXPECT_EQ(r->err,
             "site/new.src:0: Error: Could not open output file \"site/new.html\".\n"
             "site/page.src:0: Error: Could not open output file \"site/page.html\".\n");
-  EXPECT_EQ(snapshot(dir_.path()), before);
+  EXPECT_EQ(snapshotTree(dir_.path()), before);
 }
 
 TEST_F(HostileInputTest, FullDeviceAsOutputFails) {
@@ -422,7 +389,7 @@ TEST_F(HostileInputTest, FullDiskKeepsEarlierOutput) {
   const std::optional<std::string> seen = textFromChild(mountSmallTmpfs, [&]() -> std::string {
     std::FILE* earlier = std::fopen((disk + "/page.html").c_str(), "w");
     if (!earlier || std::fputs("earlier\n", earlier) < 0 || std::fclose(earlier) != 0) return "";
-    const ProgramResult r = runProgram(kQfc, {"page.src", "-o", "disk/page.html"}, dir_.path());
+    const ProgramResult r = qfc_.run({"page.src", "-o", "disk/page.html"}, dir_.path());
     std::string text = std::to_string(r.exitCode) + "\n" + r.err;
     for (const auto& entry : fs::directory_iterator(disk)) {
       text += entry.path().filename().string() + " = " + readFile(entry.path()) + "\n";

@@ -18,32 +18,19 @@
 
 #include "base/file_system.h"
 #include "base/test_util.h"
-#include "cli/terminal_summary.h"
+#include "testing/qfc_process.h"
 
 namespace qf {
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kQfc = QFC_PATH;
-
-// Every regular file below a directory with its bytes.
-std::map<std::string, std::string> treeOf(const std::string& directory) {
-  std::map<std::string, std::string> files;
-  std::error_code ignored;
-  for (auto it = fs::recursive_directory_iterator(directory, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_regular_file()) {
-      files[it->path().string().substr(directory.size())] = readFile(it->path().string());
-    }
-  }
-  return files;
-}
+const std::string& kQfc = qfcProgram();
 
 class IncrementalQfcTest : public ::testing::Test {
  protected:
   ProgramResult qfc(std::vector<std::string> arguments) {
-    return runProgram(kQfc, arguments, dir_.path(), {"TZ=UTC", "SOURCE_DATE_EPOCH=1767791220"});
+    return qfc_.run(arguments, dir_.path(), {"SOURCE_DATE_EPOCH=1767791220"});
   }
   ProgramResult build(const std::vector<std::string>& extra = {}) {
     std::vector<std::string> arguments = {
@@ -53,7 +40,7 @@ class IncrementalQfcTest : public ::testing::Test {
   }
   // The summary a terminal would show, from a run under `script`.
   std::string summaryOf(const std::string& arguments) {
-    return terminalSummaryOf(kQfc, arguments, dir_.path());
+    return qfc_.terminalSummary(arguments, dir_.path());
   }
   void writeSite(int pages) {
     dir_.write("site/inc/head.inc", "<head>\n");
@@ -66,6 +53,7 @@ class IncrementalQfcTest : public ::testing::Test {
     }
   }
   TempDir dir_;
+  QfcProcess qfc_;
 };
 
 TEST_F(IncrementalQfcTest, ASecondRunCompilesOnlyWhatChanged) {
@@ -156,11 +144,14 @@ struct BuildTool {
   const char* text;
 };
 
+// Names each case by its tool, so the case's name stays the same from run to run.
+void PrintTo(const BuildTool& tool, std::ostream* out) { *out << tool.name; }
+
 class BuildToolTest : public IncrementalQfcTest, public ::testing::WithParamInterface<BuildTool> {
  protected:
   // The pages the tool rebuilt, from the commands it printed.
   std::vector<std::string> runTool() {
-    ProgramResult r = runProgram(GetParam().program, {}, dir_.path() + "site");
+    ProgramResult r = runProgram(GetParam().program, {}, dir_.path() + "site", qfc_.environment());
     r.out.insert(0, "\n");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     std::vector<std::string> built;
@@ -229,7 +220,7 @@ TEST_F(IncrementalQfcTest, TwoRunsAtOnceBothEndCorrectly) {
   EXPECT_EQ(first.exitCode, 0) << first.err;
   EXPECT_EQ(second.exitCode, 0) << second.err;
   ASSERT_EQ(qfc({"--all", "site", "-r", "--out-dir", "full", "--no-state"}).exitCode, 0);
-  EXPECT_EQ(treeOf(dir_ / "out/"), treeOf(fullOut));
+  EXPECT_EQ(snapshotTree(dir_ / "out/", true), snapshotTree(fullOut, true));
 }
 
 TEST_F(IncrementalQfcTest, AKilledRunLeavesAStateTheNextRunBuildsFrom) {
@@ -237,14 +228,10 @@ TEST_F(IncrementalQfcTest, AKilledRunLeavesAStateTheNextRunBuildsFrom) {
   for (const int delayMs : {2, 10, 40, 120}) {
     ASSERT_EQ(build().exitCode, 0);
     dir_.write("site/inc/head.inc", "<head " + std::to_string(delayMs) + ">\n");
-    const pid_t child = fork();
+    const pid_t child = qfc_.spawn(
+        {"--all", "site", "-r", "--out-dir", "out", "--state", "state/site.sqlite", "-q"},
+        dir_.path());
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      if (chdir(dir_.path().c_str()) != 0) _exit(127);
-      execl(kQfc.c_str(), kQfc.c_str(), "--all", "site", "-r", "--out-dir", "out", "--state",
-            "state/site.sqlite", "-q", static_cast<char*>(nullptr));
-      _exit(127);
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
@@ -252,11 +239,11 @@ TEST_F(IncrementalQfcTest, AKilledRunLeavesAStateTheNextRunBuildsFrom) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ASSERT_EQ(qfc({"--all", "site", "-r", "--out-dir", "full", "--no-state"}).exitCode, 0);
     // A killed process cannot remove the temporary file it was writing.
-    std::map<std::string, std::string> out = treeOf(dir_ / "out/");
+    TreeSnapshot out = snapshotTree(dir_ / "out/", true);
     std::erase_if(out, [](const auto& file) {
       return file.first.starts_with(".") && file.first.ends_with(".tmp");
     });
-    EXPECT_EQ(out, treeOf(dir_ / "full/")) << "killed after " << delayMs << " ms";
+    EXPECT_EQ(out, snapshotTree(dir_ / "full/", true)) << "killed after " << delayMs << " ms";
   }
 }
 
@@ -322,14 +309,14 @@ TEST_F(IncrementalQfcTest, AnAssetReplacedUnderTheSameSizeAndTimeIsCopied) {
     std::vector<std::string> arguments = {"--all",   "site",          "-r", "--out-dir", "out",
                                           "--state", "state/s.sqlite"};
     arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
-    ASSERT_EQ(runProgram(kQfc, arguments, dir.path()).exitCode, 0) << c.name;
+    ASSERT_EQ(qfc_.run(arguments, dir.path()).exitCode, 0) << c.name;
     EXPECT_EQ(readFile(dir / "out/theme.css"), "a{x}") << c.name;
     const FileIdentity untouched = statusOf(dir / "out/themes/a.css")->identity;
 
     replaceKeepingSizeAndTime(dir, "site/logo.png", "BBBB");
     fs::remove(dir / "site/theme.css");
     fs::create_symlink("themes/b.css", dir / "site/theme.css");
-    const ProgramResult r = runProgram(kQfc, arguments, dir.path());
+    const ProgramResult r = qfc_.run(arguments, dir.path());
     ASSERT_EQ(r.exitCode, 0) << c.name << r.err;
     EXPECT_EQ(readFile(dir / "out/logo.png"), "BBBB") << c.name;
     EXPECT_EQ(readFile(dir / "out/theme.css"), "b{y}") << c.name;
@@ -386,7 +373,7 @@ TEST_F(IncrementalQfcTest, AFailingPageLeavesItsIncludesOutOfTheOutput) {
   const ProgramResult r = build();
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(readFile(dir_ / "out/sub/b.html"), "<new sub head>\n<sub foot>\nbody\n");
-  EXPECT_EQ(treeOf(dir_ / "out/").count("inc/foot.inc"), 0u);
+  EXPECT_EQ(snapshotTree(dir_ / "out/").count("inc/foot.inc"), 0u);
 }
 
 TEST_F(IncrementalQfcTest, PagesOfAnEarlierOutputDirectoryInTheTreeAreNoAssets) {
@@ -431,7 +418,7 @@ TEST_F(IncrementalQfcTest, ARunWaitingForTheStateSaysSoOnce) {
                     "exec \"$0\" --all site -r --out-dir out --state "
                     "state/site.sqlite 2>errors.txt",
                     kQfc},
-                   dir_.path());
+                   dir_.path(), qfc_.environment());
   });
   const std::string waiting =
       "qfc: warning: state file state/site.sqlite is in use by another run; waiting for it\n";

@@ -7,7 +7,7 @@
 #include "base/file_system.h"
 #include "base/output_file.h"
 #include "base/path.h"
-#include "batch/build_plan.h"
+#include "batch/run_messages.h"
 
 namespace qf {
 

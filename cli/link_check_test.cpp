@@ -11,12 +11,10 @@
 #include "base/directory.h"
 #include "base/file_system.h"
 #include "base/test_util.h"
-#include "cli/terminal_summary.h"
+#include "testing/qfc_process.h"
 
 namespace qf {
 namespace {
-
-const std::string kQfc = QFC_PATH;
 
 std::multiset<std::string> linesOf(const std::string& text) {
   std::multiset<std::string> lines;
@@ -31,12 +29,13 @@ class LinkCheckTest : public ::testing::Test {
     std::vector<std::string> arguments = {
         "--all", "site", "-r", "--out-dir", "out", "--state", "state/site.sqlite"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    return runProgram(kQfc, arguments, dir_.path(), {"SOURCE_DATE_EPOCH=1767791220"});
+    return qfc_.run(arguments, dir_.path(), {"SOURCE_DATE_EPOCH=1767791220"});
   }
   // The closing line a terminal would show.
   std::string summaryOf(const std::string& arguments) {
-    return terminalSummaryOf(kQfc, arguments, dir_.path());
+    return qfc_.terminalSummary(arguments, dir_.path());
   }
+  QfcProcess qfc_;
   TempDir dir_;
 };
 

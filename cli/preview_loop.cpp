@@ -1,12 +1,12 @@
 #include "cli/preview_loop.h"
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <utility>
 
+#include "base/file_system.h"
 #include "base/path.h"
-#include "batch/build_plan.h"
+#include "batch/run_messages.h"
 #include "engine/compile_result.h"
 #include "serve/live_reload.h"
 
@@ -82,12 +82,12 @@ std::vector<std::string> errorEventLines(const std::vector<FailureGroup>& groups
 }
 
 std::string urlPathOf(const std::string& file, const std::string& root) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const std::string base =
-      withoutTrailingSlashes(fs::absolute(root, error).lexically_normal().generic_string());
-  const std::string path = fs::absolute(file, error).lexically_normal().generic_string();
-  if (error || path.size() <= base.size() || !isInsideDirectory(path, base)) return "";
+  const std::string absoluteRoot = absolutePath(root);
+  const std::string absoluteFile = absolutePath(file);
+  if (absoluteRoot.empty() || absoluteFile.empty()) return "";
+  const std::string base = withoutTrailingSlashes(lexicallyNormal(absoluteRoot));
+  const std::string path = lexicallyNormal(absoluteFile);
+  if (path.size() <= base.size() || !isInsideDirectory(path, base)) return "";
   return base == "/" ? path : path.substr(base.size());
 }
 

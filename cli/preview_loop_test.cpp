@@ -15,6 +15,7 @@
 
 #include "base/test_util.h"
 #include "batch/build_plan.h"
+#include "batch/run_messages.h"
 #include "serve/event_stream_reader.h"
 #include "testing/copy_rebuild.h"
 

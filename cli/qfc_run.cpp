@@ -9,6 +9,7 @@
 #include "batch/compile_pool.h"
 #include "batch/incremental_build.h"
 #include "batch/name_pattern.h"
+#include "batch/run_messages.h"
 #include "batch/site_assets.h"
 
 namespace qf {

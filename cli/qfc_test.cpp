@@ -10,46 +10,26 @@
 #include <vector>
 
 #include "base/test_util.h"
+#include "testing/qfc_process.h"
 
 namespace qf {
 namespace {
 
-const std::string kQfc = QFC_PATH;
-
-// qfc keeps build state under XDG_CACHE_HOME: every run of these tests gets a
-// private one, so nothing lands in the real user's cache.
-class PrivateCacheHome : public ::testing::Environment {
- public:
-  void SetUp() override { setenv("XDG_CACHE_HOME", cache_.path().c_str(), 1); }
-
- private:
-  TempDir cache_;
-};
-const auto* const kCacheHome = ::testing::AddGlobalTestEnvironment(new PrivateCacheHome);
+const std::string& kQfc = qfcProgram();
 
 class QfcTest : public ::testing::Test {
  protected:
   ProgramResult qfc(const std::vector<std::string>& arguments,
                     const std::vector<std::string>& environment = {}) {
-    std::vector<std::string> env = {"TZ=UTC"};
-    env.insert(env.end(), environment.begin(), environment.end());
-    return runProgram(kQfc, arguments, dir_.path(), env);
+    return qfc_.run(arguments, dir_.path(), environment);
   }
-
-  // Every file below the directory with its contents, for comparing runs.
-  std::string tree(const std::string& sub) const {
-    std::vector<std::string> lines;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_ / sub)) {
-      const std::string path = entry.path().string().substr(dir_.path().size());
-      lines.push_back(path + (entry.is_regular_file() ? " = " + readFile(entry.path()) : "/"));
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string all;
-    for (const std::string& line : lines) all += line + "\n";
-    return all;
+  // A program that runs qfc itself, with the settings qfc's runs get.
+  ProgramResult shell(const std::string& program, const std::vector<std::string>& arguments) {
+    return runProgram(program, arguments, dir_.path(), qfc_.environment());
   }
 
   TempDir dir_;
+  QfcProcess qfc_;
 };
 
 TEST_F(QfcTest, CompilesFilesBesideThemselves) {
@@ -191,11 +171,13 @@ TEST_F(QfcTest, OutDirMirrorsTheTree) {
   dir_.write("site/sub/deeper/page.src", "deep _OUTFILENAME_\n");
   const ProgramResult r = qfc({"--all", "site", "-r", "--out-dir", "out"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(tree("out"),
-            "out/index.html = menu\nindex\n\n"
-            "out/sub/\n"
-            "out/sub/deeper/\n"
-            "out/sub/deeper/page.html = deep out/sub/deeper/page.html\n\n");
+  EXPECT_EQ(snapshotTree(dir_ / "out/"),
+            (TreeSnapshot{
+                {"index.html", "menu\nindex\n"},
+                {"sub/", ""},
+                {"sub/deeper/", ""},
+                {"sub/deeper/page.html", "deep out/sub/deeper/page.html\n"},
+            }));
 }
 
 TEST_F(QfcTest, ExcludeLeavesOutPagesAndFilesHoweverTheDirectoryIsSpelled) {
@@ -204,18 +186,19 @@ TEST_F(QfcTest, ExcludeLeavesOutPagesAndFilesHoweverTheDirectoryIsSpelled) {
   dir_.write("site/drafts/wip.png", "png");
   dir_.write("site/sub/drafts/kept.src", "kept\n");
   dir_.write("site/raw.psd", "psd");
-  const std::string kept =
-      "out/index.html = index\n\n"
-      "out/sub/\n"
-      "out/sub/drafts/\n"
-      "out/sub/drafts/kept.html = kept\n\n";
+  const TreeSnapshot kept = {
+      {"index.html", "index\n"},
+      {"sub/", ""},
+      {"sub/drafts/", ""},
+      {"sub/drafts/kept.html", "kept\n"},
+  };
   for (const char* spelling : {"drafts", "drafts/", "./drafts", "/drafts", ".//drafts//"}) {
     std::filesystem::remove_all(dir_ / "out");
     const ProgramResult r = qfc({"--all", "site", "-r", "--out-dir", "out", "--no-state",
                                  "--exclude", spelling, "--exclude", "*.psd"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "") << spelling;
-    EXPECT_EQ(tree("out"), kept) << spelling;
+    EXPECT_EQ(snapshotTree(dir_ / "out/"), kept) << spelling;
   }
   // A page excluded after it was built goes, as a file would.
   const std::vector<std::string> stateful = {"--all", "site", "-r", "--out-dir", "out"};
@@ -238,7 +221,7 @@ TEST_F(QfcTest, AnExcludeThatMatchesNothingIsWarnedAbout) {
   EXPECT_EQ(r.err,
             "qfc: warning: --exclude \"img/*.jpg\" matched nothing\n"
             "qfc: warning: --exclude \"nowhere/\" matched nothing\n");
-  EXPECT_EQ(tree("out"), "out/index.html = index\n\n");
+  EXPECT_EQ(snapshotTree(dir_ / "out/"), (TreeSnapshot{{"index.html", "index\n"}}));
 }
 
 TEST_F(QfcTest, ParallelRunsMatchSerialOnes) {
@@ -251,15 +234,7 @@ TEST_F(QfcTest, ParallelRunsMatchSerialOnes) {
   EXPECT_EQ(serial.exitCode, 1);
   EXPECT_EQ(parallel.exitCode, 1);
   EXPECT_EQ(serial.err, parallel.err);
-  std::string expected = tree("one");
-  std::string actual = tree("four");
-  for (std::string* t : {&expected, &actual}) {
-    for (std::size_t at; (at = t->find("one/")) != std::string::npos ||
-                         (at = t->find("four/")) != std::string::npos;) {
-      t->replace(at, (*t)[at] == 'o' ? 4 : 5, "X/");
-    }
-  }
-  EXPECT_EQ(expected, actual);
+  EXPECT_EQ(snapshotTree(dir_ / "one/"), snapshotTree(dir_ / "four/"));
   EXPECT_NE(serial.err.find("site/d3/p3.src:1: Error: Unknown directive after #."),
             std::string::npos);
 }
@@ -276,10 +251,9 @@ TEST_F(QfcTest, ClosedPipeEndsQuietly) {
   std::string big;
   for (int i = 0; i < 200000; ++i) big += "line of text that goes on\n";
   dir_.write("big.src", big);
-  const ProgramResult r = runProgram(
-      "/bin/bash",
-      {"-c", "\"$0\" big.src -o - | head -c 1 >/dev/null; echo \"${PIPESTATUS[0]}\"", kQfc},
-      dir_.path());
+  const ProgramResult r =
+      shell("/bin/bash",
+            {"-c", "\"$0\" big.src -o - | head -c 1 >/dev/null; echo \"${PIPESTATUS[0]}\"", kQfc});
   EXPECT_EQ(r.out, "1\n");
   EXPECT_EQ(r.err, "");
 }
@@ -297,19 +271,6 @@ std::string slowSource(int lines) {
   std::string source = "#define B " + std::string(1 << 20, 'b') + "\n";
   for (int i = 0; i < lines; ++i) source += "B\n";
   return source;
-}
-
-pid_t startQfc(const std::vector<std::string>& arguments, const std::string& directory) {
-  const pid_t child = fork();
-  if (child == 0) {
-    std::vector<char*> argv{const_cast<char*>(kQfc.c_str())};
-    for (const std::string& argument : arguments)
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    if (chdir(directory.c_str()) == 0) execv(kQfc.c_str(), argv.data());
-    _exit(127);
-  }
-  return child;
 }
 
 // True once process pid holds a temporary output open below directory: an
@@ -339,7 +300,7 @@ TEST_F(QfcTest, InterruptedRunLeavesNoTemporaryOutput) {
   dir_.write("slow.src", slowSource(300));
   dir_.write("slow.html", "previous\n");
   for (const int signal : {SIGTERM, SIGINT, SIGKILL}) {
-    const pid_t child = startQfc({"slow.src"}, dir_.path());
+    const pid_t child = qfc_.spawn({"slow.src"}, dir_.path());
     ASSERT_GE(child, 0);
     const bool seen = awaitTemporaryOutput(child, dir_.path());
     kill(child, signal);
@@ -359,7 +320,7 @@ TEST_F(QfcTest, OutputDirectoryMovedDuringTheRunKeepsNothingBehind) {
   dir_.write("slow.src", slowSource(kLines));
   dir_.write("out/slow.html", "previous\n");
   std::filesystem::create_directory(dir_ / "elsewhere");
-  const pid_t child = startQfc({"slow.src", "-o", "out/slow.html"}, dir_.path());
+  const pid_t child = qfc_.spawn({"slow.src", "-o", "out/slow.html"}, dir_.path());
   ASSERT_GE(child, 0);
   const bool seen = awaitTemporaryOutput(child, dir_.path());
   kill(child, SIGSTOP);
@@ -380,12 +341,12 @@ TEST_F(QfcTest, ProgressAndSummaryOnlyOnATerminal) {
   dir_.write("a.src", "a\n");
   dir_.write("b.src", "#bad\n");
   const std::string command = kQfc + " a.src b.src";
-  ProgramResult r = runProgram("/usr/bin/script", {"-qec", command, "/dev/null"}, dir_.path());
+  ProgramResult r = shell("/usr/bin/script", {"-qec", command, "/dev/null"});
   EXPECT_NE(r.out.find("[1/2] a.src"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("b.src:1: Error: Unknown directive after #."), std::string::npos);
   EXPECT_NE(r.out.find("Compiled 2 files, 0 up to date, 1 failed."), std::string::npos);
   EXPECT_EQ(r.out.find("Successfully"), std::string::npos);
-  r = runProgram("/usr/bin/script", {"-qec", command + " -q", "/dev/null"}, dir_.path());
+  r = shell("/usr/bin/script", {"-qec", command + " -q", "/dev/null"});
   EXPECT_EQ(r.out, "b.src:1: Error: Unknown directive after #.\r\n");
   r = qfc({"a.src", "b.src"});
   EXPECT_EQ(r.err, "b.src:1: Error: Unknown directive after #.\n");
@@ -395,8 +356,7 @@ TEST_F(QfcTest, ProgressLineShowsControlCharactersEscaped) {
   if (!pathExists("/usr/bin/script")) GTEST_SKIP() << "no 'script' to give qfc a terminal";
   const std::string name = "t\x1b]0;owned\x07\x1b[2J.src";
   dir_.write("d/" + name, "#bad\n");
-  const ProgramResult r =
-      runProgram("/usr/bin/script", {"-qec", kQfc + " --all d", "/dev/null"}, dir_.path());
+  const ProgramResult r = shell("/usr/bin/script", {"-qec", kQfc + " --all d", "/dev/null"});
   EXPECT_NE(r.out.find("[1/1] d/t\\x1b]0;owned\\x07\\x1b[2J.src"), std::string::npos) << r.out;
   // Only the failure line holds the name byte for byte, for tools that read it.
   const std::size_t raw = r.out.find(name);
@@ -452,7 +412,7 @@ TEST_F(QfcTest, DashReadsThePageFromStandardInput) {
     SCOPED_TRACE(c.what);
     const std::string command =
         "printf '%s' '" + std::string(c.input) + "' | " + kQfc + " " + c.arguments;
-    const ProgramResult r = runProgram("/bin/sh", {"-c", command}, dir_.path());
+    const ProgramResult r = shell("/bin/sh", {"-c", command});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, c.out);
   }

@@ -9,32 +9,23 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string_view>
 #include <thread>
 
+#include "base/directory.h"
 #include "base/file_stream.h"
+#include "base/file_system.h"
 #include "base/local_time.h"
 #include "base/path.h"
 #include "base/watch_filter.h"
+#include "batch/run_messages.h"
 #include "cli/qfc_run.h"
 #include "serve/preview_server.h"
 
 namespace qf {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string normalPath(const std::string& path) {
-  return fs::path(path).lexically_normal().generic_string();
-}
-
-std::string_view nameOf(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
 
 // Outputs are written to an unnamed file (which the kernel reports as
 // "#<inode>") or to ".qf<random>.tmp" beside their target, then put in place.
@@ -43,11 +34,6 @@ bool isTemporaryOutputName(std::string_view name) {
     return name.find_first_not_of("0123456789", 1) == std::string_view::npos;
   }
   return name.size() > 5 && name.front() == '.' && name.substr(name.size() - 4) == ".tmp";
-}
-
-std::string parentOf(const std::string& path) {
-  const std::string parent = fs::path(path).lexically_normal().parent_path().generic_string();
-  return parent.empty() ? "." : parent;
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -84,8 +70,7 @@ constexpr int kLastDefaultPort = 8099;
 // kLastDefaultPort is used, which is said.
 std::unique_ptr<PreviewServer> startServer(const QfcOptions& options, std::string& error) {
   if (!options.serve) return nullptr;
-  std::error_code ignored;
-  fs::create_directories(servedDirectory(options), ignored);
+  makeDirectories(servedDirectory(options));
   PreviewServerOptions serve;
   serve.root = servedDirectory(options);
   serve.address = *options.serve;
@@ -166,7 +151,7 @@ std::size_t filesOfDependencies(const std::vector<PageDependencies>& pages) {
   std::set<std::string> files;
   for (const PageDependencies& page : pages) {
     for (const Dependency& file : page.files) {
-      if (file.kind != DependencyKind::kMissing) files.insert(normalPath(file.path));
+      if (file.kind != DependencyKind::kMissing) files.insert(lexicallyNormal(file.path));
     }
   }
   return files.size();
@@ -174,7 +159,7 @@ std::size_t filesOfDependencies(const std::vector<PageDependencies>& pages) {
 
 // "site/a.src" for the first path of a batch, below the working directory.
 std::string firstChange(const WatchBatch& changes) {
-  const std::string path = normalPath(changes.paths.front());
+  const std::string path = lexicallyNormal(changes.paths.front());
   return path.starts_with("./") ? path.substr(2) : path;
 }
 
@@ -301,7 +286,7 @@ class SiteRebuilder {
 
 void OwnWrites::remember(const std::vector<std::string>& paths) {
   written_.clear();
-  for (const std::string& path : paths) written_[normalPath(path)] = statusOf(path);
+  for (const std::string& path : paths) written_[lexicallyNormal(path)] = statusOf(path);
 }
 
 bool OwnWrites::coversAll(const WatchBatch& changes) const {
@@ -313,10 +298,10 @@ bool OwnWrites::coversAll(const WatchBatch& changes) const {
 }
 
 bool OwnWrites::isOwn(const std::string& path) const {
-  const std::string normal = normalPath(path);
+  const std::string normal = lexicallyNormal(path);
   // The state's database, its journal and its lock file.
-  if (!statePath_.empty() && normal.starts_with(normalPath(statePath_))) return true;
-  if (isTemporaryOutputName(nameOf(normal))) return !statusOf(path).has_value();
+  if (!statePath_.empty() && normal.starts_with(lexicallyNormal(statePath_))) return true;
+  if (isTemporaryOutputName(fileNameOf(normal))) return !statusOf(path).has_value();
   const auto it = written_.find(normal);
   return it != written_.end() && statusOf(path) == it->second;
 }
@@ -343,7 +328,7 @@ std::set<std::string> scratchNamedDependencies(const std::vector<PageDependencie
   std::set<std::string> needed;
   for (const PageDependencies& page : pages) {
     for (const Dependency& file : page.files) {
-      if (isEditorScratchName(nameOf(file.path))) needed.insert(normalPath(file.path));
+      if (isEditorScratchName(fileNameOf(file.path))) needed.insert(lexicallyNormal(file.path));
     }
   }
   return needed;

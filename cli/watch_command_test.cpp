@@ -27,13 +27,14 @@
 
 #include "base/test_util.h"
 #include "serve/serve_address.h"
+#include "testing/qfc_process.h"
 
 namespace qf {
 namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kQfc = QFC_PATH;
+const std::string& kQfc = qfcProgram();
 
 std::size_t countOf(const std::string& text, const std::string& word) {
   std::size_t count = 0;
@@ -49,13 +50,12 @@ class WatchingQfc {
  public:
   /// environment: more "NAME=VALUE" settings.
   WatchingQfc(const std::string& directory, const std::vector<std::string>& arguments,
-              const std::string& cacheHome, const std::vector<std::string>& environment = {}) {
+              const QfcProcess& runs, const std::vector<std::string>& environment = {}) {
+    const std::vector<std::string> settings = runs.environment(environment);
     pid_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
       if (chdir(directory.c_str()) != 0) _exit(127);
-      setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
-      setenv("TZ", "UTC", 1);
-      for (const std::string& setting : environment) putenv(const_cast<char*>(setting.c_str()));
+      for (const std::string& setting : settings) putenv(const_cast<char*>(setting.c_str()));
       std::vector<char*> argv = {const_cast<char*>(kQfc.c_str())};
       for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
@@ -191,7 +191,7 @@ class WatchTest : public ::testing::Test {
   }
 
   TempDir site_;
-  TempDir cache_;
+  QfcProcess runs_;
 };
 
 TEST_F(WatchTest, RebuildsExactlyWhatEachChangeTouches) {
@@ -228,7 +228,7 @@ TEST_F(WatchTest, RebuildsExactlyWhatEachChangeTouches) {
        },
        "Compiled 1 file, 3 up to date, 0 failed.", "out/b.html", "b2"},
   };
-  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), runs_);
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files, 0 up to date, 0 failed.")) << qfc.output();
   for (const Step& step : steps) {
     const std::size_t before = qfc.output().size();
@@ -247,8 +247,7 @@ TEST_F(WatchTest, RebuildsExactlyWhatEachChangeTouches) {
 }
 
 TEST_F(WatchTest, AMissingSourceDirectoryEndsAtOnce) {
-  const ProgramResult r = runProgram(kQfc, {"--all", "nowhere", "--serve=0"}, site_.path(),
-                                     {"XDG_CACHE_HOME=" + cache_.path()});
+  const ProgramResult r = runs_.run({"--all", "nowhere", "--serve=0"}, site_.path());
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "nowhere: Can't find any .src files in directory!\n");
 }
@@ -275,7 +274,7 @@ TEST_F(WatchTest, ASourceDirectoryThatGoesAndComesBackIsWatchedAgain) {
        [](const TempDir& d) { fs::remove_all(d / "src"); },
        [](const TempDir& d) { fs::create_directory(d / "src"); }},
   };
-  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), runs_);
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
   for (const Case& c : cases) {
     const std::size_t start = qfc.output().size();
@@ -298,12 +297,12 @@ TEST_F(WatchTest, ASourceDirectoryThatGoesAndComesBackIsWatchedAgain) {
 }
 
 TEST_F(WatchTest, ADeletedIncludeFailsItsPagesAsAFullBuildWould) {
-  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), runs_);
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
   std::filesystem::remove(site_ / "inc/head.inc");
   ASSERT_TRUE(qfc.waitFor("Compiled 2 files, 1 up to date, 2 failed.")) << qfc.output();
-  const ProgramResult full = runProgram(kQfc, {"--all", "src", "-r", "-I", "inc", "--no-state"},
-                                        site_.path(), {"XDG_CACHE_HOME=" + cache_.path()});
+  const ProgramResult full =
+      runs_.run({"--all", "src", "-r", "-I", "inc", "--no-state"}, site_.path());
   EXPECT_EQ(full.exitCode, 1);
   ASSERT_NE(full.err, "");
   // The same lines, each once, between the progress lines.
@@ -322,7 +321,7 @@ TEST_F(WatchTest, ADeletedIncludeFailsItsPagesAsAFullBuildWould) {
 }
 
 TEST_F(WatchTest, CompilingInPlaceDoesNotRebuildForItsOwnOutputs) {
-  WatchingQfc qfc(site_.path(), watchArguments({}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({}), runs_);
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
   site_.write("src/a.src", "#include \"head.inc\"\nagain\n");
   ASSERT_TRUE(qfc.waitFor("Compiled ", 2)) << qfc.output();
@@ -333,7 +332,7 @@ TEST_F(WatchTest, CompilingInPlaceDoesNotRebuildForItsOwnOutputs) {
 }
 
 TEST_F(WatchTest, ABurstOfSavesGivesFewRebuilds) {
-  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), runs_);
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
   for (int i = 0; i < 100; ++i) {
     saveByRename(site_, "src/b.src", "#include \"head.inc\"\nsave " + std::to_string(i) + "\n");
@@ -353,7 +352,7 @@ TEST_F(WatchTest, ATerminationSignalCommitsTheStateAndLeavesNoTemporaryFiles) {
   for (int i = 0; i < 300; ++i) {
     site_.write("src/many/p" + std::to_string(i) + ".src", "#include \"head.inc\"\npage\n");
   }
-  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), runs_);
   ASSERT_TRUE(qfc.waitFor("Compiled 303 files")) << qfc.output();
   site_.write("inc/head.inc", "<h1>during</h1>\n");
   // Stopped while the rebuild is (most likely) under way: it is finished first.
@@ -361,8 +360,7 @@ TEST_F(WatchTest, ATerminationSignalCommitsTheStateAndLeavesNoTemporaryFiles) {
   EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
   EXPECT_EQ(temporaryFilesBelow(site_.path()), std::vector<std::string>{});
   // The next run finds every page up to date: the stopped one recorded them all.
-  WatchingQfc next(site_.path(), {"--all", "src", "-r", "-I", "inc", "--out-dir", "out"},
-                   cache_.path());
+  WatchingQfc next(site_.path(), {"--all", "src", "-r", "-I", "inc", "--out-dir", "out"}, runs_);
   EXPECT_EQ(next.stop(0), 0);
   EXPECT_NE(next.output().find("Compiled 0 files, 303 up to date, 0 failed."), std::string::npos)
       << next.output();
@@ -394,7 +392,7 @@ class TakenPort {
 };
 
 TEST_F(WatchTest, TellsWhatItWatchesEachRebuildAndTheStop) {
-  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out", "--serve=0"}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out", "--serve=0"}), runs_);
   // Three pages and the include they share, in two folders.
   ASSERT_TRUE(qfc.waitFor("Watching 4 files in 2 folders; serving http://127.0.0.1:"))
       << qfc.output();
@@ -424,7 +422,7 @@ TEST_F(WatchTest, ServingOnAllAddressesNamesThoseOthersCanUse) {
   for (const char* host : {"0.0.0.0", "127.0.0.1"}) {
     WatchingQfc qfc(site_.path(),
                     watchArguments({"--out-dir", "out", "--serve=" + std::string(host) + ":0"}),
-                    cache_.path());
+                    runs_);
     ASSERT_TRUE(qfc.waitFor("(Ctrl-C to stop)\r\n")) << qfc.output();
     EXPECT_EQ(WTERMSIG(qfc.stop(SIGTERM)), SIGTERM);
     const std::string output = qfc.output();
@@ -439,7 +437,7 @@ TEST_F(WatchTest, ServingOnAllAddressesNamesThoseOthersCanUse) {
 }
 
 TEST_F(WatchTest, GroupsAFailureThatManyPagesShare) {
-  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), runs_);
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
   const std::size_t before = qfc.output().size();
   site_.write("inc/head.inc", "#bogus\n");
@@ -454,7 +452,7 @@ TEST_F(WatchTest, GroupsAFailureThatManyPagesShare) {
 
 TEST_F(WatchTest, TheDefaultPortGivesWayToTheNextFreeOne) {
   const TakenPort taken(8080);
-  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out", "--serve"}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out", "--serve"}), runs_);
   ASSERT_TRUE(qfc.waitFor("(Ctrl-C to stop)")) << qfc.output();
   EXPECT_NE(qfc.output().find("qfc: port 8080 is taken; using port 80"), std::string::npos)
       << qfc.output();
@@ -464,8 +462,7 @@ TEST_F(WatchTest, TheDefaultPortGivesWayToTheNextFreeOne) {
   const TakenPort given(0);
   ASSERT_NE(given.port(), 0);
   const ProgramResult r =
-      runProgram(kQfc, watchArguments({"--serve=" + std::to_string(given.port())}), site_.path(),
-                 {"XDG_CACHE_HOME=" + cache_.path()});
+      runs_.run(watchArguments({"--serve=" + std::to_string(given.port())}), site_.path());
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("(--serve=0 picks a free port)"), std::string::npos) << r.err;
 }
@@ -476,8 +473,8 @@ TEST_F(WatchTest, OpensTheSiteInTheBrowserOnceItIsServed) {
   bin.write("xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + ".new' && mv '" + record +
                             ".new' '" + record + "'\n");
   std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
-  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out", "--serve=0", "--open"}),
-                  cache_.path(), {"PATH=" + bin.path() + ":" + std::getenv("PATH")});
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out", "--serve=0", "--open"}), runs_,
+                  {"PATH=" + bin.path() + ":" + std::getenv("PATH")});
   ASSERT_TRUE(qfc.waitFor("(Ctrl-C to stop)")) << qfc.output();
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!std::filesystem::exists(record) && std::chrono::steady_clock::now() < deadline) {
@@ -507,7 +504,7 @@ TEST_F(WatchTest, ServingHoldsTheClockUnlessTheEnvironmentSetsIt) {
   for (const Case& c : cases) {
     std::vector<std::string> more = {"--out-dir", "out", "--no-state"};
     more.insert(more.end(), c.more.begin(), c.more.end());
-    WatchingQfc qfc(site_.path(), watchArguments(more), cache_.path(), c.environment);
+    WatchingQfc qfc(site_.path(), watchArguments(more), runs_, c.environment);
     ASSERT_TRUE(qfc.waitFor("(Ctrl-C to stop)")) << c.what << "\n" << qfc.output();
     EXPECT_EQ(countOf(qfc.output(), held), c.clockHeld ? 1u : 0u) << c.what << "\n" << qfc.output();
     EXPECT_TRUE(readFile(site_ / "out/c.html").starts_with(c.page))
@@ -527,7 +524,7 @@ TEST_F(WatchTest, ServingInPlaceAnswersOnlyWhatBelongsToTheSite) {
   site_.write("src/style.css", "body{}");
   std::filesystem::create_symlink("../secret.txt", site_ / "src/secret.txt");
   std::filesystem::create_symlink("style.css", site_ / "src/alias.css");
-  WatchingQfc qfc(site_.path(), watchArguments({"--serve=0"}), cache_.path());
+  WatchingQfc qfc(site_.path(), watchArguments({"--serve=0"}), runs_);
   ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
   const std::string output = qfc.output();
   const std::size_t at = output.find("http://127.0.0.1:");

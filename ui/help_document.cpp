@@ -2,8 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <filesystem>
-#include <system_error>
+
+#include "base/file_system.h"
+#include "base/path.h"
 
 namespace qf {
 
@@ -11,12 +12,13 @@ namespace {
 
 std::string inDirectory(const std::string& directory, const std::string& relative) {
   if (directory.empty()) return {};
-  return (std::filesystem::path(directory) / relative).lexically_normal().string();
+  return lexicallyNormal(joinPath(directory, relative));
 }
 
 bool isRegularFile(const std::string& path) {
-  std::error_code error;
-  return !path.empty() && std::filesystem::is_regular_file(path, error);
+  if (path.empty()) return false;
+  const std::optional<FileStatus> status = statusOf(path);
+  return status && status->regular;
 }
 
 }  // namespace
