@@ -1,6 +1,7 @@
 #include "base/path.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace qf {
 
@@ -77,6 +78,12 @@ bool isInsideDirectory(std::string_view path, std::string_view directory) {
   const std::string root = withoutTrailingSlashes(directory);
   if (!path.starts_with(root)) return false;
   return path.size() == root.size() || root == "/" || path[root.size()] == '/';
+}
+
+std::string normalPath(std::string_view path) {
+  std::string normal = std::filesystem::path(path).lexically_normal().generic_string();
+  if (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+  return normal.empty() ? "." : normal;
 }
 
 }  // namespace qf

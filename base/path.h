@@ -51,4 +51,8 @@ std::string joinPath(std::string_view directory, std::string_view name);
 /// slashes do not matter. An empty directory holds nothing.
 bool isInsideDirectory(std::string_view path, std::string_view directory);
 
+/// path spelled plainly, without "." names, "name/.." pairs, doubled or
+/// trailing slashes ("a//b/../c/" -> "a/c"); "." for an empty result.
+std::string normalPath(std::string_view path);
+
 }  // namespace qf
