@@ -67,6 +67,7 @@ void PreviewLoop::follow(const RebuildResult& result) {
   watchWhatPagesNeed(result);
   if (server_ && !result.failureLines.empty()) server_->publish(kErrorEvent, result.failureLines);
   lastFailed_ = !result.failureLines.empty();
+  if (result.afterEvents) result.afterEvents();
 }
 
 int PreviewLoop::run(const Rebuild& rebuild) {
@@ -82,6 +83,7 @@ int PreviewLoop::run(const Rebuild& rebuild) {
       }
     }
     lastFailed_ = !result.failureLines.empty();
+    if (result.afterEvents) result.afterEvents();
   }
   server_.reset();
   watcher_.reset();

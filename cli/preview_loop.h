@@ -32,6 +32,8 @@ struct RebuildResult {
   /// When set, the paths (spelled as the watcher reports them) that pages
   /// depend on although their names look like editors' scratch files.
   std::optional<std::set<std::string>> neededPaths;
+  /// Called once the events of the rebuild have been sent; may be empty.
+  std::function<void()> afterEvents;
 };
 
 /// Rebuilds what the changes touch (everything when changes.rescan is set).

@@ -45,8 +45,10 @@ std::vector<std::string> normalExcludePatterns(const QfcOptions& options) {
   return patterns;
 }
 
+}  // namespace
+
 IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
-                                        std::optional<std::time_t> compileTime) {
+                                        std::optional<std::time_t> compileTime, int errorFd) {
   IncrementalOptions incremental;
   incremental.batch = batchOptionsOf(options);
   incremental.directiveChar = options.directiveChar;
@@ -63,8 +65,13 @@ IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
   incremental.dependencyDirectory = options.dependencyDirectory;
   incremental.phonyTargets = options.phonyTargets;
   incremental.jobs = options.jobs;
+  incremental.notice = [errorFd](const std::string& line) {
+    writeAll(errorFd, run_messages::warningLine(line));
+  };
   return incremental;
 }
+
+namespace {
 
 // Files are reported in list order: "[3/40] site/c.src" once the first three are done.
 std::string progressLine(std::size_t done, std::size_t total, const std::string& current) {
@@ -120,13 +127,18 @@ std::string excludeWarnings(const QfcOptions& options) {
 
 RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
                      std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
-  RunOutcome outcome;
-  IncrementalOptions incremental = incrementalOptionsOf(options, compileTime);
-  incremental.notice = [errorFd](const std::string& line) {
-    writeAll(errorFd, run_messages::warningLine(line));
-  };
-  IncrementalBuild build(std::move(incremental), jobs);
+  IncrementalBuild build(incrementalOptionsOf(options, compileTime, errorFd), jobs);
   build.begin();
+  RunOutcome outcome = compileBegunBuild(build, errorFd, showProgress);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    outcome.dependencies.push_back(build.dependenciesOf(i));
+  }
+  return outcome;
+}
+
+RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProgress) {
+  RunOutcome outcome;
+  const std::vector<PlannedCompile>& jobs = build.plan();
   const std::size_t earlyWarnings = build.warnings().size();
   for (const std::string& warning : build.warnings()) {
     writeAll(errorFd, run_messages::warningLine(warning));
@@ -147,9 +159,6 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
                               report.failures.end());
   for (std::size_t i = earlyWarnings; i < report.warnings.size(); ++i) {
     writeAll(errorFd, run_messages::warningLine(report.warnings[i]));
-  }
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    outcome.dependencies.push_back(build.dependenciesOf(i));
   }
   return outcome;
 }

@@ -21,12 +21,23 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
 /// tree; empty when each matches something.
 std::string excludeWarnings(const QfcOptions& options);
 
+/// The options of an incremental run that options ask for, with the date
+/// symbols at compileTime (nullopt: the time of each run); waiting for the
+/// state is told on errorFd.
+IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
+                                        std::optional<std::time_t> compileTime, int errorFd);
+
 /// What a run over jobs did.
 struct RunOutcome {
   BuildReport report;
   std::vector<std::string> failureLines;       // every failure, as written
-  std::vector<PageDependencies> dependencies;  // per job, what it depended on
+  std::vector<PageDependencies> dependencies;  // per job, what it depended on (buildJobs)
 };
+
+/// Compiles the pages of build (begun) that are not up to date and finishes
+/// it, writing failures and warnings to errorFd and the progress line when
+/// showProgress.
+RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProgress);
 
 /// runJobs without the closing summary line: compiles, writes failures and
 /// warnings to errorFd and the progress line when showProgress.

@@ -12,6 +12,7 @@
 #include "base/file_stream.h"
 #include "base/path.h"
 #include "base/watch_filter.h"
+#include "batch/resident_build.h"
 #include "cli/qfc_run.h"
 #include "serve/preview_server.h"
 
@@ -20,10 +21,6 @@ namespace qf {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string normalPath(const std::string& path) {
-  return fs::path(path).lexically_normal().generic_string();
-}
 
 std::string_view nameOf(std::string_view path) {
   const std::size_t slash = path.rfind('/');
@@ -105,20 +102,35 @@ class SiteRebuilder {
       return result;
     }
     if (!isDirectory(options_.allDirectory)) return waitForSourceDirectory();
+    bool replan = changes.rescan || !resident_;
     if (sourceGone_) {
       sourceGone_ = false;
+      replan = true;
       writeAll(STDERR_FILENO, run_messages::sourceDirectoryBack(options_.allDirectoryAsGiven));
     }
     result.treesToWatch = {options_.allDirectory};
     const auto start = std::chrono::steady_clock::now();
+    ChangeScope scope;
+    if (!replan) scope = resident_->scopeOf(changes.paths, false);
     std::string error;
-    const std::vector<PlannedCompile> jobs = listJobs(options_, error);
-    writeAll(STDERR_FILENO, error);
-    if (jobs.empty()) {
-      result.failureLines = linesOf(error);
-      return result;
+    std::vector<PlannedCompile> jobs;
+    if (replan || scope.replan) {
+      scope = ChangeScope{true, {}, std::nullopt};
+      jobs = listJobs(options_, error);
+      writeAll(STDERR_FILENO, error);
+      if (jobs.empty()) {
+        if (resident_) resident_->persist();
+        resident_.reset();
+        result.failureLines = linesOf(error);
+        return result;
+      }
     }
-    const RunOutcome outcome = buildJobs(options_, jobs, compileTime_, STDERR_FILENO, showSummary_);
+    if (!resident_) {
+      resident_ = std::make_unique<ResidentBuild>(
+          incrementalOptionsOf(options_, compileTime_, STDERR_FILENO), jobs);
+    }
+    IncrementalBuild& build = resident_->begin(scope, std::move(jobs));
+    const RunOutcome outcome = compileBegunBuild(build, STDERR_FILENO, showSummary_);
     const BuildReport& report = outcome.report;
     if (showSummary_) {
       writeAll(STDERR_FILENO,
@@ -131,11 +143,16 @@ class SiteRebuilder {
       const std::vector<std::string> lines = linesOf(failure);
       result.failureLines.insert(result.failureLines.end(), lines.begin(), lines.end());
     }
-    const std::set<std::string> directories = directoriesOfDependencies(outcome.dependencies);
-    result.directoriesToWatch.assign(directories.begin(), directories.end());
-    result.neededPaths = scratchNamedDependencies(outcome.dependencies);
+    followDependencies(build, result);
     rememberWrites(report);
+    // Written once the browsers have been told.
+    result.afterEvents = [this] { persist(); };
     return result;
+  }
+
+  // Writes what was recorded to the state.
+  void persist() {
+    if (resident_) resident_->persist();
   }
 
  private:
@@ -157,6 +174,25 @@ class SiteRebuilder {
     return options.statePath;  // the default place lies outside the site
   }
 
+  // The directories of what the pages compiled in this run depend on are
+  // watched (those of the others are already); the needed scratch-named
+  // paths grow with them, and are found anew by a run that judged every page.
+  void followDependencies(const IncrementalBuild& build, RebuildResult& result) {
+    const bool whole = resident_->lastRunWasWhole();
+    std::vector<PageDependencies> judged;
+    for (std::size_t i = 0; i < build.plan().size(); ++i) {
+      if (whole || build.resultOf(i).status != PageStatus::kUpToDate) {
+        judged.push_back(build.dependenciesOf(i));
+      }
+    }
+    const std::set<std::string> directories = directoriesOfDependencies(judged);
+    result.directoriesToWatch.assign(directories.begin(), directories.end());
+    std::set<std::string> needed = scratchNamedDependencies(judged);
+    if (!whole) needed.insert(neededPaths_.begin(), neededPaths_.end());
+    if (whole || needed != neededPaths_) result.neededPaths = needed;
+    neededPaths_ = std::move(needed);
+  }
+
   void rememberWrites(const BuildReport& report) {
     std::vector<std::string> written = report.changed;
     if (options_.dependencyFiles) {
@@ -173,6 +209,8 @@ class SiteRebuilder {
   bool showSummary_;
   OwnWrites ownWrites_;
   bool sourceGone_ = false;
+  std::unique_ptr<ResidentBuild> resident_;
+  std::set<std::string> neededPaths_;
 };
 
 }  // namespace
@@ -252,6 +290,7 @@ int watchAndRebuild(const QfcOptions& options, std::optional<std::time_t> compil
   }
   const int signal =
       loop.run([&](const WatchBatch& changes) { return rebuilder.rebuild(changes); });
+  rebuilder.persist();
   endWithSignal(signal);
 }
 
