@@ -45,6 +45,34 @@ long long modifiedNsOf(const std::string& path) {
   return status ? status->modifiedNs : -1;
 }
 
+// How the tree at out differs from a full build's at fresh.
+std::string treeDifferences(const std::string& out, const std::string& fresh,
+                            const std::set<std::string>& failedOutputs) {
+  std::string problems;
+  std::map<std::string, std::string> ours = treeOf(out);
+  const std::map<std::string, std::string> theirs = treeOf(fresh);
+  // A page that fails keeps its earlier output, as every run does.
+  for (const std::string& failed : failedOutputs) ours.erase(failed);
+  ours.erase("mine.txt");  // the user's own file
+  for (const auto& [path, bytes] : theirs) {
+    const auto it = ours.find(path);
+    if (it == ours.end()) {
+      // What a failing page included in its last good compile is no asset;
+      // a build without state cannot know it.
+      if (path.ends_with(".inc") && !failedOutputs.empty()) continue;
+      problems += "missing " + path + "\n";
+    } else if (it->second != bytes) {
+      problems += "differs " + path + ": '" + it->second + "' vs '" + bytes + "'\n";
+    } else if (!path.ends_with(".html") && modifiedNsOf(out + path) != modifiedNsOf(fresh + path)) {
+      problems += "time differs " + path + "\n";
+    }
+  }
+  for (const auto& [path, bytes] : ours) {
+    if (!theirs.count(path)) problems += "extra " + path + "\n";
+  }
+  return problems;
+}
+
 struct Outcome {
   std::vector<std::string> failureLines;
   int status = 0;
@@ -210,28 +238,7 @@ class Differential {
             "compiled " + std::to_string(again.report.compiled) + " pages though nothing changed\n";
       }
     }
-    std::map<std::string, std::string> ours = treeOf(out);
-    const std::map<std::string, std::string> theirs = treeOf(fresh);
-    // A page that fails keeps its earlier output, as every run does.
-    for (const std::string& failed : incremental.failedOutputs) ours.erase(failed);
-    ours.erase("mine.txt");
-    for (const auto& [path, bytes] : theirs) {
-      const auto it = ours.find(path);
-      if (it == ours.end()) {
-        // What a failing page included in its last good compile is no asset;
-        // a build without state cannot know it.
-        if (path.ends_with(".inc") && !incremental.failedOutputs.empty()) continue;
-        problems += "missing " + path + "\n";
-      } else if (it->second != bytes) {
-        problems += "differs " + path + ": '" + it->second + "' vs '" + bytes + "'\n";
-      } else if (!path.ends_with(".html") &&
-                 modifiedNsOf(out + path) != modifiedNsOf(fresh + path)) {
-        problems += "time differs " + path + "\n";
-      }
-    }
-    for (const auto& [path, bytes] : ours) {
-      if (!theirs.count(path)) problems += "extra " + path + "\n";
-    }
+    problems += treeDifferences(out, fresh, incremental.failedOutputs);
     problems += checkAgainstSources(out, incremental.failedOutputs);
     fs::remove_all(fresh);
     return problems;
@@ -253,21 +260,8 @@ class Differential {
                     " pages though nothing changed\n";
       }
     }
-    std::map<std::string, std::string> ours = treeOf(out);
-    for (const std::string& failed : resident.failedOutputs) ours.erase(failed);
-    const std::map<std::string, std::string> theirs = treeOf(fresh);
-    for (const auto& [path, bytes] : theirs) {
-      const auto it = ours.find(path);
-      if (it == ours.end()) {
-        if (path.ends_with(".inc") && !resident.failedOutputs.empty()) continue;
-        problems += "resident: missing " + path + "\n";
-      } else if (it->second != bytes) {
-        problems += "resident: differs " + path + "\n";
-      }
-    }
-    for (const auto& [path, bytes] : ours) {
-      if (!theirs.count(path)) problems += "resident: extra " + path + "\n";
-    }
+    const std::string differences = treeDifferences(out, fresh, resident.failedOutputs);
+    if (!differences.empty()) problems += "resident:\n" + differences;
     return problems;
   }
 
