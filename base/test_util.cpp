@@ -7,12 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+#include "base/file_system.h"
 
 namespace qf {
 
@@ -47,6 +52,23 @@ std::string TempDir::write(std::string_view relative, std::string_view contents)
   out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
   if (!out) throw std::runtime_error("cannot write " + full);
   return full;
+}
+
+void awaitFileClockPast(long long ns) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fileClockNs() <= ns && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+}
+
+long long latestFileTime(const std::vector<std::string>& paths) {
+  long long latest = 0;
+  for (const std::string& path : paths) {
+    if (const auto status = statusOf(path)) {
+      latest = std::max({latest, status->modifiedNs, status->changedNs});
+    }
+  }
+  return latest;
 }
 
 std::string readFile(const std::string& path) {

@@ -30,6 +30,14 @@ class TempDir {
   std::string path_;
 };
 
+/// Waits (up to ten seconds) until the file clock (fileClockNs()) has passed
+/// ns: a build then trusts files whose times are at most ns, as changes
+/// within the clock tick of its recording are not trusted.
+void awaitFileClockPast(long long ns);
+
+/// The latest modification or change time of the files at paths (0 for none).
+long long latestFileTime(const std::vector<std::string>& paths);
+
 /// The whole contents of a file; "<missing>" when it cannot be opened.
 std::string readFile(const std::string& path);
 

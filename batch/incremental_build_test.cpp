@@ -280,12 +280,7 @@ class Differential {
   // A change within the tick in which a build records a page is not trusted
   // by the next build, which compiles that page again. Builds start once the
   // file clock has passed the last edit, so that idle steps compile nothing.
-  void awaitFileClockPastEdits() const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (fileClockNs() <= lastEditNs_ && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::yield();
-    }
-  }
+  void awaitFileClockPastEdits() const { awaitFileClockPast(lastEditNs_); }
 
   // What a full build cannot show, as it is made by the same code: every
   // asset in the output holds its source's bytes (only included files may be
@@ -370,8 +365,7 @@ class Differential {
     noteEdit(dir_.write("site/" + relative, text));
   }
   void noteEdit(const std::string& path) {
-    const std::optional<FileStatus> status = statusOf(path);
-    if (status) lastEditNs_ = std::max({lastEditNs_, status->modifiedNs, status->changedNs});
+    lastEditNs_ = std::max(lastEditNs_, latestFileTime({path}));
   }
   void remove(const std::string& relative) {
     changed_.push_back(dir_ / ("site/" + relative));
