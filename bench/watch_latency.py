@@ -92,14 +92,21 @@ def main():
     header_text = open(header).read()
 
     # A full build: every page compiled and written (the include changed).
+    # Measured before and after the server's run, as the machine's load varies.
     full = []
-    for i in range(4):
-        save(header, header_text + "<!-- build %d -->\n" % i)
-        start = time.monotonic()
-        subprocess.run(base + ["-B"], check=True)
-        full.append(time.monotonic() - start)
-    save(header, header_text)
-    subprocess.run(base, check=True)
+
+    def full_builds(count):
+        for i in range(count):
+            save(header, header_text + "<!-- build %d -->\n" % len(full))
+            start = time.monotonic()
+            subprocess.run(base + ["-B"], check=True)
+            full.append(time.monotonic() - start)
+        save(header, header_text)
+        subprocess.run(base, check=True)
+
+    save(header, header_text + "<!-- warm -->\n")
+    subprocess.run(base + ["-B"], check=True)
+    full_builds(3)
 
     server = subprocess.Popen(base + ["--serve=0"], stdout=subprocess.PIPE, text=True)
     try:
@@ -154,10 +161,11 @@ def main():
         server.wait(timeout=60)
         save(page, page_text)
         save(header, header_text)
+    full_builds(3)
 
     ms = lambda values: "%.1f ms" % (1000 * statistics.median(values))
     rows = [
-        ("full build, every page written (%d pages)" % args.pages, ms(full[1:])),
+        ("full build, every page written (%d pages)" % args.pages, ms(full)),
         ("save to reload event, one page edited", ms(one_page)),
         ("save to reload event, include of every page edited", ms(every_page)),
     ]
@@ -165,7 +173,7 @@ def main():
         "| %s | %s |\n" % row for row in rows)
     table += "\none page: min %.1f ms, max %.1f ms over %d saves\n" % (
         1000 * min(one_page), 1000 * max(one_page), len(one_page))
-    full_median = statistics.median(full[1:])
+    full_median = statistics.median(full)
     table += "one page / full build: 1/%.0f; include of every page / full build: %.2f\n" % (
         full_median / statistics.median(one_page), statistics.median(every_page) / full_median)
     if len(memory) > 1:
