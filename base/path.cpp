@@ -115,4 +115,8 @@ bool isInsideDirectory(std::string_view path, std::string_view directory) {
   return path.size() == root.size() || root == "/" || path[root.size()] == '/';
 }
 
+std::string normalPath(std::string_view path) {
+  return withoutTrailingSlashes(lexicallyNormal(path));
+}
+
 }  // namespace qf

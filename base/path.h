@@ -61,4 +61,7 @@ std::string parentOf(std::string_view path);
 /// slashes do not matter. An empty directory holds nothing.
 bool isInsideDirectory(std::string_view path, std::string_view directory);
 
+/// lexicallyNormal(path) without a trailing slash ("a//b/../c/" -> "a/c").
+std::string normalPath(std::string_view path);
+
 }  // namespace qf

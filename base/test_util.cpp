@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +55,23 @@ std::string TempDir::write(std::string_view relative, std::string_view contents)
   return full;
 }
 
+void awaitFileClockPast(long long ns) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fileClockNs() <= ns && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+}
+
+long long latestFileTime(const std::vector<std::string>& paths) {
+  long long latest = 0;
+  for (const std::string& path : paths) {
+    if (const auto status = statusOf(path)) {
+      latest = std::max({latest, status->modifiedNs, status->changedNs});
+    }
+  }
+  return latest;
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "<missing>";
@@ -93,13 +111,6 @@ TreeSnapshot snapshotTree(const std::string& root, bool filesOnly) {
 bool pathExists(const std::string& path) {
   std::error_code ignored;
   return fs::symlink_status(path, ignored).type() != fs::file_type::not_found;
-}
-
-void awaitFileClockPast(long long ns) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (fileClockNs() <= ns && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::yield();
-  }
 }
 
 namespace {

@@ -33,18 +33,20 @@ class TempDir {
   std::string path_;
 };
 
+/// Waits (up to ten seconds) until the file clock (fileClockNs()) has passed
+/// ns: a build then trusts files whose times are at most ns, as changes
+/// within the clock tick of its recording are not trusted. Pass a file's own
+/// times (latestFileTime), which the kernel may stamp finer than that clock.
+void awaitFileClockPast(long long ns);
+
+/// The latest modification or change time of the files at paths (0 for none).
+long long latestFileTime(const std::vector<std::string>& paths);
+
 /// The whole contents of a file; "<missing>" when it cannot be opened.
 std::string readFile(const std::string& path);
 
 /// True when a file (of any type) or link exists at path.
 bool pathExists(const std::string& path);
-
-/// Waits (10 s at most) until the coarse file clock (fileClockNs) has passed
-/// ns, a file's modification or change time. A build does not trust a file
-/// changed within the tick in which it records a page, so tests that expect a
-/// later run to compile nothing let the clock pass their edits' own times
-/// (which the kernel may stamp finer than the coarse clock) first.
-void awaitFileClockPast(long long ns);
 
 /// What lies below a directory: every path relative to it (a directory's
 /// with a trailing '/') and what is there: a file's bytes, "-> target" for a

@@ -38,7 +38,7 @@ CREATE TABLE IF NOT EXISTS pages(output TEXT PRIMARY KEY, options TEXT NOT NULL,
 
 // Commits come at most this often, or after this many records, whichever first.
 constexpr auto kCommitInterval = std::chrono::milliseconds(200);
-constexpr int kCommitRecords = 500;
+constexpr std::size_t kCommitRecords = 500;
 
 // How long a run waits for another run's lock before it says so.
 constexpr auto kWaitBeforeTelling = std::chrono::seconds(1);
@@ -223,14 +223,12 @@ struct BuildState::Statements {
                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
         deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
         insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
-        deletePage(db, "DELETE FROM pages WHERE output=?1"),
-        markFailed(db, "UPDATE pages SET failed=1 WHERE output=?1") {}
+        deletePage(db, "DELETE FROM pages WHERE output=?1") {}
 
   Statement insertOutput;
   Statement deleteOutput;
   Statement insertPage;
   Statement deletePage;
-  Statement markFailed;
 };
 
 BuildState::BuildState() = default;
@@ -372,66 +370,77 @@ void BuildState::closeDatabase() {
 
 void BuildState::recordPage(const std::string& output, const WrittenOutput& written,
                             const PageRecord& record) {
-  recordOutput(output, written);
-  if (!db_) return;
-  if (!statements_->insertPage.reset()
-           .bind(1, output)
-           .bind(2, record.options)
-           .bind(3, record.recordedAtNs)
-           .bind(4, joinDates(record.dependencies.dates))
-           .bind(5, joinFiles(record.dependencies.files))
-           .bind(6, record.failed ? 1LL : 0LL)
-           .bind(7, record.links)
-           .run()) {
-    failed_ = true;
-  }
-  commitEvery(1);
+  outputs_[output] = written;
+  pages_[output] = record;
+  touch(output);
 }
 
 void BuildState::forgetPage(const std::string& output) {
-  if (!db_) return;
-  if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
-  if (!statements_->deletePage.reset().bind(1, output).run()) failed_ = true;
-  commitEvery(1);
+  pages_.erase(output);
+  touch(output);
 }
 
 void BuildState::markFailed(const std::string& output) {
-  if (!db_) return;
-  if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
-  if (!statements_->markFailed.reset().bind(1, output).run()) failed_ = true;
-  commitEvery(1);
+  const auto page = pages_.find(output);
+  if (page == pages_.end()) return;
+  page->second.failed = true;
+  touch(output);
 }
 
 void BuildState::recordOutput(const std::string& path, const WrittenOutput& written) {
-  if (!db_) return;
-  if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
-  if (!statements_->insertOutput.reset()
-           .bind(1, path)
-           .bind(2, written.source)
-           .bind(3, written.page ? 1LL : 0LL)
-           .bindStatus(4, written.status)
-           .bindStatus(9, written.sourceStatus)
-           .run()) {
-    failed_ = true;
-  }
+  outputs_[path] = written;
+  dirty_.insert(path);
 }
 
 void BuildState::forgetOutput(const std::string& path) {
-  if (!db_) return;
+  outputs_.erase(path);
   forgetPage(path);
-  if (!db_ || !statements_->deleteOutput.reset().bind(1, path).run()) failed_ = true;
 }
 
-void BuildState::commitEvery(int changes) {
-  pending_ += changes;
-  if (pending_ >= kCommitRecords ||
-      std::chrono::steady_clock::now() - lastCommit_ >= kCommitInterval) {
+void BuildState::touch(const std::string& path) {
+  dirty_.insert(path);
+  if (!holding_ && (dirty_.size() >= kCommitRecords ||
+                    std::chrono::steady_clock::now() - lastCommit_ >= kCommitInterval)) {
     commit();
   }
 }
 
+// Each path written is stored as the records hold it now, or deleted.
+void BuildState::writeChanges() {
+  if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
+  for (const std::string& path : dirty_) {
+    const auto output = outputs_.find(path);
+    bool ok = output == outputs_.end() ? statements_->deleteOutput.reset().bind(1, path).run()
+                                       : statements_->insertOutput.reset()
+                                             .bind(1, path)
+                                             .bind(2, output->second.source)
+                                             .bind(3, output->second.page ? 1LL : 0LL)
+                                             .bindStatus(4, output->second.status)
+                                             .bindStatus(9, output->second.sourceStatus)
+                                             .run();
+    const auto page = pages_.find(path);
+    const PageRecord* record = page == pages_.end() ? nullptr : &page->second;
+    ok = ok && (record ? statements_->insertPage.reset()
+                             .bind(1, path)
+                             .bind(2, record->options)
+                             .bind(3, record->recordedAtNs)
+                             .bind(4, joinDates(record->dependencies.dates))
+                             .bind(5, joinFiles(record->dependencies.files))
+                             .bind(6, record->failed ? 1LL : 0LL)
+                             .bind(7, record->links)
+                             .run()
+                       : statements_->deletePage.reset().bind(1, path).run());
+    if (!ok) failed_ = true;
+  }
+  dirty_.clear();
+}
+
 void BuildState::commit() {
-  if (!db_) return;
+  if (!db_) {
+    dirty_.clear();
+    return;
+  }
+  if (!failed_) writeChanges();
   if (failed_) {
     // A state that may be half written is dropped, not trusted.
     if (inTransaction_) execute("ROLLBACK");
@@ -445,7 +454,6 @@ void BuildState::commit() {
     return;
   }
   inTransaction_ = false;
-  pending_ = 0;
   lastCommit_ = std::chrono::steady_clock::now();
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/file_system.h"
@@ -37,8 +38,10 @@ struct PageRecord {
 
 /// The state an incremental build keeps between runs, in an SQLite database:
 /// the outputs it wrote and what each page depended on. One run at a time
-/// holds it (a lock file beside it); records are committed as they come, a
-/// few at a time, so a run that is killed leaves a usable state behind.
+/// holds it (a lock file beside it). The records live in memory, loaded once;
+/// changes to them are written as they come, a few at a time, so a run that
+/// is killed leaves a usable state behind, or (after holdWrites()) only at
+/// commit(). Without a database the records are kept in memory alone.
 class BuildState {
  public:
   BuildState();
@@ -58,7 +61,7 @@ class BuildState {
             const std::function<void()>& waiting = {});
   bool isOpen() const { return db_ != nullptr; }
 
-  /// The records as open() found them.
+  /// The records: as open() found them, with every change made since.
   const std::unordered_map<std::string, WrittenOutput>& outputs() const { return outputs_; }
   const std::unordered_map<std::string, PageRecord>& pages() const { return pages_; }
 
@@ -73,8 +76,11 @@ class BuildState {
   /// Forgets an output and anything recorded for it as a page.
   void forgetOutput(const std::string& path);
 
-  /// Commits what was recorded since the last commit. A write that fails
-  /// ends the use of the state; failed() then tells it.
+  /// From now on, nothing is written before commit().
+  void holdWrites() { holding_ = true; }
+
+  /// Writes and commits what was recorded since the last commit. A write that
+  /// fails ends the use of the database; failed() then tells it.
   void commit();
   bool failed() const { return failed_; }
 
@@ -84,7 +90,8 @@ class BuildState {
   bool load(std::string& problem);
   bool execute(const char* sql);
   void closeDatabase();
-  void commitEvery(int changes);
+  void touch(const std::string& path);
+  void writeChanges();
 
   struct Statements;
 
@@ -94,7 +101,8 @@ class BuildState {
   bool inTransaction_ = false;
   bool failed_ = false;
   bool busy_ = false;
-  int pending_ = 0;
+  bool holding_ = false;
+  std::unordered_set<std::string> dirty_;  // paths whose records changed since the last commit
   std::chrono::steady_clock::time_point lastCommit_;
   std::unordered_map<std::string, WrittenOutput> outputs_;
   std::unordered_map<std::string, PageRecord> pages_;

@@ -20,13 +20,6 @@ namespace {
 
 constexpr char kStandardOutput[] = "-";
 
-struct IdentityHash {
-  std::size_t operator()(const FileIdentity& identity) const {
-    return std::hash<unsigned long long>()(static_cast<unsigned long long>(identity.inode) * 31 +
-                                           static_cast<unsigned long long>(identity.device));
-  }
-};
-
 std::vector<FileIdentity> includedFiles(const PageDependencies& dependencies) {
   std::vector<FileIdentity> included;
   for (const Dependency& file : dependencies.files) {
@@ -83,32 +76,71 @@ std::string IncrementalBuild::optionsText(const PlannedCompile& page) const {
   return text;
 }
 
-void IncrementalBuild::begin() {
+void IncrementalBuild::startRun() {
   moment_ = options_.compileTime.value_or(std::time(nullptr));
+  results_.assign(plan_.size(), PageResult{});
+  includedChanged_ = false;
+  warnings_.clear();
+}
+
+void IncrementalBuild::begin() {
+  startRun();
+  upToDate_.assign(plan_.size(), 0);
+  assetsToMirror_.reset();
   if (options_.statePath.empty()) return;
-  std::string warning;
-  std::function<void()> waiting;
-  if (options_.notice) {
-    waiting = [this] { options_.notice(run_messages::waitingForState(options_.statePath)); };
+  if (!opened_) {
+    opened_ = true;
+    std::string warning;
+    std::function<void()> waiting;
+    if (options_.notice) {
+      waiting = [this] { options_.notice(run_messages::waitingForState(options_.statePath)); };
+    }
+    state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning,
+                waiting);
+    if (options_.holdStateWrites) state_.holdWrites();
+    if (!warning.empty()) warnings_.push_back(warning);
   }
-  state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning, waiting);
-  if (!warning.empty()) warnings_.push_back(warning);
   if (!state_.isOpen() || options_.alwaysMake) return;
   StatusCache statuses;
-  for (std::size_t i = 0; i < plan_.size(); ++i) {
-    if (!pageHolds(plan_[i], statuses)) continue;
-    const PageRecord& record = state_.pages().at(plan_[i].output);
-    // A page compiled without the check is compiled again for its line places.
-    if (options_.checkLinks && !(record.links && (links_[i] = decodeLinks(*record.links)))) {
-      continue;
-    }
-    upToDate_[i] = 1;
-    dependencies_[i] = record.dependencies;
-    included_[i] = includedFiles(dependencies_[i]);
+  for (std::size_t i = 0; i < plan_.size(); ++i) upToDate_[i] = judgeUpToDate(i, statuses);
+}
+
+// Takes what an up-to-date page depended on (and its links) from its record.
+bool IncrementalBuild::judgeUpToDate(std::size_t index, StatusCache& statuses) {
+  if (!pageHolds(index, statuses)) return false;
+  const PageRecord& record = state_.pages().at(plan_[index].output);
+  // A page compiled without the check is compiled again for its line places.
+  if (options_.checkLinks && !links_[index] &&
+      !(record.links && (links_[index] = decodeLinks(*record.links)))) {
+    return false;
+  }
+  dependencies_[index] = record.dependencies;
+  included_[index] = includedFiles(dependencies_[index]);
+  return true;
+}
+
+void IncrementalBuild::beginAgain(const std::vector<std::size_t>& check,
+                                  std::optional<std::vector<std::string>> assets) {
+  startRun();
+  upToDate_.assign(plan_.size(), 1);
+  assetsToMirror_ = std::move(assets);
+  StatusCache statuses;
+  for (const std::size_t i : check) {
+    upToDate_[i] = !options_.alwaysMake && judgeUpToDate(i, statuses);
   }
 }
 
-bool IncrementalBuild::pageHolds(const PlannedCompile& page, StatusCache& statuses) const {
+void IncrementalBuild::replan(std::vector<PlannedCompile> plan) {
+  plan_ = std::move(plan);
+  upToDate_.assign(plan_.size(), 0);
+  results_.assign(plan_.size(), PageResult{});
+  included_.assign(plan_.size(), {});
+  dependencies_.assign(plan_.size(), {});
+  links_.assign(plan_.size(), std::nullopt);
+}
+
+bool IncrementalBuild::pageHolds(std::size_t index, StatusCache& statuses) const {
+  const PlannedCompile& page = plan_[index];
   if (page.output == kStandardOutput) return false;
   const auto record = state_.pages().find(page.output);
   const auto written = state_.outputs().find(page.output);
@@ -129,12 +161,13 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   const bool toFile = page.output != kStandardOutput;
   const std::optional<FileStatus> before = toFile ? statusOf(page.output) : std::nullopt;
   const long long recordedAtNs = fileClockNs();
+  links_[index].reset();  // a page that fails has none, as in a fresh build
   PageRecorder recorder(options_.checkLinks);
   PageResult& result = results_[index];
   result.status = PageStatus::kFailed;  // until the compile has returned success
   const bool ok = compile(page, recorder);
   PageDependencies dependencies = recorder.take();
-  included_[index] = includedFiles(dependencies);
+  std::vector<FileIdentity> included = includedFiles(dependencies);
   dependencies_[index] = dependencies;
   if (ok) result.status = PageStatus::kCompiled;
   if (!ok) {
@@ -143,14 +176,19 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     // paths the last good compile included still count as read, so they are
     // not taken for assets.
     const auto recorded = state_.pages().find(page.output);
-    if (recorded == state_.pages().end()) return result;
-    for (const Dependency& file : recorded->second.dependencies.files) {
-      if (file.kind != DependencyKind::kIncluded) continue;
-      if (const auto now = statusOf(file.path)) included_[index].push_back(now->identity);
+    if (recorded != state_.pages().end()) {
+      for (const Dependency& file : recorded->second.dependencies.files) {
+        if (file.kind != DependencyKind::kIncluded) continue;
+        if (const auto now = statusOf(file.path)) included.push_back(now->identity);
+      }
+      state_.markFailed(page.output);
     }
-    state_.markFailed(page.output);
+    if (included != included_[index]) includedChanged_ = true;
+    included_[index] = std::move(included);
     return result;
   }
+  if (included != included_[index]) includedChanged_ = true;
+  included_[index] = std::move(included);
   if (!options_.dependencyFile.empty() || (options_.dependencyFiles && toFile)) {
     writeDependencyFile(page, dependencies);
   } else if (options_.dependencyFiles) {
@@ -172,6 +210,11 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   std::lock_guard<std::mutex> guard(lock_);
   state_.recordPage(page.output, WrittenOutput{page.input, true, *after, {}}, record);
   return result;
+}
+
+void IncrementalBuild::commitState() {
+  std::lock_guard<std::mutex> guard(lock_);
+  state_.commit();
 }
 
 void IncrementalBuild::writeDependencyFile(const PlannedCompile& page,
@@ -215,10 +258,23 @@ BuildReport IncrementalBuild::finish() {
     if (page.status == PageStatus::kFailed) ++report.failed;
     if (page.outputChanged) report.changed.push_back(plan_[i].output);
   }
-  if (options_.batch.useOutputDirectory) mirrorAssets(report);
+  const bool whole = !assetsToMirror_ || includedChanged_;
+  if (whole) produced_.clear();
+  if (options_.batch.useOutputDirectory) {
+    if (whole) {
+      mirrorAssets(report);
+    } else if (!assetsToMirror_->empty()) {
+      const auto outputs = pageOutputs();
+      const auto included = includedIdentities();
+      const auto pages = pagesWritten();
+      for (const std::string& asset : *assetsToMirror_) {
+        mirrorAsset(asset, outputs, included, pages, report);
+      }
+    }
+  }
   std::lock_guard<std::mutex> guard(lock_);
-  if (state_.isOpen()) removeStaleOutputs(report);
-  state_.commit();
+  if (state_.isOpen() && whole) removeStaleOutputs(report);
+  if (!options_.holdStateWrites) state_.commit();
   if (options_.checkLinks) checkLinks(report);
   report.warnings = warnings_;
   if (state_.failed()) report.warnings.push_back(run_messages::stateNotWritten(options_.statePath));
@@ -251,47 +307,72 @@ void IncrementalBuild::checkLinks(BuildReport& report) const {
   }
 }
 
-void IncrementalBuild::mirrorAssets(BuildReport& report) {
-  std::unordered_set<FileIdentity, IdentityHash> included;
-  for (const auto& page : included_) included.insert(page.begin(), page.end());
-  std::unordered_set<std::string> pageOutputs;
-  for (const PlannedCompile& page : plan_) pageOutputs.insert(page.output);
-  // Pages this program wrote, perhaps into another output directory inside
-  // the tree, are no assets while they are as written.
-  std::unordered_map<FileIdentity, FileStatus, IdentityHash> pagesWritten;
-  for (const auto& [path, written] : state_.outputs()) {
-    if (written.page) pagesWritten[written.status.identity] = written.status;
-  }
+std::unordered_set<std::string> IncrementalBuild::pageOutputs() const {
+  std::unordered_set<std::string> outputs;
+  for (const PlannedCompile& page : plan_) outputs.insert(page.output);
+  return outputs;
+}
 
+std::unordered_set<FileIdentity, FileIdentityHash> IncrementalBuild::includedIdentities() const {
+  std::unordered_set<FileIdentity, FileIdentityHash> included;
+  for (const auto& page : included_) included.insert(page.begin(), page.end());
+  return included;
+}
+
+// Pages this program wrote, perhaps into another output directory inside the
+// tree, are no assets while they are as written.
+std::unordered_map<FileIdentity, FileStatus, FileIdentityHash> IncrementalBuild::pagesWritten()
+    const {
+  std::unordered_map<FileIdentity, FileStatus, FileIdentityHash> pages;
+  for (const auto& [path, written] : state_.outputs()) {
+    if (written.page) pages[written.status.identity] = written.status;
+  }
+  return pages;
+}
+
+void IncrementalBuild::mirrorAssets(BuildReport& report) {
+  const auto included = includedIdentities();
+  const auto outputs = pageOutputs();
+  const auto pages = pagesWritten();
   const std::string& top = options_.batch.sourceDirectory;
   const AssetScan scan{top, options_.batch.sourceExtension, options_.excludes,
                        options_.batch.outputDirectory};
-  const AssetListing listing = listAssets(scan);
+  AssetListing listing = listAssets(scan);
   for (const std::string& link : listing.linksOutside) {
     warn(run_messages::linkLeadsOutside(top + link, withoutTrailingSlashes(top)));
   }
   for (const std::string& asset : listing.assets) {
-    const std::string destination = options_.batch.outputDirectory + asset;
-    if (pageOutputs.count(destination)) continue;
-    const std::string source = options_.batch.sourceDirectory + asset;
-    const auto status = statusOf(source);
-    if (!status || included.count(status->identity)) continue;
-    const auto page = pagesWritten.find(status->identity);
-    if (page != pagesWritten.end() && page->second == *status) continue;
-    produced_.insert(destination);
-    if (assetHolds(source, *status, destination)) continue;
-    const auto before = statusOf(destination);
-    if (!mirrorFile(source, destination, status->modifiedNs)) {
-      report.failures.push_back(run_messages::assetNotCopied(source, destination));
-      ++report.failed;
-      continue;
-    }
-    const auto after = statusOf(destination);
-    if (after != before) report.changed.push_back(destination);
-    if (after) {
-      std::lock_guard<std::mutex> guard(lock_);
-      state_.recordOutput(destination, WrittenOutput{source, false, *after, *status});
-    }
+    mirrorAsset(asset, outputs, included, pages, report);
+  }
+  assetListing_ = std::move(listing.assets);
+  ++assetScans_;
+}
+
+void IncrementalBuild::mirrorAsset(
+    const std::string& asset, const std::unordered_set<std::string>& pageOutputs,
+    const std::unordered_set<FileIdentity, FileIdentityHash>& included,
+    const std::unordered_map<FileIdentity, FileStatus, FileIdentityHash>& pages,
+    BuildReport& report) {
+  const std::string destination = options_.batch.outputDirectory + asset;
+  if (pageOutputs.count(destination)) return;
+  const std::string source = options_.batch.sourceDirectory + asset;
+  const auto status = statusOf(source);
+  if (!status || included.count(status->identity)) return;
+  const auto page = pages.find(status->identity);
+  if (page != pages.end() && page->second == *status) return;
+  produced_.insert(destination);
+  if (assetHolds(source, *status, destination)) return;
+  const auto before = statusOf(destination);
+  if (!mirrorFile(source, destination, status->modifiedNs)) {
+    report.failures.push_back(run_messages::assetNotCopied(source, destination));
+    ++report.failed;
+    return;
+  }
+  const auto after = statusOf(destination);
+  if (after != before) report.changed.push_back(destination);
+  if (after) {
+    std::lock_guard<std::mutex> guard(lock_);
+    state_.recordOutput(destination, WrittenOutput{source, false, *after, *status});
   }
 }
 
@@ -315,8 +396,11 @@ void IncrementalBuild::removeStaleOutputs(BuildReport& report) {
   const std::string& root = options_.batch.useOutputDirectory ? options_.batch.outputDirectory
                                                               : options_.batch.sourceDirectory;
   for (const PlannedCompile& page : plan_) produced_.insert(page.output);
+  std::vector<std::pair<std::string, WrittenOutput>> stale;
   for (const auto& [path, written] : state_.outputs()) {
-    if (produced_.count(path) || !path.starts_with(root)) continue;
+    if (!produced_.count(path) && path.starts_with(root)) stale.emplace_back(path, written);
+  }
+  for (const auto& [path, written] : stale) {
     const auto now = statusOf(path);
     if (now && *now == written.status) {
       if (probeFile(written.source) != OpenResult::kOpened || isInScope(written)) {

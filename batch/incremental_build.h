@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <functional>
@@ -7,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -19,6 +21,13 @@
 #include "engine/compiler.h"
 
 namespace qf {
+
+struct FileIdentityHash {
+  std::size_t operator()(const FileIdentity& identity) const {
+    return std::hash<unsigned long long>()(static_cast<unsigned long long>(identity.inode) * 31 +
+                                           static_cast<unsigned long long>(identity.device));
+  }
+};
 
 /// Everything that shapes an incremental run's pages and what it keeps.
 struct IncrementalOptions {
@@ -45,6 +54,8 @@ struct IncrementalOptions {
   /// complete (see BuildReport::brokenLinks).
   bool checkLinks = false;
   std::chrono::milliseconds lockTimeout{60000};
+  /// The state is written only by commitState(), never during a run.
+  bool holdStateWrites = false;
   /// Called from begin() with a line to show at once (no line end), while
   /// begin() goes on waiting; may be empty.
   std::function<void(const std::string& line)> notice;
@@ -108,15 +119,42 @@ class IncrementalBuild {
   IncrementalBuild(IncrementalOptions options, std::vector<PlannedCompile> plan);
   ~IncrementalBuild();
 
-  /// Opens the state and decides which pages are up to date.
+  /// Opens the state (on the first call) and decides which pages are up to
+  /// date; finish() then mirrors every asset.
   void begin();
+  /// After finish(), begins another run over the records kept in memory:
+  /// only the pages in check are judged (as begin() judges them), the others
+  /// stay up to date. finish() then mirrors only the given assets (paths
+  /// relative to the source directory), unless they are nullopt or a compile
+  /// changed what a page includes: then it mirrors every asset, as begin().
+  void beginAgain(const std::vector<std::size_t>& check,
+                  std::optional<std::vector<std::string>> assets);
+  /// Replaces the plan (before begin()); what pages of both plans depended
+  /// on stays in the records.
+  void replan(std::vector<PlannedCompile> plan);
   bool isUpToDate(std::size_t index) const { return upToDate_[index]; }
+  /// What became of plan[index] in this run (after finish(): in the last one).
+  const PageResult& resultOf(std::size_t index) const { return results_[index]; }
   /// Compiles plan[index] through compile, recording what it depended on. A
   /// compile that throws leaves the page failed.
   PageResult compilePage(std::size_t index, const Compile& compile);
-  /// Mirrors assets, removes stale outputs, commits the state; the report's
-  /// pages hold what begin() and compilePage() found.
+  /// Mirrors assets, removes stale outputs, commits the state (unless
+  /// holdStateWrites); the report's pages hold what begin() and compilePage()
+  /// found.
   BuildReport finish();
+  /// Writes what the runs recorded to the state.
+  void commitState();
+
+  /// Whether plan[index] is up to date by its records: its output is the file
+  /// written, and its options, inputs, misses and date texts are as recorded.
+  bool pageHolds(std::size_t index, StatusCache& statuses) const;
+  bool judgeUpToDate(std::size_t index, StatusCache& statuses);
+  /// The records of every page and output written, kept current.
+  const BuildState& state() const { return state_; }
+  /// The assets found by the last whole mirror, relative to the source
+  /// directory, and how many whole mirrors there were.
+  const std::vector<std::string>& assetListing() const { return assetListing_; }
+  std::size_t assetScans() const { return assetScans_; }
 
   const std::vector<PlannedCompile>& plan() const { return plan_; }
   const IncrementalOptions& options() const { return options_; }
@@ -129,12 +167,19 @@ class IncrementalBuild {
 
  private:
   std::string optionsText(const PlannedCompile& page) const;
-  bool pageHolds(const PlannedCompile& page, StatusCache& statuses) const;
+  void startRun();
   void recordCompiled(std::size_t index, const PlannedCompile& page, PageDependencies dependencies,
                       const std::optional<FileStatus>& before);
   void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
   void warn(std::string warning);
   void mirrorAssets(BuildReport& report);
+  void mirrorAsset(const std::string& asset, const std::unordered_set<std::string>& pageOutputs,
+                   const std::unordered_set<FileIdentity, FileIdentityHash>& included,
+                   const std::unordered_map<FileIdentity, FileStatus, FileIdentityHash>& pages,
+                   BuildReport& report);
+  std::unordered_set<std::string> pageOutputs() const;
+  std::unordered_set<FileIdentity, FileIdentityHash> includedIdentities() const;
+  std::unordered_map<FileIdentity, FileStatus, FileIdentityHash> pagesWritten() const;
   bool assetHolds(const std::string& source, const FileStatus& status,
                   const std::string& destination) const;
   void removeStaleOutputs(BuildReport& report);
@@ -154,6 +199,12 @@ class IncrementalBuild {
   BuildState state_;
   std::unordered_set<std::string> produced_;  // outputs this run made or kept
   std::time_t moment_ = 0;                    // what the date symbols show in this run
+  bool opened_ = false;                       // the state was opened (or there is none)
+  /// The assets finish() mirrors: nullopt for all of them.
+  std::optional<std::vector<std::string>> assetsToMirror_;
+  std::atomic<bool> includedChanged_{false};  // a compile changed what its page includes
+  std::vector<std::string> assetListing_;
+  std::size_t assetScans_ = 0;
 };
 
 }  // namespace qf

@@ -19,6 +19,7 @@
 
 #include "base/test_util.h"
 #include "batch/compile_pool.h"
+#include "batch/resident_build.h"
 
 namespace qf {
 namespace {
@@ -28,6 +29,34 @@ namespace fs = std::filesystem;
 long long modifiedNsOf(const std::string& path) {
   const auto status = statusOf(path);
   return status ? status->modifiedNs : -1;
+}
+
+// How the tree at out differs from a full build's at fresh.
+std::string treeDifferences(const std::string& out, const std::string& fresh,
+                            const std::set<std::string>& failedOutputs) {
+  std::string problems;
+  TreeSnapshot ours = snapshotTree(out, true);
+  const TreeSnapshot theirs = snapshotTree(fresh, true);
+  // A page that fails keeps its earlier output, as every run does.
+  for (const std::string& failed : failedOutputs) ours.erase(failed);
+  ours.erase("mine.txt");  // the user's own file
+  for (const auto& [path, bytes] : theirs) {
+    const auto it = ours.find(path);
+    if (it == ours.end()) {
+      // What a failing page included in its last good compile is no asset;
+      // a build without state cannot know it.
+      if (path.ends_with(".inc") && !failedOutputs.empty()) continue;
+      problems += "missing " + path + "\n";
+    } else if (it->second != bytes) {
+      problems += "differs " + path + ": '" + it->second + "' vs '" + bytes + "'\n";
+    } else if (!path.ends_with(".html") && modifiedNsOf(out + path) != modifiedNsOf(fresh + path)) {
+      problems += "time differs " + path + "\n";
+    }
+  }
+  for (const auto& [path, bytes] : ours) {
+    if (!theirs.count(path)) problems += "extra " + path + "\n";
+  }
+  return problems;
 }
 
 struct Outcome {
@@ -61,8 +90,26 @@ class SiteRun {
   Outcome build(const std::string& out, const std::string& state) const {
     const IncrementalOptions o = options(out, state);
     IncrementalBuild build(o, planDirectoryRun(o.batch));
-    Outcome outcome;
     build.begin();
+    return compile(build, out);
+  }
+
+  // A run of the resident build kept in resident (made when empty) after the
+  // changes; the state is written after the run, as a preview does it.
+  Outcome buildResident(std::unique_ptr<ResidentBuild>& resident, const std::string& out,
+                        const std::string& state, const std::vector<std::string>& changed) const {
+    const IncrementalOptions o = options(out, state);
+    if (!resident) resident = std::make_unique<ResidentBuild>(o, planDirectoryRun(o.batch));
+    const ChangeScope scope = resident->scopeOf(changed, false);
+    IncrementalBuild& build = resident->begin(
+        scope, scope.replan ? planDirectoryRun(o.batch) : std::vector<PlannedCompile>{});
+    Outcome outcome = compile(build, out);
+    resident->persist();
+    return outcome;
+  }
+
+  static Outcome compile(IncrementalBuild& build, const std::string& out) {
+    Outcome outcome;
     compileInParallel(build, [&](std::size_t index, const PoolPage& page) {
       if (page.ok) return;
       outcome.failureLines.push_back(page.failure);
@@ -127,10 +174,12 @@ class Differential {
         write("pic.gif", gif(pick(300), pick(300)));
         break;
       case 6:
+        dropResident();
         run_.definitions.clear();
         if (pick(2)) run_.definitions.push_back({"X", std::to_string(pick(3))});
         break;
       case 7:
+        dropResident();
         run_.compileTime += pick(2) ? 60 : 86400 * pick(3);
         break;
       case 8:
@@ -165,14 +214,12 @@ class Differential {
     std::string problems;
     if (incremental.failureLines != full.failureLines) problems += "failure lines differ\n";
     if (incremental.status != full.status) problems += "status differs\n";
-    const auto warnings = [](const Outcome& outcome) {
-      std::string lines;
-      for (const BrokenLink& link : outcome.report.brokenLinks) lines += "  " + link.line;
-      return lines;
-    };
-    if (warnings(incremental) != warnings(full)) {
-      problems += "broken links differ:\n" + warnings(incremental) + "vs\n" + warnings(full);
+    if (brokenLinkLines(incremental) != brokenLinkLines(full)) {
+      problems +=
+          "broken links differ:\n" + brokenLinkLines(incremental) + "vs\n" + brokenLinkLines(full);
     }
+    problems += compareResident(fresh, full, idle);
+    changed_.clear();
     // A second run with nothing changed compiles only the failed pages (the
     // first may still meet files changed within its recording's clock tick).
     if (idle) {
@@ -182,31 +229,48 @@ class Differential {
             "compiled " + std::to_string(again.report.compiled) + " pages though nothing changed\n";
       }
     }
-    TreeSnapshot ours = snapshotTree(out, true);
-    const TreeSnapshot theirs = snapshotTree(fresh, true);
-    // A page that fails keeps its earlier output, as every run does.
-    for (const std::string& failed : incremental.failedOutputs) ours.erase(failed);
-    ours.erase("mine.txt");
-    for (const auto& [path, bytes] : theirs) {
-      const auto it = ours.find(path);
-      if (it == ours.end()) {
-        // What a failing page included in its last good compile is no asset;
-        // a build without state cannot know it.
-        if (path.ends_with(".inc") && !incremental.failedOutputs.empty()) continue;
-        problems += "missing " + path + "\n";
-      } else if (it->second != bytes) {
-        problems += "differs " + path + ": '" + it->second + "' vs '" + bytes + "'\n";
-      } else if (!path.ends_with(".html") &&
-                 modifiedNsOf(out + path) != modifiedNsOf(fresh + path)) {
-        problems += "time differs " + path + "\n";
-      }
-    }
-    for (const auto& [path, bytes] : ours) {
-      if (!theirs.count(path)) problems += "extra " + path + "\n";
-    }
+    problems += treeDifferences(out, fresh, incremental.failedOutputs);
     problems += checkAgainstSources(out, incremental.failedOutputs);
     fs::remove_all(fresh);
     return problems;
+  }
+
+  // The resident build, fed the paths each step changed, leaves what a full
+  // build leaves.
+  std::string compareResident(const std::string& fresh, const Outcome& full, bool idle) {
+    const std::string out = dir_ / "resident/";
+    const std::string state = dir_ / "state/resident.sqlite";
+    const Outcome resident = run_.buildResident(resident_, out, state, changed_);
+    std::string problems;
+    if (resident.failureLines != full.failureLines) problems += "resident: failure lines differ\n";
+    if (resident.status != full.status) problems += "resident: status differs\n";
+    if (brokenLinkLines(resident) != brokenLinkLines(full)) {
+      problems += "resident: broken links differ:\n" + brokenLinkLines(resident) + "vs\n" +
+                  brokenLinkLines(full);
+    }
+    if (idle) {
+      const Outcome again = run_.buildResident(resident_, out, state, {});
+      if (again.report.compiled != again.report.failed || !again.report.changed.empty()) {
+        problems += "resident: compiled " + std::to_string(again.report.compiled) +
+                    " pages though nothing changed\n";
+      }
+    }
+    const std::string differences = treeDifferences(out, fresh, resident.failedOutputs);
+    if (!differences.empty()) problems += "resident:\n" + differences;
+    return problems;
+  }
+
+  static std::string brokenLinkLines(const Outcome& outcome) {
+    std::string lines;
+    for (const BrokenLink& link : outcome.report.brokenLinks) lines += "  " + link.line;
+    return lines;
+  }
+
+  // Options changed: the next resident build starts anew from the state, as
+  // a new preview would.
+  void dropResident() {
+    if (resident_) resident_->persist();
+    resident_.reset();
   }
 
   void prepareOutput() { mine_ = statusOf(dir_.write("out/mine.txt", "the user's own")); }
@@ -301,14 +365,19 @@ class Differential {
   }
 
   void write(const std::string& relative, const std::string& text) {
+    changed_.push_back(dir_ / ("site/" + relative));
     noteEdit(dir_.write("site/" + relative, text));
   }
   void noteEdit(const std::string& path) {
-    const std::optional<FileStatus> status = statusOf(path);
-    if (status) lastEditNs_ = std::max({lastEditNs_, status->modifiedNs, status->changedNs});
+    lastEditNs_ = std::max(lastEditNs_, latestFileTime({path}));
   }
-  void remove(const std::string& relative) { ::unlink((dir_ / ("site/" + relative)).c_str()); }
+  void remove(const std::string& relative) {
+    changed_.push_back(dir_ / ("site/" + relative));
+    ::unlink((dir_ / ("site/" + relative)).c_str());
+  }
   void rename(const std::string& from, const std::string& to) {
+    changed_.push_back(dir_ / ("site/" + from));
+    changed_.push_back(dir_ / ("site/" + to));
     ::rename((dir_ / ("site/" + from)).c_str(), (dir_ / ("site/" + to)).c_str());
     noteEdit(dir_ / ("site/" + to));  // a rename changes the file's change time
   }
@@ -340,6 +409,8 @@ class Differential {
   long long lastEditNs_ = 0;
   std::optional<FileStatus> mine_;
   std::map<std::string, WrittenPage> pages_;  // the pages of the last comparison
+  std::unique_ptr<ResidentBuild> resident_;
+  std::vector<std::string> changed_;  // paths the edits since the last comparison touched
 };
 
 // What a preview reloads: the outputs a run reports changed, step after step.

@@ -137,6 +137,7 @@ void PreviewLoop::follow(const RebuildResult& result) {
     server_->publish(links.name, links.lines);
   }
   lastFailed_ = !result.failureLines.empty();
+  if (result.afterEvents) result.afterEvents();
 }
 
 int PreviewLoop::run(const Rebuild& rebuild) {
@@ -152,6 +153,7 @@ int PreviewLoop::run(const Rebuild& rebuild) {
       }
     }
     lastFailed_ = !result.failureLines.empty();
+    if (result.afterEvents) result.afterEvents();
   }
   server_.reset();
   watcher_.reset();

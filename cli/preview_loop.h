@@ -36,6 +36,8 @@ struct RebuildResult {
   /// When links were checked: each broken link's page (its output file) and
   /// warning line.
   std::optional<std::vector<std::pair<std::string, std::string>>> brokenLinks;
+  /// Called once the events of the rebuild have been sent; may be empty.
+  std::function<void()> afterEvents;
 };
 
 /// One failure of a build: its text as written (an include chain, then

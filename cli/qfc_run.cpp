@@ -46,8 +46,10 @@ std::vector<std::string> normalExcludePatterns(const QfcOptions& options) {
   return patterns;
 }
 
+}  // namespace
+
 IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
-                                        std::optional<std::time_t> compileTime) {
+                                        std::optional<std::time_t> compileTime, int errorFd) {
   IncrementalOptions incremental;
   incremental.batch = batchOptionsOf(options);
   incremental.directiveChar = options.directiveChar;
@@ -65,8 +67,13 @@ IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
   incremental.phonyTargets = options.phonyTargets;
   incremental.jobs = options.jobs;
   incremental.checkLinks = options.checkLinks;
+  incremental.notice = [errorFd](const std::string& line) {
+    writeAll(errorFd, run_messages::warningLine(line));
+  };
   return incremental;
 }
+
+namespace {
 
 // Files are reported in list order: "[3/40] site/c.src" once the first three are done.
 std::string progressLine(std::size_t done, std::size_t total, const std::string& current) {
@@ -133,13 +140,19 @@ bool brokenLinksFail(const QfcOptions& options, const BuildReport& report) {
 RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
                      std::optional<std::time_t> compileTime, int errorFd, bool showProgress,
                      bool writeFailures) {
-  RunOutcome outcome;
-  IncrementalOptions incremental = incrementalOptionsOf(options, compileTime);
-  incremental.notice = [errorFd](const std::string& line) {
-    writeAll(errorFd, run_messages::warningLine(line));
-  };
-  IncrementalBuild build(std::move(incremental), jobs);
+  IncrementalBuild build(incrementalOptionsOf(options, compileTime, errorFd), jobs);
   build.begin();
+  RunOutcome outcome = compileBegunBuild(build, errorFd, showProgress, writeFailures);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    outcome.dependencies.push_back(build.dependenciesOf(i));
+  }
+  return outcome;
+}
+
+RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProgress,
+                             bool writeFailures) {
+  RunOutcome outcome;
+  const std::vector<PlannedCompile>& jobs = build.plan();
   const std::size_t earlyWarnings = build.warnings().size();
   for (const std::string& warning : build.warnings()) {
     writeAll(errorFd, run_messages::warningLine(warning));
@@ -167,9 +180,6 @@ RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile
   std::string brokenLinks;
   for (const BrokenLink& link : report.brokenLinks) brokenLinks += link.line;
   writeAll(errorFd, brokenLinks);
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    outcome.dependencies.push_back(build.dependenciesOf(i));
-  }
   return outcome;
 }
 

@@ -21,12 +21,18 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
 /// tree; empty when each matches something.
 std::string excludeWarnings(const QfcOptions& options);
 
+/// The options of an incremental run that options ask for, with the date
+/// symbols at compileTime (nullopt: the time of each run); waiting for the
+/// state is told on errorFd.
+IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
+                                        std::optional<std::time_t> compileTime, int errorFd);
+
 /// What a run over jobs did.
 struct RunOutcome {
   BuildReport report;
   std::vector<std::string> failureLines;       // every failure, as written
   std::vector<std::size_t> failedJobs;         // the job of each page's failure, in order
-  std::vector<PageDependencies> dependencies;  // per job, what it depended on
+  std::vector<PageDependencies> dependencies;  // per job, what it depended on (buildJobs)
 };
 
 /// The closing line of a run: "Compiled 3 files, 1 up to date, 0 failed.",
@@ -34,6 +40,12 @@ struct RunOutcome {
 std::string summaryLine(const QfcOptions& options, const BuildReport& report);
 /// True when --check-links=error found a broken link.
 bool brokenLinksFail(const QfcOptions& options, const BuildReport& report);
+
+/// Compiles the pages of build (begun) that are not up to date and finishes
+/// it, writing failures (unless writeFailures is false), warnings and broken
+/// links to errorFd and the progress line when showProgress.
+RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProgress,
+                             bool writeFailures = true);
 
 /// runJobs without the closing summary line: compiles, writes failures (unless
 /// writeFailures is false) and warnings to errorFd and the progress line when

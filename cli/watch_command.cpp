@@ -19,6 +19,7 @@
 #include "base/local_time.h"
 #include "base/path.h"
 #include "base/watch_filter.h"
+#include "batch/resident_build.h"
 #include "batch/run_messages.h"
 #include "cli/qfc_run.h"
 #include "serve/preview_server.h"
@@ -193,23 +194,37 @@ class SiteRebuilder {
       return result;
     }
     if (!isDirectory(options_.allDirectory)) return waitForSourceDirectory();
+    bool replan = changes.rescan || !resident_;
     if (sourceGone_) {
       sourceGone_ = false;
+      replan = true;
       writeAll(STDERR_FILENO, run_messages::sourceDirectoryBack(options_.allDirectoryAsGiven));
     }
     result.treesToWatch = {options_.allDirectory};
     const auto start = std::chrono::steady_clock::now();
+    ChangeScope scope;
+    if (!replan) scope = resident_->scopeOf(changes.paths, false);
     std::string error;
-    const std::vector<PlannedCompile> jobs = listJobs(options_, error);
-    writeAll(STDERR_FILENO, error);
-    if (jobs.empty()) {
-      result.failureLines = linesOf(error);
-      return result;
+    std::vector<PlannedCompile> jobs;
+    if (replan || scope.replan) {
+      scope = ChangeScope{true, {}, std::nullopt};
+      jobs = listJobs(options_, error);
+      writeAll(STDERR_FILENO, error);
+      if (jobs.empty()) {
+        if (resident_) resident_->persist();
+        resident_.reset();
+        result.failureLines = linesOf(error);
+        return result;
+      }
     }
-    const RunOutcome outcome =
-        buildJobs(options_, jobs, compileTime_, STDERR_FILENO, showProgress_, false);
+    if (!resident_) {
+      resident_ = std::make_unique<ResidentBuild>(
+          incrementalOptionsOf(options_, compileTime_, STDERR_FILENO), jobs);
+    }
+    IncrementalBuild& build = resident_->begin(scope, std::move(jobs));
+    const RunOutcome outcome = compileBegunBuild(build, STDERR_FILENO, showProgress_, false);
     const BuildReport& report = outcome.report;
-    const std::vector<FailureGroup> failures = groupedFailures(failuresOf(outcome, jobs));
+    const std::vector<FailureGroup> failures = groupedFailures(failuresOf(outcome, build.plan()));
     for (const FailureGroup& group : failures) writeAll(STDERR_FILENO, groupText(group));
     if (!options_.quiet) {
       const std::string summary =
@@ -230,18 +245,21 @@ class SiteRebuilder {
     result.failureLines = linesOf(error);
     const std::vector<std::string> lines = errorEventLines(failures, servedDirectory(options_));
     result.failureLines.insert(result.failureLines.end(), lines.begin(), lines.end());
-    const std::set<std::string> directories = directoriesOfDependencies(outcome.dependencies);
-    result.directoriesToWatch.assign(directories.begin(), directories.end());
-    result.neededPaths = scratchNamedDependencies(outcome.dependencies);
-    watchedFiles_ = filesOfDependencies(outcome.dependencies);
-    watchedFolders_ = directories.size();
+    followDependencies(build, result);
     rememberWrites(report);
+    // Written once the browsers have been told.
+    result.afterEvents = [this] { persist(); };
     return result;
   }
 
   /// What the last build watches: the files its pages read and their folders.
   std::size_t watchedFiles() const { return watchedFiles_; }
   std::size_t watchedFolders() const { return watchedFolders_; }
+
+  // Writes what was recorded to the state.
+  void persist() {
+    if (resident_) resident_->persist();
+  }
 
  private:
   // While the source directory is gone (removed, or renamed away), the
@@ -262,6 +280,29 @@ class SiteRebuilder {
     return options.statePath;  // the default place lies outside the site
   }
 
+  // The directories of what the pages compiled in this run depend on are
+  // watched (those of the others are already); the needed scratch-named
+  // paths grow with them, and are found anew by a run that judged every page.
+  void followDependencies(const IncrementalBuild& build, RebuildResult& result) {
+    const bool whole = resident_->lastRunWasWhole();
+    std::vector<PageDependencies> judged;
+    for (std::size_t i = 0; i < build.plan().size(); ++i) {
+      if (whole || build.resultOf(i).status != PageStatus::kUpToDate) {
+        judged.push_back(build.dependenciesOf(i));
+      }
+    }
+    const std::set<std::string> directories = directoriesOfDependencies(judged);
+    result.directoriesToWatch.assign(directories.begin(), directories.end());
+    if (whole) {
+      watchedFiles_ = filesOfDependencies(judged);
+      watchedFolders_ = directories.size();
+    }
+    std::set<std::string> needed = scratchNamedDependencies(judged);
+    if (!whole) needed.insert(neededPaths_.begin(), neededPaths_.end());
+    if (whole || needed != neededPaths_) result.neededPaths = needed;
+    neededPaths_ = std::move(needed);
+  }
+
   void rememberWrites(const BuildReport& report) {
     std::vector<std::string> written = report.changed;
     if (options_.dependencyFiles) {
@@ -280,6 +321,8 @@ class SiteRebuilder {
   bool sourceGone_ = false;
   std::size_t watchedFiles_ = 0;
   std::size_t watchedFolders_ = 0;
+  std::unique_ptr<ResidentBuild> resident_;
+  std::set<std::string> neededPaths_;
 };
 
 }  // namespace
@@ -375,6 +418,7 @@ int watchAndRebuild(const QfcOptions& options, std::optional<std::time_t> compil
   if (options.open && loop.server()) openInBrowser(url);
   const int signal =
       loop.run([&](const WatchBatch& changes) { return rebuilder.rebuild(changes); });
+  rebuilder.persist();
   std::printf("%s\n", std::string(run_messages::kStopped).c_str());
   std::fflush(stdout);
   endWithSignal(signal);
