@@ -9,6 +9,7 @@
 #include "base/html_document.h"
 #include "base/path.h"
 #include "base/text.h"
+#include "base/tree_walk.h"
 #include "batch/run_messages.h"
 
 namespace qf {
@@ -283,26 +284,22 @@ void OutputTree::addPage(const std::string& path, std::string source,
 }
 
 OutputTree OutputTree::walk(const std::string& root) {
-  OutputTree tree;
-  // Each directory is listed once, so that links that lead back up end.
-  std::set<std::pair<unsigned long long, unsigned long long>> seen;
-  const std::string base = root.empty() ? "./" : root;
-  std::vector<std::string> pending{""};
-  while (!pending.empty()) {
-    const std::string directory = std::move(pending.back());
-    pending.pop_back();
-    const auto identity = identityOf(base + directory);
-    if (!identity || !seen.emplace(identity->device, identity->inode).second) continue;
-    const auto entries = listDirectory(base + directory);
-    if (!entries) continue;
-    for (const DirectoryEntry& entry : *entries) {
-      if (entry.isDirectory) {
-        pending.push_back(directory + entry.name + "/");
-      } else {
-        tree.addFile(directory + entry.name);
-      }
+  // Every file below root, under each name a browser could ask for it by.
+  class Files : public TreeVisitor {
+   public:
+    explicit Files(OutputTree& tree) : tree_(tree) {}
+    bool wanted(const std::string&, const DirectoryEntry&) override { return true; }
+    bool enter(const std::string&) override { return true; }
+    void visit(const std::string& relative, const DirectoryEntry& entry) override {
+      if (!entry.isDirectory) tree_.addFile(relative);
     }
-  }
+
+   private:
+    OutputTree& tree_;
+  };
+  OutputTree tree;
+  Files files(tree);
+  walkTree(root, files);
   return tree;
 }
 

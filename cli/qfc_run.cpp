@@ -137,18 +137,6 @@ bool brokenLinksFail(const QfcOptions& options, const BuildReport& report) {
   return options.brokenLinksFail && !report.brokenLinks.empty();
 }
 
-RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
-                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress,
-                     bool writeFailures) {
-  IncrementalBuild build(incrementalOptionsOf(options, compileTime, errorFd), jobs);
-  build.begin();
-  RunOutcome outcome = compileBegunBuild(build, errorFd, showProgress, writeFailures);
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    outcome.dependencies.push_back(build.dependenciesOf(i));
-  }
-  return outcome;
-}
-
 RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProgress,
                              bool writeFailures) {
   RunOutcome outcome;
@@ -185,7 +173,9 @@ RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProg
 
 int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
             std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
-  const RunOutcome outcome = buildJobs(options, jobs, compileTime, errorFd, showProgress);
+  IncrementalBuild build(incrementalOptionsOf(options, compileTime, errorFd), jobs);
+  build.begin();
+  const RunOutcome outcome = compileBegunBuild(build, errorFd, showProgress);
   const BuildReport& report = outcome.report;
   if (showProgress) {
     writeAll(errorFd, summaryLine(options, report) + "\n");

@@ -30,9 +30,8 @@ IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
 /// What a run over jobs did.
 struct RunOutcome {
   BuildReport report;
-  std::vector<std::string> failureLines;       // every failure, as written
-  std::vector<std::size_t> failedJobs;         // the job of each page's failure, in order
-  std::vector<PageDependencies> dependencies;  // per job, what it depended on (buildJobs)
+  std::vector<std::string> failureLines;  // every failure, as written
+  std::vector<std::size_t> failedJobs;    // the job of each page's failure, in order
 };
 
 /// The closing line of a run: "Compiled 3 files, 1 up to date, 0 failed.",
@@ -46,13 +45,6 @@ bool brokenLinksFail(const QfcOptions& options, const BuildReport& report);
 /// links to errorFd and the progress line when showProgress.
 RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProgress,
                              bool writeFailures = true);
-
-/// runJobs without the closing summary line: compiles, writes failures (unless
-/// writeFailures is false) and warnings to errorFd and the progress line when
-/// showProgress.
-RunOutcome buildJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
-                     std::optional<std::time_t> compileTime, int errorFd, bool showProgress,
-                     bool writeFailures = true);
 
 /// Compiles the jobs on options.jobs threads, each with its own compile state,
 /// writing one "file:line: message" line per failure (in list order) to
