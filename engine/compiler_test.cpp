@@ -285,12 +285,5 @@ TEST_F(CompilerTest, CompilesIntoASink) {
   EXPECT_EQ(listing(), "page.src ");
 }
 
-TEST_F(CompilerTest, EmptyInputPathFailsWithoutAPlace) {
-  EXPECT_FALSE(compiler_.compileFile(CompileRequest{}));
-  EXPECT_EQ(compiler_.result().message, "Error: Unknown error.");
-  EXPECT_EQ(compiler_.result().errorFileName, "None");
-  EXPECT_EQ(compiler_.result().errorLine, 0);
-}
-
 }  // namespace
 }  // namespace qf
