@@ -97,14 +97,6 @@ TEST(OutputFile, DifferentBytesReplaceTheFile) {
   }
 }
 
-bool holdsTemporary(const std::string& directory) {
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    const std::string name = entry.path().filename().string();
-    if (name.starts_with(".qf") && name.ends_with(".tmp")) return true;
-  }
-  return false;
-}
-
 // A stop signal's thread removes the temporaries while another thread is
 // about to commit: the commit must not make a new one that nobody removes.
 TEST(OutputFile, CommitAfterTemporariesWereRemovedLeavesNone) {
@@ -120,7 +112,7 @@ TEST(OutputFile, CommitAfterTemporariesWereRemovedLeavesNone) {
   ASSERT_TRUE(committed.has_value());
   EXPECT_FALSE(*committed);
   EXPECT_EQ(readFile(path), "old\n");
-  EXPECT_FALSE(holdsTemporary(dir.path()));
+  EXPECT_FALSE(holdsTemporaryOutput(dir.path()));
 }
 
 TEST(OutputFile, WritingInADirectoryRemovesEarlierRunsTemporaries) {

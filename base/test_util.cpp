@@ -62,6 +62,28 @@ void awaitFileClockPast(long long ns) {
   }
 }
 
+bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+bool isTemporaryOutput(std::string_view path) {
+  const std::string_view name = path.substr(path.find_last_of('/') + 1);
+  return name.size() > 4 && name.front() == '.' && name.ends_with(".tmp");
+}
+
+bool holdsTemporaryOutput(const std::string& directory) {
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(directory, ignored)) {
+    if (isTemporaryOutput(entry.path().filename().string())) return true;
+  }
+  return false;
+}
+
 long long latestFileTime(const std::vector<std::string>& paths) {
   long long latest = 0;
   for (const std::string& path : paths) {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -38,6 +39,17 @@ class TempDir {
 /// within the clock tick of its recording are not trusted. Pass a file's own
 /// times (latestFileTime), which the kernel may stamp finer than that clock.
 void awaitFileClockPast(long long ns);
+
+/// Calls condition every few milliseconds until it holds (true) or deadline
+/// has passed (false).
+bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline);
+
+/// True when the last part of path names a temporary output as the atomic
+/// writers make them: hidden, ending in ".tmp".
+bool isTemporaryOutput(std::string_view path);
+
+/// True when directory (not below it) holds a temporary output.
+bool holdsTemporaryOutput(const std::string& directory);
 
 /// The latest modification or change time of the files at paths (0 for none).
 long long latestFileTime(const std::vector<std::string>& paths);

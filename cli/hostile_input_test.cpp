@@ -32,11 +32,6 @@ namespace fs = std::filesystem;
 
 using Snapshot = TreeSnapshot;
 
-bool isTemporaryName(const std::string& path) {
-  const std::string name = fs::path(path).filename().string();
-  return name.size() > 4 && name[0] == '.' && name.ends_with(".tmp");
-}
-
 class HostileInputTest : public ::testing::Test {
  protected:
   // Runs qfc in the test directory and checks what every case must hold;
@@ -59,7 +54,7 @@ class HostileInputTest : public ::testing::Test {
   void expectOnlyOutputsChanged(const Snapshot& before, const std::set<std::string>& outputs) {
     const Snapshot after = snapshotTree(dir_.path());
     for (const auto& [path, what] : after) {
-      EXPECT_FALSE(isTemporaryName(path)) << "left behind: " << path;
+      EXPECT_FALSE(isTemporaryOutput(path)) << "left behind: " << path;
       const auto earlier = before.find(path);
       if (outputs.count(path) == 0 && (earlier == before.end() || earlier->second != what)) {
         ADD_FAILURE() << "written outside the outputs: " << path;

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/test_util.h"
@@ -258,14 +257,6 @@ TEST_F(QfcTest, ClosedPipeEndsQuietly) {
   EXPECT_EQ(r.err, "");
 }
 
-bool hasTemporaryFile(const std::string& directory) {
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    const std::string name = entry.path().filename().string();
-    if (name.front() == '.' && name.ends_with(".tmp")) return true;
-  }
-  return false;
-}
-
 // A source whose every line grows to a mebibyte keeps qfc busy writing.
 std::string slowSource(int lines) {
   std::string source = "#define B " + std::string(1 << 20, 'b') + "\n";
@@ -289,11 +280,7 @@ bool writesTemporaryBelow(pid_t pid, const std::string& directory) {
 }
 
 bool awaitTemporaryOutput(pid_t pid, const std::string& directory) {
-  for (int i = 0; i < 5000; ++i) {
-    if (writesTemporaryBelow(pid, directory)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
+  return pollUntil([&] { return writesTemporaryBelow(pid, directory); }, std::chrono::seconds(5));
 }
 
 TEST_F(QfcTest, InterruptedRunLeavesNoTemporaryOutput) {
@@ -308,7 +295,7 @@ TEST_F(QfcTest, InterruptedRunLeavesNoTemporaryOutput) {
     waitpid(child, &status, 0);
     ASSERT_TRUE(seen) << "qfc finished before it could be interrupted";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
-    EXPECT_FALSE(hasTemporaryFile(dir_.path())) << signal;
+    EXPECT_FALSE(holdsTemporaryOutput(dir_.path())) << signal;
     EXPECT_EQ(readFile(dir_ / "slow.html"), "previous\n");
   }
 }
@@ -331,7 +318,7 @@ TEST_F(QfcTest, OutputDirectoryMovedDuringTheRunKeepsNothingBehind) {
   waitpid(child, &status, 0);
   ASSERT_TRUE(seen) << "qfc finished before the directory could be moved";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_FALSE(hasTemporaryFile(dir_ / "out.old"));
+  EXPECT_FALSE(holdsTemporaryOutput(dir_ / "out.old"));
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "elsewhere"));
   EXPECT_EQ(std::filesystem::file_size(dir_ / "out.old/slow.html"), kLines * ((1u << 20) + 1));
 }

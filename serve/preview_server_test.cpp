@@ -11,10 +11,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/test_util.h"
@@ -105,16 +103,6 @@ class RawConnection {
   int socket_;
   std::string received_;
 };
-
-// Polls condition until it holds or the deadline passes.
-bool becomesTrue(const std::function<bool()>& condition, milliseconds deadline) {
-  const auto end = steady_clock::now() + deadline;
-  while (!condition()) {
-    if (steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  return true;
-}
 
 std::string eventsRequest() {
   return "GET " + std::string(kEventsPath) + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
@@ -496,7 +484,7 @@ TEST(PreviewServer, PagesNeverWaitForEventStreamsAndTheOldestStreamMakesRoom) {
   const std::string closing = formatEvent(kCloseEvent, {});
   for (int i = 0; i < 2; ++i) {
     EXPECT_TRUE(readers[i]->waitFor(closing)) << i;
-    EXPECT_TRUE(becomesTrue([&] { return readers[i]->ended(); }, milliseconds(5000))) << i;
+    EXPECT_TRUE(pollUntil([&] { return readers[i]->ended(); }, milliseconds(5000))) << i;
   }
   for (int i = 2; i < 5; ++i) EXPECT_EQ(readers[i]->received().find(closing), std::string::npos);
   EXPECT_EQ(site.server().openStreams(), 3u);
@@ -518,7 +506,7 @@ TEST(PreviewServer, AClosedStreamGivesUpItsPlaceWithinASecond) {
   ASSERT_NE(staying.readUntil("retry").find("retry"), std::string::npos);
   ASSERT_EQ(site.server().openStreams(), 2u);
   leaving.close();
-  EXPECT_TRUE(becomesTrue([&] { return site.server().openStreams() == 1; }, milliseconds(1500)));
+  EXPECT_TRUE(pollUntil([&] { return site.server().openStreams() == 1; }, milliseconds(1500)));
 }
 
 TEST(PreviewServer, StopEndsOpenStreams) {
@@ -526,8 +514,7 @@ TEST(PreviewServer, StopEndsOpenStreams) {
   EventStreamReader reader(site.server().port());
   ASSERT_TRUE(reader.waitFor("retry"));
   site.server().stop();
-  for (int i = 0; i < 500 && !reader.ended(); ++i) std::this_thread::sleep_for(milliseconds(10));
-  EXPECT_TRUE(reader.ended());
+  EXPECT_TRUE(pollUntil([&] { return reader.ended(); }, milliseconds(5000)));
   EXPECT_FALSE(site.client()->Get("/"));
 }
 
