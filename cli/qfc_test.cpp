@@ -358,12 +358,6 @@ TEST_F(QfcTest, SourceDateEpochFixesTheDate) {
   EXPECT_EQ(readFile(dir_ / "page.html"), "Wednesday 07 January 2026 01:07 PM\n");
 }
 
-}  // namespace
-}  // namespace qf
-
-namespace qf {
-namespace {
-
 TEST_F(QfcTest, FailureInsideAnIncludedFileNamesTheIncludeChain) {
   dir_.write("site/index.src", "<html>\n#include \"parts/menu.inc\"\n");
   dir_.write("site/parts/menu.inc", "a\nb\nc\n#include \"nav.inc\"\n");
