@@ -401,9 +401,7 @@ std::string otherAddress() {
 }
 
 TEST(PreviewServer, ListensOnTheLoopbackAddressByDefault) {
-  EXPECT_EQ(ServeAddress().host, "127.0.0.1");
-  EXPECT_EQ(ServeAddress().port, 8080);
-  ServedSite site;
+  ServedSite site;  // the default address, on a free port
   EXPECT_EQ(site.server().url(), "http://127.0.0.1:" + std::to_string(site.server().port()) + "/");
   EXPECT_GT(site.server().port(), 0);
   const std::string other = otherAddress();

@@ -115,7 +115,6 @@ TEST(ResolveBelowRoot, FollowsLinksOnlyWithinTheRoot) {
       {"alias", Kind::kFile, "page.html"},
       {"sub/deep", Kind::kNotFound, ""},
       {"page/", Kind::kNotFound, ""},
-      {".git/config", Kind::kNotFound, ""},
       {"sub.html", Kind::kFile, "sub.html"},
   };
   dir.write("site/sub.html", "not the directory");
