@@ -327,28 +327,26 @@ TEST_F(QfcTest, ProgressAndSummaryOnlyOnATerminal) {
   if (!pathExists("/usr/bin/script")) GTEST_SKIP() << "no 'script' to give qfc a terminal";
   dir_.write("a.src", "a\n");
   dir_.write("b.src", "#bad\n");
-  const std::string command = kQfc + " a.src b.src";
-  ProgramResult r = shell("/usr/bin/script", {"-qec", command, "/dev/null"});
-  EXPECT_NE(r.out.find("[1/2] a.src"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("b.src:1: Error: Unknown directive after #."), std::string::npos);
-  EXPECT_NE(r.out.find("Compiled 2 files, 0 up to date, 1 failed."), std::string::npos);
-  EXPECT_EQ(r.out.find("Successfully"), std::string::npos);
-  r = shell("/usr/bin/script", {"-qec", command + " -q", "/dev/null"});
-  EXPECT_EQ(r.out, "b.src:1: Error: Unknown directive after #.\r\n");
-  r = qfc({"a.src", "b.src"});
-  EXPECT_EQ(r.err, "b.src:1: Error: Unknown directive after #.\n");
+  const std::string shown = qfc_.terminalOutput("a.src b.src", dir_.path());
+  EXPECT_NE(shown.find("[1/2] a.src"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("b.src:1: Error: Unknown directive after #."), std::string::npos);
+  EXPECT_NE(shown.find("Compiled 2 files, 0 up to date, 1 failed."), std::string::npos);
+  EXPECT_EQ(shown.find("Successfully"), std::string::npos);
+  EXPECT_EQ(qfc_.terminalOutput("a.src b.src -q", dir_.path()),
+            "b.src:1: Error: Unknown directive after #.\r\n");
+  EXPECT_EQ(qfc({"a.src", "b.src"}).err, "b.src:1: Error: Unknown directive after #.\n");
 }
 
 TEST_F(QfcTest, ProgressLineShowsControlCharactersEscaped) {
   if (!pathExists("/usr/bin/script")) GTEST_SKIP() << "no 'script' to give qfc a terminal";
   const std::string name = "t\x1b]0;owned\x07\x1b[2J.src";
   dir_.write("d/" + name, "#bad\n");
-  const ProgramResult r = shell("/usr/bin/script", {"-qec", kQfc + " --all d", "/dev/null"});
-  EXPECT_NE(r.out.find("[1/1] d/t\\x1b]0;owned\\x07\\x1b[2J.src"), std::string::npos) << r.out;
+  const std::string shown = qfc_.terminalOutput("--all d", dir_.path());
+  EXPECT_NE(shown.find("[1/1] d/t\\x1b]0;owned\\x07\\x1b[2J.src"), std::string::npos) << shown;
   // Only the failure line holds the name byte for byte, for tools that read it.
-  const std::size_t raw = r.out.find(name);
-  EXPECT_EQ(r.out.find(name, raw + 1), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("d/" + name + ":1: Error: Unknown directive after #."), std::string::npos);
+  const std::size_t raw = shown.find(name);
+  EXPECT_EQ(shown.find(name, raw + 1), std::string::npos) << shown;
+  EXPECT_NE(shown.find("d/" + name + ":1: Error: Unknown directive after #."), std::string::npos);
 }
 
 TEST_F(QfcTest, SourceDateEpochFixesTheDate) {

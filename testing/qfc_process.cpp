@@ -43,13 +43,18 @@ pid_t QfcProcess::spawn(const std::vector<std::string>& arguments, const std::st
   return startProgram(start(arguments, directory, extra));
 }
 
+std::string QfcProcess::terminalOutput(const std::string& arguments,
+                                       const std::string& directory) const {
+  return runProgram("/usr/bin/script", {"-qec", qfcProgram() + " " + arguments, "/dev/null"},
+                    directory, environment())
+      .out;
+}
+
 std::string QfcProcess::terminalSummary(const std::string& arguments,
                                         const std::string& directory) const {
-  const ProgramResult r =
-      runProgram("/usr/bin/script", {"-qec", qfcProgram() + " " + arguments, "/dev/null"},
-                 directory, environment());
-  const std::size_t start = r.out.rfind("Compiled ");
-  return start == std::string::npos ? r.out : r.out.substr(start, r.out.find('\r', start) - start);
+  const std::string out = terminalOutput(arguments, directory);
+  const std::size_t start = out.rfind("Compiled ");
+  return start == std::string::npos ? out : out.substr(start, out.find('\r', start) - start);
 }
 
 }  // namespace qf

@@ -35,6 +35,11 @@ class QfcProcess {
   pid_t spawn(const std::vector<std::string>& arguments, const std::string& directory,
               const std::vector<std::string>& extra = {}) const;
 
+  /// What qfc with arguments (one shell text) shows on a terminal, run in
+  /// directory under script(1): standard output and error as one, with
+  /// "\r\n" line ends.
+  std::string terminalOutput(const std::string& arguments, const std::string& directory) const;
+
   /// The closing summary line ("Compiled ...") that qfc with arguments (one
   /// shell text) shows on a terminal, run in directory under script(1); the
   /// whole output when it shows none.
