@@ -118,7 +118,7 @@ class DependenciesHold : public ::testing::Test {
   PageDependencies record(const std::string& read, const std::string& found,
                           const std::string& missing) {
     DependencyRecorder recorder;
-    recorder.fileRead(read, true);
+    recorder.fileRead(read, true, nullptr);
     recorder.fileFound(found);
     recorder.fileMissing(missing);
     recorder.dateSymbolUsed("_DAY_", "07");
@@ -169,8 +169,8 @@ TEST_F(DependenciesHold, EveryKindOfChangeBreaksThem) {
 
 TEST(DependencyRecorder, KeepsEachPathAndKindOnce) {
   DependencyRecorder recorder;
-  recorder.fileRead("a", true);
-  recorder.fileRead("a", true);
+  recorder.fileRead("a", true, nullptr);
+  recorder.fileRead("a", true, nullptr);
   recorder.fileMissing("a");
   recorder.dateSymbolUsed("_DAY_", "07");
   recorder.dateSymbolUsed("_DAY_", "07");

@@ -14,7 +14,7 @@ namespace {
 class RecordingObserver : public CompileObserver {
  public:
   explicit RecordingObserver(std::string root) : root_(std::move(root)) {}
-  void fileRead(const std::string& path, bool included) override {
+  void fileRead(const std::string& path, bool included, const FileStatus*) override {
     events.push_back((included ? "include " : "read ") + relative(path));
   }
   void fileFound(const std::string& path) override { events.push_back("found " + relative(path)); }
