@@ -154,17 +154,12 @@ bool OutputFile::openReplacement(const std::string& target, bool exists, unsigne
   sweepLeftovers(directoryFd_);
   replacing_ = exists;
   if (exists) {
-    // Refuse an output the user may not write, as a plain open would.
-    const int probe = openat(directoryFd_, name_.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
-    if (probe < 0) {
-      closeDirectory();
-      return false;
-    }
-    ::close(probe);
-    // The temporary file waits until the bytes are known to differ; what
-    // would stop it being made is found now.
+    // Refuse an output the user may not write, as a plain open would. The
+    // temporary file waits until the bytes are known to differ; what would
+    // stop it being made is found now.
     mode_ = mode;
-    if (faccessat(directoryFd_, ".", W_OK | X_OK, AT_EACCESS) == 0 && !temporariesClosed()) {
+    if (faccessat(directoryFd_, name_.c_str(), W_OK, AT_EACCESS) == 0 &&
+        faccessat(directoryFd_, ".", W_OK | X_OK, AT_EACCESS) == 0 && !temporariesClosed()) {
       holding_ = true;
       return true;
     }
