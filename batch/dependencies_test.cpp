@@ -167,6 +167,21 @@ TEST_F(DependenciesHold, EveryKindOfChangeBreaksThem) {
   }
 }
 
+// The compile's own look stands for the file: the recorder looks only when
+// the compile did not.
+TEST(DependencyRecorder, TakesTheStatusTheCompileSaw) {
+  TempDir dir;
+  const std::string path = dir.write("a.inc", "now\n");
+  FileStatus seen;
+  seen.size = 1234;
+  DependencyRecorder recorder;
+  recorder.fileRead(path, true, &seen);
+  recorder.fileRead(path, false, nullptr);
+  ASSERT_EQ(recorder.dependencies().files.size(), 2u);
+  EXPECT_EQ(recorder.dependencies().files[0].status, seen);
+  EXPECT_EQ(recorder.dependencies().files[1].status, statusOf(path));
+}
+
 TEST(DependencyRecorder, KeepsEachPathAndKindOnce) {
   DependencyRecorder recorder;
   recorder.fileRead("a", true, nullptr);
