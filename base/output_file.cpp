@@ -146,7 +146,7 @@ bool OutputFile::openDirect(const std::string& path) {
 
 bool OutputFile::openReplacement(const std::string& target, bool exists, unsigned mode) {
   const std::string directory = directoryOf(target);
-  name_ = fileNameOf(target).str();
+  name_ = fileNameOf(target);
   if (name_.empty()) return false;
   directoryFd_ =
       ::open(directory.empty() ? "." : directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);

@@ -21,19 +21,19 @@ std::size_t extensionDot(std::string_view path) {
 
 }  // namespace
 
-Text extensionOf(std::string_view path) {
+std::string extensionOf(std::string_view path) {
   const std::size_t dot = extensionDot(path);
-  return dot == std::string_view::npos ? Text() : Text(path.substr(dot + 1));
+  return dot == std::string_view::npos ? std::string() : std::string(path.substr(dot + 1));
 }
 
-Text withoutExtension(std::string_view path) {
+std::string withoutExtension(std::string_view path) {
   const std::size_t dot = extensionDot(path);
-  return dot == std::string_view::npos ? Text(path) : Text(path.substr(0, dot));
+  return dot == std::string_view::npos ? std::string(path) : std::string(path.substr(0, dot));
 }
 
-Text fileNameOf(std::string_view path) {
+std::string fileNameOf(std::string_view path) {
   const std::size_t sep = lastSeparator(path);
-  return sep == std::string_view::npos ? Text(path) : Text(path.substr(sep + 1));
+  return sep == std::string_view::npos ? std::string(path) : std::string(path.substr(sep + 1));
 }
 
 void cutToDirectory(std::string& path) {

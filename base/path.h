@@ -3,22 +3,20 @@
 #include <string>
 #include <string_view>
 
-#include "base/text.h"
-
 namespace qf {
 
 // On this platform only '/' separates the names of a path; '\' and ':' are
 // ordinary characters of a name.
 
 /// The characters after the last dot of the last path component ("" if none).
-Text extensionOf(std::string_view path);
+std::string extensionOf(std::string_view path);
 
 /// The path without the last dot of its last component and what follows it.
-Text withoutExtension(std::string_view path);
+std::string withoutExtension(std::string_view path);
 
 /// The last path component: what follows the last separator (the whole path
 /// when there is none).
-Text fileNameOf(std::string_view path);
+std::string fileNameOf(std::string_view path);
 
 /// Cuts the path just after its last separator; a path without one becomes
 /// empty.

@@ -45,9 +45,9 @@ const PathCase kPathCases[] = {
 TEST(Path, SplitsEveryExample) {
   for (const PathCase& c : kPathCases) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(extensionOf(c.path).str(), c.extension);
-    EXPECT_EQ(withoutExtension(c.path).str(), c.withoutExtension);
-    EXPECT_EQ(fileNameOf(c.path).str(), c.fileName);
+    EXPECT_EQ(extensionOf(c.path), c.extension);
+    EXPECT_EQ(withoutExtension(c.path), c.withoutExtension);
+    EXPECT_EQ(fileNameOf(c.path), c.fileName);
     std::string cut = c.path;
     cutToDirectory(cut);
     EXPECT_EQ(cut, c.directory);

@@ -32,12 +32,12 @@ class ScriptedFrontEnd : public BatchFrontEnd {
   }
   MessageAnswer showFailure(const CompileResult& failure, MessageButtons buttons) override {
     events.push_back(
-        failureEvent(failure.errorFileName.str() + " line " + std::to_string(failure.errorLine),
-                     failure.message.str(), buttons == MessageButtons::kOk ? "OK" : "ARI"));
+        failureEvent(failure.errorFileName + " line " + std::to_string(failure.errorLine),
+                     failure.message, buttons == MessageButtons::kOk ? "OK" : "ARI"));
     failures.push_back(failure);
     if (onMessage) onMessage();
     if (answers.empty()) {
-      ADD_FAILURE() << "unexpected failure box: " << failure.message.str();
+      ADD_FAILURE() << "unexpected failure box: " << failure.message;
       return MessageAnswer::kAbort;
     }
     const MessageAnswer answer = answers.front();
@@ -313,7 +313,7 @@ TEST(CompileAll, FailureInAnIncludedFileCarriesItsIncludeChain) {
 
   ASSERT_EQ(f.frontEnd.failures.size(), 1u);
   const CompileResult& failure = f.frontEnd.failures[0];
-  EXPECT_EQ(failure.errorFileName.str(), f.source("inner.inc"));
+  EXPECT_EQ(failure.errorFileName, f.source("inner.inc"));
   EXPECT_EQ(failure.errorLine, 1);
   ASSERT_EQ(failure.includedFrom.size(), 2u);
   EXPECT_EQ(failure.includedFrom[0].path, f.source("outer.inc"));

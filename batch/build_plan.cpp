@@ -30,13 +30,13 @@ std::vector<PlannedCompile> planDirectoryRun(const BatchOptions& options,
 
 PlannedCompile planLoneFile(std::string_view input, std::string_view outputExtension) {
   if (input == kStandardStream) return {{}, std::string(input), std::string(kStandardStream)};
-  return {{}, std::string(input), withoutExtension(input).str() + std::string(outputExtension)};
+  return {{}, std::string(input), withoutExtension(input) + std::string(outputExtension)};
 }
 
 std::string outputPathFor(const BatchOptions& options, std::string_view item) {
   const std::string& directory =
       options.useOutputDirectory ? options.outputDirectory : options.sourceDirectory;
-  return withoutExtension(directory + std::string(item)).str() + options.outputExtension;
+  return withoutExtension(directory + std::string(item)) + options.outputExtension;
 }
 
 void prepareOutputDirectory(const BatchOptions& options, const PlannedCompile& compile) {

@@ -26,11 +26,11 @@ std::string CompileFixture::compile(const std::string& input, const std::string&
 }
 
 std::string CompileFixture::failure(const std::string& prefix) const {
-  std::string file = compiler_.result().errorFileName.str();
+  std::string file = compiler_.result().errorFileName;
   const std::string strip = dir_.path() + prefix;
   if (file.rfind(strip, 0) == 0) file.erase(0, strip.size());
   return file + ":" + std::to_string(compiler_.result().errorLine) + ": " +
-         compiler_.result().message.str();
+         compiler_.result().message;
 }
 
 }  // namespace qf

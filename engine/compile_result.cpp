@@ -17,8 +17,8 @@ std::string formatFailure(const CompileResult& result) {
     report += chain[i].path + ":" + std::to_string(chain[i].line);
     report += i + 1 < chain.size() ? ",\n" : ":\n";
   }
-  const std::string place = result.errorFileName.str() + ":" + std::to_string(result.errorLine);
-  report += place + ": " + result.message.str() + "\n";
+  const std::string place = result.errorFileName + ":" + std::to_string(result.errorLine);
+  report += place + ": " + result.message + "\n";
   if (!result.note.empty()) report += place + ": note: " + result.note + "\n";
   return report;
 }

@@ -4,8 +4,6 @@
 #include <string_view>
 #include <vector>
 
-#include "base/text.h"
-
 namespace qf {
 
 /// A file being processed and the line it is at.
@@ -17,9 +15,9 @@ struct IncludeSite {
 /// The outcome of one compile.
 struct CompileResult {
   bool ok = false;
-  Text message;        // "Success: File compiled." or an "Error: ..." text
-  Text errorFileName;  // "None" before the input is known
-  long errorLine = 0;  // 0 when no line applies
+  std::string message;        // "Success: File compiled." or an "Error: ..." text
+  std::string errorFileName;  // "None" before the input is known
+  long errorLine = 0;         // 0 when no line applies
   /// The files that included the error's file, innermost first, each at its
   /// #include line; empty when the error is in the input or has no line.
   std::vector<IncludeSite> includedFrom{};

@@ -44,7 +44,7 @@ bool Compiler::checkCharacters(const CompileRequest& request) {
 
 bool Compiler::compileFile(const CompileRequest& request) {
   const std::string outputPath = request.outputPath.empty()
-                                     ? withoutExtension(request.inputPath).str() + ".html"
+                                     ? withoutExtension(request.inputPath) + ".html"
                                      : request.outputPath;
   OutputFile output;
   auto openOutput = [&](std::optional<FileIdentity> input) -> bool {
@@ -83,7 +83,7 @@ bool Compiler::failToWrite(std::string_view outputName) {
 
 bool Compiler::run(const CompileRequest& request, std::string_view outputName, ByteSink& sink,
                    const std::function<bool(std::optional<FileIdentity>)>& openOutput) {
-  result_ = CompileResult{false, Text("Error: Unknown error."), Text("None"), 0, {}};
+  result_ = CompileResult{false, "Error: Unknown error.", "None", 0, {}};
   try {
     if (!checkCharacters(request)) return false;
     activeFiles_.clearActiveFiles();
@@ -137,11 +137,11 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
 void Compiler::defineBuiltInSymbols(const CompileRequest& request, std::string_view outputName) {
   const std::string_view inputPath = request.inputPath;
   const DateTexts date = formatDate(localTime(clock_()).value_or(std::tm{}));
-  const Text inputTitle = fileNameOf(inputPath);
-  const Text outputTitle = fileNameOf(outputName);
+  const std::string inputTitle = fileNameOf(inputPath);
+  const std::string outputTitle = fileNameOf(outputName);
   const std::pair<std::string_view, std::string_view> symbols[] = {
-      {"_INFILENAME_", inputPath},   {"_INFILETITLE_", inputTitle.view()},
-      {"_OUTFILENAME_", outputName}, {"_OUTFILETITLE_", outputTitle.view()},
+      {"_INFILENAME_", inputPath},   {"_INFILETITLE_", inputTitle},
+      {"_OUTFILENAME_", outputName}, {"_OUTFILETITLE_", outputTitle},
       {"_WEEKDAY_", date.weekday},   {"_MONTH_", date.month},
       {"_DAY_", date.day},           {"_YEAR_", date.year},
       {"_TIME_", date.time},

@@ -287,8 +287,8 @@ TEST_F(CompilerTest, CompilesIntoASink) {
 
 TEST_F(CompilerTest, EmptyInputPathFailsWithoutAPlace) {
   EXPECT_FALSE(compiler_.compileFile(CompileRequest{}));
-  EXPECT_EQ(compiler_.result().message.str(), "Error: Unknown error.");
-  EXPECT_EQ(compiler_.result().errorFileName.str(), "None");
+  EXPECT_EQ(compiler_.result().message, "Error: Unknown error.");
+  EXPECT_EQ(compiler_.result().errorFileName, "None");
   EXPECT_EQ(compiler_.result().errorLine, 0);
 }
 

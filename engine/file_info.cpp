@@ -33,7 +33,7 @@ const Extensions kPictureExtensions[] = {
 };
 
 std::optional<PictureFormat> pictureFormatOf(std::string_view path) {
-  const Text extension = extensionOf(path);
+  const std::string extension = extensionOf(path);
   for (const Extensions& entry : kPictureExtensions) {
     for (std::string_view name : entry.names) {
       if (equalsIgnoreCase(extension, name)) return entry.format;
@@ -43,7 +43,7 @@ std::optional<PictureFormat> pictureFormatOf(std::string_view path) {
 }
 
 struct FileFacts {
-  Text name, title, width, height, bytes, kilobytes, megabytes;
+  std::string name, title, width, height, bytes, kilobytes, megabytes;
 };
 
 void describeSize(const FileStatus& status, FileFacts& facts) {
@@ -71,7 +71,7 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-Text formatMegabytes(std::uint64_t bytes) {
+std::string formatMegabytes(std::uint64_t bytes) {
   // Integer arithmetic: the value is an exact binary fraction, so a printf
   // rounding would send ties to even and follow the locale's decimal mark.
   std::uint64_t whole = bytes / kBytesPerMegabyte;

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
-#include "base/text.h"
 #include "engine/definition_table.h"
 
 namespace qf {
@@ -13,7 +13,7 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
 /// bytes in mebibytes with two decimals, exact ties rounded up, always with
 /// '.' as the decimal mark: 131072 gives "0.13".
-Text formatMegabytes(std::uint64_t bytes);
+std::string formatMegabytes(std::uint64_t bytes);
 
 /// Adds _FILENAME_, _FILETITLE_, _FILEW_, _FILEH_, _FILEB_, _FILEK_ and
 /// _FILEM_, in that order, describing the file at foundPath; nameAsWritten

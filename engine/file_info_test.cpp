@@ -84,7 +84,7 @@ TEST(FormatMegabytes, RoundsTiesUpWithAPoint) {
       {3221225472, "3072.00"},
       {std::numeric_limits<std::uint64_t>::max(), "17592186044416.00"},
   };
-  for (const Case& c : cases) EXPECT_EQ(formatMegabytes(c.bytes).str(), c.expected) << c.bytes;
+  for (const Case& c : cases) EXPECT_EQ(formatMegabytes(c.bytes), c.expected) << c.bytes;
 }
 
 TEST(FileInfo, DefinesNamesAndSizesOfPictures) {

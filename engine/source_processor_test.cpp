@@ -37,7 +37,7 @@ class SourceProcessorTest : public CompileFixture {
     if (c.fails) {
       EXPECT_EQ(failure(sub), c.expected);
     } else {
-      EXPECT_EQ(compiler_.result().message.str(), "Success: File compiled.");
+      EXPECT_EQ(compiler_.result().message, "Success: File compiled.");
       EXPECT_EQ(output, c.expected);
     }
   }
@@ -347,8 +347,8 @@ TEST(SourceProcessorReading, ReadErrorFailsAtTheLineBeingRead) {
   CompileResult result;
   CompileContext context{definitions, activeFiles, result, sink, '#', '|', "", ""};
   EXPECT_FALSE(SourceProcessor(context).processSource("page.src", source));
-  EXPECT_EQ(result.message.str(), "Error: Could not read file \"page.src\".");
-  EXPECT_EQ(result.errorFileName.str(), "page.src");
+  EXPECT_EQ(result.message, "Error: Could not read file \"page.src\".");
+  EXPECT_EQ(result.errorFileName, "page.src");
   EXPECT_EQ(result.errorLine, 3);
   EXPECT_EQ(sink.bytes, 8u);
   EXPECT_EQ(activeFiles.size(), 0u);

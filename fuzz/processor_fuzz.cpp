@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   compiler.compileToSink(request, "main.html", sink);
   const qf::CompileResult& result = compiler.result();
   if (result.ok != (result.message == "Success: File compiled.")) std::abort();
-  if (!result.ok && result.message.view().substr(0, 7) != "Error: ") std::abort();
+  if (!result.ok && result.message.substr(0, 7) != "Error: ") std::abort();
 
   std::error_code ignored;
   fs::remove_all(root, ignored);

@@ -5,5 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 "$(dirname "$0")/setup.sh" --test
 build_dir=${BUILD_DIR:-build}
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+  -DQF_BUILD_TESTS=ON -DQF_RENDER_ICONS=ON "$@" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"

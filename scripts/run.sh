@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 build_dir=${BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
-  -DQF_BUILD_TESTS=OFF >/dev/null
+  -DQF_BUILD_TESTS=OFF -DQF_RENDER_ICONS=OFF >/dev/null
 targets=(qfc manual)
 grep -q '^QF_BUILD_UI:BOOL=ON' "$build_dir/CMakeCache.txt" && targets+=(quillforge)
 cmake --build "$build_dir" -j "$(nproc)" --target "${targets[@]}"

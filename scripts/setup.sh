@@ -7,8 +7,8 @@
 set -euo pipefail
 
 run_packages=(cmake g++ ninja-build pkgconf qt6-base-dev libexpat1-dev libcpp-httplib-dev
-              libgumbo-dev libsqlite3-dev librsvg2-bin)
-test_packages=(clang-format libgtest-dev libbenchmark-dev locales desktop-file-utils man-db
+              libgumbo-dev libsqlite3-dev)
+test_packages=(librsvg2-bin clang-format libgtest-dev libbenchmark-dev locales desktop-file-utils man-db
                lintian clang libclang-rt-14-dev chromium chromium-driver python3-selenium sqlite3
                make)
 packages=("${run_packages[@]}")

@@ -458,8 +458,8 @@ class StringSink : public ByteSink {
 };
 
 std::string describe(const CompileResult& result, const std::string& output) {
-  std::string text = std::string(result.ok ? "ok" : "failed") + " \"" + result.message.str() +
-                     "\" at " + result.errorFileName.str() + ":" + std::to_string(result.errorLine);
+  std::string text = std::string(result.ok ? "ok" : "failed") + " \"" + result.message + "\" at " +
+                     result.errorFileName + ":" + std::to_string(result.errorLine);
   for (const IncludeSite& site : result.includedFrom) {
     text += " from " + site.path + ":" + std::to_string(site.line);
   }
@@ -467,9 +467,8 @@ std::string describe(const CompileResult& result, const std::string& output) {
 }
 
 bool sameResult(const CompileResult& a, const CompileResult& b) {
-  if (a.ok != b.ok || a.message.view() != b.message.view() ||
-      a.errorFileName.view() != b.errorFileName.view() || a.errorLine != b.errorLine ||
-      a.includedFrom.size() != b.includedFrom.size()) {
+  if (a.ok != b.ok || a.message != b.message || a.errorFileName != b.errorFileName ||
+      a.errorLine != b.errorLine || a.includedFrom.size() != b.includedFrom.size()) {
     return false;
   }
   for (std::size_t i = 0; i < a.includedFrom.size(); ++i) {

@@ -214,7 +214,7 @@ bool Reference::fail(const std::string& message) {
 
 ReferenceOutcome Reference::run() {
   CompileResult& result = outcome_.result;
-  result = CompileResult{false, Text("Error: Unknown error."), Text("None"), 0, {}};
+  result = CompileResult{false, "Error: Unknown error.", "None", 0, {}};
   if (request_.directiveChar) directiveChar_ = request_.directiveChar;
   if (request_.concatChar) concatChar_ = request_.concatChar;
   if (isSymbolCharacter(directiveChar_)) {

@@ -68,7 +68,7 @@ TEST_F(ReferenceEngineTest, FollowsWorkedExamples) {
   };
   for (const Case& c : cases) {
     const ReferenceOutcome outcome = compileReference(c.source);
-    EXPECT_TRUE(outcome.result.ok) << c.source << outcome.result.message.str();
+    EXPECT_TRUE(outcome.result.ok) << c.source << outcome.result.message;
     EXPECT_EQ(outcome.output, c.output) << c.source;
   }
 }
@@ -96,11 +96,11 @@ TEST_F(ReferenceEngineTest, FailsWhereTheLanguageSays) {
   for (const Case& c : cases) {
     const ReferenceOutcome outcome = compileReference(c.source, c.directive);
     if (*c.message == '\0') {
-      EXPECT_TRUE(outcome.result.ok) << c.source << outcome.result.message.str();
+      EXPECT_TRUE(outcome.result.ok) << c.source << outcome.result.message;
       continue;
     }
     EXPECT_FALSE(outcome.result.ok) << c.source;
-    EXPECT_EQ(outcome.result.message.str(), c.message) << c.source;
+    EXPECT_EQ(outcome.result.message, c.message) << c.source;
     EXPECT_EQ(outcome.result.errorLine, c.line) << c.source;
     EXPECT_EQ(outcome.result.includedFrom.size(), c.includers) << c.source;
   }

@@ -91,7 +91,7 @@ bool QtFileDialog::run(FileDialogRequest& request) {
 
   const std::string directory = directoryOf(request.proposedPath);
   if (!directory.empty()) dialog.setDirectory(QFile::decodeName(directory.c_str()));
-  dialog.selectFile(QFile::decodeName(fileNameOf(request.proposedPath).chars()));
+  dialog.selectFile(QFile::decodeName(fileNameOf(request.proposedPath).c_str()));
 
   if (dialog.exec() != QDialog::Accepted) return false;
   if (!dialog.chosenDirectory().isEmpty()) {

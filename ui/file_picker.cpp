@@ -32,7 +32,7 @@ bool FilePicker::run(QWidget* owner, std::string_view title, bool fileMustExist)
   // The saved path must load again in the next run, so longer choices are refused.
   if (!dialog_.run(request) || request.chosenPath.size() > kMaxStoredPathLength) return false;
   *path_ = request.chosenPath;
-  *name_ = fileNameOf(request.chosenPath).str();
+  *name_ = fileNameOf(request.chosenPath);
   filterIndex_ = request.filterIndex;
   return true;
 }

@@ -7,7 +7,7 @@
 namespace qf {
 
 std::string failureCaption(const CompileResult& failure) {
-  return failure.errorFileName.str() + " line " + std::to_string(failure.errorLine);
+  return failure.errorFileName + " line " + std::to_string(failure.errorLine);
 }
 
 std::string failureText(const CompileResult& failure) {

@@ -14,13 +14,13 @@ struct FailureBoxCase {
 
 const FailureBoxCase kFailureBoxCases[] = {
     {"in the page",
-     {false, Text("Error: Bad directive."), Text("/site/page.src"), 12},
+     {false, "Error: Bad directive.", "/site/page.src", 12},
      "/site/page.src line 12",
      "/site/page.src:12: Error: Bad directive."},
     {"two files deep",
      {false,
-      Text("Error: Unknown directive after #."),
-      Text("/site/inner.inc"),
+      "Error: Unknown directive after #.",
+      "/site/inner.inc",
       3,
       {{"/site/outer.inc", 1}, {"/site/page.src", 7}}},
      "/site/inner.inc line 3",
@@ -28,7 +28,7 @@ const FailureBoxCase kFailureBoxCases[] = {
      "                 from /site/page.src:7:\n"
      "/site/inner.inc:3: Error: Unknown directive after #."},
     {"before the input is known",
-     {false, Text("Error: Unknown error."), Text("None"), 0},
+     {false, "Error: Unknown error.", "None", 0},
      "None line 0",
      "None:0: Error: Unknown error."},
 };
