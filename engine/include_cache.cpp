@@ -26,8 +26,8 @@ IncludeCache::Lookup IncludeCache::load(const std::string& path,
     std::lock_guard<std::mutex> guard(lock_);
     const auto kept = entries_.find(path);
     if (kept != entries_.end()) {
-      if (!kept->second.text) return Lookup::kMissing;
-      if (settledBefore(kept->second.status, kept->second.readAtNs)) {
+      if (!kept->second.present) return Lookup::kMissing;
+      if (kept->second.text && settledBefore(kept->second.status, kept->second.readAtNs)) {
         text = kept->second.text;
         status = kept->second.status;
         return Lookup::kText;
@@ -37,7 +37,7 @@ IncludeCache::Lookup IncludeCache::load(const std::string& path,
   const auto now = statusOf(path);
   if (!now || !now->regular) {
     if (now || meansMissing(errno)) {
-      if (lookOnce_) keep(path, Entry{});
+      if (lookOnce_) keep(path, Entry{{}, nullptr, 0, false});
       return Lookup::kMissing;
     }
     return Lookup::kUnreadable;
@@ -56,7 +56,7 @@ IncludeCache::Lookup IncludeCache::load(const std::string& path,
   FileSource source(path);
   if (source.outcome() == OpenResult::kFailed) return Lookup::kUnreadable;
   if (!source.isOpen()) {
-    if (lookOnce_) keep(path, Entry{});
+    if (lookOnce_) keep(path, Entry{{}, nullptr, 0, false});
     return Lookup::kMissing;
   }
   status = source.status();
@@ -67,6 +67,21 @@ IncludeCache::Lookup IncludeCache::load(const std::string& path,
   text = contents;
   keep(path, Entry{source.status(), std::move(contents), readAtNs});
   return Lookup::kText;
+}
+
+OpenResult IncludeCache::probe(const std::string& path) {
+  if (lookOnce_) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto kept = entries_.find(path);
+    if (kept != entries_.end()) {
+      return kept->second.present ? OpenResult::kOpened : OpenResult::kMissing;
+    }
+  }
+  const OpenResult probed = probeFile(path);
+  if (lookOnce_ && probed != OpenResult::kFailed) {
+    keep(path, Entry{{}, nullptr, 0, probed == OpenResult::kOpened});
+  }
+  return probed;
 }
 
 void IncludeCache::keep(const std::string& path, Entry entry) {

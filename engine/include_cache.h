@@ -12,10 +12,9 @@
 namespace qf {
 
 /// Keeps the text of included files from one compile to the next, so a file
-/// that every page includes is read once. A kept text is used only while the
-/// file's identity, size and times are unchanged, and not when the file
-/// changed within the clock tick in which it was read. Safe to share between
-/// threads.
+/// that every page includes is read once, and answers whether a file is there. A kept text is used
+/// only while the file's identity, size and times are unchanged, and not when the file changed
+/// within the clock tick in which it was read. Safe to share between threads.
 class IncludeCache {
  public:
   enum class Lookup {
@@ -38,6 +37,11 @@ class IncludeCache {
   Lookup load(const std::string& path, std::shared_ptr<const std::string>& text,
               FileStatus& status);
 
+  /// Whether a regular file that opens for reading is at path (kOpened), as
+  /// probeFile tells; with lookOnce, what an earlier look of the run found
+  /// stands. Reads no text.
+  OpenResult probe(const std::string& path);
+
   /// Forgets every kept text.
   void clear() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -48,8 +52,9 @@ class IncludeCache {
  private:
   struct Entry {
     FileStatus status;
-    std::shared_ptr<const std::string> text;  // null: missing (kept only with lookOnce)
+    std::shared_ptr<const std::string> text;  // null: not read (kept only with lookOnce)
     long long readAtNs = 0;                   // fileClockNs() before the text was read
+    bool present = true;                      // false: missing (kept only with lookOnce)
   };
 
   void keep(const std::string& path, Entry entry);

@@ -72,12 +72,25 @@ TEST(IncludeCache, LookingOnceKeepsWhatTheFirstLookFound) {
 
   const std::string later = dir / "later.inc";
   EXPECT_EQ(load(cache, later, IncludeCache::Lookup::kMissing), "<none>");
+  const std::string probed = dir / "probed.inc";
+  EXPECT_EQ(cache.probe(probed), OpenResult::kMissing);
+  const std::string present = dir.write("present.inc", "here\n");
+  EXPECT_EQ(cache.probe(present), OpenResult::kOpened);
   dir.write("later.inc", "here now\n");
+  dir.write("probed.inc", "here now\n");
+  ASSERT_EQ(unlink(present.c_str()), 0);
   EXPECT_EQ(load(cache, later, IncludeCache::Lookup::kMissing), "<none>");
-  // A cache that looks every time sees both changes.
+  EXPECT_EQ(cache.probe(later), OpenResult::kMissing);
+  EXPECT_EQ(cache.probe(probed), OpenResult::kMissing);
+  EXPECT_EQ(cache.probe(present), OpenResult::kOpened);
+  // A file found by a probe is read when it is first included.
+  EXPECT_EQ(load(cache, present, IncludeCache::Lookup::kMissing), "<none>");
+  // A cache that looks every time sees every change.
   IncludeCache looking;
   EXPECT_EQ(load(looking, path, IncludeCache::Lookup::kText), "two, longer\n");
   EXPECT_EQ(load(looking, later, IncludeCache::Lookup::kText), "here now\n");
+  EXPECT_EQ(looking.probe(probed), OpenResult::kOpened);
+  EXPECT_EQ(looking.probe(present), OpenResult::kMissing);
 }
 
 }  // namespace

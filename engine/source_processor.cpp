@@ -298,7 +298,10 @@ SourceProcessor::Step SourceProcessor::handleIfexists(FileState& file, const Dir
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return failMalformed(file, directive);
   std::string found;
-  const OpenResult probed = findFile(file, name, false, probeFile, found);
+  const auto probe = [&](const std::string& candidate) {
+    return context_.includes ? context_.includes->probe(candidate) : probeFile(candidate);
+  };
+  const OpenResult probed = findFile(file, name, false, probe, found);
   if (probed == OpenResult::kFailed) return fail(file, kCouldNotRead, found);
   if (probed == OpenResult::kOpened && context_.observer) context_.observer->fileFound(found);
   return openConditional(file, probed == OpenResult::kOpened);
