@@ -59,8 +59,7 @@ TEST(IncludeCache, LookingOnceKeepsWhatTheFirstLookFound) {
   IncludeCache cache(true);
   const std::string path = dir.write("a.inc", "one\n");
   // Read once the clock has left the tick of the file's change: settled.
-  const long long changedNs = statusOf(path)->changedNs;
-  for (int waited = 0; fileClockNs() <= changedNs && waited < 1000; ++waited) usleep(1000);
+  awaitFileClockPast(latestFileTime({path}));
   FileStatus first;
   EXPECT_EQ(load(cache, path, IncludeCache::Lookup::kText, &first), "one\n");
   EXPECT_EQ(first, statusOf(path));
