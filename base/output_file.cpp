@@ -23,6 +23,8 @@ namespace {
 // Links followed at most, as the system itself allows.
 constexpr int kMaxLinks = 40;
 constexpr unsigned kNewFileMode = 0666;
+// A replacement's bytes held in memory at most; more go to a temporary file.
+constexpr std::size_t kMostHeldBytes = std::size_t{4} << 20;
 
 // Named temporary files that exist right now, as (directory descriptor,
 // name). Creating, renaming and removing one happen under the lock, so
@@ -42,6 +44,13 @@ const long long kStartNs = fileClockNs();
 TemporaryRegistry& registry() {
   static TemporaryRegistry* instance = new TemporaryRegistry;  // never destroyed: used at exit
   return *instance;
+}
+
+// After removeTemporaryOutputs() no temporary file may be made.
+bool temporariesClosed() {
+  TemporaryRegistry& temporaries = registry();
+  std::lock_guard<std::mutex> guard(temporaries.lock);
+  return temporaries.closed;
 }
 
 // Short, so that it fits whatever the name of the output: ".qf" + 8 + ".tmp".
@@ -93,11 +102,13 @@ void sweepLeftovers(int directoryFd) {
 }
 
 // The file that writing to path would reach: path itself, or the final target
-// of the chain of links it starts, which may not exist. nullopt for a loop.
-std::optional<std::string> finalTarget(std::string path) {
+// of the chain of links it starts, which may not exist. status holds what
+// lstat gave for it, or error why it gave nothing (0 when it gave status).
+// nullopt for a loop.
+std::optional<std::string> finalTarget(std::string path, struct stat& status, int& error) {
   for (int links = 0; links < kMaxLinks; ++links) {
-    struct stat status;
-    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    error = lstat(path.c_str(), &status) == 0 ? 0 : errno;
+    if (error != 0 || !S_ISLNK(status.st_mode)) return path;
     std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
     const ssize_t length = readlink(path.c_str(), target.data(), target.size());
     if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
@@ -118,12 +129,11 @@ OutputFile::~OutputFile() { abandon(); }
 bool OutputFile::open(const std::string& path) {
   abandon();
   if (path.empty() || holdsNul(path)) return false;
-  const std::optional<std::string> target = finalTarget(path);
-  if (!target) return false;
   struct stat status;
-  if (lstat(target->c_str(), &status) != 0) {
-    return errno == ENOENT && openReplacement(*target, false, kNewFileMode);
-  }
+  int error = 0;
+  const std::optional<std::string> target = finalTarget(path, status, error);
+  if (!target) return false;
+  if (error != 0) return error == ENOENT && openReplacement(*target, false, kNewFileMode);
   if (!S_ISREG(status.st_mode)) return openDirect(path);
   return openReplacement(*target, true, status.st_mode & 07777);
 }
@@ -144,26 +154,56 @@ bool OutputFile::openReplacement(const std::string& target, bool exists, unsigne
   sweepLeftovers(directoryFd_);
   replacing_ = exists;
   if (exists) {
-    // Refuse an output the user may not write, as a plain open would.
-    const int probe = openat(directoryFd_, name_.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
-    if (probe < 0) {
-      closeDirectory();
-      return false;
+    // Refuse an output the user may not write, as a plain open would. The
+    // temporary file waits until the bytes are known to differ; what would
+    // stop it being made is found now.
+    mode_ = mode;
+    if (faccessat(directoryFd_, name_.c_str(), W_OK, AT_EACCESS) == 0 &&
+        faccessat(directoryFd_, ".", W_OK | X_OK, AT_EACCESS) == 0 && !temporariesClosed()) {
+      holding_ = true;
+      return true;
     }
-    ::close(probe);
+    closeDirectory();
+    return false;
   }
   if (openUnnamed(mode) || openNamed(mode)) return true;
   closeDirectory();
   return false;
 }
 
-bool OutputFile::openUnnamed(unsigned mode) {
-  {
-    TemporaryRegistry& temporaries = registry();
-    std::lock_guard<std::mutex> guard(temporaries.lock);
-    if (temporaries.closed) return false;
+bool OutputFile::makeTemporary() {
+  holding_ = false;
+  std::string held;
+  held.swap(held_);
+  if (!openUnnamed(mode_) && !openNamed(mode_)) {
+    broken_ = true;
+    return false;
   }
-  if (access("/proc/self/fd", X_OK) != 0) return false;
+  return DescriptorSink::write(held);
+}
+
+bool OutputFile::write(std::string_view bytes) {
+  if (holding_ && held_.size() + bytes.size() <= kMostHeldBytes) {
+    held_.append(bytes);
+    return true;
+  }
+  if (broken_ || (holding_ && !makeTemporary())) return false;
+  return DescriptorSink::write(bytes);
+}
+
+bool OutputFile::flush() {
+  if (holding_) return true;
+  return !broken_ && DescriptorSink::flush();
+}
+
+int OutputFile::descriptor() {
+  if (holding_ && !makeTemporary()) return -1;
+  return broken_ ? -1 : DescriptorSink::descriptor();
+}
+
+bool OutputFile::openUnnamed(unsigned mode) {
+  static const bool kProcFdUsable = access("/proc/self/fd", X_OK) == 0;
+  if (temporariesClosed() || !kProcFdUsable) return false;
   // Readable too, so commit can compare it with the file it would replace.
   const int fd = openat(directoryFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kNewFileMode);
   if (fd < 0) return false;  // not every file system makes unnamed files
@@ -195,7 +235,7 @@ bool OutputFile::openNamed(unsigned mode) {
 }
 
 bool OutputFile::closeDescriptor() {
-  const int fd = descriptor();
+  const int fd = DescriptorSink::descriptor();
   if (fd < 0) return true;
   setDescriptor(-1);
   return ::close(fd) == 0;
@@ -212,9 +252,19 @@ bool OutputFile::commit() {
     const bool flushed = flush();
     return closeDescriptor() && flushed && !failed();
   }
-  bool ok = flush();
   // An output that already holds these bytes keeps its inode, times and links.
-  if (ok && replacing_ && hasSameContents(descriptor(), directoryFd_, name_)) {
+  bool compared = false;
+  if (holding_) {
+    if (hasSameContents(held_, directoryFd_, name_)) {
+      abandon();
+      return true;
+    }
+    compared = true;
+    makeTemporary();
+  }
+  bool ok = flush();
+  if (ok && replacing_ && !compared &&
+      hasSameContents(DescriptorSink::descriptor(), directoryFd_, name_)) {
     abandon();
     return true;
   }
@@ -233,7 +283,7 @@ bool OutputFile::commit() {
 // half-written. An existing one is replaced by linking under a short unique
 // name and renaming over it at once.
 bool OutputFile::linkUnnamed() {
-  const std::string source = procPathOf(descriptor());
+  const std::string source = procPathOf(DescriptorSink::descriptor());
   if (!replacing_) {
     if (linkat(AT_FDCWD, source.c_str(), directoryFd_, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       return true;
@@ -269,6 +319,9 @@ bool OutputFile::moveNamedIntoPlace() {
 }
 
 void OutputFile::abandon() {
+  holding_ = false;
+  broken_ = false;
+  std::string().swap(held_);
   closeDescriptor();
   if (!temporaryName_.empty()) {
     TemporaryRegistry& temporaries = registry();

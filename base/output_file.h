@@ -16,9 +16,11 @@ namespace qf {
 /// target's directory; the link stays. A special file (a device, a FIFO) is
 /// written through directly. Every step after the open works relative to the
 /// directory opened then, even if it is moved. A replaced file keeps its
-/// mode; a new one gets 0666 less the umask. The first output opened in a
-/// directory removes the temporaries killed runs left there (this user's,
-/// older than this process).
+/// mode; a new one gets 0666 less the umask. The bytes meant to replace a
+/// regular file are held in memory up to a limit and compared with it before
+/// any temporary file is made: an output that keeps its bytes costs no new
+/// file. The first output opened in a directory removes the temporaries
+/// killed runs left there (this user's, older than this process).
 class OutputFile : public DescriptorSink {
  public:
   OutputFile() : DescriptorSink(-1) {}
@@ -28,20 +30,25 @@ class OutputFile : public DescriptorSink {
   OutputFile& operator=(const OutputFile&) = delete;
 
   /// Opens path for writing. False when it cannot be opened (or its
-  /// temporary file cannot be made).
+  /// temporary file cannot be made, or for a replacement, its directory is
+  /// not writable).
   bool open(const std::string& path);
+  bool write(std::string_view bytes) override;
+  bool flush() override;
   /// Flushes, closes and moves the temporary file into place. False when a
   /// write, the close or the move failed; the temporary file is then gone.
   bool commit();
   /// Closes and removes the temporary file, leaving path as it was.
   void abandon();
   /// The file being written, to fill directly (by offsets) instead of
-  /// through write(); -1 when none is open.
-  using DescriptorSink::descriptor;
+  /// through write(); makes the temporary file of a replacement if none is
+  /// made yet. -1 when none is open or it cannot be made.
+  int descriptor();
 
  private:
   bool openDirect(const std::string& path);
   bool openReplacement(const std::string& target, bool exists, unsigned mode);
+  bool makeTemporary();
   bool openUnnamed(unsigned mode);
   bool openNamed(unsigned mode);
   bool linkUnnamed();
@@ -49,9 +56,13 @@ class OutputFile : public DescriptorSink {
   bool closeDescriptor();
   void closeDirectory();
 
-  int directoryFd_ = -1;       // the directory of the file replaced or made
-  std::string name_;           // its name there
-  bool replacing_ = false;     // the file existed when opened
+  int directoryFd_ = -1;    // the directory of the file replaced or made
+  std::string name_;        // its name there
+  bool replacing_ = false;  // the file existed when opened
+  unsigned mode_ = 0;       // the replaced file's mode
+  bool holding_ = false;    // the bytes are in held_; no temporary file yet
+  bool broken_ = false;     // the temporary file could not be made
+  std::string held_;
   bool unnamed_ = false;       // the descriptor is an unnamed temporary file
   std::string temporaryName_;  // a named temporary in directoryFd_, while one exists
 };

@@ -91,6 +91,64 @@ TEST(OutputFile, ReplacesTheFileOnlyWhenTheBytesDiffer) {
   }
 }
 
+// Replacements are held in memory up to a limit; these pass it, and reach
+// the file through descriptor() as a copy does.
+TEST(OutputFile, ReplacementsBeyondWhatIsHeldOrFilledDirectly) {
+  const std::string big(5 << 20, 'b');
+  struct Case {
+    std::string before;
+    std::string after;
+    bool direct;  // written through descriptor() instead of write()
+  } cases[] = {
+      {big, big, false},
+      {big, big.substr(1) + "c", false},
+      {big, "c" + big.substr(1), false},
+      {"old\n", big, false},
+      {"old\n", "old\n", true},
+      {"old\n", "new\n", true},
+      {big, big.substr(1) + "c", true},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.write("page.html", c.before);
+    const struct stat before = statusOfPath(path);
+    OutputFile output;
+    ASSERT_TRUE(output.open(path));
+    if (c.direct) {
+      const int fd = output.descriptor();
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::write(fd, c.after.data(), c.after.size()), static_cast<ssize_t>(c.after.size()));
+    } else {
+      ASSERT_TRUE(output.write(c.after));
+    }
+    ASSERT_TRUE(output.commit());
+    EXPECT_EQ(readFile(path), c.after) << c.after.size();
+    EXPECT_EQ(statusOfPath(path).st_ino == before.st_ino, c.before == c.after) << c.after.size();
+    EXPECT_FALSE(holdsTemporaryOutput(dir.path()));
+  }
+}
+
+// A replacement that could not be made is refused when opened, as before
+// its bytes were held back.
+TEST(OutputFile, ReplacementInADirectoryNotWritableIsRefused) {
+  TempDir dir;
+  const std::string path = dir.write("locked/page.html", "old\n");
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+  ASSERT_EQ(chmod((dir / "locked").c_str(), 0555), 0);
+  const auto opened = runInChild([] { return true; },
+                                 [&] {
+                                   if (setgid(65534) != 0 || setuid(65534) != 0) return true;
+                                   OutputFile output;
+                                   return output.open(path);
+                                 });
+  chmod((dir / "locked").c_str(), 0755);
+  if (geteuid() == 0 && opened == std::optional<bool>(true)) {
+    GTEST_SKIP() << "cannot give up root here";
+  }
+  EXPECT_EQ(opened, std::optional<bool>(false));
+  EXPECT_EQ(readFile(path), "old\n");
+}
+
 // A stop signal's thread removes the temporaries while another thread is
 // about to commit: the commit must not make a new one that nobody removes.
 TEST(OutputFile, CommitAfterTemporariesWereRemovedLeavesNone) {

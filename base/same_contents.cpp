@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace qf {
@@ -22,8 +23,9 @@ long readAt(int fd, char* buffer, std::size_t size, off_t offset) {
   return static_cast<long>(done);
 }
 
+constexpr std::size_t kChunk = std::size_t{1} << 16;
+
 bool sameBytes(int a, int b, off_t size) {
-  constexpr std::size_t kChunk = std::size_t{1} << 16;
   static thread_local char left[kChunk];
   static thread_local char right[kChunk];
   for (off_t offset = 0; offset < size; offset += static_cast<off_t>(kChunk)) {
@@ -32,6 +34,32 @@ bool sameBytes(int a, int b, off_t size) {
     if (std::memcmp(left, right, static_cast<std::size_t>(n)) != 0) return false;
   }
   return true;
+}
+
+bool sameBytes(std::string_view bytes, int fd) {
+  static thread_local char theirs[kChunk];
+  for (std::size_t offset = 0; offset < bytes.size(); offset += kChunk) {
+    const std::size_t size = std::min(kChunk, bytes.size() - offset);
+    if (readAt(fd, theirs, size, static_cast<off_t>(offset)) != static_cast<long>(size) ||
+        std::memcmp(bytes.data() + offset, theirs, size) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The regular file called name in directoryFd, open for reading, with its
+// size; -1 when there is none.
+int openRegular(int directoryFd, const std::string& name, off_t& size) {
+  const int fd = openat(directoryFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  size = status.st_size;
+  return fd;
 }
 
 }  // namespace
@@ -43,12 +71,20 @@ bool hasSameContents(int fd, const std::string& path) {
 bool hasSameContents(int fd, int directoryFd, const std::string& name) {
   struct stat ours;
   if (fstat(fd, &ours) != 0) return false;
-  const int other = openat(directoryFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  off_t size = 0;
+  const int other = openRegular(directoryFd, name, size);
   if (other < 0) return false;
-  struct stat theirs;
   // The sizes settle most differences without reading a byte.
-  const bool same = fstat(other, &theirs) == 0 && S_ISREG(theirs.st_mode) &&
-                    theirs.st_size == ours.st_size && sameBytes(fd, other, ours.st_size);
+  const bool same = size == ours.st_size && sameBytes(fd, other, ours.st_size);
+  ::close(other);
+  return same;
+}
+
+bool hasSameContents(std::string_view bytes, int directoryFd, const std::string& name) {
+  off_t size = 0;
+  const int other = openRegular(directoryFd, name, size);
+  if (other < 0) return false;
+  const bool same = static_cast<std::size_t>(size) == bytes.size() && sameBytes(bytes, other);
   ::close(other);
   return same;
 }

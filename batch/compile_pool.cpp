@@ -58,8 +58,10 @@ class OrderedBoard {
 
 // Fills page from one compile of planned.
 bool compileOne(Compiler& compiler, const IncrementalOptions& options,
-                const PlannedCompile& planned, CompileObserver& observer, PoolPage& page) {
+                const PlannedCompile& planned, CompileObserver& observer, IncludeCache& includes,
+                PoolPage& page) {
   CompileRequest request = compileRequestFor(options, planned, &observer);
+  request.includes = &includes;
   DescriptorSource standardInput(STDIN_FILENO);
   if (planned.input == kStandardStream) request.input = &standardInput;
   if (planned.output == kStandardStream) {
@@ -104,6 +106,8 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
   const IncrementalOptions& options = build.options();
   const std::vector<PlannedCompile>& plan = build.plan();
   OrderedBoard board(plan.size(), report);
+  // Every compile of the run shares one look at each included file.
+  IncludeCache includes(true);
   auto work = [&](Compiler& compiler) {
     if (options.compileTime) compiler.setClock([time = *options.compileTime] { return time; });
     std::size_t index;
@@ -113,7 +117,7 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
         page.compiled = true;
         try {
           build.compilePage(index, [&](const PlannedCompile& planned, CompileObserver& observer) {
-            return compileOne(compiler, options, planned, observer, page);
+            return compileOne(compiler, options, planned, observer, includes, page);
           });
         } catch (const std::bad_alloc&) {  // while recording what the page read
           page.ok = false;

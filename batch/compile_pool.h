@@ -36,7 +36,9 @@ std::thread startThread(std::function<void()> body);
 /// thread per core), no more than the pages or the address space allow; when
 /// the system refuses a thread, or a helper cannot make its compiler, the
 /// others do its share. Each thread has a compiler of its own, on the
-/// options' clock. A page "-" reads standard input or writes standard output;
+/// options' clock; the compilers share one look at each included file (a
+/// file that changes during the run is compiled again by the next one, as
+/// the recorded dependencies show). A page "-" reads standard input or writes standard output;
 /// a page that runs out of memory fails with "Error: Out of memory.".
 void compileInParallel(IncrementalBuild& build, const PoolReport& report,
                        const ThreadStarter& start = startThread);

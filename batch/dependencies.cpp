@@ -11,8 +11,9 @@
 
 namespace qf {
 
-void DependencyRecorder::fileRead(const std::string& path, bool included) {
-  add(included ? DependencyKind::kIncluded : DependencyKind::kRead, path);
+void DependencyRecorder::fileRead(const std::string& path, bool included,
+                                  const FileStatus* status) {
+  add(included ? DependencyKind::kIncluded : DependencyKind::kRead, path, status);
 }
 
 void DependencyRecorder::fileFound(const std::string& path) { add(DependencyKind::kFound, path); }
@@ -28,15 +29,17 @@ void DependencyRecorder::dateSymbolUsed(std::string_view name, std::string_view 
   recorded_.dates.emplace_back(std::string(name), std::string(text));
 }
 
-// The status is taken after the report; a change between the read and this
-// look shows as a change time within the compile's tick, which is not trusted.
-void DependencyRecorder::add(DependencyKind kind, const std::string& path) {
+// The status is the compile's own look or, without one, taken after the
+// report; either way a change after the look shows as another status, or as
+// a change time within the compile's tick, which is not trusted.
+void DependencyRecorder::add(DependencyKind kind, const std::string& path,
+                             const FileStatus* status) {
   for (const Dependency& known : recorded_.files) {
     if (known.kind == kind && known.path == path) return;
   }
   Dependency dependency{kind, path, {}};
   if (kind == DependencyKind::kRead || kind == DependencyKind::kIncluded) {
-    dependency.status = qf::statusOf(path).value_or(FileStatus{});
+    dependency.status = status ? *status : qf::statusOf(path).value_or(FileStatus{});
   }
   recorded_.files.push_back(std::move(dependency));
 }

@@ -39,7 +39,7 @@ struct PageDependencies {
 /// Collects a compile's reports into PageDependencies.
 class DependencyRecorder : public CompileObserver {
  public:
-  void fileRead(const std::string& path, bool included) override;
+  void fileRead(const std::string& path, bool included, const FileStatus* status) override;
   void fileFound(const std::string& path) override;
   void fileMissing(const std::string& path) override;
   void dateSymbolUsed(std::string_view name, std::string_view text) override;
@@ -48,7 +48,7 @@ class DependencyRecorder : public CompileObserver {
   PageDependencies take() { return std::move(recorded_); }
 
  private:
-  void add(DependencyKind kind, const std::string& path);
+  void add(DependencyKind kind, const std::string& path, const FileStatus* status = nullptr);
 
   PageDependencies recorded_;
 };

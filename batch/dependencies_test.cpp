@@ -118,7 +118,7 @@ class DependenciesHold : public ::testing::Test {
   PageDependencies record(const std::string& read, const std::string& found,
                           const std::string& missing) {
     DependencyRecorder recorder;
-    recorder.fileRead(read, true);
+    recorder.fileRead(read, true, nullptr);
     recorder.fileFound(found);
     recorder.fileMissing(missing);
     recorder.dateSymbolUsed("_DAY_", "07");
@@ -167,10 +167,25 @@ TEST_F(DependenciesHold, EveryKindOfChangeBreaksThem) {
   }
 }
 
+// The compile's own look stands for the file: the recorder looks only when
+// the compile did not.
+TEST(DependencyRecorder, TakesTheStatusTheCompileSaw) {
+  TempDir dir;
+  const std::string path = dir.write("a.inc", "now\n");
+  FileStatus seen;
+  seen.size = 1234;
+  DependencyRecorder recorder;
+  recorder.fileRead(path, true, &seen);
+  recorder.fileRead(path, false, nullptr);
+  ASSERT_EQ(recorder.dependencies().files.size(), 2u);
+  EXPECT_EQ(recorder.dependencies().files[0].status, seen);
+  EXPECT_EQ(recorder.dependencies().files[1].status, statusOf(path));
+}
+
 TEST(DependencyRecorder, KeepsEachPathAndKindOnce) {
   DependencyRecorder recorder;
-  recorder.fileRead("a", true);
-  recorder.fileRead("a", true);
+  recorder.fileRead("a", true, nullptr);
+  recorder.fileRead("a", true, nullptr);
   recorder.fileMissing("a");
   recorder.dateSymbolUsed("_DAY_", "07");
   recorder.dateSymbolUsed("_DAY_", "07");

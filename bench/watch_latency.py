@@ -110,9 +110,16 @@ def main():
 
     server = subprocess.Popen(base + ["--serve=0"], stdout=subprocess.PIPE, text=True)
     try:
-        ready, _, _ = select.select([server.stdout], [], [], 60)
-        line = server.stdout.readline() if ready else ""
-        port = int(re.search(r":(\d+)/$", line.strip()).group(1))
+        # Notes may come first; the line that names the address comes last.
+        deadline = time.monotonic() + 60
+        found = None
+        while not found and time.monotonic() < deadline:
+            ready, _, _ = select.select([server.stdout], [], [], deadline - time.monotonic())
+            line = server.stdout.readline() if ready else ""
+            if ready and not line:
+                break
+            found = re.search(r"http://[^/\s]*:(\d+)/", line)
+        port = int(found.group(1))
         events = EventStream(port)
         events.wait_open()
     except Exception:

@@ -183,6 +183,8 @@ TEST_P(BuildToolTest, RebuildsExactlyThePagesAnEditReaches) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   dir_.write("site/foot.inc", "new foot\n");
   EXPECT_EQ(runTool(), Pages{"b.html"});
+  // make compares times: the edit must come after b.html's, not in its tick.
+  awaitFileClockPast(latestFileTime({dir_ / "site/b.html"}));
   dir_.write("site/head.inc", "new head\n");
   EXPECT_EQ(runTool(), (Pages{"a.html", "b.html"}));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));

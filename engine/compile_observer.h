@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_system.h"
+
 namespace qf {
 
 class OutputLineMap;
@@ -15,8 +17,12 @@ class CompileObserver {
   virtual ~CompileObserver() = default;
 
   /// The compile read the file's text (the input or an included file) or
-  /// described it (#fileinfo).
-  virtual void fileRead(const std::string& path, bool included) = 0;
+  /// described it (#fileinfo). status is what the compile's own look at the
+  /// file saw, taken after the compile began and before the text was read
+  /// (perhaps by an earlier compile of the same run, when that text was
+  /// settled: a later change gives the file another status); null when the
+  /// compile did not look.
+  virtual void fileRead(const std::string& path, bool included, const FileStatus* status) = 0;
   /// A search found a usable file at path but used only its presence
   /// (#ifexists).
   virtual void fileFound(const std::string& path) = 0;

@@ -14,8 +14,10 @@ namespace {
 class RecordingObserver : public CompileObserver {
  public:
   explicit RecordingObserver(std::string root) : root_(std::move(root)) {}
-  void fileRead(const std::string& path, bool included) override {
-    events.push_back((included ? "include " : "read ") + relative(path));
+  // A read the compile looked at itself must come with what is there now.
+  void fileRead(const std::string& path, bool included, const FileStatus* status) override {
+    const char* look = !status ? " (not looked at)" : *status == statusOf(path) ? "" : " (stale)";
+    events.push_back((included ? "include " : "read ") + relative(path) + look);
   }
   void fileFound(const std::string& path) override { events.push_back("found " + relative(path)); }
   void fileMissing(const std::string& path) override {
@@ -60,7 +62,7 @@ TEST_F(CompileObserverTest, ReportsWhatTheCompileLookedAt) {
         "include inc/deeper.inc"}},
       {"#ifexists \"maybe.txt\"\n#endif\n#ifexists \"pages.txt\"\n#endif\n",
        {"read pages/index.src", "missing pages/maybe.txt", "found pages/pages.txt"}},
-      {"#fileinfo \"pic.gif\"\n", {"read pages/index.src", "read pages/pic.gif"}},
+      {"#fileinfo \"pic.gif\"\n", {"read pages/index.src", "read pages/pic.gif (not looked at)"}},
       {"#include \"gone.inc\"\n",
        {"read pages/index.src", "missing pages/gone.inc", "missing inc/gone.inc"}},
       {"_DAY_ _MONTH_ x\n", {"read pages/index.src", "date _DAY_=07", "date _MONTH_=January"}},

@@ -102,7 +102,9 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
         return false;
       }
     }
-    if (request.observer && file) request.observer->fileRead(request.inputPath, false);
+    if (request.observer && file) {
+      request.observer->fileRead(request.inputPath, false, &file->status());
+    }
     if (!openOutput(file ? std::optional(file->status().identity) : std::nullopt)) return false;
     ByteSource& input = request.input ? *request.input : *file;
     defineBuiltInSymbols(request, outputName);
@@ -114,7 +116,7 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
                            request.concatChar ? request.concatChar : '|',
                            request.includeDirectory,
                            directoryOf(request.inputPath),
-                           &includes_,
+                           request.includes ? request.includes : &includes_,
                            request.observer,
                            request.scanPath.value_or(fastestScanPath()),
                            request.lineBufferSize,

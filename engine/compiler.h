@@ -43,6 +43,9 @@ struct CompileRequest {
   /// output; tests vary them. No value: the fastest path this processor runs.
   std::optional<ScanPath> scanPath{};
   std::size_t lineBufferSize = kLineBufferSize;
+  /// Keeps included files' texts for the compiles of one run, which may share
+  /// it across threads, instead of the compiler's own; may be null. Not owned.
+  IncludeCache* includes = nullptr;
 };
 
 /// One compile's state: the definition table, the active-file list and the

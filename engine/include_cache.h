@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -11,9 +12,9 @@
 namespace qf {
 
 /// Keeps the text of included files from one compile to the next, so a file
-/// that every page includes is read once. A kept text is used only while the
-/// file's identity, size and times are unchanged, and not when the file
-/// changed within the clock tick in which it was read.
+/// that every page includes is read once, and answers whether a file is there. A kept text is used
+/// only while the file's identity, size and times are unchanged, and not when the file changed
+/// within the clock tick in which it was read. Safe to share between threads.
 class IncludeCache {
  public:
   enum class Lookup {
@@ -23,11 +24,27 @@ class IncludeCache {
     kUnreadable,  // could not be looked at or opened for want of resources or an I/O error
   };
 
-  /// Looks at the file at path and gives its text when it can.
-  Lookup load(const std::string& path, std::shared_ptr<const std::string>& text);
+  /// With lookOnce, for the compiles of one run, each file is looked at once
+  /// while it stays kept: a kept text is given without a new look (when the
+  /// file had not changed in the clock tick in which it was read; a change
+  /// after that gives it another change time), and a missing file stays
+  /// missing. Otherwise every load looks at the file.
+  explicit IncludeCache(bool lookOnce = false) : lookOnce_(lookOnce) {}
+
+  /// Looks at the file at path and gives its text when it can. For kText and
+  /// kUncached, status is what the look that gave the text (or found the
+  /// file) saw; otherwise it is left as it was.
+  Lookup load(const std::string& path, std::shared_ptr<const std::string>& text,
+              FileStatus& status);
+
+  /// Whether a regular file that opens for reading is at path (kOpened), as
+  /// probeFile tells; with lookOnce, what an earlier look of the run found
+  /// stands. Reads no text.
+  OpenResult probe(const std::string& path);
 
   /// Forgets every kept text.
   void clear() {
+    std::lock_guard<std::mutex> guard(lock_);
     entries_.clear();
     bytes_ = 0;
   }
@@ -35,10 +52,15 @@ class IncludeCache {
  private:
   struct Entry {
     FileStatus status;
-    std::shared_ptr<const std::string> text;
-    long long readAtNs = 0;  // fileClockNs() before the text was read
+    std::shared_ptr<const std::string> text;  // null: not read (kept only with lookOnce)
+    long long readAtNs = 0;                   // fileClockNs() before the text was read
+    bool present = true;                      // false: missing (kept only with lookOnce)
   };
 
+  void keep(const std::string& path, Entry entry);
+
+  const bool lookOnce_;
+  std::mutex lock_;
   std::unordered_map<std::string, Entry> entries_;
   std::size_t bytes_ = 0;
 };

@@ -30,7 +30,7 @@ std::vector<std::string> describe(const OutputLineMap& map, const std::string& r
 
 class MappingObserver : public CompileObserver {
  public:
-  void fileRead(const std::string&, bool) override {}
+  void fileRead(const std::string&, bool, const FileStatus*) override {}
   void fileFound(const std::string&) override {}
   void fileMissing(const std::string&) override {}
   void dateSymbolUsed(std::string_view, std::string_view) override {}

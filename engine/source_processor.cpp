@@ -298,7 +298,10 @@ SourceProcessor::Step SourceProcessor::handleIfexists(FileState& file, const Dir
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return failMalformed(file, directive);
   std::string found;
-  const OpenResult probed = findFile(file, name, false, probeFile, found);
+  const auto probe = [&](const std::string& candidate) {
+    return context_.includes ? context_.includes->probe(candidate) : probeFile(candidate);
+  };
+  const OpenResult probed = findFile(file, name, false, probe, found);
   if (probed == OpenResult::kFailed) return fail(file, kCouldNotRead, found);
   if (probed == OpenResult::kOpened && context_.observer) context_.observer->fileFound(found);
   return openConditional(file, probed == OpenResult::kOpened);
@@ -332,18 +335,21 @@ SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, const Dire
   const std::string_view name = parseFileArgument(argument);
   if (name.empty()) return failMalformed(file, directive);
   std::shared_ptr<const std::string> text;
+  FileStatus status;
   std::string found;
   const auto probe = [&](const std::string& candidate) {
     if (!context_.includes) return probeFile(candidate);
     text.reset();
-    return asOpenResult(context_.includes->load(candidate, text));
+    return asOpenResult(context_.includes->load(candidate, text, status));
   };
   const OpenResult probed = findFile(file, name, true, probe, found);
   if (probed == OpenResult::kFailed) return fail(file, kCouldNotRead, found);
   if (probed == OpenResult::kMissing) {
     return fail(file, "Error: %cinclude file \"%s\" not found.", name);
   }
-  if (context_.observer) context_.observer->fileRead(found, true);
+  if (context_.observer) {
+    context_.observer->fileRead(found, true, context_.includes ? &status : nullptr);
+  }
   if (context_.activeFiles.isActiveFile(found)) return Step::kNext;
   if (context_.activeFiles.size() >= kMaxOpenFiles) {
     return fail(file, "Error: Max nesting of %cincludes exceeded.");
@@ -371,7 +377,7 @@ SourceProcessor::Step SourceProcessor::handleFileinfo(FileState& file, const Dir
   if (probed == OpenResult::kMissing) {
     return fail(file, "Error: %cfileinfo file \"%s\" not found.", name);
   }
-  if (context_.observer) context_.observer->fileRead(found, false);
+  if (context_.observer) context_.observer->fileRead(found, false, nullptr);
   defineFileInfo(context_.definitions, found, name);
   return Step::kNext;
 }
