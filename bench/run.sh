@@ -45,7 +45,7 @@ fi
 
 # qfc and the ceiling program in Release, in their own build directory.
 cmake -S "$root" -B "$root/build-release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DQF_BUILD_UI=OFF >/dev/null
+  -DQF_BUILD_UI=OFF -DQF_RENDER_ICONS=OFF >/dev/null
 cmake --build "$root/build-release" -j 2 --target qfc ceiling >/dev/null
 qfc=$root/build-release/qfc
 ceiling=$root/build-release/bench/ceiling
