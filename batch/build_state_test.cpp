@@ -24,22 +24,38 @@ void writeText(const std::string& path, const std::string& text) {
   ::close(fd);
 }
 
+// Opens state as a run does, gathering what it warns of.
+bool openState(BuildState& state, const std::string& path, const std::string& version,
+               std::vector<std::string>& warnings, milliseconds lockTimeout = milliseconds(1000)) {
+  return state.open(path, version, lockTimeout,
+                    [&warnings](const std::string& line) { warnings.push_back(line); });
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
 PageRecord sampleRecord() {
   PageRecord record;
   record.options = "options";
   record.recordedAtNs = 42;
   record.dependencies.files = {
       {DependencyKind::kRead, "page.src", FileStatus{{1, 2}, true, 3, 4, 5}},
-      {DependencyKind::kMissing, "gone.inc", FileStatus{}}};
-  record.dependencies.dates = {{"_DAY_", "07"}};
+      {DependencyKind::kMissing, "gone.inc", FileStatus{}},
+      {DependencyKind::kIncluded, "b.inc", FileStatus{{1, 9}, true, 30, 40, 50}},
+      {DependencyKind::kFound, "a.inc", FileStatus{}},
+      {DependencyKind::kRead, std::string("a\nb\0c d=", 9), FileStatus{{2, 2}, true, 0, 0, 0}}};
+  record.dependencies.dates = {{"_DAY_", "07"}, {"_MONTH_", "a=b\nc"}, {"_WEEKDAY_", ""}};
   record.links = std::string("", 1);
   return record;
 }
 
 void writeSample(const std::string& path) {
   BuildState state;
-  std::string warning;
-  ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning)) << warning;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings)) << joined(warnings);
   state.recordPage("out/page.html",
                    WrittenOutput{"page.src", true, FileStatus{{7, 8}, true, 9, 10, 11}, {}},
                    sampleRecord());
@@ -59,9 +75,9 @@ TEST(BuildState, KeepsWhatWasRecordedBetweenRuns) {
   const std::string path = dir / "cache/deeper/state.sqlite";
   writeSample(path);
   BuildState state;
-  std::string warning;
-  ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning));
-  EXPECT_EQ(warning, "");
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings));
+  EXPECT_EQ(joined(warnings), "");
   ASSERT_EQ(state.pages().count("out/page.html"), 1u);
   const PageRecord& page = state.pages().at("out/page.html");
   const PageRecord expected = sampleRecord();
@@ -128,60 +144,71 @@ TEST(BuildState, AnUnusableFileIsMovedAsideWithOneWarning) {
     const std::string path = dir / "state.sqlite";
     c.spoil(path);
     BuildState state;
-    std::string warning;
-    ASSERT_TRUE(state.open(path, "v2", milliseconds(1000), warning)) << c.what;
-    EXPECT_NE(warning.find(c.problem), std::string::npos) << c.what << ": " << warning;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v2", warnings)) << c.what;
+    ASSERT_EQ(warnings.size(), 1u) << c.what << ": " << joined(warnings);
+    EXPECT_NE(warnings[0].find(c.problem), std::string::npos) << c.what << ": " << warnings[0];
     EXPECT_TRUE(state.pages().empty()) << c.what;
     EXPECT_TRUE(state.outputs().empty()) << c.what;
     EXPECT_TRUE(pathExists(path + ".old")) << c.what;
   }
 }
 
-// Replaces the text of what a page read, as a damaged or hostile file might.
-void spoilFiles(const std::string& path, const std::string& files) {
+// Runs sql on the state at path, as a damaged or hostile file might read.
+void spoil(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* statement = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE pages SET files=?1", -1, &statement, nullptr),
-            SQLITE_OK);
-  sqlite3_bind_blob(statement, 1, files.data(), static_cast<int>(files.size()), SQLITE_TRANSIENT);
-  EXPECT_EQ(sqlite3_step(statement), SQLITE_DONE);
-  sqlite3_finalize(statement);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
   sqlite3_close(db);
 }
 
-TEST(BuildState, AHostileRecordOfFilesIsTakenAsDamage) {
-  const std::string cases[] = {
-      "0 1 2 3 4 5 8 page.src",                       // no line end
-      "0 1 2 3 4 5 99 page.src\n",                    // length past the end
-      "9 1 2 3 4 5 8 page.src\n",                     // unknown kind
-      "0 1 2 3 4 5 -1 page.src\n",                    // negative length
-      "0 1 2 3 4 5 4 page.src\n",                     // length short of the line end
-      "0 1 2 3 4 99999999999999999999 8 page.src\n",  // a time that does not fit
-      std::string("0 1 2 3 4 5 8 pa\0e.src\n", 23) + "x",
-      "garbage",
+TEST(BuildState, RecordsThisProgramNeverWritesAreTakenAsDamage) {
+  const char* cases[] = {
+      "UPDATE page_files SET kind=9",
+      "UPDATE page_files SET kind=-1",
+      "INSERT INTO page_files VALUES('out/none.html', 0, 0, 1, 2, 3, 4, 5, 'x.src')",
+      "INSERT INTO page_dates VALUES('out/none.html', 0, '_DAY_', '07')",
   };
-  for (const std::string& files : cases) {
+  for (const char* sql : cases) {
     TempDir dir;
     const std::string path = dir / "state.sqlite";
     writeSample(path);
-    spoilFiles(path, files);
+    spoil(path, sql);
     BuildState state;
-    std::string warning;
-    ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning)) << files;
-    EXPECT_NE(warning.find("is damaged"), std::string::npos) << files << ": " << warning;
-    EXPECT_TRUE(state.pages().empty()) << files;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v1", warnings)) << sql;
+    EXPECT_NE(joined(warnings).find("is damaged"), std::string::npos)
+        << sql << ": " << joined(warnings);
+    EXPECT_TRUE(state.pages().empty()) << sql;
+    EXPECT_TRUE(state.outputs().empty()) << sql;
   }
+}
+
+TEST(BuildState, ChangedRecordsReplaceTheStoredOnes) {
   TempDir dir;
   const std::string path = dir / "state.sqlite";
   writeSample(path);
-  spoilFiles(path, std::string("0 1 2 3 4 5 7 a\nb\0c d\n", 22));
+  PageRecord shorter = sampleRecord();
+  shorter.dependencies.files.resize(1);
+  shorter.dependencies.dates.clear();
+  {
+    BuildState state;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v1", warnings));
+    state.holdWrites();
+    state.recordPage("out/page.html", state.outputs().at("out/page.html"), shorter);
+    state.forgetOutput("out/failed.html");
+    state.forgetPage("out/logo.png");
+  }
   BuildState state;
-  std::string warning;
-  ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning));
-  EXPECT_EQ(warning, "");
-  EXPECT_EQ(state.pages().at("out/page.html").dependencies.files[0].path,
-            std::string("a\nb\0c d", 7));
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings));
+  EXPECT_EQ(joined(warnings), "");
+  EXPECT_EQ(state.pages().size(), 1u);
+  EXPECT_EQ(state.pages().at("out/page.html").dependencies.files, shorter.dependencies.files);
+  EXPECT_TRUE(state.pages().at("out/page.html").dependencies.dates.empty());
+  EXPECT_EQ(state.outputs().size(), 2u);
+  EXPECT_EQ(state.outputs().count("out/failed.html"), 0u);
 }
 
 TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {
@@ -191,11 +218,11 @@ TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {
   const int lock = ::open((path + ".lock").c_str(), O_RDWR);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
   BuildState state;
-  std::string warning;
-  int told = 0;
-  EXPECT_FALSE(state.open(path, "v1", milliseconds(1300), warning, [&] { ++told; }));
-  EXPECT_NE(warning.find("in use by another run"), std::string::npos) << warning;
-  EXPECT_EQ(told, 1) << "a wait of over a second is told once";
+  std::vector<std::string> warnings;
+  EXPECT_FALSE(openState(state, path, "v1", warnings, milliseconds(1300)));
+  ASSERT_EQ(warnings.size(), 2u) << "a wait of over a second is told once, then the failure";
+  EXPECT_NE(warnings[0].find("waiting"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find("in use by another run"), std::string::npos) << warnings[1];
   ::close(lock);
   EXPECT_FALSE(pathExists(path + ".old"));
 }
@@ -207,33 +234,16 @@ TEST(BuildState, AnUnwritableDirectoryMeansNoState) {
     GTEST_SKIP() << "cannot hand the tree to nobody";
   const std::optional<bool> refused = runAsNobody([&] {
     BuildState state;
-    std::string warning;
-    return !state.open(dir / "locked/sub/state.sqlite", "v1", milliseconds(50), warning) &&
-           warning.find("cannot make the state directory") != std::string::npos &&
-           !state.open(dir / "locked/state.sqlite", "v1", milliseconds(50), warning) &&
-           warning.find("cannot write the state file") != std::string::npos;
+    std::vector<std::string> first;
+    std::vector<std::string> second;
+    return !openState(state, dir / "locked/sub/state.sqlite", "v1", first, milliseconds(50)) &&
+           first.size() == 1 &&
+           first[0].find("cannot make the state directory") != std::string::npos &&
+           !openState(state, dir / "locked/state.sqlite", "v1", second, milliseconds(50)) &&
+           second.size() == 1 && second[0].find("cannot write the state file") != std::string::npos;
   });
   if (!refused) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
   EXPECT_TRUE(*refused);
-}
-
-TEST(DefaultStatePath, OneFilePerDirectoryInTheCache) {
-  struct Case {
-    const char* cacheHome;
-    const char* home;
-    const char* prefix;
-  } cases[] = {
-      {"/c", "/h", "/c/quillforge/my_site-"},
-      {"relative", "/h", "/h/.cache/quillforge/my_site-"},
-      {"", "/h/", "/h/.cache/quillforge/my_site-"},
-      {"", "", ""},
-  };
-  for (const Case& c : cases) {
-    const std::string path = defaultStatePath("/work/my site/", c.cacheHome, c.home);
-    EXPECT_EQ(path.substr(0, std::string(c.prefix).size()), c.prefix) << c.cacheHome;
-  }
-  EXPECT_NE(defaultStatePath("/a/site", "/c", ""), defaultStatePath("/b/site", "/c", ""));
-  EXPECT_EQ(defaultStatePath("/a/site/", "/c", ""), defaultStatePath("/a/site", "/c", ""));
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ void IncrementalBuild::startRun() {
   moment_ = options_.compileTime.value_or(std::time(nullptr));
   results_.assign(plan_.size(), PageResult{});
   includedChanged_ = false;
-  warnings_.clear();
+  warned_.clear();
 }
 
 void IncrementalBuild::begin() {
@@ -90,15 +90,9 @@ void IncrementalBuild::begin() {
   if (options_.statePath.empty()) return;
   if (!opened_) {
     opened_ = true;
-    std::string warning;
-    std::function<void()> waiting;
-    if (options_.notice) {
-      waiting = [this] { options_.notice(run_messages::waitingForState(options_.statePath)); };
-    }
-    state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning,
-                waiting);
+    state_.open(options_.statePath, options_.programVersion, options_.lockTimeout,
+                [this](const std::string& line) { warn(line); });
     if (options_.holdStateWrites) state_.holdWrites();
-    if (!warning.empty()) warnings_.push_back(warning);
   }
   if (!state_.isOpen() || options_.alwaysMake) return;
   StatusCache statuses;
@@ -241,10 +235,8 @@ void IncrementalBuild::writeDependencyFile(const PlannedCompile& page,
 }
 
 void IncrementalBuild::warn(std::string warning) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (std::find(warnings_.begin(), warnings_.end(), warning) == warnings_.end()) {
-    warnings_.push_back(std::move(warning));
-  }
+  std::lock_guard<std::mutex> guard(warnLock_);
+  if (warned_.insert(warning).second && options_.warn) options_.warn(warning);
 }
 
 BuildReport IncrementalBuild::finish() {
@@ -276,8 +268,7 @@ BuildReport IncrementalBuild::finish() {
   if (state_.isOpen() && whole) removeStaleOutputs(report);
   if (!options_.holdStateWrites) state_.commit();
   if (options_.checkLinks) checkLinks(report);
-  report.warnings = warnings_;
-  if (state_.failed()) report.warnings.push_back(run_messages::stateNotWritten(options_.statePath));
+  if (state_.failed()) warn(run_messages::stateNotWritten(options_.statePath));
   return report;
 }
 

@@ -17,6 +17,7 @@
 #include "batch/build_state.h"
 #include "batch/dependencies.h"
 #include "batch/link_check.h"
+#include "batch/warning_sink.h"
 #include "engine/compile_observer.h"
 #include "engine/compiler.h"
 
@@ -56,9 +57,11 @@ struct IncrementalOptions {
   std::chrono::milliseconds lockTimeout{60000};
   /// The state is written only by commitState(), never during a run.
   bool holdStateWrites = false;
-  /// Called from begin() with a line to show at once (no line end), while
-  /// begin() goes on waiting; may be empty.
-  std::function<void(const std::string& line)> notice;
+  /// Receives every warning of a run (about the state, dependency files,
+  /// links), each once per run, as it is given: by begin() (at once, even
+  /// while it waits for the state), compilePage() (one at a time, from the
+  /// compiling threads) and finish().
+  WarningSink warn;
 };
 
 /// The compile of page that options ask for, telling observer (may be null)
@@ -92,7 +95,6 @@ struct BuildReport {
   std::size_t failed = 0;             // failed pages and failed asset copies
   std::vector<std::string> changed;   // output paths written or removed, pages and assets
   std::vector<std::string> failures;  // one line each for assets that could not be copied
-  std::vector<std::string> warnings;  // about the state, dependency files, links; one line each
   /// With checkLinks, every broken link, page by page in plan order: the
   /// same whether the pages were compiled or found up to date.
   std::vector<BrokenLink> brokenLinks;
@@ -161,9 +163,6 @@ class IncrementalBuild {
   /// What plan[index] depended on: as recorded, for a page begin() found up
   /// to date; as reported, for a page compiled (failed ones too); else none.
   const PageDependencies& dependenciesOf(std::size_t index) const { return dependencies_[index]; }
-  /// The warnings given so far (by begin(), then by compilePage()), each one
-  /// line and each once.
-  const std::vector<std::string>& warnings() const { return warnings_; }
 
  private:
   std::string optionsText(const PlannedCompile& page) const;
@@ -194,8 +193,9 @@ class IncrementalBuild {
   std::vector<std::vector<FileIdentity>> included_;  // per page
   std::vector<PageDependencies> dependencies_;       // per page
   std::vector<std::optional<PageLinks>> links_;      // per page, with checkLinks
-  std::vector<std::string> warnings_;
+  std::unordered_set<std::string> warned_;           // the warnings given in this run
   std::mutex lock_;
+  std::mutex warnLock_;  // orders the calls of options_.warn
   BuildState state_;
   std::unordered_set<std::string> produced_;  // outputs this run made or kept
   std::time_t moment_ = 0;                    // what the date symbols show in this run

@@ -1,0 +1,40 @@
+#include "base/lock_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace qf {
+
+LockFile::Result LockFile::lock(const std::string& path, std::chrono::milliseconds timeout,
+                                std::chrono::milliseconds tellAfter,
+                                const std::function<void()>& waiting) {
+  release();
+  const auto start = std::chrono::steady_clock::now();
+  bool told = !waiting;
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return Result::kUnopenable;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      fd_ = fd;
+      return Result::kLocked;
+    }
+    ::close(fd);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (waited >= timeout) return Result::kHeldElsewhere;
+    if (!told && waited >= tellAfter) {
+      waiting();
+      told = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void LockFile::release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace qf
