@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <unordered_set>
 
 #include "base/directory.h"
 #include "base/path.h"
@@ -19,7 +20,7 @@ namespace {
 constexpr char kStateFormat[] = "5";
 
 // What a page depended on lies in rows of their own, in the order reported
-// (position), found by the page's output.
+// (position), found by the page's id; the paths they name are stored once.
 constexpr char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
@@ -27,14 +28,15 @@ CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
   modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL, source_device INTEGER NOT NULL,
   source_inode INTEGER NOT NULL, source_size INTEGER NOT NULL, source_modified_ns INTEGER NOT NULL,
   source_changed_ns INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS pages(output TEXT PRIMARY KEY, options TEXT NOT NULL,
-  recorded_at_ns INTEGER NOT NULL, failed INTEGER NOT NULL, links TEXT);
-CREATE TABLE IF NOT EXISTS page_files(output TEXT NOT NULL, position INTEGER NOT NULL,
-  kind INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,
-  modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL, path TEXT NOT NULL,
-  PRIMARY KEY(output, position)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS page_dates(output TEXT NOT NULL, position INTEGER NOT NULL,
-  name TEXT NOT NULL, text TEXT NOT NULL, PRIMARY KEY(output, position)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS pages(id INTEGER PRIMARY KEY, output TEXT NOT NULL UNIQUE,
+  options TEXT NOT NULL, recorded_at_ns INTEGER NOT NULL, failed INTEGER NOT NULL, links TEXT);
+CREATE TABLE IF NOT EXISTS paths(id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE);
+CREATE TABLE IF NOT EXISTS page_files(page INTEGER NOT NULL, position INTEGER NOT NULL,
+  kind INTEGER NOT NULL, path INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,
+  size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,
+  PRIMARY KEY(page, position)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS page_dates(page INTEGER NOT NULL, position INTEGER NOT NULL,
+  name TEXT NOT NULL, text TEXT NOT NULL, PRIMARY KEY(page, position)) WITHOUT ROWID;
 )";
 
 constexpr char kDamaged[] = "is damaged";
@@ -81,12 +83,16 @@ struct BuildState::Statements {
                      "INSERT OR REPLACE INTO outputs "
                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
         deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
-        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4, ?5)"),
+        insertPage(db,
+                   "INSERT OR REPLACE INTO pages(output, options, recorded_at_ns, failed, links) "
+                   "VALUES(?1, ?2, ?3, ?4, ?5)"),
         deletePage(db, "DELETE FROM pages WHERE output=?1"),
         insertFile(db, "INSERT INTO page_files VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
-        deleteFiles(db, "DELETE FROM page_files WHERE output=?1"),
+        deleteFiles(db, "DELETE FROM page_files WHERE page=(SELECT id FROM pages WHERE output=?1)"),
         insertDate(db, "INSERT INTO page_dates VALUES(?1, ?2, ?3, ?4)"),
-        deleteDates(db, "DELETE FROM page_dates WHERE output=?1") {}
+        deleteDates(db, "DELETE FROM page_dates WHERE page=(SELECT id FROM pages WHERE output=?1)"),
+        insertPath(db, "INSERT INTO paths(path) VALUES(?1)"),
+        deletePath(db, "DELETE FROM paths WHERE id=?1") {}
 
   SqliteStatement insertOutput;
   SqliteStatement deleteOutput;
@@ -96,6 +102,8 @@ struct BuildState::Statements {
   SqliteStatement deleteFiles;
   SqliteStatement insertDate;
   SqliteStatement deleteDates;
+  SqliteStatement insertPath;
+  SqliteStatement deletePath;
 };
 
 BuildState::BuildState() = default;
@@ -154,6 +162,8 @@ BuildState::Opening BuildState::openDatabase(const std::string& path,
   closeDatabase();
   outputs_.clear();
   pages_.clear();
+  pathIds_.clear();
+  unusedPaths_.clear();
   if (opening != Opening::kOpened) return opening;
   problem = kDamaged;
   return Opening::kUnusable;
@@ -224,51 +234,65 @@ bool BuildState::load() {
   }
   if (step != Step::kDone) return false;
 
-  SqliteStatement pages(db_, "SELECT output, options, recorded_at_ns, failed, links FROM pages");
+  // Each page's dependencies, filled below.
+  std::unordered_map<long long, PageDependencies*> pageIds;
+  SqliteStatement pages(db_,
+                        "SELECT id, output, options, recorded_at_ns, failed, links FROM pages");
   while ((step = pages.step()) == Step::kRow) {
-    PageRecord& page = pages_[pages.text(0)];
-    page.options = pages.text(1);
-    page.recordedAtNs = pages.number(2);
-    page.failed = pages.number(3) != 0;
-    page.links = pages.optionalText(4);
+    PageRecord& page = pages_[pages.text(1)];
+    auto dependencies = std::make_shared<PageDependencies>();
+    pageIds[pages.number(0)] = dependencies.get();
+    page.dependencies = std::move(dependencies);
+    page.options = pages.text(2);
+    page.recordedAtNs = pages.number(3);
+    page.failed = pages.number(4) != 0;
+    page.links = pages.optionalText(5);
   }
   if (step != Step::kDone) return false;
 
-  // Rows come grouped by page, each group in its order.
-  SqliteStatement files(db_,
-                        "SELECT output, kind, device, inode, size, modified_ns, changed_ns, path "
-                        "FROM page_files ORDER BY output, position");
-  PageRecord* page = nullptr;
-  std::string pageOutput;
-  const auto pageOf = [&](std::string_view output) {
-    if (!page || output != pageOutput) {
-      pageOutput = output;
-      const auto found = pages_.find(pageOutput);
-      page = found == pages_.end() ? nullptr : &found->second;
-    }
-    return page;
+  std::unordered_map<long long, std::string> paths;
+  SqliteStatement pathRows(db_, "SELECT id, path FROM paths");
+  while ((step = pathRows.step()) == Step::kRow) paths[pathRows.number(0)] = pathRows.text(1);
+  if (step != Step::kDone) return false;
+
+  const auto pageOf = [&pageIds](long long id) {
+    const auto found = pageIds.find(id);
+    return found == pageIds.end() ? nullptr : found->second;
   };
+  std::unordered_set<long long> usedPaths;
+  SqliteStatement files(db_,
+                        "SELECT page, kind, path, device, inode, size, modified_ns, changed_ns "
+                        "FROM page_files ORDER BY page, position");  // each page's rows in order
   while ((step = files.step()) == Step::kRow) {
     const long long kind = files.number(1);
-    PageRecord* record = pageOf(files.textView(0));
-    if (!record || kind < 0 || kind > static_cast<long long>(DependencyKind::kMissing)) {
+    PageDependencies* record = pageOf(files.number(0));
+    const auto path = paths.find(files.number(2));
+    if (!record || path == paths.end() || kind < 0 ||
+        kind > static_cast<long long>(DependencyKind::kMissing)) {
       return false;
     }
-    Dependency& file = record->dependencies.files.emplace_back();
+    usedPaths.insert(path->first);
+    Dependency& file = record->files.emplace_back();
     file.kind = static_cast<DependencyKind>(kind);
-    file.path = files.text(7);
+    file.path = path->second;
     if (file.kind == DependencyKind::kRead || file.kind == DependencyKind::kIncluded) {
-      file.status = statusAt(files, 2);
+      file.status = statusAt(files, 3);
     }
   }
   if (step != Step::kDone) return false;
+  for (auto& [id, path] : paths) {
+    if (usedPaths.count(id)) {
+      pathIds_.emplace(std::move(path), id);
+    } else {
+      unusedPaths_.push_back(id);
+    }
+  }
 
-  SqliteStatement dates(db_, "SELECT output, name, text FROM page_dates ORDER BY output, position");
-  page = nullptr;
+  SqliteStatement dates(db_, "SELECT page, name, text FROM page_dates ORDER BY page, position");
   while ((step = dates.step()) == Step::kRow) {
-    PageRecord* record = pageOf(dates.textView(0));
+    PageDependencies* record = pageOf(dates.number(0));
     if (!record) return false;
-    record->dependencies.dates.emplace_back(dates.text(1), dates.text(2));
+    record->dates.emplace_back(dates.text(1), dates.text(2));
   }
   if (step != Step::kDone) return false;
 
@@ -349,28 +373,51 @@ bool BuildState::writeRecords(const std::string& path) {
            .run()) {
     return false;
   }
+  const long long pageId = sqlite3_last_insert_rowid(db_);
   long long position = 0;
-  for (const Dependency& file : record.dependencies.files) {
+  for (const Dependency& file : record.dependencies->files) {
+    const std::optional<long long> pathId = this->pathId(file.path);
+    if (!pathId) return false;
     s.insertFile.reset()
-        .bind(1, path)
+        .bind(1, pageId)
         .bind(2, position++)
         .bind(3, static_cast<long long>(file.kind))
-        .bind(9, file.path);
-    bindStatus(s.insertFile, 4, file.status);
+        .bind(4, *pathId);
+    bindStatus(s.insertFile, 5, file.status);
     if (!s.insertFile.run()) return false;
   }
   position = 0;
-  for (const auto& [name, text] : record.dependencies.dates) {
-    if (!s.insertDate.reset().bind(1, path).bind(2, position++).bind(3, name).bind(4, text).run()) {
+  for (const auto& [name, text] : record.dependencies->dates) {
+    if (!s.insertDate.reset()
+             .bind(1, pageId)
+             .bind(2, position++)
+             .bind(3, name)
+             .bind(4, text)
+             .run()) {
       return false;
     }
   }
   return true;
 }
 
+// The id of a stored path, storing it when new; nullopt when that fails.
+std::optional<long long> BuildState::pathId(const std::string& path) {
+  const auto known = pathIds_.find(path);
+  if (known != pathIds_.end()) return known->second;
+  if (!statements_->insertPath.reset().bind(1, path).run()) return std::nullopt;
+  const long long id = sqlite3_last_insert_rowid(db_);
+  pathIds_.emplace(path, id);
+  return id;
+}
+
 void BuildState::writeChanges() {
   if (!inTransaction_) inTransaction_ = executeSql(db_, "BEGIN IMMEDIATE");
+  for (const long long id : unusedPaths_) {
+    if (!statements_->deletePath.reset().bind(1, id).run()) failed_ = true;
+  }
+  unusedPaths_.clear();
   for (const std::string& path : dirty_) {
+    if (failed_) break;
     if (!writeRecords(path)) {
       failed_ = true;
       break;

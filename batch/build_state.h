@@ -30,7 +30,8 @@ struct WrittenOutput {
 struct PageRecord {
   std::string options;         // everything else that shapes the page, as one text
   long long recordedAtNs = 0;  // fileClockNs() when the compile started
-  PageDependencies dependencies;
+  /// Never null; shared, never changed, with the runs that judged the page.
+  std::shared_ptr<const PageDependencies> dependencies = std::make_shared<PageDependencies>();
   /// The last compile failed; the rest is from the last one that succeeded.
   bool failed = false;
   /// The page's links and ids, as the link check encodes them; none when that
@@ -97,6 +98,7 @@ class BuildState {
   void touch(const std::string& path);
   void writeChanges();
   bool writeRecords(const std::string& path);
+  std::optional<long long> pathId(const std::string& path);
 
   struct Statements;
 
@@ -110,6 +112,8 @@ class BuildState {
   std::chrono::steady_clock::time_point lastCommit_;
   std::unordered_map<std::string, WrittenOutput> outputs_;
   std::unordered_map<std::string, PageRecord> pages_;
+  std::unordered_map<std::string, long long> pathIds_;  // the stored paths' ids
+  std::vector<long long> unusedPaths_;                  // stored paths no page refers to, to delete
 };
 
 }  // namespace qf

@@ -41,13 +41,15 @@ PageRecord sampleRecord() {
   PageRecord record;
   record.options = "options";
   record.recordedAtNs = 42;
-  record.dependencies.files = {
+  PageDependencies dependencies;
+  dependencies.files = {
       {DependencyKind::kRead, "page.src", FileStatus{{1, 2}, true, 3, 4, 5}},
       {DependencyKind::kMissing, "gone.inc", FileStatus{}},
       {DependencyKind::kIncluded, "b.inc", FileStatus{{1, 9}, true, 30, 40, 50}},
       {DependencyKind::kFound, "a.inc", FileStatus{}},
       {DependencyKind::kRead, std::string("a\nb\0c d=", 9), FileStatus{{2, 2}, true, 0, 0, 0}}};
-  record.dependencies.dates = {{"_DAY_", "07"}, {"_MONTH_", "a=b\nc"}, {"_WEEKDAY_", ""}};
+  dependencies.dates = {{"_DAY_", "07"}, {"_MONTH_", "a=b\nc"}, {"_WEEKDAY_", ""}};
+  record.dependencies = std::make_shared<const PageDependencies>(std::move(dependencies));
   record.links = std::string("", 1);
   return record;
 }
@@ -83,8 +85,8 @@ TEST(BuildState, KeepsWhatWasRecordedBetweenRuns) {
   const PageRecord expected = sampleRecord();
   EXPECT_EQ(page.options, expected.options);
   EXPECT_EQ(page.recordedAtNs, expected.recordedAtNs);
-  EXPECT_EQ(page.dependencies.files, expected.dependencies.files);
-  EXPECT_EQ(page.dependencies.dates, expected.dependencies.dates);
+  EXPECT_EQ(page.dependencies->files, expected.dependencies->files);
+  EXPECT_EQ(page.dependencies->dates, expected.dependencies->dates);
   EXPECT_EQ(page.links, expected.links);
   EXPECT_EQ(state.outputs().at("out/page.html").status, (FileStatus{{7, 8}, true, 9, 10, 11}));
   EXPECT_EQ(state.outputs().at("out/page.html").sourceStatus, FileStatus{});
@@ -93,7 +95,7 @@ TEST(BuildState, KeepsWhatWasRecordedBetweenRuns) {
   // A failed page keeps what its last good compile read.
   const PageRecord& failed = state.pages().at("out/failed.html");
   EXPECT_TRUE(failed.failed);
-  EXPECT_EQ(failed.dependencies.files, expected.dependencies.files);
+  EXPECT_EQ(failed.dependencies->files, expected.dependencies->files);
   EXPECT_FALSE(failed.links);
 }
 
@@ -166,8 +168,9 @@ TEST(BuildState, RecordsThisProgramNeverWritesAreTakenAsDamage) {
   const char* cases[] = {
       "UPDATE page_files SET kind=9",
       "UPDATE page_files SET kind=-1",
-      "INSERT INTO page_files VALUES('out/none.html', 0, 0, 1, 2, 3, 4, 5, 'x.src')",
-      "INSERT INTO page_dates VALUES('out/none.html', 0, '_DAY_', '07')",
+      "UPDATE page_files SET path=999",
+      "INSERT INTO page_files VALUES(999, 0, 0, 1, 1, 2, 3, 4, 5)",
+      "INSERT INTO page_dates VALUES(999, 0, '_DAY_', '07')",
   };
   for (const char* sql : cases) {
     TempDir dir;
@@ -189,8 +192,9 @@ TEST(BuildState, ChangedRecordsReplaceTheStoredOnes) {
   const std::string path = dir / "state.sqlite";
   writeSample(path);
   PageRecord shorter = sampleRecord();
-  shorter.dependencies.files.resize(1);
-  shorter.dependencies.dates.clear();
+  PageDependencies first;
+  first.files = {shorter.dependencies->files[0]};
+  shorter.dependencies = std::make_shared<const PageDependencies>(first);
   {
     BuildState state;
     std::vector<std::string> warnings;
@@ -205,10 +209,50 @@ TEST(BuildState, ChangedRecordsReplaceTheStoredOnes) {
   ASSERT_TRUE(openState(state, path, "v1", warnings));
   EXPECT_EQ(joined(warnings), "");
   EXPECT_EQ(state.pages().size(), 1u);
-  EXPECT_EQ(state.pages().at("out/page.html").dependencies.files, shorter.dependencies.files);
-  EXPECT_TRUE(state.pages().at("out/page.html").dependencies.dates.empty());
+  EXPECT_EQ(state.pages().at("out/page.html").dependencies->files, shorter.dependencies->files);
+  EXPECT_TRUE(state.pages().at("out/page.html").dependencies->dates.empty());
   EXPECT_EQ(state.outputs().size(), 2u);
   EXPECT_EQ(state.outputs().count("out/failed.html"), 0u);
+}
+
+// How many paths the state at path stores.
+long long storedPaths(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_stmt* count = nullptr;
+  long long paths = -1;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "SELECT count(*) FROM paths", -1, &count, nullptr) == SQLITE_OK &&
+      sqlite3_step(count) == SQLITE_ROW) {
+    paths = sqlite3_column_int64(count, 0);
+  }
+  sqlite3_finalize(count);
+  sqlite3_close(db);
+  return paths;
+}
+
+TEST(BuildState, PathsNoPageNamesAnyMoreAreDropped) {
+  TempDir dir;
+  const std::string path = dir / "state.sqlite";
+  writeSample(path);
+  EXPECT_EQ(storedPaths(path), 5);
+  PageRecord other = sampleRecord();
+  PageDependencies otherDependencies;
+  otherDependencies.files = {
+      {DependencyKind::kRead, "other.src", FileStatus{{1, 2}, true, 3, 4, 5}}};
+  other.dependencies = std::make_shared<const PageDependencies>(otherDependencies);
+  for (int run = 0; run < 2; ++run) {
+    BuildState state;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v1", warnings));
+    state.recordPage("out/page.html", state.outputs().at("out/page.html"), other);
+    state.forgetOutput("out/failed.html");
+    state.commit();
+  }
+  EXPECT_EQ(storedPaths(path), 1);
+  BuildState state;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings));
+  EXPECT_EQ(state.pages().at("out/page.html").dependencies->files, other.dependencies->files);
 }
 
 TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {

@@ -20,6 +20,12 @@ namespace {
 
 constexpr char kStandardOutput[] = "-";
 
+// What a page not judged nor compiled depended on: nothing known.
+const std::shared_ptr<const PageDependencies>& noDependencies() {
+  static const auto none = std::make_shared<const PageDependencies>();
+  return none;
+}
+
 std::vector<FileIdentity> includedFiles(const PageDependencies& dependencies) {
   std::vector<FileIdentity> included;
   for (const Dependency& file : dependencies.files) {
@@ -57,7 +63,7 @@ IncrementalBuild::IncrementalBuild(IncrementalOptions options, std::vector<Plann
       upToDate_(plan_.size(), 0),
       results_(plan_.size()),
       included_(plan_.size()),
-      dependencies_(plan_.size()),
+      dependencies_(plan_.size(), noDependencies()),
       links_(plan_.size()) {}
 
 IncrementalBuild::~IncrementalBuild() = default;
@@ -109,7 +115,7 @@ bool IncrementalBuild::judgeUpToDate(std::size_t index, StatusCache& statuses) {
     return false;
   }
   dependencies_[index] = record.dependencies;
-  included_[index] = includedFiles(dependencies_[index]);
+  included_[index] = includedFiles(*record.dependencies);
   return true;
 }
 
@@ -129,7 +135,7 @@ void IncrementalBuild::replan(std::vector<PlannedCompile> plan) {
   upToDate_.assign(plan_.size(), 0);
   results_.assign(plan_.size(), PageResult{});
   included_.assign(plan_.size(), {});
-  dependencies_.assign(plan_.size(), {});
+  dependencies_.assign(plan_.size(), noDependencies());
   links_.assign(plan_.size(), std::nullopt);
 }
 
@@ -146,7 +152,7 @@ bool IncrementalBuild::pageHolds(std::size_t index, StatusCache& statuses) const
   const auto now = statusOf(page.output);
   if (!now || *now != written->second.status) return false;
   if (options_.dependencyFiles && !statusOf(dependencyFileOf(options_, page.output))) return false;
-  return dependenciesHold(record->second.dependencies, record->second.recordedAtNs, moment_,
+  return dependenciesHold(*record->second.dependencies, record->second.recordedAtNs, moment_,
                           statuses);
 }
 
@@ -160,8 +166,8 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   PageResult& result = results_[index];
   result.status = PageStatus::kFailed;  // until the compile has returned success
   const bool ok = compile(page, recorder);
-  PageDependencies dependencies = recorder.take();
-  std::vector<FileIdentity> included = includedFiles(dependencies);
+  const auto dependencies = std::make_shared<const PageDependencies>(recorder.take());
+  std::vector<FileIdentity> included = includedFiles(*dependencies);
   dependencies_[index] = dependencies;
   if (ok) result.status = PageStatus::kCompiled;
   if (!ok) {
@@ -171,7 +177,7 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     // not taken for assets.
     const auto recorded = state_.pages().find(page.output);
     if (recorded != state_.pages().end()) {
-      for (const Dependency& file : recorded->second.dependencies.files) {
+      for (const Dependency& file : recorded->second.dependencies->files) {
         if (file.kind != DependencyKind::kIncluded) continue;
         if (const auto now = statusOf(file.path)) included.push_back(now->identity);
       }
@@ -184,7 +190,7 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   if (included != included_[index]) includedChanged_ = true;
   included_[index] = std::move(included);
   if (!options_.dependencyFile.empty() || (options_.dependencyFiles && toFile)) {
-    writeDependencyFile(page, dependencies);
+    writeDependencyFile(page, *dependencies);
   } else if (options_.dependencyFiles) {
     warn(std::string(run_messages::kNoDependencyFileForStandardOutput));
   }
@@ -197,7 +203,7 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     after = statusOf(page.output);
   }
   if (!after) return result;
-  PageRecord record{optionsText(page), recordedAtNs, std::move(dependencies)};
+  PageRecord record{optionsText(page), recordedAtNs, dependencies};
   if (options_.checkLinks && (links_[index] = readLinks(page, recorder.map()))) {
     record.links = encodeLinks(*links_[index]);
   }

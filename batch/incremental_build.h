@@ -162,7 +162,7 @@ class IncrementalBuild {
   const IncrementalOptions& options() const { return options_; }
   /// What plan[index] depended on: as recorded, for a page begin() found up
   /// to date; as reported, for a page compiled (failed ones too); else none.
-  const PageDependencies& dependenciesOf(std::size_t index) const { return dependencies_[index]; }
+  const PageDependencies& dependenciesOf(std::size_t index) const { return *dependencies_[index]; }
 
  private:
   std::string optionsText(const PlannedCompile& page) const;
@@ -190,10 +190,10 @@ class IncrementalBuild {
   std::vector<PlannedCompile> plan_;
   std::vector<char> upToDate_;
   std::vector<PageResult> results_;
-  std::vector<std::vector<FileIdentity>> included_;  // per page
-  std::vector<PageDependencies> dependencies_;       // per page
-  std::vector<std::optional<PageLinks>> links_;      // per page, with checkLinks
-  std::unordered_set<std::string> warned_;           // the warnings given in this run
+  std::vector<std::vector<FileIdentity>> included_;                    // per page
+  std::vector<std::shared_ptr<const PageDependencies>> dependencies_;  // per page, never null
+  std::vector<std::optional<PageLinks>> links_;                        // per page, with checkLinks
+  std::unordered_set<std::string> warned_;  // the warnings given in this run
   std::mutex lock_;
   std::mutex warnLock_;  // orders the calls of options_.warn
   BuildState state_;
