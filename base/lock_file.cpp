@@ -32,6 +32,18 @@ LockFile::Result LockFile::lock(const std::string& path, std::chrono::millisecon
   }
 }
 
+std::string LockFile::note() const {
+  char bytes[1000];
+  const ssize_t size = fd_ < 0 ? -1 : ::pread(fd_, bytes, sizeof bytes, 0);
+  return size > 0 ? std::string(bytes, static_cast<std::size_t>(size)) : std::string();
+}
+
+bool LockFile::setNote(std::string_view note) {
+  if (fd_ < 0 || note.size() > 1000 || ::ftruncate(fd_, 0) != 0) return false;
+  return note.empty() ||
+         ::pwrite(fd_, note.data(), note.size(), 0) == static_cast<ssize_t>(note.size());
+}
+
 void LockFile::release() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

@@ -40,6 +40,27 @@ TEST(LockFile, OneHolderAtATime) {
       << "the end of a holder frees the lock";
 }
 
+TEST(LockFile, AHolderLeavesANoteForTheNext) {
+  TempDir dir;
+  const std::string path = dir / "state.lock";
+  {
+    LockFile lock;
+    EXPECT_EQ(lock.note(), "") << "not locked";
+    EXPECT_FALSE(lock.setNote("x"));
+    ASSERT_EQ(lock.lock(path, milliseconds(0), milliseconds(0), {}), LockFile::Result::kLocked);
+    EXPECT_EQ(lock.note(), "");
+    EXPECT_TRUE(lock.setNote("a longer first note"));
+    EXPECT_TRUE(lock.setNote("second"));
+    EXPECT_EQ(lock.note(), "second") << "a note replaces the last one whole";
+  }
+  LockFile next;
+  ASSERT_EQ(next.lock(path, milliseconds(0), milliseconds(0), {}), LockFile::Result::kLocked);
+  EXPECT_EQ(next.note(), "second");
+  EXPECT_TRUE(next.setNote(""));
+  EXPECT_EQ(next.note(), "");
+  EXPECT_FALSE(next.setNote(std::string(1001, 'x')));
+}
+
 TEST(LockFile, AFileThatCannotBeMadeIsNoWait) {
   TempDir dir;
   LockFile lock;

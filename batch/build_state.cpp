@@ -3,8 +3,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <unordered_set>
 
 #include "base/directory.h"
 #include "base/path.h"
@@ -69,6 +69,21 @@ FileStatus statusAt(const SqliteStatement& row, int first) {
   return status;
 }
 
+// A database file's status as a note in the lock file.
+std::string noteOf(const FileStatus& status) {
+  return std::to_string(status.identity.device) + " " + std::to_string(status.identity.inode) +
+         " " + std::to_string(status.size) + " " + std::to_string(status.modifiedNs) + " " +
+         std::to_string(status.changedNs);
+}
+
+// The note that a clean close of the database at path left, if the file has
+// not changed since; "" when it has a log of unfinished writes.
+std::string unchangedNote(const std::string& path) {
+  const auto status = statusOf(path);
+  if (!status || statusOf(path + "-wal")) return {};
+  return noteOf(*status);
+}
+
 void moveAside(const std::string& path) {
   std::rename(path.c_str(), (path + ".old").c_str());
   for (const char* suffix : {"-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
@@ -110,7 +125,21 @@ BuildState::BuildState() = default;
 
 BuildState::~BuildState() {
   commit();
+  const bool clean = db_ != nullptr;
   closeDatabase();
+  if (clean) leaveNote();
+}
+
+// A clean close leaves the file's status in the lock file, so that the next
+// run can skip the check of every page while the file is unchanged; only when
+// its times lie before the clock's present tick, so that any later change
+// gives it other times.
+void BuildState::leaveNote() {
+  const auto status = statusOf(path_);
+  const long long now = fileClockNs();
+  if (status && status->modifiedNs < now && status->changedNs < now && !statusOf(path_ + "-wal")) {
+    lock_.setNote(noteOf(*status));
+  }
 }
 
 bool BuildState::open(const std::string& path, const std::string& programVersion,
@@ -134,8 +163,13 @@ bool BuildState::open(const std::string& path, const std::string& programVersion
       tell(run_messages::stateUnwritable(path));
       return false;
   }
+  // A run that is killed leaves no note behind.
+  const std::string note = lock_.note();
+  const bool unchanged = !note.empty() && note == unchangedNote(path);
+  if (!note.empty()) lock_.setNote("");
+  path_ = path;
   std::string problem;
-  switch (openDatabase(path, programVersion, problem)) {
+  switch (openDatabase(path, programVersion, !unchanged, problem)) {
     case Opening::kOpened:
       return true;
     case Opening::kBusy:
@@ -149,20 +183,21 @@ bool BuildState::open(const std::string& path, const std::string& programVersion
   }
   moveAside(path);
   tell(run_messages::stateMovedAside(path, problem));
-  if (openDatabase(path, programVersion, problem) == Opening::kOpened) return true;
+  if (openDatabase(path, programVersion, true, problem) == Opening::kOpened) return true;
   tell(run_messages::stateUnwritable(path));
   return false;
 }
 
 BuildState::Opening BuildState::openDatabase(const std::string& path,
-                                             const std::string& programVersion,
+                                             const std::string& programVersion, bool check,
                                              std::string& problem) {
-  const Opening opening = openFile(path, programVersion, problem);
+  const Opening opening = openFile(path, programVersion, check, problem);
   if (opening == Opening::kOpened && load()) return Opening::kOpened;
   closeDatabase();
   outputs_.clear();
   pages_.clear();
   pathIds_.clear();
+  storedPaths_.clear();
   unusedPaths_.clear();
   if (opening != Opening::kOpened) return opening;
   problem = kDamaged;
@@ -170,16 +205,16 @@ BuildState::Opening BuildState::openDatabase(const std::string& path,
 }
 
 BuildState::Opening BuildState::openFile(const std::string& path, const std::string& programVersion,
-                                         std::string& problem) {
+                                         bool check, std::string& problem) {
   if (sqlite3_open_v2(path.c_str(), &db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK) {
     return Opening::kUnwritable;
   }
   sqlite3_busy_timeout(db_, 5000);
-  {
-    SqliteStatement check(db_, "PRAGMA quick_check");
-    switch (check.step()) {
+  if (check) {
+    SqliteStatement quickCheck(db_, "PRAGMA quick_check");
+    switch (quickCheck.step()) {
       case SqliteStatement::Step::kRow:
         break;
       case SqliteStatement::Step::kBusy:
@@ -188,7 +223,7 @@ BuildState::Opening BuildState::openFile(const std::string& path, const std::str
         problem = "is not a usable database";
         return Opening::kUnusable;
     }
-    if (check.textView(0) != "ok") {
+    if (quickCheck.textView(0) != "ok") {
       problem = kDamaged;
       return Opening::kUnusable;
     }
@@ -234,14 +269,15 @@ bool BuildState::load() {
   }
   if (step != Step::kDone) return false;
 
-  // Each page's dependencies, filled below.
-  std::unordered_map<long long, PageDependencies*> pageIds;
-  SqliteStatement pages(db_,
-                        "SELECT id, output, options, recorded_at_ns, failed, links FROM pages");
+  // Pages and paths in the order of their ids, in which the rows of what a
+  // page depended on come.
+  std::vector<std::pair<long long, PageDependencies*>> pageIds;
+  SqliteStatement pages(
+      db_, "SELECT id, output, options, recorded_at_ns, failed, links FROM pages ORDER BY id");
   while ((step = pages.step()) == Step::kRow) {
     PageRecord& page = pages_[pages.text(1)];
     auto dependencies = std::make_shared<PageDependencies>();
-    pageIds[pages.number(0)] = dependencies.get();
+    pageIds.emplace_back(pages.number(0), dependencies.get());
     page.dependencies = std::move(dependencies);
     page.options = pages.text(2);
     page.recordedAtNs = pages.number(3);
@@ -250,44 +286,52 @@ bool BuildState::load() {
   }
   if (step != Step::kDone) return false;
 
-  std::unordered_map<long long, std::string> paths;
-  SqliteStatement pathRows(db_, "SELECT id, path FROM paths");
-  while ((step = pathRows.step()) == Step::kRow) paths[pathRows.number(0)] = pathRows.text(1);
+  std::vector<StoredPath> paths;
+  SqliteStatement pathRows(db_, "SELECT id, path FROM paths ORDER BY id");
+  while ((step = pathRows.step()) == Step::kRow) {
+    paths.push_back({pathRows.number(0), pathRows.text(1)});
+  }
   if (step != Step::kDone) return false;
 
-  const auto pageOf = [&pageIds](long long id) {
-    const auto found = pageIds.find(id);
-    return found == pageIds.end() ? nullptr : found->second;
+  // The rows come in the order of the pages' ids, each page's in its order.
+  std::size_t cursor = 0;
+  const auto pageOf = [&pageIds, &cursor](long long id) -> PageDependencies* {
+    while (cursor < pageIds.size() && pageIds[cursor].first < id) ++cursor;
+    return cursor < pageIds.size() && pageIds[cursor].first == id ? pageIds[cursor].second
+                                                                  : nullptr;
   };
-  std::unordered_set<long long> usedPaths;
+  std::vector<char> used(paths.size(), 0);
   SqliteStatement files(db_,
                         "SELECT page, kind, path, device, inode, size, modified_ns, changed_ns "
-                        "FROM page_files ORDER BY page, position");  // each page's rows in order
+                        "FROM page_files ORDER BY page, position");
   while ((step = files.step()) == Step::kRow) {
     const long long kind = files.number(1);
     PageDependencies* record = pageOf(files.number(0));
-    const auto path = paths.find(files.number(2));
-    if (!record || path == paths.end() || kind < 0 ||
+    const auto path =
+        std::lower_bound(paths.begin(), paths.end(), files.number(2),
+                         [](const StoredPath& stored, long long id) { return stored.id < id; });
+    if (!record || path == paths.end() || path->id != files.number(2) || kind < 0 ||
         kind > static_cast<long long>(DependencyKind::kMissing)) {
       return false;
     }
-    usedPaths.insert(path->first);
+    used[static_cast<std::size_t>(path - paths.begin())] = 1;
     Dependency& file = record->files.emplace_back();
     file.kind = static_cast<DependencyKind>(kind);
-    file.path = path->second;
+    file.path = path->path;
     if (file.kind == DependencyKind::kRead || file.kind == DependencyKind::kIncluded) {
       file.status = statusAt(files, 3);
     }
   }
   if (step != Step::kDone) return false;
-  for (auto& [id, path] : paths) {
-    if (usedPaths.count(id)) {
-      pathIds_.emplace(std::move(path), id);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (used[i]) {
+      storedPaths_.push_back(std::move(paths[i]));
     } else {
-      unusedPaths_.push_back(id);
+      unusedPaths_.push_back(paths[i].id);
     }
   }
 
+  cursor = 0;
   SqliteStatement dates(db_, "SELECT page, name, text FROM page_dates ORDER BY page, position");
   while ((step = dates.step()) == Step::kRow) {
     PageDependencies* record = pageOf(dates.number(0));
@@ -402,6 +446,11 @@ bool BuildState::writeRecords(const std::string& path) {
 
 // The id of a stored path, storing it when new; nullopt when that fails.
 std::optional<long long> BuildState::pathId(const std::string& path) {
+  if (!storedPaths_.empty()) {
+    // Made at the first write: a run that writes no page needs none.
+    for (StoredPath& stored : storedPaths_) pathIds_.emplace(std::move(stored.path), stored.id);
+    storedPaths_.clear();
+  }
   const auto known = pathIds_.find(path);
   if (known != pathIds_.end()) return known->second;
   if (!statements_->insertPath.reset().bind(1, path).run()) return std::nullopt;

@@ -44,7 +44,9 @@ struct PageRecord {
 /// holds it (a lock file beside it). The records live in memory, loaded once;
 /// changes to them are written as they come, a few at a time, so a run that
 /// is killed leaves a usable state behind, or (after holdWrites()) only at
-/// commit(). Without a database the records are kept in memory alone.
+/// commit(). Without a database the records are kept in memory alone. A file
+/// is checked for damage when opened, unless this program closed it cleanly
+/// and it has not changed since.
 class BuildState {
  public:
   BuildState();
@@ -89,10 +91,12 @@ class BuildState {
   // How an attempt to use the database file went; problem tells what is
   // wrong with an unusable one.
   enum class Opening { kOpened, kBusy, kUnwritable, kUnusable };
-  Opening openDatabase(const std::string& path, const std::string& programVersion,
+  // check: look through every page of the file for damage first.
+  Opening openDatabase(const std::string& path, const std::string& programVersion, bool check,
                        std::string& problem);
-  Opening openFile(const std::string& path, const std::string& programVersion,
+  Opening openFile(const std::string& path, const std::string& programVersion, bool check,
                    std::string& problem);
+  void leaveNote();
   bool load();
   void closeDatabase();
   void touch(const std::string& path);
@@ -105,6 +109,7 @@ class BuildState {
   sqlite3* db_ = nullptr;
   std::unique_ptr<Statements> statements_;
   LockFile lock_;
+  std::string path_;
   bool inTransaction_ = false;
   bool failed_ = false;
   bool holding_ = false;
@@ -112,7 +117,12 @@ class BuildState {
   std::chrono::steady_clock::time_point lastCommit_;
   std::unordered_map<std::string, WrittenOutput> outputs_;
   std::unordered_map<std::string, PageRecord> pages_;
+  struct StoredPath {
+    long long id;
+    std::string path;
+  };
   std::unordered_map<std::string, long long> pathIds_;  // the stored paths' ids
+  std::vector<StoredPath> storedPaths_;                 // those not yet in pathIds_
   std::vector<long long> unusedPaths_;                  // stored paths no page refers to, to delete
 };
 

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "base/test_util.h"
 
@@ -154,6 +155,35 @@ TEST(BuildState, AnUnusableFileIsMovedAsideWithOneWarning) {
     EXPECT_TRUE(state.outputs().empty()) << c.what;
     EXPECT_TRUE(pathExists(path + ".old")) << c.what;
   }
+}
+
+TEST(BuildState, DamageAfterACleanCloseIsFound) {
+  TempDir dir;
+  const std::string path = dir / "state.sqlite";
+  writeSample(path);
+  // Runs that change nothing, the last one a clock tick after the file's
+  // last change, so that its note is trusted.
+  const long long written = statusOf(path)->changedNs;
+  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+       fileClockNs() <= written && std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  for (int run = 0; run < 2; ++run) {
+    BuildState state;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v1", warnings));
+    EXPECT_EQ(joined(warnings), "");
+    EXPECT_EQ(state.pages().size(), 2u);
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  const std::string junk(4096, '\x5a');
+  ASSERT_EQ(pwrite(fd, junk.data(), junk.size(), 4096), 4096);
+  ::close(fd);
+  BuildState state;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings));
+  EXPECT_NE(joined(warnings).find("is damaged"), std::string::npos) << joined(warnings);
+  EXPECT_TRUE(state.pages().empty());
 }
 
 // Runs sql on the state at path, as a damaged or hostile file might read.
