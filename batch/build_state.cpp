@@ -261,6 +261,8 @@ bool BuildState::load() {
                           "SELECT path, source, page, device, inode, size, modified_ns, "
                           "changed_ns, source_device, source_inode, source_size, "
                           "source_modified_ns, source_changed_ns FROM outputs");
+  outputs_.reserve(rowCount("outputs"));
+  pages_.reserve(rowCount("pages"));
   Step step;
   while ((step = outputs.step()) == Step::kRow) {
     const bool page = outputs.number(2) != 0;
@@ -343,6 +345,12 @@ bool BuildState::load() {
   lastCommit_ = std::chrono::steady_clock::now();
   statements_ = std::make_unique<Statements>(db_);
   return true;
+}
+
+std::size_t BuildState::rowCount(const char* table) {
+  SqliteStatement count(db_, (std::string("SELECT count(*) FROM ") + table).c_str());
+  return count.step() == SqliteStatement::Step::kRow ? static_cast<std::size_t>(count.number(0))
+                                                     : 0;
 }
 
 void BuildState::closeDatabase() {

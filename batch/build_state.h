@@ -98,6 +98,7 @@ class BuildState {
                    std::string& problem);
   void leaveNote();
   bool load();
+  std::size_t rowCount(const char* table);  // 0 when it cannot be told
   void closeDatabase();
   void touch(const std::string& path);
   void writeChanges();

@@ -72,9 +72,13 @@ IncrementalBuild::~IncrementalBuild() = default;
 // text: a page recorded under other options is compiled again. The compile
 // time is not among them: the date texts a page used are checked instead.
 std::string IncrementalBuild::optionsText(const PlannedCompile& page) const {
-  std::string text = options_.programVersion + "\n" + page.input + "\n" + page.output + "\n";
-  text += std::string(1, options_.directiveChar) + options_.concatChar + "\n";
-  text += options_.batch.includeDirectory + "\n";
+  std::string text;
+  text.reserve(options_.programVersion.size() + page.input.size() + page.output.size() +
+               options_.batch.includeDirectory.size() + 16);
+  text.append(options_.programVersion).append("\n").append(page.input).append("\n");
+  text.append(page.output).append("\n");
+  text.append(1, options_.directiveChar).append(1, options_.concatChar).append("\n");
+  text.append(options_.batch.includeDirectory).append("\n");
   for (const auto& [name, value] : options_.definitions) text += "-D" + name + "=" + value + "\n";
   if (options_.dependencyFiles) {
     text += "\nrule " + options_.dependencyTarget + (options_.phonyTargets ? " phony" : "");
@@ -304,8 +308,9 @@ void IncrementalBuild::checkLinks(BuildReport& report) const {
   }
 }
 
-std::unordered_set<std::string> IncrementalBuild::pageOutputs() const {
-  std::unordered_set<std::string> outputs;
+std::unordered_set<std::string_view> IncrementalBuild::pageOutputs() const {
+  std::unordered_set<std::string_view> outputs;
+  outputs.reserve(plan_.size());
   for (const PlannedCompile& page : plan_) outputs.insert(page.output);
   return outputs;
 }
@@ -346,7 +351,7 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
 }
 
 void IncrementalBuild::mirrorAsset(
-    const std::string& asset, const std::unordered_set<std::string>& pageOutputs,
+    const std::string& asset, const std::unordered_set<std::string_view>& pageOutputs,
     const std::unordered_set<FileIdentity, FileIdentityHash>& included,
     const std::unordered_map<FileIdentity, FileStatus, FileIdentityHash>& pages,
     BuildReport& report) {

@@ -172,11 +172,13 @@ class IncrementalBuild {
   void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
   void warn(std::string warning);
   void mirrorAssets(BuildReport& report);
-  void mirrorAsset(const std::string& asset, const std::unordered_set<std::string>& pageOutputs,
+  void mirrorAsset(const std::string& asset,
+                   const std::unordered_set<std::string_view>& pageOutputs,
                    const std::unordered_set<FileIdentity, FileIdentityHash>& included,
                    const std::unordered_map<FileIdentity, FileStatus, FileIdentityHash>& pages,
                    BuildReport& report);
-  std::unordered_set<std::string> pageOutputs() const;
+  /// The outputs of the plan, valid while it is.
+  std::unordered_set<std::string_view> pageOutputs() const;
   std::unordered_set<FileIdentity, FileIdentityHash> includedIdentities() const;
   std::unordered_map<FileIdentity, FileStatus, FileIdentityHash> pagesWritten() const;
   bool assetHolds(const std::string& source, const FileStatus& status,
