@@ -303,6 +303,15 @@ bool BuildState::load() {
                                                                   : nullptr;
   };
   std::vector<char> used(paths.size(), 0);
+  // A page's rows gather in rows, then go to the page in one allocation.
+  std::vector<Dependency> rows;
+  PageDependencies* gathering = nullptr;
+  const auto handOver = [&rows, &gathering] {
+    if (gathering)
+      gathering->files.assign(std::make_move_iterator(rows.begin()),
+                              std::make_move_iterator(rows.end()));
+    rows.clear();
+  };
   SqliteStatement files(db_,
                         "SELECT page, kind, path, device, inode, size, modified_ns, changed_ns "
                         "FROM page_files ORDER BY page, position");
@@ -316,8 +325,12 @@ bool BuildState::load() {
         kind > static_cast<long long>(DependencyKind::kMissing)) {
       return false;
     }
+    if (record != gathering) {
+      handOver();
+      gathering = record;
+    }
     used[static_cast<std::size_t>(path - paths.begin())] = 1;
-    Dependency& file = record->files.emplace_back();
+    Dependency& file = rows.emplace_back();
     file.kind = static_cast<DependencyKind>(kind);
     file.path = path->path;
     if (file.kind == DependencyKind::kRead || file.kind == DependencyKind::kIncluded) {
@@ -325,6 +338,7 @@ bool BuildState::load() {
     }
   }
   if (step != Step::kDone) return false;
+  handOver();
   for (std::size_t i = 0; i < paths.size(); ++i) {
     if (used[i]) {
       storedPaths_.push_back(std::move(paths[i]));

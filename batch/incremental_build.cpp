@@ -63,6 +63,7 @@ IncrementalBuild::IncrementalBuild(IncrementalOptions options, std::vector<Plann
       upToDate_(plan_.size(), 0),
       results_(plan_.size()),
       included_(plan_.size()),
+      includedAsRecorded_(plan_.size(), 0),
       dependencies_(plan_.size(), noDependencies()),
       links_(plan_.size()) {}
 
@@ -119,7 +120,8 @@ bool IncrementalBuild::judgeUpToDate(std::size_t index, StatusCache& statuses) {
     return false;
   }
   dependencies_[index] = record.dependencies;
-  included_[index] = includedFiles(*record.dependencies);
+  included_[index].clear();
+  includedAsRecorded_[index] = 1;
   return true;
 }
 
@@ -139,6 +141,7 @@ void IncrementalBuild::replan(std::vector<PlannedCompile> plan) {
   upToDate_.assign(plan_.size(), 0);
   results_.assign(plan_.size(), PageResult{});
   included_.assign(plan_.size(), {});
+  includedAsRecorded_.assign(plan_.size(), 0);
   dependencies_.assign(plan_.size(), noDependencies());
   links_.assign(plan_.size(), std::nullopt);
 }
@@ -172,6 +175,10 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   const bool ok = compile(page, recorder);
   const auto dependencies = std::make_shared<const PageDependencies>(recorder.take());
   std::vector<FileIdentity> included = includedFiles(*dependencies);
+  const std::vector<FileIdentity> includedBefore = includedAsRecorded_[index]
+                                                       ? includedFiles(*dependencies_[index])
+                                                       : std::move(included_[index]);
+  includedAsRecorded_[index] = 0;
   dependencies_[index] = dependencies;
   if (ok) result.status = PageStatus::kCompiled;
   if (!ok) {
@@ -187,11 +194,11 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
       }
       state_.markFailed(page.output);
     }
-    if (included != included_[index]) includedChanged_ = true;
+    if (included != includedBefore) includedChanged_ = true;
     included_[index] = std::move(included);
     return result;
   }
-  if (included != included_[index]) includedChanged_ = true;
+  if (included != includedBefore) includedChanged_ = true;
   included_[index] = std::move(included);
   if (!options_.dependencyFile.empty() || (options_.dependencyFiles && toFile)) {
     writeDependencyFile(page, *dependencies);
@@ -317,7 +324,15 @@ std::unordered_set<std::string_view> IncrementalBuild::pageOutputs() const {
 
 std::unordered_set<FileIdentity, FileIdentityHash> IncrementalBuild::includedIdentities() const {
   std::unordered_set<FileIdentity, FileIdentityHash> included;
-  for (const auto& page : included_) included.insert(page.begin(), page.end());
+  for (std::size_t i = 0; i < plan_.size(); ++i) {
+    if (!includedAsRecorded_[i]) {
+      included.insert(included_[i].begin(), included_[i].end());
+      continue;
+    }
+    for (const Dependency& file : dependencies_[i]->files) {
+      if (file.kind == DependencyKind::kIncluded) included.insert(file.status.identity);
+    }
+  }
   return included;
 }
 
