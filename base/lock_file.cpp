@@ -32,16 +32,21 @@ LockFile::Result LockFile::lock(const std::string& path, std::chrono::millisecon
   }
 }
 
+// A note is its line and a line end, at the start of the file; what follows
+// is left from longer notes (the file is never shortened, which costs more).
 std::string LockFile::note() const {
-  char bytes[1000];
+  char bytes[1001];
   const ssize_t size = fd_ < 0 ? -1 : ::pread(fd_, bytes, sizeof bytes, 0);
-  return size > 0 ? std::string(bytes, static_cast<std::size_t>(size)) : std::string();
+  if (size <= 0) return {};
+  const std::string_view text(bytes, static_cast<std::size_t>(size));
+  const std::size_t end = text.find('\n');
+  return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end));
 }
 
 bool LockFile::setNote(std::string_view note) {
-  if (fd_ < 0 || note.size() > 1000 || ::ftruncate(fd_, 0) != 0) return false;
-  return note.empty() ||
-         ::pwrite(fd_, note.data(), note.size(), 0) == static_cast<ssize_t>(note.size());
+  if (fd_ < 0 || note.size() > 1000 || note.find('\n') != std::string_view::npos) return false;
+  const std::string line = std::string(note) + "\n";
+  return ::pwrite(fd_, line.data(), line.size(), 0) == static_cast<ssize_t>(line.size());
 }
 
 void LockFile::release() {

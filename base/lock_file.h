@@ -30,11 +30,11 @@ class LockFile {
               std::chrono::milliseconds tellAfter, const std::function<void()>& waiting);
   bool isLocked() const { return fd_ >= 0; }
 
-  /// While locked: a short text (up to 1000 bytes) a holder left for the
-  /// next one in the lock file; "" when none was left or it cannot be read.
+  /// While locked: the line (up to 1000 bytes) a holder left for the next
+  /// one in the lock file; "" when none was left or it cannot be read.
   std::string note() const;
-  /// While locked: leaves note (up to 1000 bytes) in place of the last one;
-  /// false when that fails, when no note may be left.
+  /// While locked: leaves note (one line, up to 1000 bytes) in place of the
+  /// last one; false when that fails, when no note may be left.
   bool setNote(std::string_view note);
   void release();
 

@@ -59,6 +59,8 @@ TEST(LockFile, AHolderLeavesANoteForTheNext) {
   EXPECT_TRUE(next.setNote(""));
   EXPECT_EQ(next.note(), "");
   EXPECT_FALSE(next.setNote(std::string(1001, 'x')));
+  EXPECT_FALSE(next.setNote("two\nlines"));
+  EXPECT_EQ(next.note(), "");
 }
 
 TEST(LockFile, AFileThatCannotBeMadeIsNoWait) {
