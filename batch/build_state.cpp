@@ -1,20 +1,15 @@
 #include "batch/build_state.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <charconv>
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
-#include <thread>
 
 #include "base/directory.h"
 #include "base/path.h"
 #include "batch/run_messages.h"
+#include "batch/sqlite_statement.h"
 
 namespace qf {
 
@@ -22,8 +17,10 @@ namespace {
 
 // Raised whenever the tables change meaning; a state of another format is
 // moved aside, never read.
-constexpr char kStateFormat[] = "4";
+constexpr char kStateFormat[] = "5";
 
+// What a page depended on lies in rows of their own, in the order reported
+// (position), found by the page's id; the paths they name are stored once.
 constexpr char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
@@ -31,10 +28,18 @@ CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
   modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL, source_device INTEGER NOT NULL,
   source_inode INTEGER NOT NULL, source_size INTEGER NOT NULL, source_modified_ns INTEGER NOT NULL,
   source_changed_ns INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS pages(output TEXT PRIMARY KEY, options TEXT NOT NULL,
-  recorded_at_ns INTEGER NOT NULL, dates TEXT NOT NULL, files TEXT NOT NULL,
-  failed INTEGER NOT NULL, links TEXT);
+CREATE TABLE IF NOT EXISTS pages(id INTEGER PRIMARY KEY, output TEXT NOT NULL UNIQUE,
+  options TEXT NOT NULL, recorded_at_ns INTEGER NOT NULL, failed INTEGER NOT NULL, links TEXT);
+CREATE TABLE IF NOT EXISTS paths(id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE);
+CREATE TABLE IF NOT EXISTS page_files(page INTEGER NOT NULL, position INTEGER NOT NULL,
+  kind INTEGER NOT NULL, path INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,
+  size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,
+  PRIMARY KEY(page, position)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS page_dates(page INTEGER NOT NULL, position INTEGER NOT NULL,
+  name TEXT NOT NULL, text TEXT NOT NULL, PRIMARY KEY(page, position)) WITHOUT ROWID;
 )";
+
+constexpr char kDamaged[] = "is damaged";
 
 // Commits come at most this often, or after this many records, whichever first.
 constexpr auto kCommitInterval = std::chrono::milliseconds(200);
@@ -43,174 +48,45 @@ constexpr std::size_t kCommitRecords = 500;
 // How long a run waits for another run's lock before it says so.
 constexpr auto kWaitBeforeTelling = std::chrono::seconds(1);
 
-// A prepared statement that finalizes itself.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) statement_ = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  bool ok() const { return statement_ != nullptr; }
-  Statement& reset() {
-    sqlite3_reset(statement_);
-    return *this;
-  }
-  Statement& bind(int index, const std::string& text) {
-    sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
-                      SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& bind(int index, const std::optional<std::string>& text) {
-    if (text) return bind(index, *text);
-    sqlite3_bind_null(statement_, index);
-    return *this;
-  }
-  Statement& bind(int index, long long value) {
-    sqlite3_bind_int64(statement_, index, value);
-    return *this;
-  }
-  Statement& bindStatus(int first, const FileStatus& status) {
-    return bind(first, static_cast<long long>(status.identity.device))
-        .bind(first + 1, static_cast<long long>(status.identity.inode))
-        .bind(first + 2, status.size)
-        .bind(first + 3, status.modifiedNs)
-        .bind(first + 4, status.changedNs);
-  }
-  /// SQLITE_ROW, SQLITE_DONE or an error code.
-  int step() { return statement_ ? sqlite3_step(statement_) : SQLITE_ERROR; }
-  bool run() { return step() == SQLITE_DONE; }
-
-  std::string text(int column) const {
-    const auto* chars = sqlite3_column_text(statement_, column);
-    return chars ? std::string(reinterpret_cast<const char*>(chars),
-                               static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
-                 : std::string();
-  }
-  std::optional<std::string> optionalText(int column) const {
-    if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
-    return text(column);
-  }
-  long long number(int column) const { return sqlite3_column_int64(statement_, column); }
-  FileStatus status(int first) const {
-    FileStatus status;
-    status.identity.device = static_cast<dev_t>(number(first));
-    status.identity.inode = static_cast<ino_t>(number(first + 1));
-    status.regular = true;
-    status.size = number(first + 2);
-    status.modifiedNs = number(first + 3);
-    status.changedNs = number(first + 4);
-    return status;
-  }
-
- private:
-  sqlite3_stmt* statement_ = nullptr;
-};
-
-std::string joinDates(const std::vector<std::pair<std::string, std::string>>& dates) {
-  std::string joined;
-  for (const auto& [name, text] : dates) joined += name + "=" + text + "\n";
-  return joined;
+// Binds a status to five parameters from first on.
+SqliteStatement& bindStatus(SqliteStatement& statement, int first, const FileStatus& status) {
+  return statement.bind(first, static_cast<long long>(status.identity.device))
+      .bind(first + 1, static_cast<long long>(status.identity.inode))
+      .bind(first + 2, status.size)
+      .bind(first + 3, status.modifiedNs)
+      .bind(first + 4, status.changedNs);
 }
 
-std::vector<std::pair<std::string, std::string>> splitDates(const std::string& joined) {
-  std::vector<std::pair<std::string, std::string>> dates;
-  std::size_t start = 0;
-  for (std::size_t end; (end = joined.find('\n', start)) != std::string::npos; start = end + 1) {
-    const std::string line = joined.substr(start, end - start);
-    const std::size_t equals = line.find('=');
-    if (equals != std::string::npos)
-      dates.emplace_back(line.substr(0, equals), line.substr(equals + 1));
-  }
-  return dates;
+// The status in five columns from first on, of a regular file.
+FileStatus statusAt(const SqliteStatement& row, int first) {
+  FileStatus status;
+  status.identity.device = static_cast<dev_t>(row.number(first));
+  status.identity.inode = static_cast<ino_t>(row.number(first + 1));
+  status.regular = true;
+  status.size = row.number(first + 2);
+  status.modifiedNs = row.number(first + 3);
+  status.changedNs = row.number(first + 4);
+  return status;
 }
 
-// A page's files, one a line: "kind device inode size modified changed
-// length path", the path last and counted, so any byte may be in it.
-std::string joinFiles(const std::vector<Dependency>& files) {
-  std::string joined;
-  for (const Dependency& file : files) {
-    const FileStatus& status = file.status;
-    joined += std::to_string(static_cast<int>(file.kind)) + " " +
-              std::to_string(static_cast<unsigned long long>(status.identity.device)) + " " +
-              std::to_string(static_cast<unsigned long long>(status.identity.inode)) + " " +
-              std::to_string(status.size) + " " + std::to_string(status.modifiedNs) + " " +
-              std::to_string(status.changedNs) + " " + std::to_string(file.path.size()) + " ";
-    joined += file.path;
-    joined += '\n';
-  }
-  return joined;
+// A database file's status as a note in the lock file.
+std::string noteOf(const FileStatus& status) {
+  return std::to_string(status.identity.device) + " " + std::to_string(status.identity.inode) +
+         " " + std::to_string(status.size) + " " + std::to_string(status.modifiedNs) + " " +
+         std::to_string(status.changedNs);
 }
 
-// Reads a number and the blank after it from the front of text.
-template <typename Number>
-bool takeNumber(std::string_view& text, Number& number) {
-  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (failure != std::errc() || end == text.data() + text.size() || *end != ' ') return false;
-  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
-  return true;
-}
-
-// False when the text is not what joinFiles writes.
-bool splitFiles(std::string_view text, std::vector<Dependency>& files) {
-  while (!text.empty()) {
-    unsigned kind = 0;
-    unsigned long long device = 0, inode = 0;
-    std::size_t length = 0;
-    FileStatus status;
-    if (!takeNumber(text, kind) || !takeNumber(text, device) || !takeNumber(text, inode) ||
-        !takeNumber(text, status.size) || !takeNumber(text, status.modifiedNs) ||
-        !takeNumber(text, status.changedNs) || !takeNumber(text, length) ||
-        kind > static_cast<unsigned>(DependencyKind::kMissing) || length >= text.size() ||
-        text[length] != '\n') {
-      return false;
-    }
-    const auto dependencyKind = static_cast<DependencyKind>(kind);
-    if (dependencyKind == DependencyKind::kRead || dependencyKind == DependencyKind::kIncluded) {
-      status.identity = {static_cast<dev_t>(device), static_cast<ino_t>(inode)};
-      status.regular = true;
-    } else {
-      status = FileStatus{};
-    }
-    files.push_back({dependencyKind, std::string(text.substr(0, length)), status});
-    text.remove_prefix(length + 1);
-  }
-  return true;
-}
-
-// Takes the lock file's lock, polling until timeout. Another run may have
-// replaced the lock file meanwhile; the lock counts only on the file the path
-// still names.
-int lockExclusively(const std::string& path, std::chrono::milliseconds timeout,
-                    const std::function<void()>& waiting) {
-  const auto start = std::chrono::steady_clock::now();
-  bool told = !waiting;
-  for (;;) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
-    ::close(fd);
-    const auto waited = std::chrono::steady_clock::now() - start;
-    if (waited >= timeout) return -2;
-    if (!told && waited >= kWaitBeforeTelling) {
-      waiting();
-      told = true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+// The note that a clean close of the database at path left, if the file has
+// not changed since; "" when it has a log of unfinished writes.
+std::string unchangedNote(const std::string& path) {
+  const auto status = statusOf(path);
+  if (!status || statusOf(path + "-wal")) return {};
+  return noteOf(*status);
 }
 
 void moveAside(const std::string& path) {
   std::rename(path.c_str(), (path + ".old").c_str());
   for (const char* suffix : {"-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
-}
-
-std::uint64_t pathHash(const std::string& text) {
-  std::uint64_t hash = 1469598103934665603ULL;
-  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-  return hash;
 }
 
 }  // namespace
@@ -222,143 +98,273 @@ struct BuildState::Statements {
                      "INSERT OR REPLACE INTO outputs "
                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
         deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
-        insertPage(db, "INSERT OR REPLACE INTO pages VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
-        deletePage(db, "DELETE FROM pages WHERE output=?1") {}
+        insertPage(db,
+                   "INSERT OR REPLACE INTO pages(output, options, recorded_at_ns, failed, links) "
+                   "VALUES(?1, ?2, ?3, ?4, ?5)"),
+        deletePage(db, "DELETE FROM pages WHERE output=?1"),
+        insertFile(db, "INSERT INTO page_files VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+        deleteFiles(db, "DELETE FROM page_files WHERE page=(SELECT id FROM pages WHERE output=?1)"),
+        insertDate(db, "INSERT INTO page_dates VALUES(?1, ?2, ?3, ?4)"),
+        deleteDates(db, "DELETE FROM page_dates WHERE page=(SELECT id FROM pages WHERE output=?1)"),
+        insertPath(db, "INSERT INTO paths(path) VALUES(?1)"),
+        deletePath(db, "DELETE FROM paths WHERE id=?1") {}
 
-  Statement insertOutput;
-  Statement deleteOutput;
-  Statement insertPage;
-  Statement deletePage;
+  SqliteStatement insertOutput;
+  SqliteStatement deleteOutput;
+  SqliteStatement insertPage;
+  SqliteStatement deletePage;
+  SqliteStatement insertFile;
+  SqliteStatement deleteFiles;
+  SqliteStatement insertDate;
+  SqliteStatement deleteDates;
+  SqliteStatement insertPath;
+  SqliteStatement deletePath;
 };
 
 BuildState::BuildState() = default;
 
 BuildState::~BuildState() {
   commit();
+  const bool clean = db_ != nullptr;
   closeDatabase();
-  if (lockFd_ >= 0) ::close(lockFd_);
+  if (clean) leaveNote();
+}
+
+// A clean close leaves the file's status in the lock file, so that the next
+// run can skip the check of every page while the file is unchanged; only when
+// its times lie before the clock's present tick, so that any later change
+// gives it other times.
+void BuildState::leaveNote() {
+  const auto status = statusOf(path_);
+  const long long now = fileClockNs();
+  if (status && status->modifiedNs < now && status->changedNs < now && !statusOf(path_ + "-wal")) {
+    lock_.setNote(noteOf(*status));
+  }
 }
 
 bool BuildState::open(const std::string& path, const std::string& programVersion,
-                      std::chrono::milliseconds lockTimeout, std::string& warning,
-                      const std::function<void()>& waiting) {
-  warning.clear();
+                      std::chrono::milliseconds lockTimeout, const WarningSink& warn) {
+  const auto tell = [&warn](const std::string& line) {
+    if (warn) warn(line);
+  };
   const std::string directory = directoryOf(path);
   if (!directory.empty() && !makeDirectories(directory)) {
-    warning = run_messages::stateDirectoryUnwritable(directory);
+    tell(run_messages::stateDirectoryUnwritable(directory));
     return false;
   }
-  lockFd_ = lockExclusively(path + ".lock", lockTimeout, waiting);
-  if (lockFd_ == -2) {
-    warning = run_messages::stateInUse(path);
-    return false;
+  const auto waiting = [&] { tell(run_messages::waitingForState(path)); };
+  switch (lock_.lock(path + ".lock", lockTimeout, kWaitBeforeTelling, waiting)) {
+    case LockFile::Result::kLocked:
+      break;
+    case LockFile::Result::kHeldElsewhere:
+      tell(run_messages::stateInUse(path));
+      return false;
+    case LockFile::Result::kUnopenable:
+      tell(run_messages::stateUnwritable(path));
+      return false;
   }
-  if (lockFd_ < 0) {
-    warning = run_messages::stateUnwritable(path);
-    return false;
-  }
+  // A run that is killed leaves no note behind.
+  const std::string note = lock_.note();
+  const bool unchanged = !note.empty() && note == unchangedNote(path);
+  if (!note.empty()) lock_.setNote("");
+  path_ = path;
   std::string problem;
-  if (openDatabase(path, programVersion, problem) && load(problem)) return true;
-  closeDatabase();
-  if (busy_) {
-    warning = run_messages::stateInUse(path);
-    return false;
-  }
-  if (problem.empty()) {
-    warning = run_messages::stateUnwritable(path);
-    return false;
+  switch (openDatabase(path, programVersion, !unchanged, problem)) {
+    case Opening::kOpened:
+      return true;
+    case Opening::kBusy:
+      tell(run_messages::stateInUse(path));
+      return false;
+    case Opening::kUnwritable:
+      tell(run_messages::stateUnwritable(path));
+      return false;
+    case Opening::kUnusable:
+      break;
   }
   moveAside(path);
-  warning = run_messages::stateMovedAside(path, problem);
-  outputs_.clear();
-  pages_.clear();
-  std::string again;
-  if (openDatabase(path, programVersion, again) && load(again)) return true;
-  closeDatabase();
-  warning = run_messages::stateUnwritable(path);
+  tell(run_messages::stateMovedAside(path, problem));
+  if (openDatabase(path, programVersion, true, problem) == Opening::kOpened) return true;
+  tell(run_messages::stateUnwritable(path));
   return false;
 }
 
-// problem stays empty when the file could not be opened or written at all
-// (nothing to move aside); it says what is wrong with a file that opened.
-bool BuildState::openDatabase(const std::string& path, const std::string& programVersion,
-                              std::string& problem) {
+BuildState::Opening BuildState::openDatabase(const std::string& path,
+                                             const std::string& programVersion, bool check,
+                                             std::string& problem) {
+  const Opening opening = openFile(path, programVersion, check, problem);
+  if (opening == Opening::kOpened && load()) return Opening::kOpened;
+  closeDatabase();
+  outputs_.clear();
+  pages_.clear();
+  pathIds_.clear();
+  storedPaths_.clear();
+  unusedPaths_.clear();
+  if (opening != Opening::kOpened) return opening;
+  problem = kDamaged;
+  return Opening::kUnusable;
+}
+
+BuildState::Opening BuildState::openFile(const std::string& path, const std::string& programVersion,
+                                         bool check, std::string& problem) {
   if (sqlite3_open_v2(path.c_str(), &db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK) {
-    return false;
+    return Opening::kUnwritable;
   }
   sqlite3_busy_timeout(db_, 5000);
-  {
-    Statement check(db_, "PRAGMA quick_check");
-    const int code = check.step();
-    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
-      busy_ = true;
-      return false;
+  if (check) {
+    SqliteStatement quickCheck(db_, "PRAGMA quick_check");
+    switch (quickCheck.step()) {
+      case SqliteStatement::Step::kRow:
+        break;
+      case SqliteStatement::Step::kBusy:
+        return Opening::kBusy;
+      default:
+        problem = "is not a usable database";
+        return Opening::kUnusable;
     }
-    if (code != SQLITE_ROW) {
-      problem = "is not a usable database";
-      return false;
-    }
-    if (check.text(0) != "ok") {
-      problem = "is damaged";
-      return false;
+    if (quickCheck.textView(0) != "ok") {
+      problem = kDamaged;
+      return Opening::kUnusable;
     }
   }
-  if (!execute("PRAGMA journal_mode=WAL") || !execute("PRAGMA synchronous=NORMAL") ||
-      !execute(kSchema)) {
-    return false;
+  if (!executeSql(db_, "PRAGMA journal_mode=WAL") ||
+      !executeSql(db_, "PRAGMA synchronous=NORMAL") || !executeSql(db_, kSchema)) {
+    return Opening::kUnwritable;
   }
-  Statement format(db_, "SELECT value FROM meta WHERE key='format'");
-  Statement version(db_, "SELECT value FROM meta WHERE key='program'");
-  if (format.step() != SQLITE_ROW) {
-    Statement count(db_, "SELECT count(*) FROM outputs");
-    if (count.step() != SQLITE_ROW || count.number(0) != 0) {
+  SqliteStatement format(db_, "SELECT value FROM meta WHERE key='format'");
+  SqliteStatement version(db_, "SELECT value FROM meta WHERE key='program'");
+  if (format.step() != SqliteStatement::Step::kRow) {
+    SqliteStatement count(db_, "SELECT count(*) FROM outputs");
+    if (count.step() != SqliteStatement::Step::kRow || count.number(0) != 0) {
       problem = "has no format mark";
-      return false;
+      return Opening::kUnusable;
     }
-    Statement mark(db_, "INSERT OR REPLACE INTO meta VALUES('format', ?1), ('program', ?2)");
-    return mark.bind(1, std::string(kStateFormat)).bind(2, programVersion).run();
+    SqliteStatement mark(db_, "INSERT OR REPLACE INTO meta VALUES('format', ?1), ('program', ?2)");
+    return mark.bind(1, std::string_view(kStateFormat)).bind(2, programVersion).run()
+               ? Opening::kOpened
+               : Opening::kUnwritable;
   }
-  if (format.text(0) != kStateFormat || version.step() != SQLITE_ROW ||
-      version.text(0) != programVersion) {
+  if (format.textView(0) != kStateFormat || version.step() != SqliteStatement::Step::kRow ||
+      version.textView(0) != programVersion) {
     problem = "was written by another version";
-    return false;
+    return Opening::kUnusable;
   }
-  return true;
+  return Opening::kOpened;
 }
 
-bool BuildState::load(std::string& problem) {
-  Statement outputs(db_,
-                    "SELECT path, source, page, device, inode, size, modified_ns, changed_ns, "
-                    "source_device, source_inode, source_size, source_modified_ns, "
-                    "source_changed_ns FROM outputs");
-  Statement pages(db_,
-                  "SELECT output, options, recorded_at_ns, dates, files, failed, links FROM pages");
-  int code;
-  while ((code = outputs.step()) == SQLITE_ROW) {
+// False when a table cannot be read through or holds what this program never
+// writes.
+bool BuildState::load() {
+  using Step = SqliteStatement::Step;
+  SqliteStatement outputs(db_,
+                          "SELECT path, source, page, device, inode, size, modified_ns, "
+                          "changed_ns, source_device, source_inode, source_size, "
+                          "source_modified_ns, source_changed_ns FROM outputs");
+  outputs_.reserve(rowCount("outputs"));
+  pages_.reserve(rowCount("pages"));
+  Step step;
+  while ((step = outputs.step()) == Step::kRow) {
     const bool page = outputs.number(2) != 0;
-    outputs_[outputs.text(0)] = WrittenOutput{outputs.text(1), page, outputs.status(3),
-                                              page ? FileStatus{} : outputs.status(8)};
+    outputs_[outputs.text(0)] = WrittenOutput{outputs.text(1), page, statusAt(outputs, 3),
+                                              page ? FileStatus{} : statusAt(outputs, 8)};
   }
-  if (code != SQLITE_DONE) return (problem = "is damaged", false);
-  while ((code = pages.step()) == SQLITE_ROW) {
-    PageRecord& page = pages_[pages.text(0)];
-    page.options = pages.text(1);
-    page.recordedAtNs = pages.number(2);
-    page.dependencies.dates = splitDates(pages.text(3));
-    if (!splitFiles(pages.text(4), page.dependencies.files)) return (problem = "is damaged", false);
-    page.failed = pages.number(5) != 0;
-    page.links = pages.optionalText(6);
+  if (step != Step::kDone) return false;
+
+  // Pages and paths in the order of their ids, in which the rows of what a
+  // page depended on come.
+  std::vector<std::pair<long long, PageDependencies*>> pageIds;
+  SqliteStatement pages(
+      db_, "SELECT id, output, options, recorded_at_ns, failed, links FROM pages ORDER BY id");
+  while ((step = pages.step()) == Step::kRow) {
+    PageRecord& page = pages_[pages.text(1)];
+    auto dependencies = std::make_shared<PageDependencies>();
+    pageIds.emplace_back(pages.number(0), dependencies.get());
+    page.dependencies = std::move(dependencies);
+    page.options = pages.text(2);
+    page.recordedAtNs = pages.number(3);
+    page.failed = pages.number(4) != 0;
+    page.links = pages.optionalText(5);
   }
-  if (code != SQLITE_DONE) return (problem = "is damaged", false);
+  if (step != Step::kDone) return false;
+
+  std::vector<StoredPath> paths;
+  SqliteStatement pathRows(db_, "SELECT id, path FROM paths ORDER BY id");
+  while ((step = pathRows.step()) == Step::kRow) {
+    paths.push_back({pathRows.number(0), pathRows.text(1)});
+  }
+  if (step != Step::kDone) return false;
+
+  // The rows come in the order of the pages' ids, each page's in its order.
+  std::size_t cursor = 0;
+  const auto pageOf = [&pageIds, &cursor](long long id) -> PageDependencies* {
+    while (cursor < pageIds.size() && pageIds[cursor].first < id) ++cursor;
+    return cursor < pageIds.size() && pageIds[cursor].first == id ? pageIds[cursor].second
+                                                                  : nullptr;
+  };
+  std::vector<char> used(paths.size(), 0);
+  // A page's rows gather in rows, then go to the page in one allocation.
+  std::vector<Dependency> rows;
+  PageDependencies* gathering = nullptr;
+  const auto handOver = [&rows, &gathering] {
+    if (gathering)
+      gathering->files.assign(std::make_move_iterator(rows.begin()),
+                              std::make_move_iterator(rows.end()));
+    rows.clear();
+  };
+  SqliteStatement files(db_,
+                        "SELECT page, kind, path, device, inode, size, modified_ns, changed_ns "
+                        "FROM page_files ORDER BY page, position");
+  while ((step = files.step()) == Step::kRow) {
+    const long long kind = files.number(1);
+    PageDependencies* record = pageOf(files.number(0));
+    const auto path =
+        std::lower_bound(paths.begin(), paths.end(), files.number(2),
+                         [](const StoredPath& stored, long long id) { return stored.id < id; });
+    if (!record || path == paths.end() || path->id != files.number(2) || kind < 0 ||
+        kind > static_cast<long long>(DependencyKind::kMissing)) {
+      return false;
+    }
+    if (record != gathering) {
+      handOver();
+      gathering = record;
+    }
+    used[static_cast<std::size_t>(path - paths.begin())] = 1;
+    Dependency& file = rows.emplace_back();
+    file.kind = static_cast<DependencyKind>(kind);
+    file.path = path->path;
+    if (file.kind == DependencyKind::kRead || file.kind == DependencyKind::kIncluded) {
+      file.status = statusAt(files, 3);
+    }
+  }
+  if (step != Step::kDone) return false;
+  handOver();
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (used[i]) {
+      storedPaths_.push_back(std::move(paths[i]));
+    } else {
+      unusedPaths_.push_back(paths[i].id);
+    }
+  }
+
+  cursor = 0;
+  SqliteStatement dates(db_, "SELECT page, name, text FROM page_dates ORDER BY page, position");
+  while ((step = dates.step()) == Step::kRow) {
+    PageDependencies* record = pageOf(dates.number(0));
+    if (!record) return false;
+    record->dates.emplace_back(dates.text(1), dates.text(2));
+  }
+  if (step != Step::kDone) return false;
+
   lastCommit_ = std::chrono::steady_clock::now();
   statements_ = std::make_unique<Statements>(db_);
   return true;
 }
 
-bool BuildState::execute(const char* sql) {
-  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+std::size_t BuildState::rowCount(const char* table) {
+  SqliteStatement count(db_, (std::string("SELECT count(*) FROM ") + table).c_str());
+  return count.step() == SqliteStatement::Step::kRow ? static_cast<std::size_t>(count.number(0))
+                                                     : 0;
 }
 
 void BuildState::closeDatabase() {
@@ -405,32 +411,88 @@ void BuildState::touch(const std::string& path) {
   }
 }
 
-// Each path written is stored as the records hold it now, or deleted.
+// Each path is stored as the records hold it now, or deleted.
+bool BuildState::writeRecords(const std::string& path) {
+  Statements& s = *statements_;
+  const auto output = outputs_.find(path);
+  if (output == outputs_.end()) {
+    if (!s.deleteOutput.reset().bind(1, path).run()) return false;
+  } else {
+    const WrittenOutput& written = output->second;
+    s.insertOutput.reset().bind(1, path).bind(2, written.source).bind(3, written.page ? 1LL : 0LL);
+    bindStatus(s.insertOutput, 4, written.status);
+    bindStatus(s.insertOutput, 9, written.sourceStatus);
+    if (!s.insertOutput.run()) return false;
+  }
+  if (!s.deleteFiles.reset().bind(1, path).run() || !s.deleteDates.reset().bind(1, path).run()) {
+    return false;
+  }
+  const auto page = pages_.find(path);
+  if (page == pages_.end()) return s.deletePage.reset().bind(1, path).run();
+  const PageRecord& record = page->second;
+  if (!s.insertPage.reset()
+           .bind(1, path)
+           .bind(2, record.options)
+           .bind(3, record.recordedAtNs)
+           .bind(4, record.failed ? 1LL : 0LL)
+           .bindOrNull(5, record.links)
+           .run()) {
+    return false;
+  }
+  const long long pageId = sqlite3_last_insert_rowid(db_);
+  long long position = 0;
+  for (const Dependency& file : record.dependencies->files) {
+    const std::optional<long long> pathId = this->pathId(file.path);
+    if (!pathId) return false;
+    s.insertFile.reset()
+        .bind(1, pageId)
+        .bind(2, position++)
+        .bind(3, static_cast<long long>(file.kind))
+        .bind(4, *pathId);
+    bindStatus(s.insertFile, 5, file.status);
+    if (!s.insertFile.run()) return false;
+  }
+  position = 0;
+  for (const auto& [name, text] : record.dependencies->dates) {
+    if (!s.insertDate.reset()
+             .bind(1, pageId)
+             .bind(2, position++)
+             .bind(3, name)
+             .bind(4, text)
+             .run()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The id of a stored path, storing it when new; nullopt when that fails.
+std::optional<long long> BuildState::pathId(const std::string& path) {
+  if (!storedPaths_.empty()) {
+    // Made at the first write: a run that writes no page needs none.
+    for (StoredPath& stored : storedPaths_) pathIds_.emplace(std::move(stored.path), stored.id);
+    storedPaths_.clear();
+  }
+  const auto known = pathIds_.find(path);
+  if (known != pathIds_.end()) return known->second;
+  if (!statements_->insertPath.reset().bind(1, path).run()) return std::nullopt;
+  const long long id = sqlite3_last_insert_rowid(db_);
+  pathIds_.emplace(path, id);
+  return id;
+}
+
 void BuildState::writeChanges() {
-  if (!inTransaction_) inTransaction_ = execute("BEGIN IMMEDIATE");
+  if (!inTransaction_) inTransaction_ = executeSql(db_, "BEGIN IMMEDIATE");
+  for (const long long id : unusedPaths_) {
+    if (!statements_->deletePath.reset().bind(1, id).run()) failed_ = true;
+  }
+  unusedPaths_.clear();
   for (const std::string& path : dirty_) {
-    const auto output = outputs_.find(path);
-    bool ok = output == outputs_.end() ? statements_->deleteOutput.reset().bind(1, path).run()
-                                       : statements_->insertOutput.reset()
-                                             .bind(1, path)
-                                             .bind(2, output->second.source)
-                                             .bind(3, output->second.page ? 1LL : 0LL)
-                                             .bindStatus(4, output->second.status)
-                                             .bindStatus(9, output->second.sourceStatus)
-                                             .run();
-    const auto page = pages_.find(path);
-    const PageRecord* record = page == pages_.end() ? nullptr : &page->second;
-    ok = ok && (record ? statements_->insertPage.reset()
-                             .bind(1, path)
-                             .bind(2, record->options)
-                             .bind(3, record->recordedAtNs)
-                             .bind(4, joinDates(record->dependencies.dates))
-                             .bind(5, joinFiles(record->dependencies.files))
-                             .bind(6, record->failed ? 1LL : 0LL)
-                             .bind(7, record->links)
-                             .run()
-                       : statements_->deletePage.reset().bind(1, path).run());
-    if (!ok) failed_ = true;
+    if (failed_) break;
+    if (!writeRecords(path)) {
+      failed_ = true;
+      break;
+    }
   }
   dirty_.clear();
 }
@@ -443,39 +505,18 @@ void BuildState::commit() {
   if (!failed_) writeChanges();
   if (failed_) {
     // A state that may be half written is dropped, not trusted.
-    if (inTransaction_) execute("ROLLBACK");
+    if (inTransaction_) executeSql(db_, "ROLLBACK");
     closeDatabase();
     return;
   }
-  if (inTransaction_ && !execute("COMMIT")) {
+  if (inTransaction_ && !executeSql(db_, "COMMIT")) {
     failed_ = true;
-    execute("ROLLBACK");
+    executeSql(db_, "ROLLBACK");
     closeDatabase();
     return;
   }
   inTransaction_ = false;
   lastCommit_ = std::chrono::steady_clock::now();
-}
-
-std::string defaultStatePath(const std::string& sourceDirectory, const std::string& cacheHome,
-                             const std::string& home) {
-  std::string base;
-  if (!cacheHome.empty() && cacheHome[0] == '/') {
-    base = withTrailingSlash(cacheHome);
-  } else if (!home.empty()) {
-    base = withTrailingSlash(home) + ".cache/";
-  } else {
-    return {};
-  }
-  std::string directory = sourceDirectory;
-  while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-  std::string name = fileNameOf(directory);
-  for (char& c : name) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
-  }
-  char hash[17];
-  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(pathHash(directory)));
-  return base + "quillforge/" + (name.empty() ? "root" : name) + "-" + hash + ".sqlite";
 }
 
 }  // namespace qf

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "base/file_system.h"
+#include "base/lock_file.h"
 #include "batch/dependencies.h"
+#include "batch/warning_sink.h"
 
 struct sqlite3;
 
@@ -28,7 +30,8 @@ struct WrittenOutput {
 struct PageRecord {
   std::string options;         // everything else that shapes the page, as one text
   long long recordedAtNs = 0;  // fileClockNs() when the compile started
-  PageDependencies dependencies;
+  /// Never null; shared, never changed, with the runs that judged the page.
+  std::shared_ptr<const PageDependencies> dependencies = std::make_shared<PageDependencies>();
   /// The last compile failed; the rest is from the last one that succeeded.
   bool failed = false;
   /// The page's links and ids, as the link check encodes them; none when that
@@ -41,7 +44,9 @@ struct PageRecord {
 /// holds it (a lock file beside it). The records live in memory, loaded once;
 /// changes to them are written as they come, a few at a time, so a run that
 /// is killed leaves a usable state behind, or (after holdWrites()) only at
-/// commit(). Without a database the records are kept in memory alone.
+/// commit(). Without a database the records are kept in memory alone. A file
+/// is checked for damage when opened, unless this program closed it cleanly
+/// and it has not changed since.
 class BuildState {
  public:
   BuildState();
@@ -51,14 +56,12 @@ class BuildState {
 
   /// Opens the database at path for this run, creating it and its directory
   /// when missing and waiting up to lockTimeout for another run to finish
-  /// with it; waiting (may be empty) is called once when that wait has lasted
-  /// a second. A file that is no database of this version, or a damaged one,
-  /// is moved aside (to path + ".old") and a new one begun. False when no
-  /// state can be used; warning then says why. On success warning is empty
-  /// or tells what was moved aside.
+  /// with it (warn is told once when that wait has lasted a second). A file
+  /// that is no database of this version, or a damaged one, is moved aside
+  /// (to path + ".old") and a new one begun; warn is told. False when no
+  /// state can be used; warn has then been told why.
   bool open(const std::string& path, const std::string& programVersion,
-            std::chrono::milliseconds lockTimeout, std::string& warning,
-            const std::function<void()>& waiting = {});
+            std::chrono::milliseconds lockTimeout, const WarningSink& warn);
   bool isOpen() const { return db_ != nullptr; }
 
   /// The records: as open() found them, with every change made since.
@@ -85,33 +88,43 @@ class BuildState {
   bool failed() const { return failed_; }
 
  private:
-  bool openDatabase(const std::string& path, const std::string& programVersion,
-                    std::string& problem);
-  bool load(std::string& problem);
-  bool execute(const char* sql);
+  // How an attempt to use the database file went; problem tells what is
+  // wrong with an unusable one.
+  enum class Opening { kOpened, kBusy, kUnwritable, kUnusable };
+  // check: look through every page of the file for damage first.
+  Opening openDatabase(const std::string& path, const std::string& programVersion, bool check,
+                       std::string& problem);
+  Opening openFile(const std::string& path, const std::string& programVersion, bool check,
+                   std::string& problem);
+  void leaveNote();
+  bool load();
+  std::size_t rowCount(const char* table);  // 0 when it cannot be told
   void closeDatabase();
   void touch(const std::string& path);
   void writeChanges();
+  bool writeRecords(const std::string& path);
+  std::optional<long long> pathId(const std::string& path);
 
   struct Statements;
 
   sqlite3* db_ = nullptr;
   std::unique_ptr<Statements> statements_;
-  int lockFd_ = -1;
+  LockFile lock_;
+  std::string path_;
   bool inTransaction_ = false;
   bool failed_ = false;
-  bool busy_ = false;
   bool holding_ = false;
   std::unordered_set<std::string> dirty_;  // paths whose records changed since the last commit
   std::chrono::steady_clock::time_point lastCommit_;
   std::unordered_map<std::string, WrittenOutput> outputs_;
   std::unordered_map<std::string, PageRecord> pages_;
+  struct StoredPath {
+    long long id;
+    std::string path;
+  };
+  std::unordered_map<std::string, long long> pathIds_;  // the stored paths' ids
+  std::vector<StoredPath> storedPaths_;                 // those not yet in pathIds_
+  std::vector<long long> unusedPaths_;                  // stored paths no page refers to, to delete
 };
-
-/// Where the state of a run over sourceDirectory (an absolute path) lives:
-/// cacheHome (XDG_CACHE_HOME when absolute, else home + "/.cache") +
-/// "/quillforge/" + a name made from the path. Empty when neither is set.
-std::string defaultStatePath(const std::string& sourceDirectory, const std::string& cacheHome,
-                             const std::string& home);
 
 }  // namespace qf

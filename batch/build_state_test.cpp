@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "base/test_util.h"
 
@@ -24,22 +25,40 @@ void writeText(const std::string& path, const std::string& text) {
   ::close(fd);
 }
 
+// Opens state as a run does, gathering what it warns of.
+bool openState(BuildState& state, const std::string& path, const std::string& version,
+               std::vector<std::string>& warnings, milliseconds lockTimeout = milliseconds(1000)) {
+  return state.open(path, version, lockTimeout,
+                    [&warnings](const std::string& line) { warnings.push_back(line); });
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
 PageRecord sampleRecord() {
   PageRecord record;
   record.options = "options";
   record.recordedAtNs = 42;
-  record.dependencies.files = {
+  PageDependencies dependencies;
+  dependencies.files = {
       {DependencyKind::kRead, "page.src", FileStatus{{1, 2}, true, 3, 4, 5}},
-      {DependencyKind::kMissing, "gone.inc", FileStatus{}}};
-  record.dependencies.dates = {{"_DAY_", "07"}};
+      {DependencyKind::kMissing, "gone.inc", FileStatus{}},
+      {DependencyKind::kIncluded, "b.inc", FileStatus{{1, 9}, true, 30, 40, 50}},
+      {DependencyKind::kFound, "a.inc", FileStatus{}},
+      {DependencyKind::kRead, std::string("a\nb\0c d=", 9), FileStatus{{2, 2}, true, 0, 0, 0}}};
+  dependencies.dates = {{"_DAY_", "07"}, {"_MONTH_", "a=b\nc"}, {"_WEEKDAY_", ""}};
+  record.dependencies = std::make_shared<const PageDependencies>(std::move(dependencies));
   record.links = std::string("", 1);
   return record;
 }
 
 void writeSample(const std::string& path) {
   BuildState state;
-  std::string warning;
-  ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning)) << warning;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings)) << joined(warnings);
   state.recordPage("out/page.html",
                    WrittenOutput{"page.src", true, FileStatus{{7, 8}, true, 9, 10, 11}, {}},
                    sampleRecord());
@@ -59,16 +78,16 @@ TEST(BuildState, KeepsWhatWasRecordedBetweenRuns) {
   const std::string path = dir / "cache/deeper/state.sqlite";
   writeSample(path);
   BuildState state;
-  std::string warning;
-  ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning));
-  EXPECT_EQ(warning, "");
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings));
+  EXPECT_EQ(joined(warnings), "");
   ASSERT_EQ(state.pages().count("out/page.html"), 1u);
   const PageRecord& page = state.pages().at("out/page.html");
   const PageRecord expected = sampleRecord();
   EXPECT_EQ(page.options, expected.options);
   EXPECT_EQ(page.recordedAtNs, expected.recordedAtNs);
-  EXPECT_EQ(page.dependencies.files, expected.dependencies.files);
-  EXPECT_EQ(page.dependencies.dates, expected.dependencies.dates);
+  EXPECT_EQ(page.dependencies->files, expected.dependencies->files);
+  EXPECT_EQ(page.dependencies->dates, expected.dependencies->dates);
   EXPECT_EQ(page.links, expected.links);
   EXPECT_EQ(state.outputs().at("out/page.html").status, (FileStatus{{7, 8}, true, 9, 10, 11}));
   EXPECT_EQ(state.outputs().at("out/page.html").sourceStatus, FileStatus{});
@@ -77,7 +96,7 @@ TEST(BuildState, KeepsWhatWasRecordedBetweenRuns) {
   // A failed page keeps what its last good compile read.
   const PageRecord& failed = state.pages().at("out/failed.html");
   EXPECT_TRUE(failed.failed);
-  EXPECT_EQ(failed.dependencies.files, expected.dependencies.files);
+  EXPECT_EQ(failed.dependencies->files, expected.dependencies->files);
   EXPECT_FALSE(failed.links);
 }
 
@@ -128,60 +147,142 @@ TEST(BuildState, AnUnusableFileIsMovedAsideWithOneWarning) {
     const std::string path = dir / "state.sqlite";
     c.spoil(path);
     BuildState state;
-    std::string warning;
-    ASSERT_TRUE(state.open(path, "v2", milliseconds(1000), warning)) << c.what;
-    EXPECT_NE(warning.find(c.problem), std::string::npos) << c.what << ": " << warning;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v2", warnings)) << c.what;
+    ASSERT_EQ(warnings.size(), 1u) << c.what << ": " << joined(warnings);
+    EXPECT_NE(warnings[0].find(c.problem), std::string::npos) << c.what << ": " << warnings[0];
     EXPECT_TRUE(state.pages().empty()) << c.what;
     EXPECT_TRUE(state.outputs().empty()) << c.what;
     EXPECT_TRUE(pathExists(path + ".old")) << c.what;
   }
 }
 
-// Replaces the text of what a page read, as a damaged or hostile file might.
-void spoilFiles(const std::string& path, const std::string& files) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* statement = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE pages SET files=?1", -1, &statement, nullptr),
-            SQLITE_OK);
-  sqlite3_bind_blob(statement, 1, files.data(), static_cast<int>(files.size()), SQLITE_TRANSIENT);
-  EXPECT_EQ(sqlite3_step(statement), SQLITE_DONE);
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
-}
-
-TEST(BuildState, AHostileRecordOfFilesIsTakenAsDamage) {
-  const std::string cases[] = {
-      "0 1 2 3 4 5 8 page.src",                       // no line end
-      "0 1 2 3 4 5 99 page.src\n",                    // length past the end
-      "9 1 2 3 4 5 8 page.src\n",                     // unknown kind
-      "0 1 2 3 4 5 -1 page.src\n",                    // negative length
-      "0 1 2 3 4 5 4 page.src\n",                     // length short of the line end
-      "0 1 2 3 4 99999999999999999999 8 page.src\n",  // a time that does not fit
-      std::string("0 1 2 3 4 5 8 pa\0e.src\n", 23) + "x",
-      "garbage",
-  };
-  for (const std::string& files : cases) {
-    TempDir dir;
-    const std::string path = dir / "state.sqlite";
-    writeSample(path);
-    spoilFiles(path, files);
-    BuildState state;
-    std::string warning;
-    ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning)) << files;
-    EXPECT_NE(warning.find("is damaged"), std::string::npos) << files << ": " << warning;
-    EXPECT_TRUE(state.pages().empty()) << files;
-  }
+TEST(BuildState, DamageAfterACleanCloseIsFound) {
   TempDir dir;
   const std::string path = dir / "state.sqlite";
   writeSample(path);
-  spoilFiles(path, std::string("0 1 2 3 4 5 7 a\nb\0c d\n", 22));
+  // Runs that change nothing, the last one a clock tick after the file's
+  // last change, so that its note is trusted.
+  const long long written = statusOf(path)->changedNs;
+  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+       fileClockNs() <= written && std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  for (int run = 0; run < 2; ++run) {
+    BuildState state;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v1", warnings));
+    EXPECT_EQ(joined(warnings), "");
+    EXPECT_EQ(state.pages().size(), 2u);
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  const std::string junk(4096, '\x5a');
+  ASSERT_EQ(pwrite(fd, junk.data(), junk.size(), 4096), 4096);
+  ::close(fd);
   BuildState state;
-  std::string warning;
-  ASSERT_TRUE(state.open(path, "v1", milliseconds(1000), warning));
-  EXPECT_EQ(warning, "");
-  EXPECT_EQ(state.pages().at("out/page.html").dependencies.files[0].path,
-            std::string("a\nb\0c d", 7));
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings));
+  EXPECT_NE(joined(warnings).find("is damaged"), std::string::npos) << joined(warnings);
+  EXPECT_TRUE(state.pages().empty());
+}
+
+// Runs sql on the state at path, as a damaged or hostile file might read.
+void spoil(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+  sqlite3_close(db);
+}
+
+TEST(BuildState, RecordsThisProgramNeverWritesAreTakenAsDamage) {
+  const char* cases[] = {
+      "UPDATE page_files SET kind=9",
+      "UPDATE page_files SET kind=-1",
+      "UPDATE page_files SET path=999",
+      "INSERT INTO page_files VALUES(999, 0, 0, 1, 1, 2, 3, 4, 5)",
+      "INSERT INTO page_dates VALUES(999, 0, '_DAY_', '07')",
+  };
+  for (const char* sql : cases) {
+    TempDir dir;
+    const std::string path = dir / "state.sqlite";
+    writeSample(path);
+    spoil(path, sql);
+    BuildState state;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v1", warnings)) << sql;
+    EXPECT_NE(joined(warnings).find("is damaged"), std::string::npos)
+        << sql << ": " << joined(warnings);
+    EXPECT_TRUE(state.pages().empty()) << sql;
+    EXPECT_TRUE(state.outputs().empty()) << sql;
+  }
+}
+
+TEST(BuildState, ChangedRecordsReplaceTheStoredOnes) {
+  TempDir dir;
+  const std::string path = dir / "state.sqlite";
+  writeSample(path);
+  PageRecord shorter = sampleRecord();
+  PageDependencies first;
+  first.files = {shorter.dependencies->files[0]};
+  shorter.dependencies = std::make_shared<const PageDependencies>(first);
+  {
+    BuildState state;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v1", warnings));
+    state.holdWrites();
+    state.recordPage("out/page.html", state.outputs().at("out/page.html"), shorter);
+    state.forgetOutput("out/failed.html");
+    state.forgetPage("out/logo.png");
+  }
+  BuildState state;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings));
+  EXPECT_EQ(joined(warnings), "");
+  EXPECT_EQ(state.pages().size(), 1u);
+  EXPECT_EQ(state.pages().at("out/page.html").dependencies->files, shorter.dependencies->files);
+  EXPECT_TRUE(state.pages().at("out/page.html").dependencies->dates.empty());
+  EXPECT_EQ(state.outputs().size(), 2u);
+  EXPECT_EQ(state.outputs().count("out/failed.html"), 0u);
+}
+
+// How many paths the state at path stores.
+long long storedPaths(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_stmt* count = nullptr;
+  long long paths = -1;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "SELECT count(*) FROM paths", -1, &count, nullptr) == SQLITE_OK &&
+      sqlite3_step(count) == SQLITE_ROW) {
+    paths = sqlite3_column_int64(count, 0);
+  }
+  sqlite3_finalize(count);
+  sqlite3_close(db);
+  return paths;
+}
+
+TEST(BuildState, PathsNoPageNamesAnyMoreAreDropped) {
+  TempDir dir;
+  const std::string path = dir / "state.sqlite";
+  writeSample(path);
+  EXPECT_EQ(storedPaths(path), 5);
+  PageRecord other = sampleRecord();
+  PageDependencies otherDependencies;
+  otherDependencies.files = {
+      {DependencyKind::kRead, "other.src", FileStatus{{1, 2}, true, 3, 4, 5}}};
+  other.dependencies = std::make_shared<const PageDependencies>(otherDependencies);
+  for (int run = 0; run < 2; ++run) {
+    BuildState state;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(openState(state, path, "v1", warnings));
+    state.recordPage("out/page.html", state.outputs().at("out/page.html"), other);
+    state.forgetOutput("out/failed.html");
+    state.commit();
+  }
+  EXPECT_EQ(storedPaths(path), 1);
+  BuildState state;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(openState(state, path, "v1", warnings));
+  EXPECT_EQ(state.pages().at("out/page.html").dependencies->files, other.dependencies->files);
 }
 
 TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {
@@ -191,11 +292,11 @@ TEST(BuildState, ALockHeldPastTheTimeoutMeansNoState) {
   const int lock = ::open((path + ".lock").c_str(), O_RDWR);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
   BuildState state;
-  std::string warning;
-  int told = 0;
-  EXPECT_FALSE(state.open(path, "v1", milliseconds(1300), warning, [&] { ++told; }));
-  EXPECT_NE(warning.find("in use by another run"), std::string::npos) << warning;
-  EXPECT_EQ(told, 1) << "a wait of over a second is told once";
+  std::vector<std::string> warnings;
+  EXPECT_FALSE(openState(state, path, "v1", warnings, milliseconds(1300)));
+  ASSERT_EQ(warnings.size(), 2u) << "a wait of over a second is told once, then the failure";
+  EXPECT_NE(warnings[0].find("waiting"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find("in use by another run"), std::string::npos) << warnings[1];
   ::close(lock);
   EXPECT_FALSE(pathExists(path + ".old"));
 }
@@ -207,33 +308,16 @@ TEST(BuildState, AnUnwritableDirectoryMeansNoState) {
     GTEST_SKIP() << "cannot hand the tree to nobody";
   const std::optional<bool> refused = runAsNobody([&] {
     BuildState state;
-    std::string warning;
-    return !state.open(dir / "locked/sub/state.sqlite", "v1", milliseconds(50), warning) &&
-           warning.find("cannot make the state directory") != std::string::npos &&
-           !state.open(dir / "locked/state.sqlite", "v1", milliseconds(50), warning) &&
-           warning.find("cannot write the state file") != std::string::npos;
+    std::vector<std::string> first;
+    std::vector<std::string> second;
+    return !openState(state, dir / "locked/sub/state.sqlite", "v1", first, milliseconds(50)) &&
+           first.size() == 1 &&
+           first[0].find("cannot make the state directory") != std::string::npos &&
+           !openState(state, dir / "locked/state.sqlite", "v1", second, milliseconds(50)) &&
+           second.size() == 1 && second[0].find("cannot write the state file") != std::string::npos;
   });
   if (!refused) GTEST_SKIP() << "cannot run as nobody here, and permissions do not bind root";
   EXPECT_TRUE(*refused);
-}
-
-TEST(DefaultStatePath, OneFilePerDirectoryInTheCache) {
-  struct Case {
-    const char* cacheHome;
-    const char* home;
-    const char* prefix;
-  } cases[] = {
-      {"/c", "/h", "/c/quillforge/my_site-"},
-      {"relative", "/h", "/h/.cache/quillforge/my_site-"},
-      {"", "/h/", "/h/.cache/quillforge/my_site-"},
-      {"", "", ""},
-  };
-  for (const Case& c : cases) {
-    const std::string path = defaultStatePath("/work/my site/", c.cacheHome, c.home);
-    EXPECT_EQ(path.substr(0, std::string(c.prefix).size()), c.prefix) << c.cacheHome;
-  }
-  EXPECT_NE(defaultStatePath("/a/site", "/c", ""), defaultStatePath("/b/site", "/c", ""));
-  EXPECT_EQ(defaultStatePath("/a/site/", "/c", ""), defaultStatePath("/a/site", "/c", ""));
 }
 
 }  // namespace

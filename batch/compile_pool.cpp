@@ -130,8 +130,11 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
   // This thread works too (with one job there is no other), so its compiler
   // is made before the helpers take the memory.
   Compiler compiler;
+  // No more threads than pages to compile: a run with nothing to do starts none.
+  std::size_t toCompile = 0;
+  for (std::size_t i = 0; i < plan.size(); ++i) toCompile += build.isUpToDate(i) ? 0 : 1;
   std::vector<std::thread> helpers = startHelpers(
-      threadCount(options.jobs, plan.size()) - 1,
+      threadCount(options.jobs, toCompile) - 1,
       [&work] {
         std::unique_ptr<Compiler> own;
         try {

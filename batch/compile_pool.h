@@ -33,7 +33,7 @@ std::thread startThread(std::function<void()> body);
 /// not up to date, and reports every page in plan order as soon as it and all
 /// before it are done, so that no thread waits for another. The calling
 /// thread works too, beside up to options().jobs - 1 helpers (jobs 0: one
-/// thread per core), no more than the pages or the address space allow; when
+/// thread per core), no more than the pages to compile or the address space allow; when
 /// the system refuses a thread, or a helper cannot make its compiler, the
 /// others do its share. Each thread has a compiler of its own, on the
 /// options' clock; the compilers share one look at each included file (a

@@ -20,6 +20,12 @@ namespace {
 
 constexpr char kStandardOutput[] = "-";
 
+// What a page not judged nor compiled depended on: nothing known.
+const std::shared_ptr<const PageDependencies>& noDependencies() {
+  static const auto none = std::make_shared<const PageDependencies>();
+  return none;
+}
+
 std::vector<FileIdentity> includedFiles(const PageDependencies& dependencies) {
   std::vector<FileIdentity> included;
   for (const Dependency& file : dependencies.files) {
@@ -57,7 +63,8 @@ IncrementalBuild::IncrementalBuild(IncrementalOptions options, std::vector<Plann
       upToDate_(plan_.size(), 0),
       results_(plan_.size()),
       included_(plan_.size()),
-      dependencies_(plan_.size()),
+      includedAsRecorded_(plan_.size(), 0),
+      dependencies_(plan_.size(), noDependencies()),
       links_(plan_.size()) {}
 
 IncrementalBuild::~IncrementalBuild() = default;
@@ -66,9 +73,13 @@ IncrementalBuild::~IncrementalBuild() = default;
 // text: a page recorded under other options is compiled again. The compile
 // time is not among them: the date texts a page used are checked instead.
 std::string IncrementalBuild::optionsText(const PlannedCompile& page) const {
-  std::string text = options_.programVersion + "\n" + page.input + "\n" + page.output + "\n";
-  text += std::string(1, options_.directiveChar) + options_.concatChar + "\n";
-  text += options_.batch.includeDirectory + "\n";
+  std::string text;
+  text.reserve(options_.programVersion.size() + page.input.size() + page.output.size() +
+               options_.batch.includeDirectory.size() + 16);
+  text.append(options_.programVersion).append("\n").append(page.input).append("\n");
+  text.append(page.output).append("\n");
+  text.append(1, options_.directiveChar).append(1, options_.concatChar).append("\n");
+  text.append(options_.batch.includeDirectory).append("\n");
   for (const auto& [name, value] : options_.definitions) text += "-D" + name + "=" + value + "\n";
   if (options_.dependencyFiles) {
     text += "\nrule " + options_.dependencyTarget + (options_.phonyTargets ? " phony" : "");
@@ -80,7 +91,7 @@ void IncrementalBuild::startRun() {
   moment_ = options_.compileTime.value_or(std::time(nullptr));
   results_.assign(plan_.size(), PageResult{});
   includedChanged_ = false;
-  warnings_.clear();
+  warned_.clear();
 }
 
 void IncrementalBuild::begin() {
@@ -90,15 +101,9 @@ void IncrementalBuild::begin() {
   if (options_.statePath.empty()) return;
   if (!opened_) {
     opened_ = true;
-    std::string warning;
-    std::function<void()> waiting;
-    if (options_.notice) {
-      waiting = [this] { options_.notice(run_messages::waitingForState(options_.statePath)); };
-    }
-    state_.open(options_.statePath, options_.programVersion, options_.lockTimeout, warning,
-                waiting);
+    state_.open(options_.statePath, options_.programVersion, options_.lockTimeout,
+                [this](const std::string& line) { warn(line); });
     if (options_.holdStateWrites) state_.holdWrites();
-    if (!warning.empty()) warnings_.push_back(warning);
   }
   if (!state_.isOpen() || options_.alwaysMake) return;
   StatusCache statuses;
@@ -115,7 +120,8 @@ bool IncrementalBuild::judgeUpToDate(std::size_t index, StatusCache& statuses) {
     return false;
   }
   dependencies_[index] = record.dependencies;
-  included_[index] = includedFiles(dependencies_[index]);
+  included_[index].clear();
+  includedAsRecorded_[index] = 1;
   return true;
 }
 
@@ -135,7 +141,8 @@ void IncrementalBuild::replan(std::vector<PlannedCompile> plan) {
   upToDate_.assign(plan_.size(), 0);
   results_.assign(plan_.size(), PageResult{});
   included_.assign(plan_.size(), {});
-  dependencies_.assign(plan_.size(), {});
+  includedAsRecorded_.assign(plan_.size(), 0);
+  dependencies_.assign(plan_.size(), noDependencies());
   links_.assign(plan_.size(), std::nullopt);
 }
 
@@ -152,7 +159,7 @@ bool IncrementalBuild::pageHolds(std::size_t index, StatusCache& statuses) const
   const auto now = statusOf(page.output);
   if (!now || *now != written->second.status) return false;
   if (options_.dependencyFiles && !statusOf(dependencyFileOf(options_, page.output))) return false;
-  return dependenciesHold(record->second.dependencies, record->second.recordedAtNs, moment_,
+  return dependenciesHold(*record->second.dependencies, record->second.recordedAtNs, moment_,
                           statuses);
 }
 
@@ -166,8 +173,12 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   PageResult& result = results_[index];
   result.status = PageStatus::kFailed;  // until the compile has returned success
   const bool ok = compile(page, recorder);
-  PageDependencies dependencies = recorder.take();
-  std::vector<FileIdentity> included = includedFiles(dependencies);
+  const auto dependencies = std::make_shared<const PageDependencies>(recorder.take());
+  std::vector<FileIdentity> included = includedFiles(*dependencies);
+  const std::vector<FileIdentity> includedBefore = includedAsRecorded_[index]
+                                                       ? includedFiles(*dependencies_[index])
+                                                       : std::move(included_[index]);
+  includedAsRecorded_[index] = 0;
   dependencies_[index] = dependencies;
   if (ok) result.status = PageStatus::kCompiled;
   if (!ok) {
@@ -177,20 +188,20 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     // not taken for assets.
     const auto recorded = state_.pages().find(page.output);
     if (recorded != state_.pages().end()) {
-      for (const Dependency& file : recorded->second.dependencies.files) {
+      for (const Dependency& file : recorded->second.dependencies->files) {
         if (file.kind != DependencyKind::kIncluded) continue;
         if (const auto now = statusOf(file.path)) included.push_back(now->identity);
       }
       state_.markFailed(page.output);
     }
-    if (included != included_[index]) includedChanged_ = true;
+    if (included != includedBefore) includedChanged_ = true;
     included_[index] = std::move(included);
     return result;
   }
-  if (included != included_[index]) includedChanged_ = true;
+  if (included != includedBefore) includedChanged_ = true;
   included_[index] = std::move(included);
   if (!options_.dependencyFile.empty() || (options_.dependencyFiles && toFile)) {
-    writeDependencyFile(page, dependencies);
+    writeDependencyFile(page, *dependencies);
   } else if (options_.dependencyFiles) {
     warn(std::string(run_messages::kNoDependencyFileForStandardOutput));
   }
@@ -203,7 +214,7 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     after = statusOf(page.output);
   }
   if (!after) return result;
-  PageRecord record{optionsText(page), recordedAtNs, std::move(dependencies)};
+  PageRecord record{optionsText(page), recordedAtNs, dependencies};
   if (options_.checkLinks && (links_[index] = readLinks(page, recorder.map()))) {
     record.links = encodeLinks(*links_[index]);
   }
@@ -241,10 +252,8 @@ void IncrementalBuild::writeDependencyFile(const PlannedCompile& page,
 }
 
 void IncrementalBuild::warn(std::string warning) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (std::find(warnings_.begin(), warnings_.end(), warning) == warnings_.end()) {
-    warnings_.push_back(std::move(warning));
-  }
+  std::lock_guard<std::mutex> guard(warnLock_);
+  if (warned_.insert(warning).second && options_.warn) options_.warn(warning);
 }
 
 BuildReport IncrementalBuild::finish() {
@@ -276,8 +285,7 @@ BuildReport IncrementalBuild::finish() {
   if (state_.isOpen() && whole) removeStaleOutputs(report);
   if (!options_.holdStateWrites) state_.commit();
   if (options_.checkLinks) checkLinks(report);
-  report.warnings = warnings_;
-  if (state_.failed()) report.warnings.push_back(run_messages::stateNotWritten(options_.statePath));
+  if (state_.failed()) warn(run_messages::stateNotWritten(options_.statePath));
   return report;
 }
 
@@ -307,15 +315,24 @@ void IncrementalBuild::checkLinks(BuildReport& report) const {
   }
 }
 
-std::unordered_set<std::string> IncrementalBuild::pageOutputs() const {
-  std::unordered_set<std::string> outputs;
+std::unordered_set<std::string_view> IncrementalBuild::pageOutputs() const {
+  std::unordered_set<std::string_view> outputs;
+  outputs.reserve(plan_.size());
   for (const PlannedCompile& page : plan_) outputs.insert(page.output);
   return outputs;
 }
 
 std::unordered_set<FileIdentity, FileIdentityHash> IncrementalBuild::includedIdentities() const {
   std::unordered_set<FileIdentity, FileIdentityHash> included;
-  for (const auto& page : included_) included.insert(page.begin(), page.end());
+  for (std::size_t i = 0; i < plan_.size(); ++i) {
+    if (!includedAsRecorded_[i]) {
+      included.insert(included_[i].begin(), included_[i].end());
+      continue;
+    }
+    for (const Dependency& file : dependencies_[i]->files) {
+      if (file.kind == DependencyKind::kIncluded) included.insert(file.status.identity);
+    }
+  }
   return included;
 }
 
@@ -349,7 +366,7 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
 }
 
 void IncrementalBuild::mirrorAsset(
-    const std::string& asset, const std::unordered_set<std::string>& pageOutputs,
+    const std::string& asset, const std::unordered_set<std::string_view>& pageOutputs,
     const std::unordered_set<FileIdentity, FileIdentityHash>& included,
     const std::unordered_map<FileIdentity, FileStatus, FileIdentityHash>& pages,
     BuildReport& report) {

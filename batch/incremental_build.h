@@ -17,6 +17,7 @@
 #include "batch/build_state.h"
 #include "batch/dependencies.h"
 #include "batch/link_check.h"
+#include "batch/warning_sink.h"
 #include "engine/compile_observer.h"
 #include "engine/compiler.h"
 
@@ -56,9 +57,11 @@ struct IncrementalOptions {
   std::chrono::milliseconds lockTimeout{60000};
   /// The state is written only by commitState(), never during a run.
   bool holdStateWrites = false;
-  /// Called from begin() with a line to show at once (no line end), while
-  /// begin() goes on waiting; may be empty.
-  std::function<void(const std::string& line)> notice;
+  /// Receives every warning of a run (about the state, dependency files,
+  /// links), each once per run, as it is given: by begin() (at once, even
+  /// while it waits for the state), compilePage() (one at a time, from the
+  /// compiling threads) and finish().
+  WarningSink warn;
 };
 
 /// The compile of page that options ask for, telling observer (may be null)
@@ -92,7 +95,6 @@ struct BuildReport {
   std::size_t failed = 0;             // failed pages and failed asset copies
   std::vector<std::string> changed;   // output paths written or removed, pages and assets
   std::vector<std::string> failures;  // one line each for assets that could not be copied
-  std::vector<std::string> warnings;  // about the state, dependency files, links; one line each
   /// With checkLinks, every broken link, page by page in plan order: the
   /// same whether the pages were compiled or found up to date.
   std::vector<BrokenLink> brokenLinks;
@@ -160,10 +162,7 @@ class IncrementalBuild {
   const IncrementalOptions& options() const { return options_; }
   /// What plan[index] depended on: as recorded, for a page begin() found up
   /// to date; as reported, for a page compiled (failed ones too); else none.
-  const PageDependencies& dependenciesOf(std::size_t index) const { return dependencies_[index]; }
-  /// The warnings given so far (by begin(), then by compilePage()), each one
-  /// line and each once.
-  const std::vector<std::string>& warnings() const { return warnings_; }
+  const PageDependencies& dependenciesOf(std::size_t index) const { return *dependencies_[index]; }
 
  private:
   std::string optionsText(const PlannedCompile& page) const;
@@ -173,11 +172,13 @@ class IncrementalBuild {
   void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
   void warn(std::string warning);
   void mirrorAssets(BuildReport& report);
-  void mirrorAsset(const std::string& asset, const std::unordered_set<std::string>& pageOutputs,
+  void mirrorAsset(const std::string& asset,
+                   const std::unordered_set<std::string_view>& pageOutputs,
                    const std::unordered_set<FileIdentity, FileIdentityHash>& included,
                    const std::unordered_map<FileIdentity, FileStatus, FileIdentityHash>& pages,
                    BuildReport& report);
-  std::unordered_set<std::string> pageOutputs() const;
+  /// The outputs of the plan, valid while it is.
+  std::unordered_set<std::string_view> pageOutputs() const;
   std::unordered_set<FileIdentity, FileIdentityHash> includedIdentities() const;
   std::unordered_map<FileIdentity, FileStatus, FileIdentityHash> pagesWritten() const;
   bool assetHolds(const std::string& source, const FileStatus& status,
@@ -191,11 +192,15 @@ class IncrementalBuild {
   std::vector<PlannedCompile> plan_;
   std::vector<char> upToDate_;
   std::vector<PageResult> results_;
-  std::vector<std::vector<FileIdentity>> included_;  // per page
-  std::vector<PageDependencies> dependencies_;       // per page
-  std::vector<std::optional<PageLinks>> links_;      // per page, with checkLinks
-  std::vector<std::string> warnings_;
+  /// Per page: the identities of what it included, unless includedAsRecorded_
+  /// says they are those of the kIncluded files in dependencies_.
+  std::vector<std::vector<FileIdentity>> included_;
+  std::vector<char> includedAsRecorded_;
+  std::vector<std::shared_ptr<const PageDependencies>> dependencies_;  // per page, never null
+  std::vector<std::optional<PageLinks>> links_;                        // per page, with checkLinks
+  std::unordered_set<std::string> warned_;  // the warnings given in this run
   std::mutex lock_;
+  std::mutex warnLock_;  // orders the calls of options_.warn
   BuildState state_;
   std::unordered_set<std::string> produced_;  // outputs this run made or kept
   std::time_t moment_ = 0;                    // what the date symbols show in this run

@@ -20,6 +20,7 @@
 #include "base/test_util.h"
 #include "batch/compile_pool.h"
 #include "batch/resident_build.h"
+#include "batch/run_messages.h"
 
 namespace qf {
 namespace {
@@ -522,6 +523,37 @@ TEST(IncrementalBuild, CompileThatThrowsLeavesThePageFailed) {
   EXPECT_EQ(report.pages.at(0).status, PageStatus::kFailed);
   EXPECT_EQ(report.failed, 1u);
   EXPECT_EQ(report.exitStatus(), 1);
+}
+
+TEST(IncrementalBuild, GivesEachWarningOnceARunAsItComes) {
+  TempDir dir;
+  dir.write("site/page.src", "page\n");
+  dir.write("secret.txt", "secret");
+  ASSERT_EQ(::symlink("../secret.txt", (dir / "site/secret.txt").c_str()), 0);
+  const std::string state = dir.write("state/build.sqlite", "not a database at all\n");
+  SiteRun run(dir);
+  std::string phase;
+  std::vector<std::string> given;
+  IncrementalOptions options = run.options(dir / "out/", state);
+  options.warn = [&](const std::string& line) { given.push_back(phase + ": " + line); };
+  const std::string site = dir / "site/";
+  const std::string leadsOutside =
+      "finish: " + run_messages::linkLeadsOutside(site + "secret.txt", dir / "site");
+  const std::vector<std::vector<std::string>> expected = {
+      {"begin: " + run_messages::stateMovedAside(state, "is not a usable database"), leadsOutside},
+      {leadsOutside},
+  };
+  for (const std::vector<std::string>& lines : expected) {
+    given.clear();
+    IncrementalBuild build(options, planDirectoryRun(options.batch));
+    phase = "begin";
+    build.begin();
+    phase = "compile";
+    compileInParallel(build, [](std::size_t, const PoolPage&) {});
+    phase = "finish";
+    build.finish();
+    EXPECT_EQ(given, lines);
+  }
 }
 
 }  // namespace

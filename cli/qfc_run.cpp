@@ -11,6 +11,7 @@
 #include "batch/name_pattern.h"
 #include "batch/run_messages.h"
 #include "batch/site_assets.h"
+#include "batch/state_path.h"
 
 namespace qf {
 
@@ -48,8 +49,23 @@ std::vector<std::string> normalExcludePatterns(const QfcOptions& options) {
 
 }  // namespace
 
+void WarningWriter::write(const std::string& line) {
+  if (holding_) {
+    held_.push_back(line);
+  } else {
+    writeAll(fd_, run_messages::warningLine(line));
+  }
+}
+
+void WarningWriter::release() {
+  holding_ = false;
+  for (const std::string& line : held_) writeAll(fd_, run_messages::warningLine(line));
+  held_.clear();
+}
+
 IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
-                                        std::optional<std::time_t> compileTime, int errorFd) {
+                                        std::optional<std::time_t> compileTime,
+                                        WarningWriter& warnings) {
   IncrementalOptions incremental;
   incremental.batch = batchOptionsOf(options);
   incremental.directiveChar = options.directiveChar;
@@ -67,9 +83,7 @@ IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
   incremental.phonyTargets = options.phonyTargets;
   incremental.jobs = options.jobs;
   incremental.checkLinks = options.checkLinks;
-  incremental.notice = [errorFd](const std::string& line) {
-    writeAll(errorFd, run_messages::warningLine(line));
-  };
+  incremental.warn = [&warnings](const std::string& line) { warnings.write(line); };
   return incremental;
 }
 
@@ -137,14 +151,12 @@ bool brokenLinksFail(const QfcOptions& options, const BuildReport& report) {
   return options.brokenLinksFail && !report.brokenLinks.empty();
 }
 
-RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProgress,
-                             bool writeFailures) {
+RunOutcome compileBegunBuild(IncrementalBuild& build, WarningWriter& warnings, int errorFd,
+                             bool showProgress, bool writeFailures) {
   RunOutcome outcome;
   const std::vector<PlannedCompile>& jobs = build.plan();
-  const std::size_t earlyWarnings = build.warnings().size();
-  for (const std::string& warning : build.warnings()) {
-    writeAll(errorFd, run_messages::warningLine(warning));
-  }
+  // The warnings of the compiles and of finish() follow the failures.
+  warnings.hold();
   compileInParallel(build, [&](std::size_t index, const PoolPage& page) {
     if (showProgress) writeAll(errorFd, "\r\033[K");
     if (!page.failure.empty()) {
@@ -162,9 +174,7 @@ RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProg
   }
   outcome.failureLines.insert(outcome.failureLines.end(), report.failures.begin(),
                               report.failures.end());
-  for (std::size_t i = earlyWarnings; i < report.warnings.size(); ++i) {
-    writeAll(errorFd, run_messages::warningLine(report.warnings[i]));
-  }
+  warnings.release();
   std::string brokenLinks;
   for (const BrokenLink& link : report.brokenLinks) brokenLinks += link.line;
   writeAll(errorFd, brokenLinks);
@@ -173,9 +183,10 @@ RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProg
 
 int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
             std::optional<std::time_t> compileTime, int errorFd, bool showProgress) {
-  IncrementalBuild build(incrementalOptionsOf(options, compileTime, errorFd), jobs);
+  WarningWriter warnings(errorFd);
+  IncrementalBuild build(incrementalOptionsOf(options, compileTime, warnings), jobs);
   build.begin();
-  const RunOutcome outcome = compileBegunBuild(build, errorFd, showProgress);
+  const RunOutcome outcome = compileBegunBuild(build, warnings, errorFd, showProgress);
   const BuildReport& report = outcome.report;
   if (showProgress) {
     writeAll(errorFd, summaryLine(options, report) + "\n");

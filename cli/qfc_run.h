@@ -21,11 +21,29 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
 /// tree; empty when each matches something.
 std::string excludeWarnings(const QfcOptions& options);
 
+/// Writes the warnings of runs to a descriptor, each as a warning line: at
+/// once, or while held, on release(). Give write() the lines from one thread
+/// at a time.
+class WarningWriter {
+ public:
+  explicit WarningWriter(int fd) : fd_(fd) {}
+  void write(const std::string& line);
+  void hold() { holding_ = true; }
+  /// Writes what was held, in order, and writes at once again.
+  void release();
+
+ private:
+  int fd_;
+  bool holding_ = false;
+  std::vector<std::string> held_;
+};
+
 /// The options of an incremental run that options ask for, with the date
-/// symbols at compileTime (nullopt: the time of each run); waiting for the
-/// state is told on errorFd.
+/// symbols at compileTime (nullopt: the time of each run); its warnings go to
+/// warnings, which must outlive the runs.
 IncrementalOptions incrementalOptionsOf(const QfcOptions& options,
-                                        std::optional<std::time_t> compileTime, int errorFd);
+                                        std::optional<std::time_t> compileTime,
+                                        WarningWriter& warnings);
 
 /// What a run over jobs did.
 struct RunOutcome {
@@ -40,11 +58,12 @@ std::string summaryLine(const QfcOptions& options, const BuildReport& report);
 /// True when --check-links=error found a broken link.
 bool brokenLinksFail(const QfcOptions& options, const BuildReport& report);
 
-/// Compiles the pages of build (begun) that are not up to date and finishes
-/// it, writing failures (unless writeFailures is false), warnings and broken
-/// links to errorFd and the progress line when showProgress.
-RunOutcome compileBegunBuild(IncrementalBuild& build, int errorFd, bool showProgress,
-                             bool writeFailures = true);
+/// Compiles the pages of build (begun, its warnings going to warnings) that
+/// are not up to date and finishes it, writing failures (unless writeFailures
+/// is false), then the warnings given meanwhile, then broken links to errorFd,
+/// and the progress line when showProgress.
+RunOutcome compileBegunBuild(IncrementalBuild& build, WarningWriter& warnings, int errorFd,
+                             bool showProgress, bool writeFailures = true);
 
 /// Compiles the jobs on options.jobs threads, each with its own compile state,
 /// writing one "file:line: message" line per failure (in list order) to

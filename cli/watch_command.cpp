@@ -219,10 +219,11 @@ class SiteRebuilder {
     }
     if (!resident_) {
       resident_ = std::make_unique<ResidentBuild>(
-          incrementalOptionsOf(options_, compileTime_, STDERR_FILENO), jobs);
+          incrementalOptionsOf(options_, compileTime_, warnings_), jobs);
     }
     IncrementalBuild& build = resident_->begin(scope, std::move(jobs));
-    const RunOutcome outcome = compileBegunBuild(build, STDERR_FILENO, showProgress_, false);
+    const RunOutcome outcome =
+        compileBegunBuild(build, warnings_, STDERR_FILENO, showProgress_, false);
     const BuildReport& report = outcome.report;
     const std::vector<FailureGroup> failures = groupedFailures(failuresOf(outcome, build.plan()));
     for (const FailureGroup& group : failures) writeAll(STDERR_FILENO, groupText(group));
@@ -321,6 +322,7 @@ class SiteRebuilder {
   bool sourceGone_ = false;
   std::size_t watchedFiles_ = 0;
   std::size_t watchedFolders_ = 0;
+  WarningWriter warnings_{STDERR_FILENO};  // outlives resident_, which writes to it
   std::unique_ptr<ResidentBuild> resident_;
   std::set<std::string> neededPaths_;
 };
