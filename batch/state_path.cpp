@@ -31,7 +31,7 @@ std::string defaultStatePath(const std::string& sourceDirectory, const std::stri
   }
   std::string directory = sourceDirectory;
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-  std::string name(std::string_view(fileNameOf(directory)));
+  std::string name = fileNameOf(directory);
   for (char& c : name) {
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
   }
