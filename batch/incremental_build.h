@@ -185,7 +185,7 @@ class IncrementalBuild {
   void removeStaleOutputs(BuildReport& report);
   void removeEmptiedDirectories(std::string directory) const;
   bool isInScope(const WrittenOutput& written) const;
-  void checkLinks(BuildReport& report) const;
+  void checkLinks(BuildReport& report);
 
   IncrementalOptions options_;
   std::vector<PlannedCompile> plan_;
@@ -205,6 +205,11 @@ class IncrementalBuild {
   std::atomic<bool> includedChanged_{false};  // a compile changed what its page includes
   std::vector<std::string> assetListing_;
   std::size_t assetScans_ = 0;
+  /// The pages the run begun by beginAgain() judged; nullopt after begin().
+  std::optional<std::vector<std::size_t>> judgedAgain_;
+  /// What the last link check saw, and each page's broken-link lines then.
+  std::optional<OutputTree> checkedTree_;
+  std::vector<std::vector<std::string>> brokenLines_;
 };
 
 }  // namespace qf

@@ -57,7 +57,7 @@ class ResidentBuild {
  private:
   void index();
   void indexPage(std::size_t page);
-  void unindexPage(std::size_t page);
+  void unindexPages(const std::vector<std::size_t>& pages);
   void noteDirectoriesOf(const std::string& path);
 
   IncrementalBuild build_;
