@@ -35,8 +35,13 @@ std::string groupingKey(const std::string& text) {
 PageEvent linksEvent(const std::vector<std::pair<std::string, std::string>>& brokenLinks,
                      const std::string& root) {
   PageEvent event{kLinksEvent, {std::string(run_messages::kBrokenLinksPanelTitle)}};
+  event.lines.reserve(brokenLinks.size() + 1);
+  // A page's links come one after another: its URL path is found once.
+  const std::string* lastPage = nullptr;
+  std::string path;
   for (const auto& [page, line] : brokenLinks) {
-    const std::string path = urlPathOf(page, root);
+    if (!lastPage || page != *lastPage) path = urlPathOf(page, root);
+    lastPage = &page;
     if (path.empty()) continue;
     event.lines.push_back(path + "\t" + line.substr(0, line.find('\n')));
   }

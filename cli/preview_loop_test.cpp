@@ -99,13 +99,18 @@ TEST(EventsAfterRebuild, SendsTheBrokenLinksOfServedPagesWhenChecked) {
   result.failureLines = {"c.src:1: bad"};
   EXPECT_EQ(eventsAfterRebuild(result, "/site/out", false),
             (std::vector<PageEvent>{{"error", {"c.src:1: bad"}}}));
+  // Each page's URL path, whether its links follow another page's or its own.
   result.brokenLinks = {{"/site/out/sub/a.html", "a.src:2: warning: broken link \"x\"\n"},
-                        {"/site/elsewhere/b.html", "b.src:1: warning: broken link \"y\"\n"}};
+                        {"/site/out/sub/a.html", "a.src:3: warning: broken link \"z\"\n"},
+                        {"/site/elsewhere/b.html", "b.src:1: warning: broken link \"y\"\n"},
+                        {"/site/out/c.html", "c.src:1: warning: broken link \"w\"\n"}};
   const std::string title(run_messages::kBrokenLinksPanelTitle);
   EXPECT_EQ(eventsAfterRebuild(result, "/site/out", false),
-            (std::vector<PageEvent>{
-                {"links", {title, "/sub/a.html\ta.src:2: warning: broken link \"x\""}},
-                {"error", {"c.src:1: bad"}}}));
+            (std::vector<PageEvent>{{"links",
+                                     {title, "/sub/a.html\ta.src:2: warning: broken link \"x\"",
+                                      "/sub/a.html\ta.src:3: warning: broken link \"z\"",
+                                      "/c.html\tc.src:1: warning: broken link \"w\""}},
+                                    {"error", {"c.src:1: bad"}}}));
   result.brokenLinks->clear();
   result.failureLines.clear();
   EXPECT_EQ(eventsAfterRebuild(result, "/site/out", true),

@@ -222,8 +222,8 @@ class SiteRebuilder {
           incrementalOptionsOf(options_, compileTime_, STDERR_FILENO), jobs);
     }
     IncrementalBuild& build = resident_->begin(scope, std::move(jobs));
-    const RunOutcome outcome = compileBegunBuild(build, STDERR_FILENO, showProgress_, false);
-    const BuildReport& report = outcome.report;
+    RunOutcome outcome = compileBegunBuild(build, STDERR_FILENO, showProgress_, false);
+    BuildReport& report = outcome.report;
     const std::vector<FailureGroup> failures = groupedFailures(failuresOf(outcome, build.plan()));
     for (const FailureGroup& group : failures) writeAll(STDERR_FILENO, groupText(group));
     if (!options_.quiet) {
@@ -238,8 +238,9 @@ class SiteRebuilder {
     result.changedFiles = report.changed;
     if (options_.checkLinks) {
       result.brokenLinks.emplace();
-      for (const BrokenLink& link : report.brokenLinks) {
-        result.brokenLinks->emplace_back(link.output, link.line);
+      result.brokenLinks->reserve(report.brokenLinks.size());
+      for (BrokenLink& link : report.brokenLinks) {
+        result.brokenLinks->emplace_back(link.output, std::move(link.line));
       }
     }
     result.failureLines = linesOf(error);
