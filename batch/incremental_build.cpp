@@ -316,11 +316,15 @@ void IncrementalBuild::checkLinks(BuildReport& report) {
       brokenLines_[i] =
           paths[i].empty() ? std::vector<std::string>{} : tree.check(paths[i], *links_[i]);
     }
-    for (const std::string& line : brokenLines_[i]) {
-      report.brokenLinks.push_back({plan_[i].output, line});
+    for (std::string& line : brokenLines_[i]) {
+      report.brokenLinks.push_back({plan_[i].output, options_.runsAgain ? line : std::move(line)});
     }
   }
-  checkedTree_ = std::move(tree);
+  if (options_.runsAgain) {
+    checkedTree_ = std::move(tree);
+  } else {
+    brokenLines_.clear();
+  }
 }
 
 std::unordered_set<std::string> IncrementalBuild::pageOutputs() const {

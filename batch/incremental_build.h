@@ -56,6 +56,9 @@ struct IncrementalOptions {
   std::chrono::milliseconds lockTimeout{60000};
   /// The state is written only by commitState(), never during a run.
   bool holdStateWrites = false;
+  /// Runs begun by beginAgain() will follow: the link check keeps each page's
+  /// broken links for them.
+  bool runsAgain = false;
   /// Called from begin() with a line to show at once (no line end), while
   /// begin() goes on waiting; may be empty.
   std::function<void(const std::string& line)> notice;

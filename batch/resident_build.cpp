@@ -10,8 +10,9 @@ namespace qf {
 
 namespace {
 
-IncrementalOptions holdingWrites(IncrementalOptions options) {
+IncrementalOptions residentOptions(IncrementalOptions options) {
   options.holdStateWrites = true;
+  options.runsAgain = true;
   return options;
 }
 
@@ -21,7 +22,7 @@ bool namesAFile(DependencyKind kind) { return kind != DependencyKind::kMissing; 
 }  // namespace
 
 ResidentBuild::ResidentBuild(IncrementalOptions options, std::vector<PlannedCompile> plan)
-    : build_(holdingWrites(std::move(options)), std::move(plan)),
+    : build_(residentOptions(std::move(options)), std::move(plan)),
       sourceTop_(withTrailingSlash(normalPath(build_.options().batch.sourceDirectory))) {}
 
 IncrementalBuild& ResidentBuild::begin(const ChangeScope& scope, std::vector<PlannedCompile> plan) {

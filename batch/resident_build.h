@@ -30,7 +30,7 @@ struct ChangeScope {
 /// every run, as a whole run would judge them.
 class ResidentBuild {
  public:
-  /// options.holdStateWrites is set here.
+  /// options.holdStateWrites and options.runsAgain are set here.
   ResidentBuild(IncrementalOptions options, std::vector<PlannedCompile> plan);
 
   /// What changed paths (spelled as the watcher gives them) ask for: the
