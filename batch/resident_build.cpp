@@ -39,9 +39,13 @@ IncrementalBuild& ResidentBuild::begin(const ChangeScope& scope, std::vector<Pla
   return build_;
 }
 
+void ResidentBuild::catchUp() {
+  if (!indexed_) index();
+}
+
 void ResidentBuild::persist() {
   build_.commitState();
-  if (!indexed_) index();
+  catchUp();
 }
 
 ChangeScope ResidentBuild::scopeOf(const std::vector<std::string>& changed, bool rescan) {

@@ -48,8 +48,10 @@ class ResidentBuild {
   /// Whether the last run judged every page.
   bool lastRunWasWhole() const { return whole_; }
 
-  /// Writes what the runs recorded to the state, and brings what is kept in
-  /// memory up to date with the last run (else the next scopeOf() does it).
+  /// Brings what is kept in memory up to date with the last run (else the
+  /// next scopeOf() does it).
+  void catchUp();
+  /// Writes what the runs recorded to the state, and catches up.
   void persist();
 
   IncrementalBuild& build() { return build_; }

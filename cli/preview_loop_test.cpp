@@ -231,6 +231,53 @@ TEST(PreviewLoop, WatchesWhatTheRebuildAsksFor) {
   EXPECT_EQ(status.get(), SIGTERM);
 }
 
+// A rebuild's whenQuiet waits for the quiet time after the last rebuild: saves
+// that follow each other sooner never meet it, and the stop does not call it.
+TEST(PreviewLoop, CallsTheLastRebuildsWhenQuietOnceTheChangesPause) {
+  struct Case {
+    std::chrono::milliseconds quietTime;
+    int calledBeforeTheStop;
+  } cases[] = {{std::chrono::milliseconds(20), 2}, {std::chrono::minutes(10), 0}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.write("src/page.html", "");
+    WatchOptions watch;
+    watch.trees = {dir / "src"};
+    PreviewLoop loop(watch, nullptr, c.quietTime);
+    std::atomic<int> rebuilds = 0;
+    std::atomic<int> quiet = 0;  // calls, each of the rebuild it came from
+    std::atomic<int> calledFor = 0;
+    auto status = std::async(std::launch::async, [&] {
+      return loop.run([&](const WatchBatch&) {
+        const int rebuild = ++rebuilds;
+        RebuildResult result;
+        result.whenQuiet = [&quiet, &calledFor, rebuild] {
+          ++quiet;
+          calledFor = rebuild;
+        };
+        return result;
+      });
+    });
+    const auto await = [](const std::function<bool()>& done) {
+      for (int i = 0; i < 1000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      return done();
+    };
+    for (int save = 1; save <= 2; ++save) {
+      dir.write("src/page.html", std::to_string(save));
+      EXPECT_TRUE(await([&] { return rebuilds == save; })) << save;
+      if (c.calledBeforeTheStop) {
+        EXPECT_TRUE(await([&] { return quiet == save && calledFor == save; })) << save;
+      }
+    }
+    raise(SIGTERM);
+    ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(status.get(), SIGTERM);
+    EXPECT_EQ(quiet, c.calledBeforeTheStop) << c.quietTime.count() << " ms";
+  }
+}
+
 TEST(PreviewLoop, StopsOnTerminateWhileIdle) {
   RunningLoop loop;
   EXPECT_EQ(loop.stopWith(SIGTERM), SIGTERM);

@@ -248,8 +248,12 @@ class SiteRebuilder {
     result.failureLines.insert(result.failureLines.end(), lines.begin(), lines.end());
     followDependencies(build, result);
     rememberWrites(report);
-    // Written once the browsers have been told.
-    result.afterEvents = [this] { persist(); };
+    // Once the browsers have been told; the state is written when the saves
+    // pause (and at the stop), so that a save soon after never waits for it.
+    result.afterEvents = [this] {
+      if (resident_) resident_->catchUp();
+    };
+    result.whenQuiet = [this] { persist(); };
     return result;
   }
 
