@@ -6,8 +6,8 @@ an include that every page uses. Also times a full build (-B) of a copy of
 the site (its own output and state) for comparison: one after each save of the
 include, so that both see the same load on a shared machine. Prints medians,
 ratios of the medians and the median of each pair's ratio, in wall-clock and
-in processor time (the server's from the save until the next, its writes of
-the state included; the build's whole process), and writes them to
+in processor time (the server's from the save until 1.5 s after the reload,
+its writes of the state included; the build's whole process), and writes them to
 WORK/watch.md, with the load average. --extra passes options to both runs.
 
 With --soak N, then saves pages one after another N times (each awaiting its
@@ -164,7 +164,9 @@ def main():
                 pass
             times.append(time.monotonic() - start)
             if paired:
-                time.sleep(0.3)  # the server writes its state after the reload
+                # The server writes its state once the saves pause (a second),
+                # or at once after the reload (older servers).
+                time.sleep(1.5)
                 cpu.append(cpu_seconds(server.pid) - before)
                 full_build()
         return times, cpu
