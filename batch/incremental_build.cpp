@@ -96,6 +96,7 @@ void IncrementalBuild::startRun() {
 
 void IncrementalBuild::begin() {
   startRun();
+  judgedAgain_.reset();
   upToDate_.assign(plan_.size(), 0);
   assetsToMirror_.reset();
   if (options_.statePath.empty()) return;
@@ -129,6 +130,7 @@ void IncrementalBuild::beginAgain(const std::vector<std::size_t>& check,
                                   std::optional<std::vector<std::string>> assets) {
   startRun();
   upToDate_.assign(plan_.size(), 1);
+  judgedAgain_ = check;
   assetsToMirror_ = std::move(assets);
   StatusCache statuses;
   for (const std::size_t i : check) {
@@ -144,6 +146,7 @@ void IncrementalBuild::replan(std::vector<PlannedCompile> plan) {
   includedAsRecorded_.assign(plan_.size(), 0);
   dependencies_.assign(plan_.size(), noDependencies());
   links_.assign(plan_.size(), std::nullopt);
+  checkedTree_.reset();
 }
 
 bool IncrementalBuild::pageHolds(std::size_t index, StatusCache& statuses) const {
@@ -290,8 +293,10 @@ BuildReport IncrementalBuild::finish() {
 }
 
 // The pages' links are checked against the tree as this run leaves it; a page
-// found up to date brings its links from the state, unread.
-void IncrementalBuild::checkLinks(BuildReport& report) const {
+// found up to date brings its links from the state, unread. After
+// beginAgain(), when the tree's files and pages are as the last check found
+// them, only the pages judged in this run are checked again.
+void IncrementalBuild::checkLinks(BuildReport& report) {
   const BatchOptions& batch = options_.batch;
   const std::string& root =
       batch.useOutputDirectory ? batch.outputDirectory : batch.sourceDirectory;
@@ -307,11 +312,26 @@ void IncrementalBuild::checkLinks(BuildReport& report) const {
     paths[i] = output.substr(root.size());
     tree.addPage(paths[i], plan_[i].input, links_[i]->ids);
   }
+  std::vector<char> check(plan_.size(), 1);
+  if (judgedAgain_ && checkedTree_ && *checkedTree_ == tree) {
+    check.assign(plan_.size(), 0);
+    for (const std::size_t i : *judgedAgain_) check[i] = 1;
+  } else {
+    brokenLines_.assign(plan_.size(), {});
+  }
   for (std::size_t i = 0; i < plan_.size(); ++i) {
-    if (paths[i].empty()) continue;
-    for (std::string& line : tree.check(paths[i], *links_[i])) {
-      report.brokenLinks.push_back({plan_[i].output, std::move(line)});
+    if (check[i]) {
+      brokenLines_[i] =
+          paths[i].empty() ? std::vector<std::string>{} : tree.check(paths[i], *links_[i]);
     }
+    for (std::string& line : brokenLines_[i]) {
+      report.brokenLinks.push_back({plan_[i].output, options_.runsAgain ? line : std::move(line)});
+    }
+  }
+  if (options_.runsAgain) {
+    checkedTree_ = std::move(tree);
+  } else {
+    brokenLines_.clear();
   }
 }
 

@@ -62,6 +62,9 @@ struct IncrementalOptions {
   /// while it waits for the state), compilePage() (one at a time, from the
   /// compiling threads) and finish().
   WarningSink warn;
+  /// Runs begun by beginAgain() will follow: the link check keeps each page's
+  /// broken links for them.
+  bool runsAgain = false;
 };
 
 /// The compile of page that options ask for, telling observer (may be null)
@@ -186,7 +189,7 @@ class IncrementalBuild {
   void removeStaleOutputs(BuildReport& report);
   void removeEmptiedDirectories(std::string directory) const;
   bool isInScope(const WrittenOutput& written) const;
-  void checkLinks(BuildReport& report) const;
+  void checkLinks(BuildReport& report);
 
   IncrementalOptions options_;
   std::vector<PlannedCompile> plan_;
@@ -210,6 +213,11 @@ class IncrementalBuild {
   std::atomic<bool> includedChanged_{false};  // a compile changed what its page includes
   std::vector<std::string> assetListing_;
   std::size_t assetScans_ = 0;
+  /// The pages the run begun by beginAgain() judged; nullopt after begin().
+  std::optional<std::vector<std::size_t>> judgedAgain_;
+  /// What the last link check saw, and each page's broken-link lines then.
+  std::optional<OutputTree> checkedTree_;
+  std::vector<std::vector<std::string>> brokenLines_;
 };
 
 }  // namespace qf

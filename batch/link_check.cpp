@@ -266,21 +266,32 @@ std::optional<PageLinks> decodeLinks(std::string_view text) {
 
 void OutputTree::addFile(const std::string& path) {
   resolved_.clear();
-  if (files_.insert(path).second) byLowerCase_.emplace(lowerCase(path), path);
+  if (files_.insert(path).second) addLowerCase(lowerCase(path), path);
 }
 
+// Another file with the same letters may stand in for the one removed.
 void OutputTree::removeFile(const std::string& path) {
   resolved_.clear();
   if (!files_.erase(path)) return;
   pages_.erase(path);
-  const auto same = byLowerCase_.find(lowerCase(path));
-  if (same != byLowerCase_.end() && same->second == path) byLowerCase_.erase(same);
+  const std::string letters = lowerCase(path);
+  const auto same = byLowerCase_.find(letters);
+  if (same == byLowerCase_.end() || same->second != path) return;
+  byLowerCase_.erase(same);
+  for (const std::string& file : files_) {
+    if (equalsIgnoringCase(file, path)) addLowerCase(letters, file);
+  }
+}
+
+void OutputTree::addLowerCase(const std::string& letters, const std::string& path) {
+  const auto [same, added] = byLowerCase_.try_emplace(letters, path);
+  if (!added && path < same->second) same->second = path;
 }
 
 void OutputTree::addPage(const std::string& path, std::string source,
-                         const std::vector<std::string>& ids) {
+                         std::vector<std::string> ids) {
   addFile(path);
-  pages_[path] = Page{std::move(source), &ids};
+  pages_[path] = Page{std::move(source), std::move(ids)};
 }
 
 OutputTree OutputTree::walk(const std::string& root) {
@@ -391,7 +402,7 @@ std::vector<std::string> OutputTree::check(const std::string& path, const PageLi
       const std::string id = percentDecoded(written).value_or(std::string(written));
       // An empty fragment and "top" lead to the top of any page.
       if (id.empty() || equalsIgnoringCase(id, "top") ||
-          std::binary_search(page->second.ids->begin(), page->second.ids->end(), id)) {
+          std::binary_search(page->second.ids.begin(), page->second.ids.end(), id)) {
         continue;
       }
       problem = run_messages::noElementWithId(id, page->second.source);

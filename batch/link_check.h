@@ -45,13 +45,19 @@ std::optional<PageLinks> decodeLinks(std::string_view text);
 
 /// The files of an output tree, as the link check sees them: paths relative
 /// to the tree's root, '/' between names. Pages that this build made also
-/// have their ids and the source they were made from.
+/// have their ids and the source they were made from. What a reference leads
+/// to depends on the files and pages alone, not on the order they came in.
 class OutputTree {
  public:
   void addFile(const std::string& path);
   void removeFile(const std::string& path);
-  /// A page at path; ids must outlive the tree.
-  void addPage(const std::string& path, std::string source, const std::vector<std::string>& ids);
+  /// A page at path, with its ids as linksOf gives them.
+  void addPage(const std::string& path, std::string source, std::vector<std::string> ids);
+
+  /// The same files and pages: every check gives the same lines in both.
+  friend bool operator==(const OutputTree& a, const OutputTree& b) {
+    return a.files_ == b.files_ && a.pages_ == b.pages_;
+  }
 
   /// Every file below root (ending in '/'), found by walking it.
   static OutputTree walk(const std::string& root);
@@ -66,7 +72,8 @@ class OutputTree {
  private:
   struct Page {
     std::string source;
-    const std::vector<std::string>* ids;
+    std::vector<std::string> ids;
+    friend bool operator==(const Page&, const Page&) = default;
   };
   // Where a reference leads: a file of the tree, or why it leads nowhere.
   struct Target {
@@ -79,9 +86,12 @@ class OutputTree {
   /// The same for a reference's path (not empty), the suggestion without
   /// query and fragment.
   std::optional<Target> resolve(const std::string& pagePath, std::string_view path) const;
+  void addLowerCase(const std::string& letters, const std::string& path);
 
   std::unordered_set<std::string> files_;
-  std::unordered_map<std::string, std::string> byLowerCase_;  // the first file with those letters
+  /// The least file, in byte order (the order a walk finds them in), with
+  /// those letters.
+  std::unordered_map<std::string, std::string> byLowerCase_;
   std::unordered_map<std::string, Page> pages_;
   // What resolve() found, by path (and the page's directory for a relative one).
   mutable std::unordered_map<std::string, std::optional<Target>> resolved_;

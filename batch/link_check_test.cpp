@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,41 @@ TEST(LinkCheck, ReportsWhatLeadsNowhereOncePerPlaceAndReference) {
     EXPECT_EQ(found,
               c.report.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.report})
         << c.reference;
+  }
+}
+
+// A letter-case suggestion names the file a walk meets first (the least in
+// byte order) among those left, whatever order they were added and removed in.
+TEST(LinkCheck, SuggestionsDependOnTheFilesAloneNotTheirOrder) {
+  struct Case {
+    std::vector<std::string> added;  // in this order
+    std::string removed;             // then this, when not empty
+    std::string suggestion;          // for "/DIR/PAGE.HTML"; empty: none
+  } cases[] = {
+      {{"dir/Page.html", "dir/page.html"}, "", "/dir/Page.html"},
+      {{"dir/page.html", "dir/Page.html"}, "", "/dir/Page.html"},
+      {{"dir/Page.html", "dir/page.html"}, "dir/Page.html", "/dir/page.html"},
+      {{"dir/page.html", "Dir/page.html", "dir/Page.html"}, "Dir/page.html", "/dir/Page.html"},
+      {{"dir/Page.html"}, "dir/Page.html", ""},
+  };
+  for (const Case& c : cases) {
+    OutputTree tree;
+    for (const std::string& file : c.added) tree.addFile(file);
+    if (!c.removed.empty()) tree.removeFile(c.removed);
+    PageLinks links;
+    links.sources = {{"p.src", {}}};
+    links.links.push_back({"/DIR/PAGE.HTML", 0, 1});
+    std::string expected = "p.src:1: warning: broken link \"/DIR/PAGE.HTML\"";
+    if (!c.suggestion.empty()) expected += "; did you mean \"" + c.suggestion + "\"?";
+    EXPECT_EQ(tree.check("index.html", links), std::vector<std::string>{expected + "\n"})
+        << c.added.size() << " files, removed " << c.removed;
+    // The same files added in byte order make an equal tree.
+    std::vector<std::string> files = c.added;
+    std::erase(files, c.removed);
+    std::sort(files.begin(), files.end());
+    OutputTree sorted;
+    for (const std::string& file : files) sorted.addFile(file);
+    EXPECT_EQ(sorted == tree, true) << c.added.size() << " files, removed " << c.removed;
   }
 }
 

@@ -1,6 +1,6 @@
 #include "batch/resident_build.h"
 
-#include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include "base/file_system.h"
@@ -10,8 +10,9 @@ namespace qf {
 
 namespace {
 
-IncrementalOptions holdingWrites(IncrementalOptions options) {
+IncrementalOptions residentOptions(IncrementalOptions options) {
   options.holdStateWrites = true;
+  options.runsAgain = true;
   return options;
 }
 
@@ -21,7 +22,7 @@ bool namesAFile(DependencyKind kind) { return kind != DependencyKind::kMissing; 
 }  // namespace
 
 ResidentBuild::ResidentBuild(IncrementalOptions options, std::vector<PlannedCompile> plan)
-    : build_(holdingWrites(std::move(options)), std::move(plan)),
+    : build_(residentOptions(std::move(options)), std::move(plan)),
       sourceTop_(withTrailingSlash(normalPath(build_.options().batch.sourceDirectory))) {}
 
 IncrementalBuild& ResidentBuild::begin(const ChangeScope& scope, std::vector<PlannedCompile> plan) {
@@ -38,9 +39,13 @@ IncrementalBuild& ResidentBuild::begin(const ChangeScope& scope, std::vector<Pla
   return build_;
 }
 
+void ResidentBuild::catchUp() {
+  if (!indexed_) index();
+}
+
 void ResidentBuild::persist() {
   build_.commitState();
-  if (!indexed_) index();
+  catchUp();
 }
 
 ChangeScope ResidentBuild::scopeOf(const std::vector<std::string>& changed, bool rescan) {
@@ -112,11 +117,12 @@ void ResidentBuild::index() {
       indexPage(i);
     }
   } else {
+    std::vector<std::size_t> compiled;
     for (std::size_t i = 0; i < plan.size(); ++i) {
-      if (build_.resultOf(i).status == PageStatus::kUpToDate) continue;
-      unindexPage(i);
-      indexPage(i);
+      if (build_.resultOf(i).status != PageStatus::kUpToDate) compiled.push_back(i);
     }
+    unindexPages(compiled);
+    for (const std::size_t page : compiled) indexPage(page);
   }
   if (assetScans_ != build_.assetScans()) {
     assetScans_ = build_.assetScans();
@@ -134,7 +140,9 @@ void ResidentBuild::indexPage(std::size_t page) {
   for (const Dependency& file : dependencies.files) {
     std::string path = normalPath(file.path);
     std::vector<std::size_t>& pages = dependents_[path];
-    if (std::find(pages.begin(), pages.end(), page) == pages.end()) pages.push_back(page);
+    // Only this page adds to the lists meanwhile: a path it named before is
+    // last in its list.
+    if (pages.empty() || pages.back() != page) pages.push_back(page);
     if (namesAFile(file.kind)) ++existing_[path];
     if (file.kind == DependencyKind::kIncluded) ++included_[path];
     noteDirectoriesOf(path);
@@ -146,22 +154,31 @@ void ResidentBuild::indexPage(std::size_t page) {
                         record->second.failed;
 }
 
-void ResidentBuild::unindexPage(std::size_t page) {
+// Each path the pages used is cleared of them once, however many of them used
+// it: an include of every page costs one pass over its list.
+void ResidentBuild::unindexPages(const std::vector<std::size_t>& pages) {
   const auto uncount = [](std::unordered_map<std::string, std::size_t>& counts,
                           const std::string& path) {
     const auto count = counts.find(path);
     if (count != counts.end() && --count->second == 0) counts.erase(count);
   };
-  for (const auto& [path, kind] : keysOf_[page]) {
-    const auto it = dependents_.find(path);
-    if (it != dependents_.end()) {
-      std::erase(it->second, page);
-      if (it->second.empty()) dependents_.erase(it);
+  std::vector<char> leaving(keysOf_.size(), 0);
+  std::unordered_set<std::string_view> paths;
+  for (const std::size_t page : pages) {
+    leaving[page] = 1;
+    for (const auto& [path, kind] : keysOf_[page]) {
+      paths.insert(path);
+      if (namesAFile(kind)) uncount(existing_, path);
+      if (kind == DependencyKind::kIncluded) uncount(included_, path);
     }
-    if (namesAFile(kind)) uncount(existing_, path);
-    if (kind == DependencyKind::kIncluded) uncount(included_, path);
   }
-  keysOf_[page].clear();
+  for (const std::string_view path : paths) {
+    const auto it = dependents_.find(std::string(path));
+    if (it == dependents_.end()) continue;
+    std::erase_if(it->second, [&leaving](std::size_t page) { return leaving[page] != 0; });
+    if (it->second.empty()) dependents_.erase(it);
+  }
+  for (const std::size_t page : pages) keysOf_[page].clear();
 }
 
 void ResidentBuild::noteDirectoriesOf(const std::string& path) {

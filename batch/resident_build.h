@@ -30,7 +30,7 @@ struct ChangeScope {
 /// every run, as a whole run would judge them.
 class ResidentBuild {
  public:
-  /// options.holdStateWrites is set here.
+  /// options.holdStateWrites and options.runsAgain are set here.
   ResidentBuild(IncrementalOptions options, std::vector<PlannedCompile> plan);
 
   /// What changed paths (spelled as the watcher gives them) ask for: the
@@ -48,8 +48,10 @@ class ResidentBuild {
   /// Whether the last run judged every page.
   bool lastRunWasWhole() const { return whole_; }
 
-  /// Writes what the runs recorded to the state, and brings what is kept in
-  /// memory up to date with the last run (else the next scopeOf() does it).
+  /// Brings what is kept in memory up to date with the last run (else the
+  /// next scopeOf() does it).
+  void catchUp();
+  /// Writes what the runs recorded to the state, and catches up.
   void persist();
 
   IncrementalBuild& build() { return build_; }
@@ -57,7 +59,7 @@ class ResidentBuild {
  private:
   void index();
   void indexPage(std::size_t page);
-  void unindexPage(std::size_t page);
+  void unindexPages(const std::vector<std::size_t>& pages);
   void noteDirectoriesOf(const std::string& path);
 
   IncrementalBuild build_;

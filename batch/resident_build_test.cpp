@@ -136,5 +136,30 @@ TEST(ResidentBuild, FollowsWhatACompileNowDependsOn) {
   EXPECT_EQ(scope.pages, (std::vector<std::size_t>{kDated, kOther}));
 }
 
+// Pages compiled anew drop out of the lists of what they no longer use, and
+// stay in those of what they still use; the other pages stay where they were.
+TEST(ResidentBuild, ForgetsWhatACompileNoLongerDependsOn) {
+  struct Step {
+    const char* page;  // below site/
+    const char* text;
+    std::vector<std::size_t> judgedForHead;  // then, when head.inc changes
+  } steps[] = {
+      {"other.src", "#include \"head.inc\"\n", {kDated, kOther, kPage}},
+      {"page.src", "#include \"head.inc\"\nagain\n", {kDated, kOther, kPage}},
+      {"other.src", "plain\n", {kDated, kPage}},
+  };
+  ResidentSite site;
+  for (const Step& step : steps) {
+    const std::string page = site.dir.write(std::string("site/") + step.page, step.text);
+    IncrementalBuild& run = site.build->begin(site.build->scopeOf({page}, false));
+    compileInParallel(run, [](std::size_t, const PoolPage&) {});
+    run.finish();
+    site.build->persist();
+    EXPECT_EQ(site.build->scopeOf({site.dir / "site/inc/head.inc"}, false).pages,
+              step.judgedForHead)
+        << step.page << ": " << step.text;
+  }
+}
+
 }  // namespace
 }  // namespace qf

@@ -2,16 +2,20 @@
 """Save-to-reload latency of qfc --serve on the generated site: the time from
 a file's save (a rename over the old file, as editors do) to the reload event
 arriving on a page's event stream, for an edit to one page and for an edit to
-an include that every page uses. Also times a full build (-B) of the same
-site for comparison. Prints medians and ratios and writes them to
-WORK/watch.md, with the load average.
+an include that every page uses. Also times a full build (-B) of a copy of
+the site (its own output and state) for comparison: one after each save of the
+include, so that both see the same load on a shared machine. Prints medians,
+ratios of the medians and the median of each pair's ratio, in wall-clock and
+in processor time (the server's from the save until 1.5 s after the reload,
+its writes of the state included; the build's whole process), and writes them to
+WORK/watch.md, with the load average. --extra passes options to both runs.
 
 With --soak N, then saves pages one after another N times (each awaiting its
 reload event, at most --soak-seconds in all) and reports the server's
 resident memory after 100 saves and after the last.
 
   bench/watch_latency.py QFC [--pages N] [--runs N] [--work DIR]
-                             [--soak N] [--soak-seconds S]
+                             [--soak N] [--soak-seconds S] [--extra=OPTIONS]
 """
 import argparse
 import http.client
@@ -56,6 +60,24 @@ class EventStream:
         raise TimeoutError("no event")
 
 
+def cpu_seconds(pid):
+    """The processor time (user and system) a running process has used."""
+    fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def timed_run(command, log):
+    """Runs command, its errors to log; returns its wall-clock and processor seconds."""
+    start = time.monotonic()
+    child = subprocess.Popen(command, stderr=log)
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = time.monotonic() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise subprocess.CalledProcessError(child.returncode, command)
+    return wall, usage.ru_utime + usage.ru_stime
+
+
 def rss_kb(pid):
     for line in open("/proc/%d/status" % pid):
         if line.startswith("VmRSS:"):
@@ -71,6 +93,7 @@ def main():
     parser.add_argument("--work", default="/tmp/qf-bench-watch")
     parser.add_argument("--soak", type=int, default=0)
     parser.add_argument("--soak-seconds", type=float, default=900)
+    parser.add_argument("--extra", default="", help="more qfc options, e.g. --check-links")
     args = parser.parse_args()
     qfc = os.path.abspath(args.qfc)
     work = os.path.abspath(args.work)
@@ -83,8 +106,18 @@ def main():
     include = os.path.join(source, "inc")
     out = os.path.join(work, "out")
     state = os.path.join(work, "state.db")
+    extra = args.extra.split()
     base = [qfc, "-q", "-r", "--all", source, "-I", include + "/", "--out-dir", out,
-            "--state", state]
+            "--state", state] + extra
+    # The full builds work on a copy, beside the server's site.
+    copy = os.path.join(work, "copy")
+    shutil.copytree(site, copy)
+    copy_source = os.path.join(copy, "qf")
+    copy_base = [qfc, "-q", "-r", "--all", copy_source, "-I",
+                 os.path.join(copy_source, "inc") + "/", "--out-dir",
+                 os.path.join(work, "copy-out"), "--state", os.path.join(work, "copy-state.db")]
+    copy_base += extra
+    copy_header = os.path.join(copy_source, "inc", "header.inc")
 
     page = os.path.join(source, open(os.path.join(site, "pages.txt")).readline().strip() + ".src")
     page_text = open(page).read()
@@ -92,23 +125,23 @@ def main():
     header_text = open(header).read()
 
     # A full build: every page compiled and written (the include changed).
-    # Measured before and after the server's run, as the machine's load varies.
     full = []
+    full_cpu = []
+    # Warnings (broken links) go to files, not the terminal.
+    full_log = open(os.path.join(work, "full.log"), "w")
+    server_log = open(os.path.join(work, "server.log"), "w")
 
-    def full_builds(count):
-        for i in range(count):
-            save(header, header_text + "<!-- build %d -->\n" % len(full))
-            start = time.monotonic()
-            subprocess.run(base + ["-B"], check=True)
-            full.append(time.monotonic() - start)
-        save(header, header_text)
-        subprocess.run(base, check=True)
+    def full_build():
+        save(copy_header, header_text + "<!-- build %d -->\n" % len(full))
+        wall, cpu = timed_run(copy_base + ["-B"], full_log)
+        full.append(wall)
+        full_cpu.append(cpu)
 
-    save(header, header_text + "<!-- warm -->\n")
-    subprocess.run(base + ["-B"], check=True)
-    full_builds(3)
+    for command in (base + ["-B"], copy_base + ["-B"]):
+        subprocess.run(command, stderr=full_log, check=True)
 
-    server = subprocess.Popen(base + ["--serve=0"], stdout=subprocess.PIPE, text=True)
+    server = subprocess.Popen(base + ["--serve=0"], stdout=subprocess.PIPE, stderr=server_log,
+                              text=True)
     try:
         # Notes may come first; the line that names the address comes last.
         deadline = time.monotonic() + 60
@@ -126,16 +159,24 @@ def main():
         server.kill()
         raise
 
-    def measure(path, text, count):
+    def measure(path, text, count, paired=False):
         times = []
+        cpu = []
         for i in range(count):
             time.sleep(0.3)  # let the previous rebuild's writes settle
+            before = cpu_seconds(server.pid)
             start = time.monotonic()
             save(path, text + "<!-- edit %d -->\n" % i)
             while events.next_event(60) != "reload":
                 pass
             times.append(time.monotonic() - start)
-        return times
+            if paired:
+                # The server writes its state once the saves pause (a second),
+                # or at once after the reload (older servers).
+                time.sleep(1.5)
+                cpu.append(cpu_seconds(server.pid) - before)
+                full_build()
+        return times, cpu
 
     def soak(count, seconds):
         pages = [os.path.join(source, line.strip() + ".src")
@@ -159,8 +200,8 @@ def main():
 
     memory = {}
     try:
-        one_page = measure(page, page_text, args.runs)
-        every_page = measure(header, header_text, max(3, args.runs // 4))
+        one_page, _ = measure(page, page_text, args.runs)
+        every_page, every_page_cpu = measure(header, header_text, max(3, args.runs // 4), True)
         if args.soak:
             memory = soak(args.soak, args.soak_seconds)
     finally:
@@ -168,21 +209,27 @@ def main():
         server.wait(timeout=60)
         save(page, page_text)
         save(header, header_text)
-    full_builds(3)
 
     ms = lambda values: "%.1f ms" % (1000 * statistics.median(values))
+    pair = lambda a, b: statistics.median([x / y for x, y in zip(a, b)])
     rows = [
-        ("full build, every page written (%d pages)" % args.pages, ms(full)),
-        ("save to reload event, one page edited", ms(one_page)),
-        ("save to reload event, include of every page edited", ms(every_page)),
+        ("full build, every page written (%d pages)" % args.pages, ms(full), ms(full_cpu)),
+        ("save to reload event, one page edited", ms(one_page), ""),
+        ("save to reload event, include of every page edited", ms(every_page),
+         ms(every_page_cpu)),
     ]
-    table = "| measure | median |\n|---|---|\n" + "".join(
-        "| %s | %s |\n" % row for row in rows)
+    table = "qfc %s\n\n| measure | median | processor time |\n|---|---|---|\n" % " ".join(
+        [args.qfc] + extra)
+    table += "".join("| %s | %s | %s |\n" % row for row in rows)
     table += "\none page: min %.1f ms, max %.1f ms over %d saves\n" % (
         1000 * min(one_page), 1000 * max(one_page), len(one_page))
     full_median = statistics.median(full)
-    table += "one page / full build: 1/%.0f; include of every page / full build: %.2f\n" % (
-        full_median / statistics.median(one_page), statistics.median(every_page) / full_median)
+    table += "one page / full build: 1/%.0f\n" % (full_median / statistics.median(one_page))
+    table += ("include of every page / full build: %.2f (median of pairs %.2f); "
+              "processor time: %.2f (median of pairs %.2f)\n") % (
+        statistics.median(every_page) / full_median, pair(every_page, full),
+        statistics.median(every_page_cpu) / statistics.median(full_cpu),
+        pair(every_page_cpu, full_cpu))
     if len(memory) > 1:
         saves = sorted(memory)
         table += "resident memory: %d kB after %d saves, %d kB after %d (%+.1f %%)\n" % (

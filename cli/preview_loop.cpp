@@ -35,8 +35,13 @@ std::string groupingKey(const std::string& text) {
 PageEvent linksEvent(const std::vector<std::pair<std::string, std::string>>& brokenLinks,
                      const std::string& root) {
   PageEvent event{kLinksEvent, {std::string(run_messages::kBrokenLinksPanelTitle)}};
+  event.lines.reserve(brokenLinks.size() + 1);
+  // A page's links come one after another: its URL path is found once.
+  const std::string* lastPage = nullptr;
+  std::string path;
   for (const auto& [page, line] : brokenLinks) {
-    const std::string path = urlPathOf(page, root);
+    if (!lastPage || page != *lastPage) path = urlPathOf(page, root);
+    lastPage = &page;
     if (path.empty()) continue;
     event.lines.push_back(path + "\t" + line.substr(0, line.find('\n')));
   }
@@ -115,8 +120,9 @@ std::vector<PageEvent> eventsAfterRebuild(const RebuildResult& result, const std
   return events;
 }
 
-PreviewLoop::PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> server)
-    : server_(std::move(server)) {
+PreviewLoop::PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> server,
+                         std::chrono::milliseconds quietTime)
+    : server_(std::move(server)), quietTime_(quietTime) {
   watch.stopDescriptor = signals_.descriptor();
   watcher_ = makeWatcher(watch);
 }
@@ -138,12 +144,17 @@ void PreviewLoop::follow(const RebuildResult& result) {
   }
   lastFailed_ = !result.failureLines.empty();
   if (result.afterEvents) result.afterEvents();
+  if (result.whenQuiet) whenQuiet_ = result.whenQuiet;
 }
 
 int PreviewLoop::run(const Rebuild& rebuild) {
   while (signals_.caught() == 0) {
-    const std::optional<WatchBatch> changes = watcher_->next(std::chrono::minutes(10));
-    if (!changes) continue;
+    const std::optional<WatchBatch> changes =
+        watcher_->next(whenQuiet_ ? quietTime_ : std::chrono::minutes(10));
+    if (!changes) {
+      if (whenQuiet_ && signals_.caught() == 0) std::exchange(whenQuiet_, nullptr)();
+      continue;
+    }
     const RebuildResult result = rebuild(*changes);
     if (result.skipped) continue;
     watchWhatPagesNeed(result);
@@ -154,6 +165,7 @@ int PreviewLoop::run(const Rebuild& rebuild) {
     }
     lastFailed_ = !result.failureLines.empty();
     if (result.afterEvents) result.afterEvents();
+    if (result.whenQuiet) whenQuiet_ = result.whenQuiet;
   }
   server_.reset();
   watcher_.reset();

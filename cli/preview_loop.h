@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,6 +39,10 @@ struct RebuildResult {
   std::optional<std::vector<std::pair<std::string, std::string>>> brokenLinks;
   /// Called once the events of the rebuild have been sent; may be empty.
   std::function<void()> afterEvents;
+  /// Called once the watcher has then been quiet for the loop's quiet time,
+  /// unless a later rebuild's takes its place first; may be empty (an earlier
+  /// one still waiting then stays). Not called when the loop stops.
+  std::function<void()> whenQuiet;
 };
 
 /// One failure of a build: its text as written (an include chain, then
@@ -100,8 +105,10 @@ class PreviewLoop {
  public:
   /// Starts catching the stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT) and watching as watch
   /// says. Make the loop before the first build, so that no save made during it is missed. server
-  /// (started by the caller) may be null: watching without serving.
-  PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> server);
+  /// (started by the caller) may be null: watching without serving. A rebuild's whenQuiet waits
+  /// for quietTime without changes.
+  PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> server,
+              std::chrono::milliseconds quietTime = std::chrono::seconds(1));
 
   /// Rebuilds after each settled batch of changes and sends the pages their
   /// events, until SIGINT or SIGTERM (a rebuild under way is finished first);
@@ -122,6 +129,8 @@ class PreviewLoop {
   std::unique_ptr<Watcher> watcher_;
   std::unique_ptr<PreviewServer> server_;
   bool lastFailed_ = false;
+  std::chrono::milliseconds quietTime_;
+  std::function<void()> whenQuiet_;  // the last rebuild's, until called
 };
 
 }  // namespace qf

@@ -99,13 +99,18 @@ TEST(EventsAfterRebuild, SendsTheBrokenLinksOfServedPagesWhenChecked) {
   result.failureLines = {"c.src:1: bad"};
   EXPECT_EQ(eventsAfterRebuild(result, "/site/out", false),
             (std::vector<PageEvent>{{"error", {"c.src:1: bad"}}}));
+  // Each page's URL path, whether its links follow another page's or its own.
   result.brokenLinks = {{"/site/out/sub/a.html", "a.src:2: warning: broken link \"x\"\n"},
-                        {"/site/elsewhere/b.html", "b.src:1: warning: broken link \"y\"\n"}};
+                        {"/site/out/sub/a.html", "a.src:3: warning: broken link \"z\"\n"},
+                        {"/site/elsewhere/b.html", "b.src:1: warning: broken link \"y\"\n"},
+                        {"/site/out/c.html", "c.src:1: warning: broken link \"w\"\n"}};
   const std::string title(run_messages::kBrokenLinksPanelTitle);
   EXPECT_EQ(eventsAfterRebuild(result, "/site/out", false),
-            (std::vector<PageEvent>{
-                {"links", {title, "/sub/a.html\ta.src:2: warning: broken link \"x\""}},
-                {"error", {"c.src:1: bad"}}}));
+            (std::vector<PageEvent>{{"links",
+                                     {title, "/sub/a.html\ta.src:2: warning: broken link \"x\"",
+                                      "/sub/a.html\ta.src:3: warning: broken link \"z\"",
+                                      "/c.html\tc.src:1: warning: broken link \"w\""}},
+                                    {"error", {"c.src:1: bad"}}}));
   result.brokenLinks->clear();
   result.failureLines.clear();
   EXPECT_EQ(eventsAfterRebuild(result, "/site/out", true),
@@ -224,6 +229,53 @@ TEST(PreviewLoop, WatchesWhatTheRebuildAsksFor) {
   raise(SIGTERM);
   ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_EQ(status.get(), SIGTERM);
+}
+
+// A rebuild's whenQuiet waits for the quiet time after the last rebuild: saves
+// that follow each other sooner never meet it, and the stop does not call it.
+TEST(PreviewLoop, CallsTheLastRebuildsWhenQuietOnceTheChangesPause) {
+  struct Case {
+    std::chrono::milliseconds quietTime;
+    int calledBeforeTheStop;
+  } cases[] = {{std::chrono::milliseconds(20), 2}, {std::chrono::minutes(10), 0}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.write("src/page.html", "");
+    WatchOptions watch;
+    watch.trees = {dir / "src"};
+    PreviewLoop loop(watch, nullptr, c.quietTime);
+    std::atomic<int> rebuilds = 0;
+    std::atomic<int> quiet = 0;  // calls, each of the rebuild it came from
+    std::atomic<int> calledFor = 0;
+    auto status = std::async(std::launch::async, [&] {
+      return loop.run([&](const WatchBatch&) {
+        const int rebuild = ++rebuilds;
+        RebuildResult result;
+        result.whenQuiet = [&quiet, &calledFor, rebuild] {
+          ++quiet;
+          calledFor = rebuild;
+        };
+        return result;
+      });
+    });
+    const auto await = [](const std::function<bool()>& done) {
+      for (int i = 0; i < 1000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      return done();
+    };
+    for (int save = 1; save <= 2; ++save) {
+      dir.write("src/page.html", std::to_string(save));
+      EXPECT_TRUE(await([&] { return rebuilds == save; })) << save;
+      if (c.calledBeforeTheStop) {
+        EXPECT_TRUE(await([&] { return quiet == save && calledFor == save; })) << save;
+      }
+    }
+    raise(SIGTERM);
+    ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(status.get(), SIGTERM);
+    EXPECT_EQ(quiet, c.calledBeforeTheStop) << c.quietTime.count() << " ms";
+  }
 }
 
 TEST(PreviewLoop, StopsOnTerminateWhileIdle) {

@@ -222,9 +222,9 @@ class SiteRebuilder {
           incrementalOptionsOf(options_, compileTime_, warnings_), jobs);
     }
     IncrementalBuild& build = resident_->begin(scope, std::move(jobs));
-    const RunOutcome outcome =
+    RunOutcome outcome =
         compileBegunBuild(build, warnings_, STDERR_FILENO, showProgress_, false);
-    const BuildReport& report = outcome.report;
+    BuildReport& report = outcome.report;
     const std::vector<FailureGroup> failures = groupedFailures(failuresOf(outcome, build.plan()));
     for (const FailureGroup& group : failures) writeAll(STDERR_FILENO, groupText(group));
     if (!options_.quiet) {
@@ -239,8 +239,9 @@ class SiteRebuilder {
     result.changedFiles = report.changed;
     if (options_.checkLinks) {
       result.brokenLinks.emplace();
-      for (const BrokenLink& link : report.brokenLinks) {
-        result.brokenLinks->emplace_back(link.output, link.line);
+      result.brokenLinks->reserve(report.brokenLinks.size());
+      for (BrokenLink& link : report.brokenLinks) {
+        result.brokenLinks->emplace_back(link.output, std::move(link.line));
       }
     }
     result.failureLines = linesOf(error);
@@ -248,8 +249,12 @@ class SiteRebuilder {
     result.failureLines.insert(result.failureLines.end(), lines.begin(), lines.end());
     followDependencies(build, result);
     rememberWrites(report);
-    // Written once the browsers have been told.
-    result.afterEvents = [this] { persist(); };
+    // Once the browsers have been told; the state is written when the saves
+    // pause (and at the stop), so that a save soon after never waits for it.
+    result.afterEvents = [this] {
+      if (resident_) resident_->catchUp();
+    };
+    result.whenQuiet = [this] { persist(); };
     return result;
   }
 

@@ -367,6 +367,26 @@ TEST_F(WatchTest, ATerminationSignalCommitsTheStateAndLeavesNoTemporaryFiles) {
   EXPECT_EQ(readFile(site_ / "out/many/p7.html"), "<h1>during</h1>\npage\n");
 }
 
+// The state is written once the saves pause; a run killed before that leaves
+// the state of the run before, which the next run can use.
+TEST_F(WatchTest, AKilledRunLeavesAStateTheNextRunCanUse) {
+  WatchingQfc qfc(site_.path(), watchArguments({"--out-dir", "out"}), runs_);
+  ASSERT_TRUE(qfc.waitFor("Compiled 3 files")) << qfc.output();
+  site_.write("inc/head.inc", "<h1>killed</h1>\n");
+  ASSERT_TRUE(qfc.waitFor("Compiled 2 files")) << qfc.output();
+  EXPECT_EQ(WTERMSIG(qfc.stop(SIGKILL)), SIGKILL);
+  site_.write("src/b.src", "#include \"head.inc\"\n<p>b2</p>\n");
+  WatchingQfc next(site_.path(), {"--all", "src", "-r", "-I", "inc", "--out-dir", "out"}, runs_);
+  EXPECT_EQ(next.stop(0), 0);
+  EXPECT_EQ(next.output().find("warning"), std::string::npos) << next.output();
+  EXPECT_EQ(readFile(site_ / "out/a.html"), "<h1>killed</h1>\n<p>a</p>\n");
+  EXPECT_EQ(readFile(site_ / "out/b.html"), "<h1>killed</h1>\n<p>b2</p>\n");
+  WatchingQfc again(site_.path(), {"--all", "src", "-r", "-I", "inc", "--out-dir", "out"}, runs_);
+  EXPECT_EQ(again.stop(0), 0);
+  EXPECT_NE(again.output().find("Compiled 0 files, 3 up to date"), std::string::npos)
+      << again.output();
+}
+
 // A listening socket on a loopback port, so that the port is taken.
 class TakenPort {
  public:
