@@ -222,8 +222,7 @@ class SiteRebuilder {
           incrementalOptionsOf(options_, compileTime_, warnings_), jobs);
     }
     IncrementalBuild& build = resident_->begin(scope, std::move(jobs));
-    RunOutcome outcome =
-        compileBegunBuild(build, warnings_, STDERR_FILENO, showProgress_, false);
+    RunOutcome outcome = compileBegunBuild(build, warnings_, STDERR_FILENO, showProgress_, false);
     BuildReport& report = outcome.report;
     const std::vector<FailureGroup> failures = groupedFailures(failuresOf(outcome, build.plan()));
     for (const FailureGroup& group : failures) writeAll(STDERR_FILENO, groupText(group));
