@@ -63,7 +63,6 @@ IncrementalBuild::IncrementalBuild(IncrementalOptions options, std::vector<Plann
       upToDate_(plan_.size(), 0),
       results_(plan_.size()),
       included_(plan_.size()),
-      includedAsRecorded_(plan_.size(), 0),
       dependencies_(plan_.size(), noDependencies()),
       links_(plan_.size()) {}
 
@@ -121,8 +120,7 @@ bool IncrementalBuild::judgeUpToDate(std::size_t index, StatusCache& statuses) {
     return false;
   }
   dependencies_[index] = record.dependencies;
-  included_[index].clear();
-  includedAsRecorded_[index] = 1;
+  included_[index].reset();
   return true;
 }
 
@@ -142,8 +140,7 @@ void IncrementalBuild::replan(std::vector<PlannedCompile> plan) {
   plan_ = std::move(plan);
   upToDate_.assign(plan_.size(), 0);
   results_.assign(plan_.size(), PageResult{});
-  included_.assign(plan_.size(), {});
-  includedAsRecorded_.assign(plan_.size(), 0);
+  included_.assign(plan_.size(), std::nullopt);
   dependencies_.assign(plan_.size(), noDependencies());
   links_.assign(plan_.size(), std::nullopt);
   checkedTree_.reset();
@@ -178,10 +175,8 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   const bool ok = compile(page, recorder);
   const auto dependencies = std::make_shared<const PageDependencies>(recorder.take());
   std::vector<FileIdentity> included = includedFiles(*dependencies);
-  const std::vector<FileIdentity> includedBefore = includedAsRecorded_[index]
-                                                       ? includedFiles(*dependencies_[index])
-                                                       : std::move(included_[index]);
-  includedAsRecorded_[index] = 0;
+  const std::vector<FileIdentity> includedBefore =
+      included_[index] ? std::move(*included_[index]) : includedFiles(*dependencies_[index]);
   dependencies_[index] = dependencies;
   if (ok) result.status = PageStatus::kCompiled;
   if (!ok) {
@@ -345,8 +340,8 @@ std::unordered_set<std::string_view> IncrementalBuild::pageOutputs() const {
 std::unordered_set<FileIdentity, FileIdentityHash> IncrementalBuild::includedIdentities() const {
   std::unordered_set<FileIdentity, FileIdentityHash> included;
   for (std::size_t i = 0; i < plan_.size(); ++i) {
-    if (!includedAsRecorded_[i]) {
-      included.insert(included_[i].begin(), included_[i].end());
+    if (included_[i]) {
+      included.insert(included_[i]->begin(), included_[i]->end());
       continue;
     }
     for (const Dependency& file : dependencies_[i]->files) {

@@ -195,10 +195,9 @@ class IncrementalBuild {
   std::vector<PlannedCompile> plan_;
   std::vector<char> upToDate_;
   std::vector<PageResult> results_;
-  /// Per page: the identities of what it included, unless includedAsRecorded_
-  /// says they are those of the kIncluded files in dependencies_.
-  std::vector<std::vector<FileIdentity>> included_;
-  std::vector<char> includedAsRecorded_;
+  /// Per page: the identities of what it included; nullopt when they are
+  /// those of the kIncluded files in dependencies_.
+  std::vector<std::optional<std::vector<FileIdentity>>> included_;
   std::vector<std::shared_ptr<const PageDependencies>> dependencies_;  // per page, never null
   std::vector<std::optional<PageLinks>> links_;                        // per page, with checkLinks
   std::unordered_set<std::string> warned_;  // the warnings given in this run

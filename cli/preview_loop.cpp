@@ -142,6 +142,10 @@ void PreviewLoop::follow(const RebuildResult& result) {
     const PageEvent links = linksEvent(*result.brokenLinks, server_->root());
     server_->publish(links.name, links.lines);
   }
+  afterPublishing(result);
+}
+
+void PreviewLoop::afterPublishing(const RebuildResult& result) {
   lastFailed_ = !result.failureLines.empty();
   if (result.afterEvents) result.afterEvents();
   if (result.whenQuiet) whenQuiet_ = result.whenQuiet;
@@ -163,9 +167,7 @@ int PreviewLoop::run(const Rebuild& rebuild) {
         server_->publish(event.name, event.lines);
       }
     }
-    lastFailed_ = !result.failureLines.empty();
-    if (result.afterEvents) result.afterEvents();
-    if (result.whenQuiet) whenQuiet_ = result.whenQuiet;
+    afterPublishing(result);
   }
   server_.reset();
   watcher_.reset();

@@ -124,6 +124,9 @@ class PreviewLoop {
 
  private:
   void watchWhatPagesNeed(const RebuildResult& result);
+  /// Remembers whether the rebuild failed and runs what it asked for once its
+  /// events are sent.
+  void afterPublishing(const RebuildResult& result);
 
   StopSignals signals_;
   std::unique_ptr<Watcher> watcher_;
