@@ -374,8 +374,34 @@ void BuildState::closeDatabase() {
   inTransaction_ = false;
 }
 
+namespace {
+
+// True when every file the record read had its status before the record's
+// clock tick, so a later time would judge it no differently.
+bool isSettled(const PageRecord& record) {
+  return std::all_of(record.dependencies->files.begin(), record.dependencies->files.end(),
+                     [&](const Dependency& file) {
+                       return file.status.modifiedNs < record.recordedAtNs &&
+                              file.status.changedNs < record.recordedAtNs;
+                     });
+}
+
+bool judgesAlike(const PageRecord& stored, const PageRecord& record) {
+  return !stored.failed && !record.failed && stored.options == record.options &&
+         stored.links == record.links && stored.recordedAtNs <= record.recordedAtNs &&
+         *stored.dependencies == *record.dependencies && isSettled(stored);
+}
+
+}  // namespace
+
 void BuildState::recordPage(const std::string& output, const WrittenOutput& written,
                             const PageRecord& record) {
+  const auto storedOutput = outputs_.find(output);
+  const auto storedPage = pages_.find(output);
+  if (storedOutput != outputs_.end() && storedOutput->second == written &&
+      storedPage != pages_.end() && judgesAlike(storedPage->second, record)) {
+    return;
+  }
   outputs_[output] = written;
   pages_[output] = record;
   touch(output);

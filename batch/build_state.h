@@ -24,6 +24,7 @@ struct WrittenOutput {
   bool page = false;
   FileStatus status;
   FileStatus sourceStatus;  // for a copied asset: its source as it was copied
+  friend bool operator==(const WrittenOutput&, const WrittenOutput&) = default;
 };
 
 /// What a successful compile of a page depended on.
@@ -69,6 +70,9 @@ class BuildState {
   const std::unordered_map<std::string, PageRecord>& pages() const { return pages_; }
 
   /// Records a page's output and what it depended on, replacing older records.
+  /// A record that would judge every later run as the stored one does (the
+  /// same in all but its time, and no file in it changed within the stored
+  /// record's clock tick) is kept as it is and not written again.
   void recordPage(const std::string& output, const WrittenOutput& written,
                   const PageRecord& record);
   /// Forgets what a page depended on (its output stays recorded).

@@ -245,6 +245,70 @@ TEST(BuildState, ChangedRecordsReplaceTheStoredOnes) {
   EXPECT_EQ(state.outputs().count("out/failed.html"), 0u);
 }
 
+TEST(BuildState, ARecordThatWouldJudgeAlikeIsNotWrittenAgain) {
+  const WrittenOutput output{"page.src", true, FileStatus{{7, 8}, true, 9, 10, 11}, {}};
+  PageRecord settled = sampleRecord();
+  PageDependencies dependencies = *settled.dependencies;
+  dependencies.files[2].status.changedNs = 41;  // every file older than the record's tick
+  settled.dependencies = std::make_shared<const PageDependencies>(dependencies);
+  PageRecord unsettled = sampleRecord();  // b.inc changed after the record's tick
+  const auto with = [](PageRecord record, const std::function<void(PageRecord&)>& change) {
+    change(record);
+    return record;
+  };
+  const struct {
+    const char* what;
+    PageRecord stored;
+    bool storedFailed;
+    PageRecord recorded;
+    WrittenOutput written;
+    bool rewritten;
+  } cases[] = {
+      {"the same, later", settled, false, settled, output, false},
+      {"other options", settled, false, with(settled, [](PageRecord& r) { r.options = "-D X"; }),
+       output, true},
+      {"other links", settled, false, with(settled, [](PageRecord& r) { r.links.reset(); }), output,
+       true},
+      {"a file changed", settled, false,
+       with(settled,
+            [](PageRecord& r) {
+              PageDependencies changed = *r.dependencies;
+              changed.files[0].status.size += 1;
+              r.dependencies = std::make_shared<const PageDependencies>(changed);
+            }),
+       output, true},
+      {"another output", settled, false, settled,
+       WrittenOutput{"page.src", true, FileStatus{{7, 8}, true, 9, 12, 12}, {}}, true},
+      {"stored within its tick", unsettled, false, unsettled, output, true},
+      {"stored as failed", settled, true, settled, output, true},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string path = dir / "state.sqlite";
+    std::vector<std::string> warnings;
+    {
+      BuildState state;
+      ASSERT_TRUE(openState(state, path, "v1", warnings)) << joined(warnings);
+      state.recordPage("out/page.html", output, c.stored);
+      if (c.storedFailed) state.markFailed("out/page.html");
+    }
+    {
+      BuildState state;
+      ASSERT_TRUE(openState(state, path, "v1", warnings)) << joined(warnings);
+      PageRecord later = c.recorded;
+      later.recordedAtNs = 100;
+      state.recordPage("out/page.html", c.written, later);
+    }
+    BuildState state;
+    ASSERT_TRUE(openState(state, path, "v1", warnings)) << joined(warnings);
+    const PageRecord& stored = state.pages().at("out/page.html");
+    EXPECT_EQ(stored.recordedAtNs, c.rewritten ? 100 : 42) << c.what;
+    EXPECT_FALSE(stored.failed) << c.what;
+    EXPECT_EQ(*stored.dependencies, *c.recorded.dependencies) << c.what;
+    EXPECT_EQ(state.outputs().at("out/page.html"), c.written) << c.what;
+  }
+}
+
 // How many paths the state at path stores.
 long long storedPaths(const std::string& path) {
   sqlite3* db = nullptr;

@@ -34,6 +34,7 @@ struct Dependency {
 struct PageDependencies {
   std::vector<Dependency> files;  // in the order first reported, each path and kind once
   std::vector<std::pair<std::string, std::string>> dates;  // date symbol, text it gave
+  friend bool operator==(const PageDependencies&, const PageDependencies&) = default;
 };
 
 /// Collects a compile's reports into PageDependencies.
