@@ -99,19 +99,23 @@ struct BuildState::Statements {
                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
         deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
         insertPage(db,
-                   "INSERT OR REPLACE INTO pages(output, options, recorded_at_ns, failed, links) "
+                   "INSERT INTO pages(output, options, recorded_at_ns, failed, links) "
                    "VALUES(?1, ?2, ?3, ?4, ?5)"),
-        deletePage(db, "DELETE FROM pages WHERE output=?1"),
+        updatePage(db,
+                   "UPDATE pages SET options=?2, recorded_at_ns=?3, failed=?4, links=?5 "
+                   "WHERE id=?1"),
+        deletePage(db, "DELETE FROM pages WHERE id=?1"),
         insertFile(db, "INSERT INTO page_files VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
-        deleteFiles(db, "DELETE FROM page_files WHERE page=(SELECT id FROM pages WHERE output=?1)"),
+        deleteFiles(db, "DELETE FROM page_files WHERE page=?1"),
         insertDate(db, "INSERT INTO page_dates VALUES(?1, ?2, ?3, ?4)"),
-        deleteDates(db, "DELETE FROM page_dates WHERE page=(SELECT id FROM pages WHERE output=?1)"),
+        deleteDates(db, "DELETE FROM page_dates WHERE page=?1"),
         insertPath(db, "INSERT INTO paths(path) VALUES(?1)"),
         deletePath(db, "DELETE FROM paths WHERE id=?1") {}
 
   SqliteStatement insertOutput;
   SqliteStatement deleteOutput;
   SqliteStatement insertPage;
+  SqliteStatement updatePage;
   SqliteStatement deletePage;
   SqliteStatement insertFile;
   SqliteStatement deleteFiles;
@@ -196,6 +200,7 @@ BuildState::Opening BuildState::openDatabase(const std::string& path,
   closeDatabase();
   outputs_.clear();
   pages_.clear();
+  pageIds_.clear();
   pathIds_.clear();
   storedPaths_.clear();
   unusedPaths_.clear();
@@ -263,6 +268,7 @@ bool BuildState::load() {
                           "source_modified_ns, source_changed_ns FROM outputs");
   outputs_.reserve(rowCount("outputs"));
   pages_.reserve(rowCount("pages"));
+  pageIds_.reserve(pages_.bucket_count());
   Step step;
   while ((step = outputs.step()) == Step::kRow) {
     const bool page = outputs.number(2) != 0;
@@ -277,7 +283,9 @@ bool BuildState::load() {
   SqliteStatement pages(
       db_, "SELECT id, output, options, recorded_at_ns, failed, links FROM pages ORDER BY id");
   while ((step = pages.step()) == Step::kRow) {
-    PageRecord& page = pages_[pages.text(1)];
+    std::string output = pages.text(1);
+    pageIds_.emplace(output, pages.number(0));
+    PageRecord& page = pages_[std::move(output)];
     auto dependencies = std::make_shared<PageDependencies>();
     pageIds.emplace_back(pages.number(0), dependencies.get());
     page.dependencies = std::move(dependencies);
@@ -450,22 +458,37 @@ bool BuildState::writeRecords(const std::string& path) {
     bindStatus(s.insertOutput, 9, written.sourceStatus);
     if (!s.insertOutput.run()) return false;
   }
-  if (!s.deleteFiles.reset().bind(1, path).run() || !s.deleteDates.reset().bind(1, path).run()) {
+  // A stored page keeps its row and id; only what it depended on is replaced.
+  const auto stored = pageIds_.find(path);
+  if (stored != pageIds_.end() && (!s.deleteFiles.reset().bind(1, stored->second).run() ||
+                                   !s.deleteDates.reset().bind(1, stored->second).run())) {
     return false;
   }
   const auto page = pages_.find(path);
-  if (page == pages_.end()) return s.deletePage.reset().bind(1, path).run();
+  if (page == pages_.end()) {
+    if (stored == pageIds_.end()) return true;
+    if (!s.deletePage.reset().bind(1, stored->second).run()) return false;
+    pageIds_.erase(stored);
+    return true;
+  }
   const PageRecord& record = page->second;
-  if (!s.insertPage.reset()
-           .bind(1, path)
-           .bind(2, record.options)
+  const bool isNew = stored == pageIds_.end();
+  SqliteStatement& row = isNew ? s.insertPage : s.updatePage;
+  row.reset();
+  if (isNew) {
+    row.bind(1, path);
+  } else {
+    row.bind(1, stored->second);
+  }
+  if (!row.bind(2, record.options)
            .bind(3, record.recordedAtNs)
            .bind(4, record.failed ? 1LL : 0LL)
            .bindOrNull(5, record.links)
            .run()) {
     return false;
   }
-  const long long pageId = sqlite3_last_insert_rowid(db_);
+  const long long pageId =
+      isNew ? pageIds_.emplace(path, sqlite3_last_insert_rowid(db_)).first->second : stored->second;
   long long position = 0;
   for (const Dependency& file : record.dependencies->files) {
     const std::optional<long long> pathId = this->pathId(file.path);

@@ -122,6 +122,7 @@ class BuildState {
   std::chrono::steady_clock::time_point lastCommit_;
   std::unordered_map<std::string, WrittenOutput> outputs_;
   std::unordered_map<std::string, PageRecord> pages_;
+  std::unordered_map<std::string, long long> pageIds_;  // the stored pages' row ids
   struct StoredPath {
     long long id;
     std::string path;
