@@ -133,6 +133,13 @@ void addLineEnd(std::string& line) {
   if (line.empty() || line.back() != '\n') line += '\n';
 }
 
+// A directive's pass replaces only a name with a concat char on each side, so
+// a text with fewer than two of them is left as it is.
+bool mayReplaceInDirective(std::string_view text, char concat) {
+  const std::size_t first = text.find(concat);
+  return first != std::string_view::npos && text.find(concat, first + 1) != std::string_view::npos;
+}
+
 }  // namespace
 
 std::optional<int> expandPass(std::string_view source, std::string& destination,
@@ -156,7 +163,9 @@ Expansion expandLine(std::string_view line, std::string& buffer, std::string& sc
   for (int cycle = 0; cycle < 10; ++cycle) {
     inserted.clear();
     const std::optional<int> first =
-        substitute(source, scratch, context, directiveMode, limit, &inserted);
+        directiveMode && !mayReplaceInDirective(source, context.concatChar)
+            ? 0
+            : substitute(source, scratch, context, directiveMode, limit, &inserted);
     if (!first) return Expansion::kTooLong;
     if (first == 0) {
       // A pass that replaces nothing only adds a missing line end, so the
