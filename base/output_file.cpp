@@ -33,8 +33,9 @@ struct TemporaryRegistry {
   std::mutex lock;
   std::set<std::pair<int, std::string>> files;
   bool closed = false;
-  // Directories swept of earlier runs' temporaries, as (device, inode).
-  std::set<std::pair<dev_t, ino_t>> swept;
+  // Directories swept of earlier runs' temporaries, as their paths were
+  // given: one spelt two ways is swept twice, which does no harm.
+  std::set<std::string, std::less<>> swept;
 };
 
 // When this process began, as the kernel stamps files: temporaries older than
@@ -73,13 +74,11 @@ bool isTemporaryName(std::string_view name) {
 // Removes the temporaries a killed run left in the directory open as
 // directoryFd: regular files named as temporaryName() makes them, owned by
 // this user and last written before this process began. Each directory once.
-void sweepLeftovers(int directoryFd) {
-  struct stat directory;
-  if (fstat(directoryFd, &directory) != 0) return;
+void sweepLeftovers(int directoryFd, const std::string& directory) {
   TemporaryRegistry& temporaries = registry();
   {
     std::lock_guard<std::mutex> guard(temporaries.lock);
-    if (!temporaries.swept.emplace(directory.st_dev, directory.st_ino).second) return;
+    if (!temporaries.swept.insert(directory).second) return;
   }
   const int listFd = openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listFd < 0) return;
@@ -151,7 +150,7 @@ bool OutputFile::openReplacement(const std::string& target, bool exists, unsigne
   directoryFd_ =
       ::open(directory.empty() ? "." : directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (directoryFd_ < 0) return false;
-  sweepLeftovers(directoryFd_);
+  sweepLeftovers(directoryFd_, directory);
   replacing_ = exists;
   if (exists) {
     // Refuse an output the user may not write, as a plain open would. The
