@@ -8,11 +8,9 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <vector>
 
 #include "base/file_stream.h"
-#include "base/thread_budget.h"
 #include "batch/run_messages.h"
 #include "engine/compiler.h"
 
@@ -77,29 +75,7 @@ bool compileOne(Compiler& compiler, const IncrementalOptions& options,
   return page.ok;
 }
 
-std::size_t threadCount(int jobs, std::size_t pages) {
-  const std::size_t wanted =
-      jobs > 0 ? static_cast<std::size_t>(jobs) : std::max(1u, std::thread::hardware_concurrency());
-  return std::max<std::size_t>(1, std::min({wanted, pages, affordableThreads()}));
-}
-
-// Starts up to count helpers running body; stops at the first the system
-// refuses and goes on with those already started.
-std::vector<std::thread> startHelpers(std::size_t count, const std::function<void()>& body,
-                                      const ThreadStarter& start) {
-  std::vector<std::thread> helpers;
-  try {
-    helpers.reserve(count);
-    for (std::size_t t = 0; t < count; ++t) helpers.push_back(start(body));
-  } catch (const std::system_error&) {
-  } catch (const std::bad_alloc&) {
-  }
-  return helpers;
-}
-
 }  // namespace
-
-std::thread startThread(std::function<void()> body) { return std::thread(std::move(body)); }
 
 void compileInParallel(IncrementalBuild& build, const PoolReport& report,
                        const ThreadStarter& start) {
@@ -146,7 +122,7 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
       },
       start);
   work(compiler);
-  for (std::thread& helper : helpers) helper.join();
+  joinHelpers(helpers);
 }
 
 }  // namespace qf

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "base/worker_threads.h"
 #include "batch/incremental_build.h"
 
 namespace qf {
@@ -21,13 +22,6 @@ struct PoolPage {
 /// Told of each page in plan order, one at a time, from whichever thread
 /// finished the page that was next in line.
 using PoolReport = std::function<void(std::size_t index, const PoolPage& page)>;
-
-/// Starts a thread running body; throws (std::system_error, std::bad_alloc)
-/// when the system refuses one.
-using ThreadStarter = std::function<std::thread(std::function<void()> body)>;
-
-/// Starts threads as std::thread does.
-std::thread startThread(std::function<void()> body);
 
 /// Compiles the pages of build (between its begin() and finish()) that are
 /// not up to date, and reports every page in plan order as soon as it and all

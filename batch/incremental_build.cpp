@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <new>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -10,6 +12,7 @@
 #include "base/file_stream.h"
 #include "base/output_file.h"
 #include "base/path.h"
+#include "base/worker_threads.h"
 #include "batch/run_messages.h"
 #include "batch/site_assets.h"
 #include "engine/compiler.h"
@@ -106,8 +109,29 @@ void IncrementalBuild::begin() {
     if (options_.holdStateWrites) state_.holdWrites();
   }
   if (!state_.isOpen() || options_.alwaysMake) return;
-  StatusCache statuses;
-  for (std::size_t i = 0; i < plan_.size(); ++i) upToDate_[i] = judgeUpToDate(i, statuses);
+  judgeAll();
+}
+
+// The pages are judged in runs of kJudgedAtOnce by the jobs' threads, each
+// with its own look at files. A page a thread could not judge (no memory) is
+// left to be compiled.
+void IncrementalBuild::judgeAll() {
+  constexpr std::size_t kJudgedAtOnce = 64;
+  std::atomic<std::size_t> next{0};
+  const auto judge = [this, &next] {
+    try {
+      StatusCache statuses;
+      for (std::size_t first; (first = next.fetch_add(kJudgedAtOnce)) < plan_.size();) {
+        const std::size_t last = std::min(plan_.size(), first + kJudgedAtOnce);
+        for (std::size_t i = first; i < last; ++i) upToDate_[i] = judgeUpToDate(i, statuses);
+      }
+    } catch (const std::bad_alloc&) {
+    }
+  };
+  std::vector<std::thread> helpers =
+      startHelpers(threadCount(options_.jobs, plan_.size() / kJudgedAtOnce) - 1, judge);
+  judge();
+  joinHelpers(helpers);
 }
 
 // Takes what an up-to-date page depended on (and its links) from its record.

@@ -153,6 +153,7 @@ class IncrementalBuild {
   /// Whether plan[index] is up to date by its records: its output is the file
   /// written, and its options, inputs, misses and date texts are as recorded.
   bool pageHolds(std::size_t index, StatusCache& statuses) const;
+  void judgeAll();
   bool judgeUpToDate(std::size_t index, StatusCache& statuses);
   /// The records of every page and output written, kept current.
   const BuildState& state() const { return state_; }
