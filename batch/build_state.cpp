@@ -366,6 +366,7 @@ bool BuildState::load() {
 
   lastCommit_ = std::chrono::steady_clock::now();
   statements_ = std::make_unique<Statements>(db_);
+  writable_ = true;
   return true;
 }
 
@@ -376,6 +377,7 @@ std::size_t BuildState::rowCount(const char* table) {
 }
 
 void BuildState::closeDatabase() {
+  writable_ = false;
   statements_.reset();
   if (db_) sqlite3_close_v2(db_);
   db_ = nullptr;
@@ -437,22 +439,45 @@ void BuildState::forgetOutput(const std::string& path) {
   forgetPage(path);
 }
 
-void BuildState::touch(const std::string& path) {
-  dirty_.insert(path);
-  if (!holding_ && (dirty_.size() >= kCommitRecords ||
-                    std::chrono::steady_clock::now() - lastCommit_ >= kCommitInterval)) {
-    commit();
+void BuildState::touch(const std::string& path) { dirty_.insert(path); }
+
+std::optional<BuildState::Changes> BuildState::takeDueChanges() {
+  if (holding_ || dirty_.empty() ||
+      (dirty_.size() < kCommitRecords &&
+       std::chrono::steady_clock::now() - lastCommit_ < kCommitInterval)) {
+    return std::nullopt;
   }
+  return takeChanges();
 }
 
-// Each path is stored as the records hold it now, or deleted.
-bool BuildState::writeRecords(const std::string& path) {
+BuildState::Changes BuildState::takeChanges() {
+  Changes changes;
+  if (!writable_) {
+    dirty_.clear();
+    return changes;
+  }
+  changes.reserve(dirty_.size());
+  for (const std::string& path : dirty_) {
+    Change& change = changes.emplace_back();
+    change.path = path;
+    if (const auto output = outputs_.find(path); output != outputs_.end()) {
+      change.output = output->second;
+    }
+    if (const auto page = pages_.find(path); page != pages_.end()) change.page = page->second;
+  }
+  dirty_.clear();
+  lastCommit_ = std::chrono::steady_clock::now();
+  return changes;
+}
+
+// Each path is stored as the change holds it, or deleted.
+bool BuildState::writeRecords(const Change& change) {
   Statements& s = *statements_;
-  const auto output = outputs_.find(path);
-  if (output == outputs_.end()) {
+  const std::string& path = change.path;
+  if (!change.output) {
     if (!s.deleteOutput.reset().bind(1, path).run()) return false;
   } else {
-    const WrittenOutput& written = output->second;
+    const WrittenOutput& written = *change.output;
     s.insertOutput.reset().bind(1, path).bind(2, written.source).bind(3, written.page ? 1LL : 0LL);
     bindStatus(s.insertOutput, 4, written.status);
     bindStatus(s.insertOutput, 9, written.sourceStatus);
@@ -464,14 +489,13 @@ bool BuildState::writeRecords(const std::string& path) {
                                    !s.deleteDates.reset().bind(1, stored->second).run())) {
     return false;
   }
-  const auto page = pages_.find(path);
-  if (page == pages_.end()) {
+  if (!change.page) {
     if (stored == pageIds_.end()) return true;
     if (!s.deletePage.reset().bind(1, stored->second).run()) return false;
     pageIds_.erase(stored);
     return true;
   }
-  const PageRecord& record = page->second;
+  const PageRecord& record = *change.page;
   const bool isNew = stored == pageIds_.end();
   SqliteStatement& row = isNew ? s.insertPage : s.updatePage;
   row.reset();
@@ -530,42 +554,26 @@ std::optional<long long> BuildState::pathId(const std::string& path) {
   return id;
 }
 
-void BuildState::writeChanges() {
+void BuildState::write(const Changes& changes) {
+  std::lock_guard<std::mutex> guard(writing_);
+  if (!db_) return;
   if (!inTransaction_) inTransaction_ = executeSql(db_, "BEGIN IMMEDIATE");
   for (const long long id : unusedPaths_) {
     if (!statements_->deletePath.reset().bind(1, id).run()) failed_ = true;
   }
   unusedPaths_.clear();
-  for (const std::string& path : dirty_) {
+  for (const Change& change : changes) {
     if (failed_) break;
-    if (!writeRecords(path)) {
-      failed_ = true;
-      break;
-    }
+    if (!writeRecords(change)) failed_ = true;
   }
-  dirty_.clear();
-}
-
-void BuildState::commit() {
-  if (!db_) {
-    dirty_.clear();
-    return;
-  }
-  if (!failed_) writeChanges();
+  if (!failed_ && inTransaction_ && !executeSql(db_, "COMMIT")) failed_ = true;
   if (failed_) {
     // A state that may be half written is dropped, not trusted.
     if (inTransaction_) executeSql(db_, "ROLLBACK");
     closeDatabase();
     return;
   }
-  if (inTransaction_ && !executeSql(db_, "COMMIT")) {
-    failed_ = true;
-    executeSql(db_, "ROLLBACK");
-    closeDatabase();
-    return;
-  }
   inTransaction_ = false;
-  lastCommit_ = std::chrono::steady_clock::now();
 }
 
 }  // namespace qf

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -43,11 +45,15 @@ struct PageRecord {
 /// The state an incremental build keeps between runs, in an SQLite database:
 /// the outputs it wrote and what each page depended on. One run at a time
 /// holds it (a lock file beside it). The records live in memory, loaded once;
-/// changes to them are written as they come, a few at a time, so a run that
-/// is killed leaves a usable state behind, or (after holdWrites()) only at
-/// commit(). Without a database the records are kept in memory alone. A file
-/// is checked for damage when opened, unless this program closed it cleanly
-/// and it has not changed since.
+/// changes to them are written a few at a time (takeDueChanges()), so a run
+/// that is killed leaves a usable state behind, or (after holdWrites()) only
+/// at commit(). Without a database the records are kept in memory alone. A
+/// file is checked for damage when opened, unless this program closed it
+/// cleanly and it has not changed since.
+///
+/// Threads: the records and everything else need one thread at a time, but
+/// write() may run beside calls that change the records, so that writing the
+/// database need not stop those who record.
 class BuildState {
  public:
   BuildState();
@@ -86,9 +92,21 @@ class BuildState {
   /// From now on, nothing is written before commit().
   void holdWrites() { holding_ = true; }
 
-  /// Writes and commits what was recorded since the last commit. A write that
-  /// fails ends the use of the database; failed() then tells it.
-  void commit();
+  /// Records as they stand now, of the paths changed since the last were taken.
+  struct Change {
+    std::string path;
+    std::optional<WrittenOutput> output;  // nullopt: forgotten
+    std::optional<PageRecord> page;       // nullopt: none recorded
+  };
+  using Changes = std::vector<Change>;
+  /// The changes since the last were taken, when enough have gathered or
+  /// enough time has passed to write them (never after holdWrites()).
+  std::optional<Changes> takeDueChanges();
+  /// Writes and commits changes. A write that fails ends the use of the
+  /// database; failed() then tells it.
+  void write(const Changes& changes);
+  /// Writes and commits what was recorded since changes were last taken.
+  void commit() { write(takeChanges()); }
   bool failed() const { return failed_; }
 
  private:
@@ -105,8 +123,8 @@ class BuildState {
   std::size_t rowCount(const char* table);  // 0 when it cannot be told
   void closeDatabase();
   void touch(const std::string& path);
-  void writeChanges();
-  bool writeRecords(const std::string& path);
+  Changes takeChanges();
+  bool writeRecords(const Change& change);
   std::optional<long long> pathId(const std::string& path);
 
   struct Statements;
@@ -115,8 +133,10 @@ class BuildState {
   std::unique_ptr<Statements> statements_;
   LockFile lock_;
   std::string path_;
+  std::mutex writing_;  // held by write(), over what follows up to holding_
   bool inTransaction_ = false;
-  bool failed_ = false;
+  std::atomic<bool> failed_ = false;
+  std::atomic<bool> writable_ = false;  // a database is open and has not failed
   bool holding_ = false;
   std::unordered_set<std::string> dirty_;  // paths whose records changed since the last commit
   std::chrono::steady_clock::time_point lastCommit_;

@@ -204,20 +204,25 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   dependencies_[index] = dependencies;
   if (ok) result.status = PageStatus::kCompiled;
   if (!ok) {
-    std::lock_guard<std::mutex> guard(lock_);
-    // A failed compile stops before some of its includes: the files at the
-    // paths the last good compile included still count as read, so they are
-    // not taken for assets.
-    const auto recorded = state_.pages().find(page.output);
-    if (recorded != state_.pages().end()) {
-      for (const Dependency& file : recorded->second.dependencies->files) {
-        if (file.kind != DependencyKind::kIncluded) continue;
-        if (const auto now = statusOf(file.path)) included.push_back(now->identity);
+    std::optional<BuildState::Changes> due;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      // A failed compile stops before some of its includes: the files at the
+      // paths the last good compile included still count as read, so they are
+      // not taken for assets.
+      const auto recorded = state_.pages().find(page.output);
+      if (recorded != state_.pages().end()) {
+        for (const Dependency& file : recorded->second.dependencies->files) {
+          if (file.kind != DependencyKind::kIncluded) continue;
+          if (const auto now = statusOf(file.path)) included.push_back(now->identity);
+        }
+        state_.markFailed(page.output);
+        due = state_.takeDueChanges();
       }
-      state_.markFailed(page.output);
+      if (included != includedBefore) includedChanged_ = true;
+      included_[index] = std::move(included);
     }
-    if (included != includedBefore) includedChanged_ = true;
-    included_[index] = std::move(included);
+    if (due) state_.write(*due);
     return result;
   }
   if (included != includedBefore) includedChanged_ = true;
@@ -240,8 +245,14 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   if (options_.checkLinks && (links_[index] = readLinks(page, recorder.map()))) {
     record.links = encodeLinks(*links_[index]);
   }
-  std::lock_guard<std::mutex> guard(lock_);
-  state_.recordPage(page.output, WrittenOutput{page.input, true, *after, {}}, record);
+  std::optional<BuildState::Changes> due;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    state_.recordPage(page.output, WrittenOutput{page.input, true, *after, {}}, record);
+    due = state_.takeDueChanges();
+  }
+  // Written outside the lock: the other threads go on recording meanwhile.
+  if (due) state_.write(*due);
   return result;
 }
 
