@@ -127,11 +127,14 @@ struct BuildState::Statements {
 
 BuildState::BuildState() = default;
 
-BuildState::~BuildState() {
+BuildState::~BuildState() { close(); }
+
+void BuildState::close() {
   commit();
   const bool clean = db_ != nullptr;
   closeDatabase();
   if (clean) leaveNote();
+  lock_.release();
 }
 
 // A clean close leaves the file's status in the lock file, so that the next

@@ -107,6 +107,9 @@ class BuildState {
   void write(const Changes& changes);
   /// Writes and commits what was recorded since changes were last taken.
   void commit() { write(takeChanges()); }
+  /// Commits, closes the database and lets the next run have it; the records
+  /// stay in memory. The end of the object does this too.
+  void close();
   bool failed() const { return failed_; }
 
  private:

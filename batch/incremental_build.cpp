@@ -261,6 +261,11 @@ void IncrementalBuild::commitState() {
   state_.commit();
 }
 
+void IncrementalBuild::closeState() {
+  std::lock_guard<std::mutex> guard(lock_);
+  state_.close();
+}
+
 void IncrementalBuild::writeDependencyFile(const PlannedCompile& page,
                                            const PageDependencies& dependencies) {
   const std::string path = options_.dependencyFile.empty() ? dependencyFileOf(options_, page.output)

@@ -149,6 +149,8 @@ class IncrementalBuild {
   BuildReport finish();
   /// Writes what the runs recorded to the state.
   void commitState();
+  /// Closes the state (BuildState::close()); the records stay in memory.
+  void closeState();
 
   /// Whether plan[index] is up to date by its records: its output is the file
   /// written, and its options, inputs, misses and date texts are as recorded.

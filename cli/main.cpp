@@ -88,5 +88,6 @@ int main(int argc, char** argv) {
   if (jobs.empty()) return 1;
   const bool showProgress = !options->quiet && isatty(STDERR_FILENO);
   const int status = qf::runJobs(*options, jobs, compileTime, STDERR_FILENO, showProgress);
-  return error.empty() ? status : std::max(status, 1);
+  // Ends without freeing the plan page by page: the process's end returns it.
+  std::exit(error.empty() ? status : std::max(status, 1));
 }

@@ -68,6 +68,7 @@ RunOutcome compileBegunBuild(IncrementalBuild& build, WarningWriter& warnings, i
 /// Compiles the jobs on options.jobs threads, each with its own compile state,
 /// writing one "file:line: message" line per failure (in list order) to
 /// errorFd, and a progress line when showProgress. Returns the exit status.
+/// Once per process: the build is kept, unfreed, to the process's end.
 int runJobs(const QfcOptions& options, const std::vector<PlannedCompile>& jobs,
             std::optional<std::time_t> compileTime, int errorFd, bool showProgress);
 
