@@ -236,6 +236,12 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
 
 SourceProcessor::Step SourceProcessor::handleLine(FileState& file) {
   if (file.text.empty() || file.text[0] != context_.directiveChar) return handleTextLine(file);
+  // While skipping, a directive that substitution cannot change and that is
+  // not obeyed then is passed over where it lies, uncopied.
+  if (file.skipping() && !directiveMayChange(file.text, context_.concatChar)) {
+    const Directive* directive = findDirective(file.text.substr(1));
+    if (!directive || !directive->obeyedWhileSkipping) return Step::kNext;
+  }
   file.line.assign(file.text);
   return handleDirective(file);
 }

@@ -133,14 +133,12 @@ void addLineEnd(std::string& line) {
   if (line.empty() || line.back() != '\n') line += '\n';
 }
 
-// A directive's pass replaces only a name with a concat char on each side, so
-// a text with fewer than two of them is left as it is.
-bool mayReplaceInDirective(std::string_view text, char concat) {
+}  // namespace
+
+bool directiveMayChange(std::string_view text, char concat) {
   const std::size_t first = text.find(concat);
   return first != std::string_view::npos && text.find(concat, first + 1) != std::string_view::npos;
 }
-
-}  // namespace
 
 std::optional<int> expandPass(std::string_view source, std::string& destination,
                               const SymbolContext& context, bool directiveMode, std::size_t limit) {
@@ -163,7 +161,7 @@ Expansion expandLine(std::string_view line, std::string& buffer, std::string& sc
   for (int cycle = 0; cycle < 10; ++cycle) {
     inserted.clear();
     const std::optional<int> first =
-        directiveMode && !mayReplaceInDirective(source, context.concatChar)
+        directiveMode && !directiveMayChange(source, context.concatChar)
             ? 0
             : substitute(source, scratch, context, directiveMode, limit, &inserted);
     if (!first) return Expansion::kTooLong;

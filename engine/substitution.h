@@ -30,6 +30,10 @@ struct SymbolContext {
 std::optional<int> expandPass(std::string_view source, std::string& destination,
                               const SymbolContext& context, bool directiveMode, std::size_t limit);
 
+/// False when a directive-mode pass cannot change text: it replaces only a
+/// name with concat on each side, so text needs two of them.
+bool directiveMayChange(std::string_view text, char concat);
+
 enum class Expansion {
   kSettled,    // the last pass replaced nothing
   kUnsettled,  // still replacing after the last of the ten cycles
