@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace qf {
@@ -14,6 +15,10 @@ class ByteSource {
   virtual long read(char* buffer, std::size_t size) = 0;
   /// How many bytes the source expects to give, when it knows; 0 otherwise.
   virtual std::size_t sizeHint() const { return 0; }
+  /// Every byte still to be read, when the source holds them in memory that
+  /// stays put while it lives; nullopt otherwise. Reading on from here is
+  /// left to the caller.
+  virtual std::optional<std::string_view> heldText() const { return std::nullopt; }
 };
 
 /// Where output bytes go.

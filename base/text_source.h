@@ -14,6 +14,9 @@ class TextSource : public ByteSource {
   explicit TextSource(std::shared_ptr<const std::string> text) : text_(std::move(text)) {}
   long read(char* buffer, std::size_t size) override;
   std::size_t sizeHint() const override { return text_->size(); }
+  std::optional<std::string_view> heldText() const override {
+    return std::string_view(*text_).substr(position_);
+  }
 
  private:
   std::shared_ptr<const std::string> text_;

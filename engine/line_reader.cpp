@@ -17,7 +17,10 @@ std::size_t bufferSizeFor(const ByteSource& source, std::size_t most) {
 }  // namespace
 
 LineReader::LineReader(ByteSource& source, std::size_t bufferSize)
-    : source_(source), capacity_(bufferSizeFor(source, bufferSize)), buffer_(new char[capacity_]) {}
+    : source_(source),
+      held_(source.heldText()),
+      capacity_(held_ ? 0 : bufferSizeFor(source, bufferSize)),
+      buffer_(held_ ? nullptr : new char[capacity_]) {}
 
 // Moves what is left to the front and reads more behind it. False at the end
 // of the source or on an error.
@@ -52,6 +55,7 @@ void LineReader::skipByteOrderMark() {
 // A line is handed out where it lies in the buffer; a CR before its line
 // end is overwritten there, since the buffer is the reader's own.
 LineReader::Status LineReader::readLine(std::string_view& line) {
+  if (held_) return readHeldLine(line);
   if (!started_) skipByteOrderMark();
   std::size_t searched = 0;  // bytes from begin_ on that hold no line end
   for (;;) {
@@ -101,6 +105,36 @@ LineReader::Status LineReader::readLongLine(std::string_view& line) {
   }
   spill_ += '\n';
   line = spill_;
+  return Status::kLine;
+}
+
+// A held text's lines are handed out where they lie; one that needs a change
+// (its CR LF, or a missing line end) is made in spill_.
+LineReader::Status LineReader::readHeldLine(std::string_view& line) {
+  std::string_view& rest = *held_;
+  if (!started_) {
+    started_ = true;
+    if (rest.starts_with(kByteOrderMark)) {
+      rest.remove_prefix(kByteOrderMark.size());
+      hadByteOrderMark_ = true;
+    }
+  }
+  if (rest.empty()) return Status::kEnd;
+  const std::size_t newline = rest.find('\n');
+  if (newline == std::string_view::npos) {
+    spill_.assign(rest);
+    spill_ += '\n';
+    rest = {};
+    line = spill_;
+    return Status::kLine;
+  }
+  line = rest.substr(0, newline + 1);
+  rest.remove_prefix(newline + 1);
+  if (line.size() >= 2 && line[line.size() - 2] == '\r') {
+    spill_.assign(line.substr(0, line.size() - 2));
+    spill_ += '\n';
+    line = spill_;
+  }
   return Status::kLine;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,7 +19,8 @@ inline constexpr std::size_t kLineBufferSize = std::size_t{1} << 16;
 /// Splits a byte source into lines of any length. Every line ends with one
 /// '\n': a CR LF pair reads as one line end (a lone CR is data), and a last
 /// line without a line end gets one. A UTF-8 byte-order mark at the very
-/// start is not part of the first line.
+/// start is not part of the first line. A source that holds its text in
+/// memory is read where it lies, without a buffer.
 class LineReader {
  public:
   enum class Status { kLine, kEnd, kError };
@@ -39,8 +41,10 @@ class LineReader {
   bool refill();
   void skipByteOrderMark();
   Status readLongLine(std::string_view& line);
+  Status readHeldLine(std::string_view& line);
 
   ByteSource& source_;
+  std::optional<std::string_view> held_;  // what is left of a text held in memory
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;
   std::string spill_;  // a line longer than the buffer, or the last one without a line end

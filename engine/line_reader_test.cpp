@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text_source.h"
 #include "testing/chunked_source.h"
 #include "testing/reference_engine.h"
 
@@ -82,8 +83,8 @@ TEST(LineReader, SplitsLinesWhateverTheChunking) {
   }
 }
 
-// Whatever the bytes, the reads and the buffer, the reader gives exactly the
-// lines of a plain split of the whole text.
+// Whatever the bytes, the reads and the buffer, or a text held in memory,
+// the reader gives exactly the lines of a plain split of the whole text.
 TEST(LineReader, GivesTheLinesOfAPlainSplit) {
   std::mt19937 random(20261207);
   const char alphabet[] = {'a', 'b', '#', '\r', '\n', '\n', '\xEF', '\xBB', '\xBF', '\0'};
@@ -107,6 +108,12 @@ TEST(LineReader, GivesTheLinesOfAPlainSplit) {
     ASSERT_EQ(readAll(reader, &last), expected) << "round " << round << ", buffer " << buffer;
     EXPECT_EQ(last, LineReader::Status::kEnd);
     EXPECT_EQ(reader.hadByteOrderMark(), byteOrderMark) << "round " << round;
+
+    TextSource held(std::make_shared<const std::string>(bytes));
+    LineReader heldReader(held);
+    ASSERT_EQ(readAll(heldReader, &last), expected) << "round " << round << ", held";
+    EXPECT_EQ(last, LineReader::Status::kEnd);
+    EXPECT_EQ(heldReader.hadByteOrderMark(), byteOrderMark) << "round " << round;
   }
 }
 
