@@ -5,6 +5,7 @@
 #include "base/file_stream.h"
 #include "base/file_system.h"
 #include "base/path.h"
+#include "base/site_path.h"
 #include "base/version.h"
 #include "batch/compile_pool.h"
 #include "batch/incremental_build.h"
@@ -110,10 +111,12 @@ std::vector<PlannedCompile> listJobs(const QfcOptions& options, std::string& err
   std::vector<std::string> unreadable;
   jobs = planDirectoryRun(batch, unreadable);
   const std::vector<std::string> excludes = normalExcludePatterns(options);
+  // An editor's lock or scratch file named like a page is none.
   std::erase_if(jobs, [&excludes](const PlannedCompile& job) {
-    return std::any_of(excludes.begin(), excludes.end(), [&job](const std::string& pattern) {
-      return matchesExcludePattern(pattern, job.item);
-    });
+    return isEditorScratchName(fileNameOf(job.item)) ||
+           std::any_of(excludes.begin(), excludes.end(), [&job](const std::string& pattern) {
+             return matchesExcludePattern(pattern, job.item);
+           });
   });
   // The directory named on the command line has the message below instead.
   for (const std::string& directory : unreadable) {

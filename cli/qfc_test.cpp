@@ -168,6 +168,8 @@ TEST_F(QfcTest, OutDirMirrorsTheTree) {
   dir_.write("site/index.src", "#include \"parts/menu.inc\"\nindex\n");
   dir_.write("site/parts/menu.inc", "menu\n");
   dir_.write("site/sub/deeper/page.src", "deep _OUTFILENAME_\n");
+  // An editor's lock beside a page it has open is no page.
+  std::filesystem::create_symlink("me@host.1234:1765000000", dir_ / "site/sub/deeper/.#page.src");
   const ProgramResult r = qfc({"--all", "site", "-r", "--out-dir", "out"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(snapshotTree(dir_ / "out/"),
