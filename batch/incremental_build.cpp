@@ -410,8 +410,11 @@ void IncrementalBuild::mirrorAssets(BuildReport& report) {
   const AssetScan scan{top, options_.batch.sourceExtension, options_.excludes,
                        options_.batch.outputDirectory};
   AssetListing listing = listAssets(scan);
+  // Told once for the life of the build: a preview loop walks again on every rebuild.
   for (const std::string& link : listing.linksOutside) {
-    warn(run_messages::linkLeadsOutside(top + link, withoutTrailingSlashes(top)));
+    if (toldOutside_.insert(link).second) {
+      warn(run_messages::linkLeadsOutside(top + link, withoutTrailingSlashes(top)));
+    }
   }
   for (const std::string& asset : listing.assets) {
     mirrorAsset(asset, outputs, included, pages, report);

@@ -196,6 +196,7 @@ class IncrementalBuild {
 
   IncrementalOptions options_;
   std::vector<PlannedCompile> plan_;
+  std::unordered_set<std::string> toldOutside_;  // links leading outside already warned of
   std::vector<char> upToDate_;
   std::vector<PageResult> results_;
   /// Per page: the identities of what it included; nullopt when they are
