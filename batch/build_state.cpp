@@ -445,11 +445,13 @@ void BuildState::forgetOutput(const std::string& path) {
 void BuildState::touch(const std::string& path) { dirty_.insert(path); }
 
 std::optional<BuildState::Changes> BuildState::takeDueChanges() {
-  if (holding_ || dirty_.empty() ||
+  // One batch at a time, so that batches are written in the order taken.
+  if (holding_ || dueTaken_ || dirty_.empty() ||
       (dirty_.size() < kCommitRecords &&
        std::chrono::steady_clock::now() - lastCommit_ < kCommitInterval)) {
     return std::nullopt;
   }
+  dueTaken_ = true;
   return takeChanges();
 }
 
@@ -558,7 +560,25 @@ std::optional<long long> BuildState::pathId(const std::string& path) {
 }
 
 void BuildState::write(const Changes& changes) {
-  std::lock_guard<std::mutex> guard(writing_);
+  std::unique_lock<std::mutex> guard(writing_);
+  // Let go of the batch however the write ends, so commit() waits no longer.
+  struct Release {
+    BuildState& state;
+    ~Release() {
+      state.dueTaken_ = false;
+      state.dueWritten_.notify_all();
+    }
+  } release{*this};
+  writeHeld(changes);
+}
+
+void BuildState::commit() {
+  std::unique_lock<std::mutex> guard(writing_);
+  dueWritten_.wait(guard, [this] { return !dueTaken_; });
+  writeHeld(takeChanges());
+}
+
+void BuildState::writeHeld(const Changes& changes) {
   if (!db_) return;
   if (!inTransaction_) inTransaction_ = executeSql(db_, "BEGIN IMMEDIATE");
   for (const long long id : unusedPaths_) {

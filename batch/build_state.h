@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -100,13 +101,15 @@ class BuildState {
   };
   using Changes = std::vector<Change>;
   /// The changes since the last were taken, when enough have gathered or
-  /// enough time has passed to write them (never after holdWrites()).
+  /// enough time has passed to write them, and no changes taken before wait
+  /// to be written (never after holdWrites()). The taker must write() them.
   std::optional<Changes> takeDueChanges();
-  /// Writes and commits changes. A write that fails ends the use of the
-  /// database; failed() then tells it.
+  /// Writes and commits changes that takeDueChanges() gave. A write that
+  /// fails ends the use of the database; failed() then tells it.
   void write(const Changes& changes);
-  /// Writes and commits what was recorded since changes were last taken.
-  void commit() { write(takeChanges()); }
+  /// Writes and commits what was recorded since changes were last taken,
+  /// after any due changes taken before.
+  void commit();
   /// Commits, closes the database and lets the next run have it; the records
   /// stay in memory. The end of the object does this too.
   void close();
@@ -136,7 +139,11 @@ class BuildState {
   std::unique_ptr<Statements> statements_;
   LockFile lock_;
   std::string path_;
-  std::mutex writing_;  // held by write(), over what follows up to holding_
+  void writeHeld(const Changes& changes);  // with writing_ held
+
+  std::mutex writing_;  // held while writing, over what follows up to holding_
+  std::condition_variable dueWritten_;
+  std::atomic<bool> dueTaken_ = false;  // due changes were taken and wait to be written
   bool inTransaction_ = false;
   std::atomic<bool> failed_ = false;
   std::atomic<bool> writable_ = false;  // a database is open and has not failed

@@ -309,6 +309,37 @@ TEST(BuildState, ARecordThatWouldJudgeAlikeIsNotWrittenAgain) {
   }
 }
 
+TEST(BuildState, ChangesTakenEarlierAreWrittenBeforeALaterCommit) {
+  TempDir dir;
+  const std::string path = dir / "state.sqlite";
+  const WrittenOutput output{"page.src", true, FileStatus{{7, 8}, true, 9, 10, 11}, {}};
+  PageRecord first = sampleRecord();
+  first.options = "first";
+  PageRecord second = first;
+  second.options = "second";
+  std::vector<std::string> warnings;
+  {
+    BuildState state;
+    ASSERT_TRUE(openState(state, path, "v1", warnings)) << joined(warnings);
+    // Enough records for a batch to be due at once.
+    for (int i = 0; i < 500; ++i) state.recordPage("out/" + std::to_string(i), output, first);
+    const std::optional<BuildState::Changes> due = state.takeDueChanges();
+    ASSERT_TRUE(due);
+    state.recordPage("out/0", output, second);
+    // The batch taken first is written late; the commit must still come after it.
+    std::thread late([&] {
+      std::this_thread::sleep_for(milliseconds(50));
+      state.write(*due);
+    });
+    state.commit();
+    late.join();
+  }
+  BuildState state;
+  ASSERT_TRUE(openState(state, path, "v1", warnings)) << joined(warnings);
+  EXPECT_EQ(state.pages().at("out/0").options, "second");
+  EXPECT_EQ(state.pages().at("out/1").options, "first");
+}
+
 // How many paths the state at path stores.
 long long storedPaths(const std::string& path) {
   sqlite3* db = nullptr;
