@@ -155,7 +155,6 @@ class IncrementalBuild {
   /// Whether plan[index] is up to date by its records: its output is the file
   /// written, and its options, inputs, misses and date texts are as recorded.
   bool pageHolds(std::size_t index, StatusCache& statuses) const;
-  void judgeAll();
   bool judgeUpToDate(std::size_t index, StatusCache& statuses);
   /// The records of every page and output written, kept current.
   const BuildState& state() const { return state_; }
@@ -171,6 +170,7 @@ class IncrementalBuild {
   const PageDependencies& dependenciesOf(std::size_t index) const { return *dependencies_[index]; }
 
  private:
+  void judgeAll();
   std::string optionsText(const PlannedCompile& page) const;
   void startRun();
   void recordCompiled(std::size_t index, const PlannedCompile& page, PageDependencies dependencies,
