@@ -133,30 +133,34 @@ class BuildState {
   bool writeRecords(const Change& change);
   std::optional<long long> pathId(const std::string& path);
 
-  struct Statements;
-
-  sqlite3* db_ = nullptr;
-  std::unique_ptr<Statements> statements_;
-  LockFile lock_;
-  std::string path_;
   void writeHeld(const Changes& changes);  // with writing_ held
 
-  std::mutex writing_;  // held while writing, over what follows up to holding_
-  std::condition_variable dueWritten_;
-  std::atomic<bool> dueTaken_ = false;  // due changes were taken and wait to be written
-  bool inTransaction_ = false;
-  std::atomic<bool> failed_ = false;
-  std::atomic<bool> writable_ = false;  // a database is open and has not failed
-  bool holding_ = false;
-  std::unordered_set<std::string> dirty_;  // paths whose records changed since the last commit
-  std::chrono::steady_clock::time_point lastCommit_;
-  std::unordered_map<std::string, WrittenOutput> outputs_;
-  std::unordered_map<std::string, PageRecord> pages_;
-  std::unordered_map<std::string, long long> pageIds_;  // the stored pages' row ids
+  struct Statements;
   struct StoredPath {
     long long id;
     std::string path;
   };
+
+  LockFile lock_;
+  std::string path_;
+  std::atomic<bool> failed_ = false;
+  std::atomic<bool> writable_ = false;  // a database is open and has not failed
+
+  // The records, changed by one thread at a time.
+  bool holding_ = false;
+  std::unordered_set<std::string> dirty_;  // paths whose records changed since last taken
+  std::chrono::steady_clock::time_point lastCommit_;
+  std::unordered_map<std::string, WrittenOutput> outputs_;
+  std::unordered_map<std::string, PageRecord> pages_;
+
+  // The database, used with writing_ held once the records are loaded.
+  std::mutex writing_;
+  std::condition_variable dueWritten_;
+  std::atomic<bool> dueTaken_ = false;  // due changes were taken and wait to be written
+  sqlite3* db_ = nullptr;
+  std::unique_ptr<Statements> statements_;
+  bool inTransaction_ = false;
+  std::unordered_map<std::string, long long> pageIds_;  // the stored pages' row ids
   std::unordered_map<std::string, long long> pathIds_;  // the stored paths' ids
   std::vector<StoredPath> storedPaths_;                 // those not yet in pathIds_
   std::vector<long long> unusedPaths_;                  // stored paths no page refers to, to delete
