@@ -270,8 +270,9 @@ bool BuildState::load() {
                           "changed_ns, source_device, source_inode, source_size, "
                           "source_modified_ns, source_changed_ns FROM outputs");
   outputs_.reserve(rowCount("outputs"));
-  pages_.reserve(rowCount("pages"));
-  pageIds_.reserve(pages_.bucket_count());
+  const std::size_t pageCount = rowCount("pages");
+  pages_.reserve(pageCount);
+  pageIds_.reserve(pageCount);
   Step step;
   while ((step = outputs.step()) == Step::kRow) {
     const bool page = outputs.number(2) != 0;

@@ -382,10 +382,9 @@ std::unordered_set<FileIdentity, FileIdentityHash> IncrementalBuild::includedIde
   for (std::size_t i = 0; i < plan_.size(); ++i) {
     if (included_[i]) {
       included.insert(included_[i]->begin(), included_[i]->end());
-      continue;
-    }
-    for (const Dependency& file : dependencies_[i]->files) {
-      if (file.kind == DependencyKind::kIncluded) included.insert(file.status.identity);
+    } else {
+      const std::vector<FileIdentity> recorded = includedFiles(*dependencies_[i]);
+      included.insert(recorded.begin(), recorded.end());
     }
   }
   return included;
