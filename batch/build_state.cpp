@@ -8,6 +8,7 @@
 
 #include "base/directory.h"
 #include "base/path.h"
+#include "batch/file_list_codec.h"
 #include "batch/run_messages.h"
 #include "batch/sqlite_statement.h"
 
@@ -17,10 +18,11 @@ namespace {
 
 // Raised whenever the tables change meaning; a state of another format is
 // moved aside, never read.
-constexpr char kStateFormat[] = "5";
+constexpr char kStateFormat[] = "6";
 
-// What a page depended on lies in rows of their own, in the order reported
-// (position), found by the page's id; the paths they name are stored once.
+// What a page depended on: its files in one run of bytes (file_list_codec)
+// naming the paths stored once, its dates in rows of their own, in the order
+// reported (position), found by the page's id.
 constexpr char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
@@ -29,16 +31,12 @@ CREATE TABLE IF NOT EXISTS outputs(path TEXT PRIMARY KEY, source TEXT NOT NULL,
   source_inode INTEGER NOT NULL, source_size INTEGER NOT NULL, source_modified_ns INTEGER NOT NULL,
   source_changed_ns INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS pages(id INTEGER PRIMARY KEY, output TEXT NOT NULL UNIQUE,
-  options TEXT NOT NULL, recorded_at_ns INTEGER NOT NULL, failed INTEGER NOT NULL, links TEXT);
+  options TEXT NOT NULL, recorded_at_ns INTEGER NOT NULL, failed INTEGER NOT NULL, links TEXT,
+  files BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS paths(id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE);
-CREATE TABLE IF NOT EXISTS page_files(page INTEGER NOT NULL, position INTEGER NOT NULL,
-  kind INTEGER NOT NULL, path INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,
-  size INTEGER NOT NULL, modified_ns INTEGER NOT NULL, changed_ns INTEGER NOT NULL,
-  PRIMARY KEY(page, position)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS page_dates(page INTEGER NOT NULL, position INTEGER NOT NULL,
   name TEXT NOT NULL, text TEXT NOT NULL, PRIMARY KEY(page, position)) WITHOUT ROWID;
 )";
-
 constexpr char kDamaged[] = "is damaged";
 
 // Commits come at most this often, or after this many records, whichever first.
@@ -99,14 +97,12 @@ struct BuildState::Statements {
                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"),
         deleteOutput(db, "DELETE FROM outputs WHERE path=?1"),
         insertPage(db,
-                   "INSERT INTO pages(output, options, recorded_at_ns, failed, links) "
-                   "VALUES(?1, ?2, ?3, ?4, ?5)"),
+                   "INSERT INTO pages(output, options, recorded_at_ns, failed, links, files) "
+                   "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"),
         updatePage(db,
-                   "UPDATE pages SET options=?2, recorded_at_ns=?3, failed=?4, links=?5 "
-                   "WHERE id=?1"),
+                   "UPDATE pages SET options=?2, recorded_at_ns=?3, failed=?4, links=?5, "
+                   "files=?6 WHERE id=?1"),
         deletePage(db, "DELETE FROM pages WHERE id=?1"),
-        insertFile(db, "INSERT INTO page_files VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
-        deleteFiles(db, "DELETE FROM page_files WHERE page=?1"),
         insertDate(db, "INSERT INTO page_dates VALUES(?1, ?2, ?3, ?4)"),
         deleteDates(db, "DELETE FROM page_dates WHERE page=?1"),
         insertPath(db, "INSERT INTO paths(path) VALUES(?1)"),
@@ -117,8 +113,6 @@ struct BuildState::Statements {
   SqliteStatement insertPage;
   SqliteStatement updatePage;
   SqliteStatement deletePage;
-  SqliteStatement insertFile;
-  SqliteStatement deleteFiles;
   SqliteStatement insertDate;
   SqliteStatement deleteDates;
   SqliteStatement insertPath;
@@ -281,16 +275,33 @@ bool BuildState::load() {
   }
   if (step != Step::kDone) return false;
 
-  // Pages and paths in the order of their ids, in which the rows of what a
-  // page depended on come.
+  std::vector<StoredPath> paths;
+  SqliteStatement pathRows(db_, "SELECT id, path FROM paths ORDER BY id");
+  while ((step = pathRows.step()) == Step::kRow) {
+    paths.push_back({pathRows.number(0), pathRows.text(1)});
+  }
+  if (step != Step::kDone) return false;
+  std::vector<char> used(paths.size(), 0);
+  const auto pathOf = [&paths, &used](long long id) -> const std::string* {
+    const auto path =
+        std::lower_bound(paths.begin(), paths.end(), id,
+                         [](const StoredPath& stored, long long id) { return stored.id < id; });
+    if (path == paths.end() || path->id != id) return nullptr;
+    used[static_cast<std::size_t>(path - paths.begin())] = 1;
+    return &path->path;
+  };
+
+  // Pages in the order of their ids, in which the rows of their dates come.
   std::vector<std::pair<long long, PageDependencies*>> pageIds;
-  SqliteStatement pages(
-      db_, "SELECT id, output, options, recorded_at_ns, failed, links FROM pages ORDER BY id");
+  SqliteStatement pages(db_,
+                        "SELECT id, output, options, recorded_at_ns, failed, links, files "
+                        "FROM pages ORDER BY id");
   while ((step = pages.step()) == Step::kRow) {
     std::string output = pages.text(1);
     pageIds_.emplace(output, pages.number(0));
     PageRecord& page = pages_[std::move(output)];
     auto dependencies = std::make_shared<PageDependencies>();
+    if (!decodeFileList(pages.bytesView(6), pathOf, dependencies->files)) return false;
     pageIds.emplace_back(pages.number(0), dependencies.get());
     page.dependencies = std::move(dependencies);
     page.options = pages.text(2);
@@ -299,58 +310,6 @@ bool BuildState::load() {
     page.links = pages.optionalText(5);
   }
   if (step != Step::kDone) return false;
-
-  std::vector<StoredPath> paths;
-  SqliteStatement pathRows(db_, "SELECT id, path FROM paths ORDER BY id");
-  while ((step = pathRows.step()) == Step::kRow) {
-    paths.push_back({pathRows.number(0), pathRows.text(1)});
-  }
-  if (step != Step::kDone) return false;
-
-  // The rows come in the order of the pages' ids, each page's in its order.
-  std::size_t cursor = 0;
-  const auto pageOf = [&pageIds, &cursor](long long id) -> PageDependencies* {
-    while (cursor < pageIds.size() && pageIds[cursor].first < id) ++cursor;
-    return cursor < pageIds.size() && pageIds[cursor].first == id ? pageIds[cursor].second
-                                                                  : nullptr;
-  };
-  std::vector<char> used(paths.size(), 0);
-  // A page's rows gather in rows, then go to the page in one allocation.
-  std::vector<Dependency> rows;
-  PageDependencies* gathering = nullptr;
-  const auto handOver = [&rows, &gathering] {
-    if (gathering)
-      gathering->files.assign(std::make_move_iterator(rows.begin()),
-                              std::make_move_iterator(rows.end()));
-    rows.clear();
-  };
-  SqliteStatement files(db_,
-                        "SELECT page, kind, path, device, inode, size, modified_ns, changed_ns "
-                        "FROM page_files ORDER BY page, position");
-  while ((step = files.step()) == Step::kRow) {
-    const long long kind = files.number(1);
-    PageDependencies* record = pageOf(files.number(0));
-    const auto path =
-        std::lower_bound(paths.begin(), paths.end(), files.number(2),
-                         [](const StoredPath& stored, long long id) { return stored.id < id; });
-    if (!record || path == paths.end() || path->id != files.number(2) || kind < 0 ||
-        kind > static_cast<long long>(DependencyKind::kMissing)) {
-      return false;
-    }
-    if (record != gathering) {
-      handOver();
-      gathering = record;
-    }
-    used[static_cast<std::size_t>(path - paths.begin())] = 1;
-    Dependency& file = rows.emplace_back();
-    file.kind = static_cast<DependencyKind>(kind);
-    file.path = path->path;
-    if (file.kind == DependencyKind::kRead || file.kind == DependencyKind::kIncluded) {
-      file.status = statusAt(files, 3);
-    }
-  }
-  if (step != Step::kDone) return false;
-  handOver();
   for (std::size_t i = 0; i < paths.size(); ++i) {
     if (used[i]) {
       storedPaths_.push_back(std::move(paths[i]));
@@ -359,7 +318,12 @@ bool BuildState::load() {
     }
   }
 
-  cursor = 0;
+  std::size_t cursor = 0;
+  const auto pageOf = [&pageIds, &cursor](long long id) -> PageDependencies* {
+    while (cursor < pageIds.size() && pageIds[cursor].first < id) ++cursor;
+    return cursor < pageIds.size() && pageIds[cursor].first == id ? pageIds[cursor].second
+                                                                  : nullptr;
+  };
   SqliteStatement dates(db_, "SELECT page, name, text FROM page_dates ORDER BY page, position");
   while ((step = dates.step()) == Step::kRow) {
     PageDependencies* record = pageOf(dates.number(0));
@@ -489,10 +453,9 @@ bool BuildState::writeRecords(const Change& change) {
     bindStatus(s.insertOutput, 9, written.sourceStatus);
     if (!s.insertOutput.run()) return false;
   }
-  // A stored page keeps its row and id; only what it depended on is replaced.
+  // A stored page keeps its row and id; its dates are replaced.
   const auto stored = pageIds_.find(path);
-  if (stored != pageIds_.end() && (!s.deleteFiles.reset().bind(1, stored->second).run() ||
-                                   !s.deleteDates.reset().bind(1, stored->second).run())) {
+  if (stored != pageIds_.end() && !s.deleteDates.reset().bind(1, stored->second).run()) {
     return false;
   }
   if (!change.page) {
@@ -502,6 +465,9 @@ bool BuildState::writeRecords(const Change& change) {
     return true;
   }
   const PageRecord& record = *change.page;
+  const std::optional<std::string> files = encodeFileList(
+      record.dependencies->files, [this](const std::string& file) { return pathId(file); });
+  if (!files) return false;
   const bool isNew = stored == pageIds_.end();
   SqliteStatement& row = isNew ? s.insertPage : s.updatePage;
   row.reset();
@@ -514,24 +480,13 @@ bool BuildState::writeRecords(const Change& change) {
            .bind(3, record.recordedAtNs)
            .bind(4, record.failed ? 1LL : 0LL)
            .bindOrNull(5, record.links)
+           .bindBytes(6, *files)
            .run()) {
     return false;
   }
   const long long pageId =
       isNew ? pageIds_.emplace(path, sqlite3_last_insert_rowid(db_)).first->second : stored->second;
   long long position = 0;
-  for (const Dependency& file : record.dependencies->files) {
-    const std::optional<long long> pathId = this->pathId(file.path);
-    if (!pathId) return false;
-    s.insertFile.reset()
-        .bind(1, pageId)
-        .bind(2, position++)
-        .bind(3, static_cast<long long>(file.kind))
-        .bind(4, *pathId);
-    bindStatus(s.insertFile, 5, file.status);
-    if (!s.insertFile.run()) return false;
-  }
-  position = 0;
   for (const auto& [name, text] : record.dependencies->dates) {
     if (!s.insertDate.reset()
              .bind(1, pageId)

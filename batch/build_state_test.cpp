@@ -196,11 +196,9 @@ void spoil(const std::string& path, const std::string& sql) {
 
 TEST(BuildState, RecordsThisProgramNeverWritesAreTakenAsDamage) {
   const char* cases[] = {
-      "UPDATE page_files SET kind=9",
-      "UPDATE page_files SET kind=-1",
-      "UPDATE page_files SET path=999",
-      "INSERT INTO page_files VALUES(999, 0, 0, 1, 1, 2, 3, 4, 5)",
-      "INSERT INTO page_dates VALUES(999, 0, '_DAY_', '07')",
+      "UPDATE pages SET files=x'0901'", "UPDATE pages SET files=x'03e707'",
+      "UPDATE pages SET files=x'0001'", "UPDATE pages SET files=x'03'",
+      "UPDATE pages SET files=x'0381'", "INSERT INTO page_dates VALUES(999, 0, '_DAY_', '07')",
   };
   for (const char* sql : cases) {
     TempDir dir;

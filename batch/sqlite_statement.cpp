@@ -35,6 +35,12 @@ SqliteStatement& SqliteStatement::bind(int index, long long value) {
   return *this;
 }
 
+SqliteStatement& SqliteStatement::bindBytes(int index, std::string_view bytes) {
+  sqlite3_bind_blob(statement_, index, bytes.data(), static_cast<int>(bytes.size()),
+                    SQLITE_TRANSIENT);
+  return *this;
+}
+
 SqliteStatement::Step SqliteStatement::step() {
   if (!statement_) return Step::kFailed;
   switch (sqlite3_step(statement_)) {
@@ -54,6 +60,13 @@ std::string_view SqliteStatement::textView(int column) const {
   const auto* chars = sqlite3_column_text(statement_, column);
   if (!chars) return {};
   return {reinterpret_cast<const char*>(chars),
+          static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))};
+}
+
+std::string_view SqliteStatement::bytesView(int column) const {
+  const void* bytes = sqlite3_column_blob(statement_, column);
+  if (!bytes) return {};
+  return {static_cast<const char*>(bytes),
           static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))};
 }
 

@@ -25,6 +25,7 @@ class SqliteStatement {
   SqliteStatement& bind(int index, std::string_view text);
   SqliteStatement& bindOrNull(int index, const std::optional<std::string>& text);  // nullopt: NULL
   SqliteStatement& bind(int index, long long value);
+  SqliteStatement& bindBytes(int index, std::string_view bytes);  // as a blob, copied
 
   enum class Step { kRow, kDone, kBusy, kFailed };
   Step step();
@@ -35,6 +36,7 @@ class SqliteStatement {
   /// next step(), reset() or the statement's end; NULL reads as "".
   std::string_view textView(int column) const;
   std::string text(int column) const { return std::string(textView(column)); }
+  std::string_view bytesView(int column) const;  // a blob's bytes
   std::optional<std::string> optionalText(int column) const;
   long long number(int column) const;
 
