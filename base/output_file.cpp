@@ -125,14 +125,19 @@ std::string procPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 OutputFile::~OutputFile() { abandon(); }
 
-bool OutputFile::open(const std::string& path) {
+bool OutputFile::open(const std::string& path, std::optional<FileIdentity> refused) {
   abandon();
+  foundRefused_ = false;
   if (path.empty() || holdsNul(path)) return false;
   struct stat status;
   int error = 0;
   const std::optional<std::string> target = finalTarget(path, status, error);
   if (!target) return false;
   if (error != 0) return error == ENOENT && openReplacement(*target, false, kNewFileMode);
+  if (refused && *refused == FileIdentity{status.st_dev, status.st_ino}) {
+    foundRefused_ = true;
+    return false;
+  }
   if (!S_ISREG(status.st_mode)) return openDirect(path);
   return openReplacement(*target, true, status.st_mode & 07777);
 }

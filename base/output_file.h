@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/file_stream.h"
+#include "base/file_system.h"
 
 namespace qf {
 
@@ -31,8 +33,10 @@ class OutputFile : public DescriptorSink {
 
   /// Opens path for writing. False when it cannot be opened (or its
   /// temporary file cannot be made, or for a replacement, its directory is
-  /// not writable).
-  bool open(const std::string& path);
+  /// not writable), or when the file it would write is refused (such as the
+  /// input it is made from; foundRefused() then tells so).
+  bool open(const std::string& path, std::optional<FileIdentity> refused = std::nullopt);
+  bool foundRefused() const { return foundRefused_; }
   bool write(std::string_view bytes) override;
   bool flush() override;
   /// Flushes, closes and moves the temporary file into place. False when a
@@ -56,6 +60,7 @@ class OutputFile : public DescriptorSink {
   bool closeDescriptor();
   void closeDirectory();
 
+  bool foundRefused_ = false;
   int directoryFd_ = -1;    // the directory of the file replaced or made
   std::string name_;        // its name there
   bool replacing_ = false;  // the file existed when opened

@@ -39,8 +39,12 @@ std::string outputPathFor(const BatchOptions& options, std::string_view item) {
   return withoutExtension(directory + std::string(item)) + options.outputExtension;
 }
 
-void prepareOutputDirectory(const BatchOptions& options, const PlannedCompile& compile) {
-  if (options.useOutputDirectory) makeDirectories(directoryOf(compile.output));
+void prepareOutputDirectory(const BatchOptions& options, const PlannedCompile& compile,
+                            std::string* lastMade) {
+  if (!options.useOutputDirectory) return;
+  std::string directory = directoryOf(compile.output);
+  if (lastMade && *lastMade == directory) return;
+  if (makeDirectories(directory) && lastMade) *lastMade = std::move(directory);
 }
 
 std::string normalizeOutputExtension(std::string_view outputExtension) {

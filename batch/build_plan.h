@@ -48,7 +48,10 @@ std::string outputPathFor(const BatchOptions& options, std::string_view item);
 /// Makes the directories that compile's page needs under the output
 /// directory. Does nothing when pages go beside their sources. A directory
 /// that cannot be made shows up as the compile's failure to open its output.
-void prepareOutputDirectory(const BatchOptions& options, const PlannedCompile& compile);
+/// With lastMade, a directory equal to it is taken as made, and one made is
+/// kept there: a run of pages in one directory looks at it once.
+void prepareOutputDirectory(const BatchOptions& options, const PlannedCompile& compile,
+                            std::string* lastMade = nullptr);
 
 /// Puts a '.' in front when missing; a result shorter than 2 becomes ".html".
 std::string normalizeOutputExtension(std::string_view outputExtension);

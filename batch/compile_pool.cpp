@@ -57,7 +57,7 @@ class OrderedBoard {
 // Fills page from one compile of planned.
 bool compileOne(Compiler& compiler, const IncrementalOptions& options,
                 const PlannedCompile& planned, CompileObserver& observer, IncludeCache& includes,
-                PoolPage& page) {
+                std::string& lastMadeDirectory, PoolPage& page) {
   CompileRequest request = compileRequestFor(options, planned, &observer);
   request.includes = &includes;
   DescriptorSource standardInput(STDIN_FILENO);
@@ -68,7 +68,7 @@ bool compileOne(Compiler& compiler, const IncrementalOptions& options,
     // A reader that went away (qfc x.src -o - | head -1) ends the run quietly.
     if (!page.ok && standardOutput.failure() == EPIPE) return false;
   } else {
-    prepareOutputDirectory(options.batch, planned);
+    prepareOutputDirectory(options.batch, planned, &lastMadeDirectory);
     page.ok = compiler.compileFile(request);
   }
   if (!page.ok) page.failure = formatFailure(compiler.result());
@@ -86,6 +86,7 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
   IncludeCache includes(true);
   auto work = [&](Compiler& compiler) {
     if (options.compileTime) compiler.setClock([time = *options.compileTime] { return time; });
+    std::string lastMadeDirectory;
     std::size_t index;
     while (board.take(index)) {
       PoolPage page;
@@ -93,7 +94,8 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
         page.compiled = true;
         try {
           build.compilePage(index, [&](const PlannedCompile& planned, CompileObserver& observer) {
-            return compileOne(compiler, options, planned, observer, includes, page);
+            return compileOne(compiler, options, planned, observer, includes, lastMadeDirectory,
+                              page);
           });
         } catch (const std::bad_alloc&) {  // while recording what the page read
           page.ok = false;

@@ -48,17 +48,11 @@ bool Compiler::compileFile(const CompileRequest& request) {
                                      : request.outputPath;
   OutputFile output;
   auto openOutput = [&](std::optional<FileIdentity> input) -> bool {
-    if (const auto target = identityOf(outputPath)) {
-      if (target == input) {
-        result_.message = "Error: Output file " + quoted(outputPath) + " is the input file.";
-        return false;
-      }
-    }
-    if (!output.open(outputPath)) {
-      result_.message = "Error: Could not open output file " + quoted(outputPath) + ".";
-      return false;
-    }
-    return true;
+    if (output.open(outputPath, input)) return true;
+    result_.message = output.foundRefused()
+                          ? "Error: Output file " + quoted(outputPath) + " is the input file."
+                          : "Error: Could not open output file " + quoted(outputPath) + ".";
+    return false;
   };
   if (!run(request, outputPath, output, openOutput)) {
     output.abandon();
