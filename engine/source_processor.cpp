@@ -68,7 +68,8 @@ struct SourceProcessor::Directive {
   Step (SourceProcessor::*handle)(FileState&, const Directive&, std::string_view argument);
 
   bool matches(std::string_view rest) const {
-    return startsWith(rest, keyword) &&
+    // The first letter turns most keywords away without a comparison call.
+    return !rest.empty() && rest[0] == keyword[0] && startsWith(rest, keyword) &&
            (!spaceFollows || (rest.size() > keyword.size() && rest[keyword.size()] == ' '));
   }
   std::string_view argumentOf(std::string_view rest) const {
@@ -237,12 +238,11 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
 SourceProcessor::Step SourceProcessor::handleLine(FileState& file) {
   if (file.text.empty() || file.text[0] != context_.directiveChar) return handleTextLine(file);
   // While skipping, a directive that substitution cannot change and that is
-  // not obeyed then is passed over where it lies, uncopied.
+  // not obeyed then is passed over without a substitution pass.
   if (file.skipping() && !directiveMayChange(file.text, context_.concatChar)) {
     const Directive* directive = findDirective(file.text.substr(1));
     if (!directive || !directive->obeyedWhileSkipping) return Step::kNext;
   }
-  file.line.assign(file.text);
   return handleDirective(file);
 }
 
@@ -262,10 +262,12 @@ SourceProcessor::Step SourceProcessor::handleTextLine(FileState& file) {
 
 SourceProcessor::Step SourceProcessor::handleDirective(FileState& file) {
   const SymbolContext symbols{context_.definitions, context_.concatChar, context_.scanPath};
-  if (expandLine(file.line, file.scratch, symbols, true) == Expansion::kTooLong) {
+  // A line substitution leaves as it is stays where the reader put it.
+  std::string_view line;
+  if (expandLine(file.text, file.line, file.scratch, symbols, true, &line) == Expansion::kTooLong) {
     return fail(file, "Error: Line too long after substitution.");
   }
-  const std::string_view rest = std::string_view(file.line).substr(1);
+  const std::string_view rest = line.substr(1);
   const Directive* directive = findDirective(rest);
   if (file.skipping() && !(directive && directive->obeyedWhileSkipping)) return Step::kNext;
   if (!directive) return handleUnknown(file, rest);
