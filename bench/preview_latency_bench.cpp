@@ -15,6 +15,7 @@
 #include "base/test_util.h"
 #include "cli/preview_loop.h"
 #include "serve/event_stream_reader.h"
+#include "serve/preview_server.h"
 #include "testing/copy_rebuild.h"
 
 namespace {

@@ -120,7 +120,7 @@ std::vector<PageEvent> eventsAfterRebuild(const RebuildResult& result, const std
   return events;
 }
 
-PreviewLoop::PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> server,
+PreviewLoop::PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewService> server,
                          std::chrono::milliseconds quietTime)
     : server_(std::move(server)), quietTime_(quietTime) {
   watch.stopDescriptor = signals_.descriptor();

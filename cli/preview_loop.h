@@ -12,7 +12,7 @@
 
 #include "base/stop_signals.h"
 #include "base/watcher.h"
-#include "serve/preview_server.h"
+#include "serve/preview_service.h"
 
 namespace qf {
 
@@ -107,7 +107,7 @@ class PreviewLoop {
   /// says. Make the loop before the first build, so that no save made during it is missed. server
   /// (started by the caller) may be null: watching without serving. A rebuild's whenQuiet waits
   /// for quietTime without changes.
-  PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewServer> server,
+  PreviewLoop(WatchOptions watch, std::unique_ptr<PreviewService> server,
               std::chrono::milliseconds quietTime = std::chrono::seconds(1));
 
   /// Rebuilds after each settled batch of changes and sends the pages their
@@ -120,7 +120,7 @@ class PreviewLoop {
   /// run() (the first one); its failures greet pages opened later.
   void follow(const RebuildResult& result);
 
-  PreviewServer* server() { return server_.get(); }
+  PreviewService* server() { return server_.get(); }
 
  private:
   void watchWhatPagesNeed(const RebuildResult& result);
@@ -130,7 +130,7 @@ class PreviewLoop {
 
   StopSignals signals_;
   std::unique_ptr<Watcher> watcher_;
-  std::unique_ptr<PreviewServer> server_;
+  std::unique_ptr<PreviewService> server_;
   bool lastFailed_ = false;
   std::chrono::milliseconds quietTime_;
   std::function<void()> whenQuiet_;  // the last rebuild's, until called

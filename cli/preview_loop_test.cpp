@@ -17,6 +17,7 @@
 #include "batch/build_plan.h"
 #include "batch/run_messages.h"
 #include "serve/event_stream_reader.h"
+#include "serve/preview_server.h"
 #include "testing/copy_rebuild.h"
 
 namespace qf {

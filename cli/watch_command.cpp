@@ -22,7 +22,7 @@
 #include "batch/resident_build.h"
 #include "batch/run_messages.h"
 #include "cli/qfc_run.h"
-#include "serve/preview_server.h"
+#include "serve/preview_service.h"
 
 namespace qf {
 
@@ -69,7 +69,7 @@ constexpr int kLastDefaultPort = 8099;
 
 // Starts serving; when the default port is taken, the next free one up to
 // kLastDefaultPort is used, which is said.
-std::unique_ptr<PreviewServer> startServer(const QfcOptions& options, std::string& error) {
+std::unique_ptr<PreviewService> startServer(const QfcOptions& options, std::string& error) {
   if (!options.serve) return nullptr;
   makeDirectories(servedDirectory(options));
   PreviewServerOptions serve;
@@ -79,8 +79,12 @@ std::unique_ptr<PreviewServer> startServer(const QfcOptions& options, std::strin
   const int last = options.servePortGiven || first == 0 ? first : kLastDefaultPort;
   for (int port = first; port <= last; ++port) {
     serve.address.port = port;
-    auto server = std::make_unique<PreviewServer>(serve);
     std::string attempt;
+    std::unique_ptr<PreviewService> server = makePreviewServer(serve, attempt);
+    if (!server) {
+      error = attempt;
+      return nullptr;
+    }
     if (server->start(attempt)) {
       if (port != first) writeAll(STDERR_FILENO, run_messages::portTaken(first, port) + "\n");
       return server;
@@ -391,7 +395,7 @@ int watchAndRebuild(const QfcOptions& options, std::optional<std::time_t> compil
     writeAll(STDERR_FILENO, error);
     return 1;
   }
-  std::unique_ptr<PreviewServer> server = startServer(options, error);
+  std::unique_ptr<PreviewService> server = startServer(options, error);
   if (options.serve && !server) {
     writeAll(STDERR_FILENO, "qfc: " + error + "\n");
     return 1;

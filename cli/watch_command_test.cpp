@@ -252,6 +252,25 @@ TEST_F(WatchTest, AMissingSourceDirectoryEndsAtOnce) {
   EXPECT_EQ(r.err, "nowhere: Can't find any .src files in directory!\n");
 }
 
+// The HTTP server lies in a module of its own, loaded only to serve; a
+// program without it still builds, and says what is missing when asked to
+// serve.
+TEST_F(WatchTest, AProgramWithoutTheServersModuleSaysSoWhenAskedToServe) {
+  namespace fs = std::filesystem;
+  TempDir alone;
+  fs::copy_file(qfcProgram(), alone / "qfc");
+  const ProgramStart build{
+      alone / "qfc", {"--all", "src", "-r", "-I", "inc", "--no-state"}, site_.path()};
+  EXPECT_EQ(runProgram(build).exitCode, 0);
+  ProgramStart serve = build;
+  serve.arguments.push_back("--serve=0");
+  serve.timeoutSeconds = 60;
+  const ProgramResult r = runProgram(serve);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.starts_with("qfc: cannot load the preview server: ")) << r.err;
+  EXPECT_NE(r.err.find("libqf_preview.so"), std::string::npos) << r.err;
+}
+
 TEST_F(WatchTest, ASourceDirectoryThatGoesAndComesBackIsWatchedAgain) {
   namespace fs = std::filesystem;
   const std::string gone =

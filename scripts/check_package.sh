@@ -25,6 +25,8 @@ for file in usr/bin/qfc usr/share/doc/quillforge/copyright \
             usr/share/man/man1/quillforge.1.gz; do
   grep -qx "./$file" <<<"$contents" || fail "the package lacks $file"
 done
+grep -q '/quillforge/modules/libqf_preview\.so$' <<<"$contents" ||
+  fail "the package lacks the preview server's module"
 grep -q '\.1$' <<<"$contents" && fail "the package holds an uncompressed manual page"
 
 # The changelog's newest entry names the package's version.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "serve/event_hub.h"
-#include "serve/serve_address.h"
+#include "serve/preview_service.h"
 
 namespace httplib {
 class Server;
@@ -17,48 +17,27 @@ struct Response;
 
 namespace qf {
 
-struct PreviewServerOptions {
-  /// The directory served; nothing outside it is ever sent.
-  std::string root;
-  ServeAddress address;
-  /// Connections served at once, event streams not counted; further ones
-  /// wait until one closes.
-  int maxConnections = 32;
-  /// Event streams open at once; a new one beyond them ends the oldest,
-  /// whose page then stops listening.
-  int maxStreams = 32;
-  /// How often an idle event stream gets a comment, for whatever lies
-  /// between the server and the page. Closed pages are noticed without it.
-  std::chrono::milliseconds streamPing{15000};
-};
-
 /// Serves a directory over HTTP for previewing it in a browser: GET and HEAD
 /// only, no listings, no caching, single byte ranges, and a script in every
 /// page that follows the events published here. Only requests whose Host
 /// names this server are answered (see ServedHostNames), so that pages from
 /// elsewhere cannot read the site through a name of their own.
-class PreviewServer {
+class PreviewServer final : public PreviewService {
  public:
   explicit PreviewServer(PreviewServerOptions options);
   /// Stops serving.
-  ~PreviewServer();
+  ~PreviewServer() override;
   PreviewServer(const PreviewServer&) = delete;
   PreviewServer& operator=(const PreviewServer&) = delete;
 
-  /// Binds the address and serves on threads of its own. Returns false with
-  /// a message when the root is no directory or the address cannot be bound.
-  bool start(std::string& error);
-
-  /// The address really bound, e.g. "http://127.0.0.1:8080/".
-  std::string url() const;
-  int port() const { return port_; }
-  /// The served directory, as given.
-  const std::string& root() const { return options_.root; }
-
-  /// Sends an event (see live_reload.h) to every open page. An error event is
-  /// also sent to pages opened later, until the next event other than links;
-  /// a links event, until the next links event. Call from one thread.
-  void publish(std::string_view event, const std::vector<std::string>& lines);
+  bool start(std::string& error) override;
+  std::string url() const override;
+  int port() const override { return port_; }
+  const std::string& root() const override { return options_.root; }
+  /// An error event is also sent to pages opened later, until the next event
+  /// other than links; a links event, until the next links event. Call from
+  /// one thread.
+  void publish(std::string_view event, const std::vector<std::string>& lines) override;
 
   /// The event streams open now.
   std::size_t openStreams() { return hub_.openStreams(); }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/preview_loop.h"
+#include "serve/preview_server.h"
 #include "serve/serve_address.h"
 #include "testing/copy_rebuild.h"
 
