@@ -1,10 +1,11 @@
+#include "serve/preview_service.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <mutex>
 
 #include "base/path.h"
-#include "serve/preview_service.h"
 
 namespace qf {
 
