@@ -18,6 +18,7 @@
 #include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
+#include "engine/include_guard.h"
 #include "engine/line_reader.h"
 #include "engine/word_scan.h"
 
@@ -96,6 +97,7 @@ class Compiler {
   CompileResult result_;
   Clock clock_;
   IncludeCache includes_;
+  IncludeGuards guards_;
 };
 
 }  // namespace qf

@@ -371,8 +371,60 @@ SourceProcessor::Step SourceProcessor::handleInclude(FileState& file, const Dire
 bool SourceProcessor::processIncluded(const std::string& path,
                                       std::shared_ptr<const std::string> text) {
   if (!text) return processSourceFile(path);
+  // A guarded text included again is passed over, with the lookups its
+  // conditionals would make.
+  if (context_.guards) {
+    const IncludeGuards::Reading reading{context_.directiveChar, context_.concatChar,
+                                         context_.lineBufferSize};
+    const IncludeGuard* guard =
+        context_.guards->guardOf(text, reading, [&] { return findIncludeGuard(text, reading); });
+    if (guard && context_.definitions.findDefinition(guard->symbol)) {
+      for (const std::string& name : guard->lookups) context_.definitions.findDefinition(name);
+      return true;
+    }
+  }
   TextSource source(std::move(text));
   return processSource(path, source);
+}
+
+// Reads the text as processSource would with the first line's symbol defined:
+// everything after that line is skipped, and only conditionals are obeyed.
+std::optional<IncludeGuard> SourceProcessor::findIncludeGuard(
+    std::shared_ptr<const std::string> text, const IncludeGuards::Reading& reading) {
+  TextSource source(std::move(text));
+  LineReader reader(source, reading.lineBufferSize);
+  IncludeGuard guard;
+  int open = 0;  // conditionals open, the guard's own included
+  std::string_view line;
+  for (bool first = true;; first = false) {
+    const LineReader::Status status = reader.readLine(line);
+    if (status == LineReader::Status::kEnd && !first && open == 0) return guard;
+    if (status != LineReader::Status::kLine || (!first && open == 0)) return std::nullopt;
+    const bool isDirective = !line.empty() && line[0] == reading.directiveChar;
+    if (!isDirective) {
+      if (first) return std::nullopt;
+      continue;  // a text line, skipped
+    }
+    if (directiveMayChange(line, reading.concatChar)) return std::nullopt;
+    const std::string_view rest = line.substr(1);
+    const Directive* directive = findDirective(rest);
+    if (first && (!directive || directive->handle != &SourceProcessor::handleIfndef)) {
+      return std::nullopt;
+    }
+    if (!directive || !directive->obeyedWhileSkipping) continue;
+    const auto handle = directive->handle;
+    if (handle == &SourceProcessor::handleIfdef || handle == &SourceProcessor::handleIfndef) {
+      const std::string_view name = parseSymbolArgument(directive->argumentOf(rest));
+      if (name.empty() || open >= kMaxConditionals) return std::nullopt;
+      (first ? guard.symbol : guard.lookups.emplace_back()) = name;
+      ++open;
+    } else if (handle == &SourceProcessor::handleEndif) {
+      --open;
+    } else if (handle != &SourceProcessor::handleElse || open == 1) {
+      // #ifexists probes files; an #else of the guard's own makes the rest count.
+      return std::nullopt;
+    }
+  }
 }
 
 SourceProcessor::Step SourceProcessor::handleFileinfo(FileState& file, const Directive& directive,

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,6 +32,12 @@ class SourceProcessor {
 
   /// Processes an already opened source under the name path.
   bool processSource(const std::string& path, ByteSource& source);
+
+  /// The guard of an included text read as reading says; none when
+  /// processing it while its symbol is defined could do more than look up
+  /// symbols: write, fail, substitute a directive or probe a file.
+  static std::optional<IncludeGuard> findIncludeGuard(std::shared_ptr<const std::string> text,
+                                                      const IncludeGuards::Reading& reading);
 
  private:
   struct FileState;

@@ -59,7 +59,16 @@ class Writer {
     std::string text;
     if (draws_.chance(5)) text += "\xEF\xBB\xBF";
     lineEnd_ = draws_.chance(5) ? "\r" : pickOf({"\n", "\r\n"});
-    block(text, depth, 0);
+    if (depth > 0 && draws_.chance(30)) {
+      // Wrapped whole in a guard, as included files often are.
+      const std::string name = draws_.pick(kNames);
+      directiveLine(text, "ifndef " + name);
+      if (draws_.chance(80)) directiveLine(text, "define " + name);
+      block(text, depth, 1);
+      directiveLine(text, "endif");
+    } else {
+      block(text, depth, 0);
+    }
     if (!text.empty() && draws_.chance(30)) {
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     }

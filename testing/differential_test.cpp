@@ -19,5 +19,39 @@ TEST(Differential, EnginesAgreeOnRandomSourceTrees) {
   }
 }
 
+// A guarded file included again is passed over; the compile must still write
+// and fail as the reference engine, which reads every inclusion, does.
+TEST(Differential, EnginesAgreeOnFilesIncludedAgain) {
+  const char* const included[] = {
+      "#ifndef G\n#define G\n<p>G</p>\n#endif\n",
+      "#ifndef G\n<p>never defines G</p>\n#endif\n",
+      "#ifndef G\n#define G\n#ifdef A\n#ifexists \"x.inc\"\n#endif\n#endif\n#endif\n",
+      "#ifndef G\n#define G\n#else\n<p>again</p>\n#endif\n",
+      "#ifndef G\n#define G\n#endif\n\n",
+      "#ifndef G\n#define G\n#ifdef\n#endif\n#endif\n",
+      "#ifndef G\n#define G\n#|W| A\n#endif\n",
+      "#ifndef G\n#define G\n#ifdef A\n#endif\n",
+      "#ifndef G\n#define G\n#include \"g.inc\"\n#endif",
+      "#ifndef _DAY_\n#endif\n",
+  };
+  const char* const pages[] = {
+      "#include \"g.inc\"\n#include \"g.inc\"\n",
+      "#define W ifdef\n#include \"g.inc\"\n#undefine G\n#include \"g.inc\"\nG\n",
+      "#define G 1\n#include \"g.inc\"\n#include \"h.inc\"\n",
+  };
+  Compiler compiler(7);
+  for (const char* guarded : included) {
+    for (const char* page : pages) {
+      DifferentialCase diffCase;
+      diffCase.files = {{"site/index.src", page},
+                        {"site/g.inc", guarded},
+                        {"site/h.inc", "#include \"g.inc\"\n"}};
+      diffCase.variants = {FastVariant{}, FastVariant{true, 7, false, 16, ScanPath::kPlain}};
+      TempDir dir;
+      EXPECT_EQ(compareEngines(diffCase, dir.path(), compiler), "") << guarded << "\n" << page;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qf
