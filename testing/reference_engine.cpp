@@ -159,7 +159,7 @@ class Reference {
   bool fileinfo(const std::string& name);
   std::string find(const std::string& name, bool withIncludeDirectory) const;
 
-  int pass(const std::string& from, std::string& to, bool directiveMode);
+  int pass(const std::string& from, std::string& to, bool directiveMode, std::size_t most);
   bool substitute(std::string& line, bool directiveMode);
 
   void define(const std::string& name, const std::string& text) {
@@ -453,7 +453,10 @@ bool Reference::fileinfo(const std::string& name) {
 // characters is looked up whole; a replaced run swallows the concatenation
 // character written just before it and the one just after it. In directive
 // mode only a run written between two concatenation characters is replaced.
-int Reference::pass(const std::string& from, std::string& to, bool directiveMode) {
+// A replacement that takes the line past most ends the pass at once (-1):
+// the line is too long whatever follows.
+int Reference::pass(const std::string& from, std::string& to, bool directiveMode,
+                    std::size_t most) {
   to.clear();
   std::string run;
   bool pending = false;  // a concatenation character was written just before the run
@@ -470,6 +473,7 @@ int Reference::pass(const std::string& from, std::string& to, bool directiveMode
       const bool concatAfter = !atEnd && from[j] == concatChar_;
       if (text && (!directiveMode || (pending && concatAfter))) {
         if (pending) to.pop_back();
+        if (to.size() + text->size() > most) return -1;
         to += *text;
         justReplaced = true;
         ++replaced;
@@ -495,9 +499,10 @@ bool Reference::substitute(std::string& line, bool directiveMode) {
   const std::size_t most = line.size() + kMostGrowth;
   std::string middle;
   for (int cycle = 0; cycle < kMostCycles; ++cycle) {
-    if (pass(line, middle, directiveMode) > 0 && middle.size() > most) break;
-    const int second = pass(middle, line, directiveMode);
-    if (second > 0 && line.size() > most) break;
+    const int first = pass(line, middle, directiveMode, most);
+    if (first < 0 || (first > 0 && middle.size() > most)) break;
+    const int second = pass(middle, line, directiveMode, most);
+    if (second < 0 || (second > 0 && line.size() > most)) break;
     if (request_.mostWork > 0 && work_ > request_.mostWork) {
       outcome_.gaveUp = true;
       return false;
