@@ -4,7 +4,7 @@ namespace qf {
 
 namespace {
 
-// Texts kept at most; beyond, all are let go and found again as they come.
+// Texts remembered at most; beyond, all are forgotten and found again as they come.
 constexpr std::size_t kMostTexts = 1024;
 
 }  // namespace
@@ -12,7 +12,7 @@ constexpr std::size_t kMostTexts = 1024;
 const IncludeGuard* IncludeGuards::guardOf(const std::shared_ptr<const std::string>& text,
                                            const Reading& reading, const Finder& find) {
   const auto known = kept_.find(text.get());
-  if (known != kept_.end() && known->second.reading == reading) {
+  if (known != kept_.end() && known->second.reading == reading && !known->second.text.expired()) {
     return known->second.guard ? &*known->second.guard : nullptr;
   }
   if (known == kept_.end() && kept_.size() >= kMostTexts) kept_.clear();

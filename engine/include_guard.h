@@ -19,8 +19,9 @@ struct IncludeGuard {
 };
 
 /// The include guards of texts held in memory, each found once for a text and
-/// a way of reading it. The texts looked at are kept alive, so that no other
-/// text can take one's place in memory; a compiler keeps one for its life.
+/// a way of reading it while the text lives; a compiler keeps one for its
+/// life. It holds no text: one let go by its holders is found again if it
+/// comes back.
 class IncludeGuards {
  public:
   /// What shapes the lines and directives of a text.
@@ -39,7 +40,7 @@ class IncludeGuards {
 
  private:
   struct Kept {
-    std::shared_ptr<const std::string> text;
+    std::weak_ptr<const std::string> text;  // expired: another text may lie there now
     Reading reading;
     std::optional<IncludeGuard> guard;
   };

@@ -75,6 +75,7 @@ TEST(IncludeGuards, FindsEachTextsGuardOnceForEachReading) {
   EXPECT_EQ(found, 1);
   guards.guardOf(text, bang, find);
   EXPECT_EQ(found, 2);
+  EXPECT_EQ(text.use_count(), 1) << "the guards hold no text";
 }
 
 }  // namespace
