@@ -15,10 +15,13 @@ namespace {
 using MakeServer = PreviewService* (*)(const PreviewServerOptions* options);
 constexpr char kMakeServer[] = "qfMakePreviewServer";
 
+// The folder of the running program, ending in '/'; "" when it cannot be told
+// (no /proc), and then nothing is loaded: a relative path would be looked
+// for from wherever qfc was started.
 std::string programDirectory() {
   std::string path(4096, '\0');
   const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size() || path[0] != '/') return {};
   path.resize(static_cast<std::size_t>(length));
   return directoryOf(path);
 }
@@ -31,6 +34,10 @@ MakeServer loadModule(std::string& error) {
   static std::string failure;
   std::call_once(once, [] {
     const std::string directory = programDirectory();
+    if (directory.empty()) {
+      failure = "cannot load the preview server: the program's own folder is unknown";
+      return;
+    }
     std::string tried;
     for (const std::string& path : {directory + QF_PREVIEW_MODULE_FROM_PROGRAM + QF_PREVIEW_MODULE,
                                     directory + QF_PREVIEW_MODULE}) {
