@@ -35,6 +35,15 @@ expect_file share/doc/quillforge/changelog.gz
 cmp -s "$build/manual.html" "$prefix/share/doc/quillforge/manual.html" ||
   fail "installed manual differs from build/manual.html"
 
+# The installed compiler finds its preview server where it was installed:
+# it serves until the timeout stops it.
+find "$prefix" -path '*/quillforge/modules/libqf_preview.so' | grep -q . ||
+  fail "the preview server's module is not installed"
+mkdir -p "$prefix/site/src"
+echo '<p>served</p>' >"$prefix/site/src/a.src"
+served=$(cd "$prefix/site" && timeout 3 "$prefix/bin/qfc" --all src --serve=0 2>&1 || true)
+grep -q 'serving http://127.0.0.1:' <<<"$served" || fail "installed qfc does not serve: $served"
+
 # Each PNG icon is a PNG of the size its directory names (IHDR width and height).
 for size in 16 24 32 48 64 128 256; do
   png=share/icons/hicolor/${size}x${size}/apps/quillforge.png
