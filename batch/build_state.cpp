@@ -37,6 +37,7 @@ CREATE TABLE IF NOT EXISTS paths(id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQ
 CREATE TABLE IF NOT EXISTS page_dates(page INTEGER NOT NULL, position INTEGER NOT NULL,
   name TEXT NOT NULL, text TEXT NOT NULL, PRIMARY KEY(page, position)) WITHOUT ROWID;
 )";
+
 constexpr char kDamaged[] = "is damaged";
 
 // Commits come at most this often, or after this many records, whichever first.

@@ -38,7 +38,7 @@ void DependencyRecorder::add(DependencyKind kind, const std::string& path,
     if (known.kind == kind && known.path == path) return;
   }
   Dependency dependency{kind, path, {}};
-  if (kind == DependencyKind::kRead || kind == DependencyKind::kIncluded) {
+  if (hasStatus(kind)) {
     dependency.status = status ? *status : qf::statusOf(path).value_or(FileStatus{});
   }
   recorded_.files.push_back(std::move(dependency));

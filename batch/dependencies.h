@@ -21,6 +21,11 @@ enum class DependencyKind : int {
   kMissing = 3,   // a search tried it and found no usable file
 };
 
+/// The kinds whose status a record keeps.
+inline bool hasStatus(DependencyKind kind) {
+  return kind == DependencyKind::kRead || kind == DependencyKind::kIncluded;
+}
+
 /// One path a compile depended on; status is what a look at it gave when the
 /// compile reported it (only for kRead and kIncluded).
 struct Dependency {

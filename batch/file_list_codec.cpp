@@ -6,10 +6,6 @@ namespace qf {
 
 namespace {
 
-bool hasStatus(DependencyKind kind) {
-  return kind == DependencyKind::kRead || kind == DependencyKind::kIncluded;
-}
-
 // Seven bits a byte, low bits first; the top bit says more follow.
 void putNumber(std::string& bytes, std::uint64_t value) {
   while (value >= 0x80) {
