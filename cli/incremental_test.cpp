@@ -42,15 +42,17 @@ class IncrementalQfcTest : public ::testing::Test {
   std::string summaryOf(const std::string& arguments) {
     return qfc_.terminalSummary(arguments, dir_.path());
   }
+  // Waits out the files' clock tick, so that a later run trusts what the first recorded.
   void writeSite(int pages) {
-    dir_.write("site/inc/head.inc", "<head>\n");
-    dir_.write("site/inc/foot.inc", "<foot>\n");
+    std::vector<std::string> written = {dir_.write("site/inc/head.inc", "<head>\n"),
+                                        dir_.write("site/inc/foot.inc", "<foot>\n")};
     for (int i = 0; i < pages; ++i) {
-      dir_.write(
+      written.push_back(dir_.write(
           "site/p" + std::to_string(i) + ".src",
           std::string(i % 2 ? "#include \"inc/head.inc\"\n" : "#include \"inc/foot.inc\"\n") +
-              "page " + std::to_string(i) + "\n");
+              "page " + std::to_string(i) + "\n"));
     }
+    awaitFileClockPast(latestFileTime(written));
   }
   TempDir dir_;
   QfcProcess qfc_;
