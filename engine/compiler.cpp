@@ -16,7 +16,11 @@ namespace qf {
 
 namespace {
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string quoted(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  return quoted.append(1, '"').append(text).append(1, '"');
+}
 
 }  // namespace
 
