@@ -146,6 +146,11 @@ void BuildState::leaveNote() {
 
 bool BuildState::open(const std::string& path, const std::string& programVersion,
                       std::chrono::milliseconds lockTimeout, const WarningSink& warn) {
+  return lock(path, lockTimeout, warn) && openLocked(programVersion, warn);
+}
+
+bool BuildState::lock(const std::string& path, std::chrono::milliseconds lockTimeout,
+                      const WarningSink& warn) {
   const auto tell = [&warn](const std::string& line) {
     if (warn) warn(line);
   };
@@ -165,11 +170,19 @@ bool BuildState::open(const std::string& path, const std::string& programVersion
       tell(run_messages::stateUnwritable(path));
       return false;
   }
+  path_ = path;
+  return true;
+}
+
+bool BuildState::openLocked(const std::string& programVersion, const WarningSink& warn) {
+  const auto tell = [&warn](const std::string& line) {
+    if (warn) warn(line);
+  };
+  const std::string& path = path_;
   // A run that is killed leaves no note behind.
   const std::string note = lock_.note();
   const bool unchanged = !note.empty() && note == unchangedNote(path);
   if (!note.empty()) lock_.setNote("");
-  path_ = path;
   std::string problem;
   switch (openDatabase(path, programVersion, !unchanged, problem)) {
     case Opening::kOpened:

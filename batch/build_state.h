@@ -70,6 +70,11 @@ class BuildState {
   /// state can be used; warn has then been told why.
   bool open(const std::string& path, const std::string& programVersion,
             std::chrono::milliseconds lockTimeout, const WarningSink& warn);
+  /// open() in two steps: lock() takes the lock (making the directory), and
+  /// openLocked() then opens the database, perhaps on another thread.
+  bool lock(const std::string& path, std::chrono::milliseconds lockTimeout,
+            const WarningSink& warn);
+  bool openLocked(const std::string& programVersion, const WarningSink& warn);
   bool isOpen() const { return db_ != nullptr; }
 
   /// The records: as open() found them, with every change made since.

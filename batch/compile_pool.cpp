@@ -123,6 +123,7 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
         work(*own);
       },
       start);
+  build.openDeferredState();
   work(compiler);
   joinHelpers(helpers);
 }

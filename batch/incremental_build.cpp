@@ -104,12 +104,39 @@ void IncrementalBuild::begin() {
   if (options_.statePath.empty()) return;
   if (!opened_) {
     opened_ = true;
-    state_.open(options_.statePath, options_.programVersion, options_.lockTimeout,
-                [this](const std::string& line) { warn(line); });
-    if (options_.holdStateWrites) state_.holdWrites();
+    if (!state_.lock(options_.statePath, options_.lockTimeout,
+                     [this](const std::string& line) { warn(line); })) {
+      return;
+    }
+    // When every page is compiled whatever the records say, they are needed
+    // only to record the compiles: they are read beside them.
+    stateDeferred_ = options_.alwaysMake || !statusOf(options_.statePath);
+    if (stateDeferred_) return;
+    openLockedState();
   }
+  awaitState();
   if (!state_.isOpen() || options_.alwaysMake) return;
   judgeAll();
+}
+
+void IncrementalBuild::openLockedState() {
+  state_.openLocked(options_.programVersion, [this](const std::string& line) { warn(line); });
+  if (options_.holdStateWrites) state_.holdWrites();
+  stateOpened_ = true;
+}
+
+void IncrementalBuild::openDeferredState() {
+  if (stateDeferred_) std::call_once(stateOnce_, [this] { openLockedState(); });
+}
+
+void IncrementalBuild::awaitState() {
+  if (!stateDeferred_) return;
+  openDeferredState();
+  stateDeferred_ = false;
+  for (const HeldRecord& held : heldRecords_) {
+    state_.recordPage(held.output, held.written, held.page);
+  }
+  heldRecords_.clear();
 }
 
 // The pages are judged in runs of kJudgedAtOnce by the jobs' threads, each
@@ -150,6 +177,7 @@ bool IncrementalBuild::judgeUpToDate(std::size_t index, StatusCache& statuses) {
 
 void IncrementalBuild::beginAgain(const std::vector<std::size_t>& check,
                                   std::optional<std::vector<std::string>> assets) {
+  awaitState();
   startRun();
   upToDate_.assign(plan_.size(), 1);
   judgedAgain_ = check;
@@ -207,6 +235,7 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     std::optional<BuildState::Changes> due;
     {
       std::lock_guard<std::mutex> guard(lock_);
+      awaitState();
       // A failed compile stops before some of its includes: the files at the
       // paths the last good compile included still count as read, so they are
       // not taken for assets.
@@ -248,6 +277,11 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
   std::optional<BuildState::Changes> due;
   {
     std::lock_guard<std::mutex> guard(lock_);
+    if (stateDeferred_ && !stateOpened_) {
+      heldRecords_.push_back({page.output, WrittenOutput{page.input, true, *after, {}}, record});
+      return result;
+    }
+    awaitState();
     state_.recordPage(page.output, WrittenOutput{page.input, true, *after, {}}, record);
     due = state_.takeDueChanges();
   }
@@ -258,11 +292,13 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
 
 void IncrementalBuild::commitState() {
   std::lock_guard<std::mutex> guard(lock_);
+  awaitState();
   state_.commit();
 }
 
 void IncrementalBuild::closeState() {
   std::lock_guard<std::mutex> guard(lock_);
+  awaitState();
   state_.close();
 }
 
@@ -295,6 +331,10 @@ void IncrementalBuild::warn(std::string warning) {
 }
 
 BuildReport IncrementalBuild::finish() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    awaitState();
+  }
   BuildReport report;
   report.pages = results_;
   for (std::size_t i = 0; i < plan_.size(); ++i) {

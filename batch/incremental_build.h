@@ -140,6 +140,11 @@ class IncrementalBuild {
   bool isUpToDate(std::size_t index) const { return upToDate_[index]; }
   /// What became of plan[index] in this run (after finish(): in the last one).
   const PageResult& resultOf(std::size_t index) const { return results_[index]; }
+  /// Opens the state when begin() left that to be done beside the compiles
+  /// (as it does when every page is compiled anyway), unless that is done:
+  /// compileInParallel's own thread calls it once its helpers compile. Waits
+  /// while another thread opens it. Any thread may call it.
+  void openDeferredState();
   /// Compiles plan[index] through compile, recording what it depended on. A
   /// compile that throws leaves the page failed.
   PageResult compilePage(std::size_t index, const Compile& compile);
@@ -156,7 +161,8 @@ class IncrementalBuild {
   /// written, and its options, inputs, misses and date texts are as recorded.
   bool pageHolds(std::size_t index, StatusCache& statuses) const;
   bool judgeUpToDate(std::size_t index, StatusCache& statuses);
-  /// The records of every page and output written, kept current.
+  /// The records of every page and output written, kept current; complete
+  /// once finish() has begun.
   const BuildState& state() const { return state_; }
   /// The assets found by the last whole mirror, relative to the source
   /// directory, and how many whole mirrors there were.
@@ -171,10 +177,12 @@ class IncrementalBuild {
 
  private:
   void judgeAll();
+  void openLockedState();
+  /// Makes sure the state is open, waiting for (or doing) a deferred
+  /// opening, and records what was held meanwhile; with lock_ held, or alone.
+  void awaitState();
   std::string optionsText(const PlannedCompile& page) const;
   void startRun();
-  void recordCompiled(std::size_t index, const PlannedCompile& page, PageDependencies dependencies,
-                      const std::optional<FileStatus>& before);
   void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
   void warn(std::string warning);
   void mirrorAssets(BuildReport& report);
@@ -208,6 +216,18 @@ class IncrementalBuild {
   std::mutex lock_;
   std::mutex warnLock_;  // orders the calls of options_.warn
   BuildState state_;
+  // begin() left state_ to be opened beside the compiles, by
+  // openDeferredState(), and awaitState() has not yet taken it over.
+  std::atomic<bool> stateDeferred_{false};
+  std::once_flag stateOnce_;
+  std::atomic<bool> stateOpened_{false};
+  // Pages compiled before the deferred state was open, recorded by awaitState().
+  struct HeldRecord {
+    std::string output;
+    WrittenOutput written;
+    PageRecord page;
+  };
+  std::vector<HeldRecord> heldRecords_;
   std::unordered_set<std::string> produced_;  // outputs this run made or kept
   std::time_t moment_ = 0;                    // what the date symbols show in this run
   bool opened_ = false;                       // the state was opened (or there is none)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <new>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -523,6 +524,48 @@ TEST(IncrementalBuild, CompileThatThrowsLeavesThePageFailed) {
   EXPECT_EQ(report.pages.at(0).status, PageStatus::kFailed);
   EXPECT_EQ(report.failed, 1u);
   EXPECT_EQ(report.exitStatus(), 1);
+}
+
+// A run that compiles every page whatever the state holds (-B, or a first
+// one) opens the state beside its compiles: it still warns as it opens it,
+// and records every page for the next run.
+TEST(IncrementalBuild, RecordsARunThatOpenedItsStateBesideTheCompiles) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> stateBytes;  // nullopt: none; "": a recorded run's
+    bool alwaysMake;
+    std::size_t warnings;
+  };
+  const std::vector<Case> cases = {
+      {"first run", std::nullopt, false, 0},
+      {"-B over a recorded state", "", true, 0},
+      {"-B over a damaged state", "not a database\n", true, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::vector<std::string> written;
+    for (int i = 0; i < 40; ++i) {
+      written.push_back(dir.write("site/p" + std::to_string(i) + ".src", "#include \"a.inc\"\n"));
+    }
+    written.push_back(dir.write("site/inc/a.inc", "included\n"));
+    awaitFileClockPast(latestFileTime(written));
+    SiteRun run(dir);
+    run.jobs = 2;
+    const std::string state = dir / "state/build.sqlite";
+    if (c.stateBytes && c.stateBytes->empty()) run.build(dir / "out/", state);
+    if (c.stateBytes && !c.stateBytes->empty()) dir.write("state/build.sqlite", *c.stateBytes);
+    IncrementalOptions options = run.options(dir / "out/", state);
+    options.alwaysMake = c.alwaysMake;
+    std::size_t warnings = 0;
+    options.warn = [&](const std::string&) { ++warnings; };
+    IncrementalBuild build(options, planDirectoryRun(options.batch));
+    build.begin();
+    EXPECT_EQ(SiteRun::compile(build, dir / "out/").report.compiled, 40u);
+    build.closeState();
+    EXPECT_EQ(warnings, c.warnings);
+    EXPECT_EQ(run.build(dir / "out/", state).report.upToDate, 40u);
+  }
 }
 
 TEST(IncrementalBuild, GivesEachWarningOnceARunAsItComes) {
