@@ -47,13 +47,26 @@ FileSource::~FileSource() {
   if (fd_ >= 0) close(fd_);
 }
 
+// A regular file reads short only at its end: once a short read has reached
+// the size the open found, the end is known without another call.
 long FileSource::read(char* buffer, std::size_t size) {
   if (fd_ < 0) return -1;
-  return readRetrying(fd_, buffer, size);
+  if (reachedEnd_) return 0;
+  const long n = readRetrying(fd_, buffer, size);
+  if (n > 0) {
+    offset_ += n;
+    reachedEnd_ = static_cast<std::size_t>(n) < size && offset_ >= status_.size;
+  }
+  return n;
 }
 
 bool FileSource::seek(long long offset) {
-  return fd_ >= 0 && offset >= 0 && lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset;
+  if (fd_ < 0 || offset < 0 || lseek(fd_, static_cast<off_t>(offset), SEEK_SET) != offset) {
+    return false;
+  }
+  offset_ = offset;
+  reachedEnd_ = false;
+  return true;
 }
 
 long DescriptorSource::read(char* buffer, std::size_t size) {

@@ -35,6 +35,8 @@ class FileSource : public ByteSource {
   int fd_ = -1;
   OpenResult outcome_ = OpenResult::kMissing;
   FileStatus status_;
+  long long offset_ = 0;     // where the next read starts
+  bool reachedEnd_ = false;  // a short read reached the size the open found
 };
 
 /// Reads a descriptor that the source does not own (standard input, say).

@@ -48,6 +48,40 @@ TEST(FileSource, ReadsOnFromWhereItWasMoved) {
   EXPECT_FALSE(FileSource(dir / "gone").seek(0));
 }
 
+// The end of a file is taken from a short read that reaches the size found
+// at the open: a file that changed size since reads as it is now, and a
+// seek after the end reads again.
+TEST(FileSource, ReadsToTheEndOfAFileThatChangedSizeSinceItsOpen) {
+  struct Case {
+    const char* name;
+    std::string now;  // the file's bytes after the open
+    std::size_t chunk;
+  };
+  const Case cases[] = {
+      {"unchanged", "0123456789", 4},
+      {"unchanged, read whole", "0123456789", 64},
+      {"grown", "0123456789abcdef", 64},
+      {"shrunk", "01234", 64},
+      {"emptied", "", 64},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    FileSource source(dir.write("file", "0123456789"));
+    ASSERT_TRUE(source.isOpen());
+    dir.write("file", c.now);  // the same file: write() rewrites it in place
+    std::string read;
+    std::vector<char> buffer(c.chunk);
+    for (long n; (n = source.read(buffer.data(), buffer.size())) > 0;)
+      read.append(buffer.data(), n);
+    EXPECT_EQ(read, c.now);
+    ASSERT_TRUE(source.seek(0));
+    std::string again;
+    ASSERT_TRUE(readRest(source, again));
+    EXPECT_EQ(again, c.now);
+  }
+}
+
 TEST(FileSource, RunningOutOfDescriptorsIsAFailureNotAMissingFile) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizers' own checks need free descriptors";

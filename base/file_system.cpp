@@ -20,12 +20,12 @@ bool isPassablePath(std::string_view path) { return !path.empty() && !holdsNul(p
 
 long long nanoseconds(const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; }
 
+}  // namespace
+
 FileStatus statusFrom(const struct stat& s) {
   return FileStatus{FileIdentity{s.st_dev, s.st_ino}, S_ISREG(s.st_mode) != 0, s.st_size,
                     nanoseconds(s.st_mtim), nanoseconds(s.st_ctim)};
 }
-
-}  // namespace
 
 std::optional<FileStatus> statusOf(std::string_view path) {
   struct stat status;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 namespace qf {
 
 /// A file's identity: the same for every path that names the same file.
@@ -43,6 +45,8 @@ bool meansMissing(int error);
 /// says why.
 std::optional<FileStatus> statusOf(std::string_view path);
 std::optional<FileStatus> statusOfDescriptor(int fd);
+/// What a stat call's result tells.
+FileStatus statusFrom(const struct stat& s);
 
 /// The identity of the file that path names (links followed), if it exists.
 std::optional<FileIdentity> identityOf(std::string_view path);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <optional>
@@ -128,18 +129,19 @@ OutputFile::~OutputFile() { abandon(); }
 bool OutputFile::open(const std::string& path, std::optional<FileIdentity> refused) {
   abandon();
   foundRefused_ = false;
+  kept_.reset();
   if (path.empty() || holdsNul(path)) return false;
   struct stat status;
   int error = 0;
   const std::optional<std::string> target = finalTarget(path, status, error);
   if (!target) return false;
-  if (error != 0) return error == ENOENT && openReplacement(*target, false, kNewFileMode);
+  if (error != 0) return error == ENOENT && openReplacement(*target, nullptr);
   if (refused && *refused == FileIdentity{status.st_dev, status.st_ino}) {
     foundRefused_ = true;
     return false;
   }
   if (!S_ISREG(status.st_mode)) return openDirect(path);
-  return openReplacement(*target, true, status.st_mode & 07777);
+  return openReplacement(*target, &status);
 }
 
 bool OutputFile::openDirect(const std::string& path) {
@@ -148,7 +150,9 @@ bool OutputFile::openDirect(const std::string& path) {
   return fd >= 0;
 }
 
-bool OutputFile::openReplacement(const std::string& target, bool exists, unsigned mode) {
+bool OutputFile::openReplacement(const std::string& target, const struct stat* existing) {
+  const bool exists = existing != nullptr;
+  const unsigned mode = exists ? existing->st_mode & 07777 : kNewFileMode;
   const std::string directory = directoryOf(target);
   name_ = fileNameOf(target);
   if (name_.empty()) return false;
@@ -165,6 +169,8 @@ bool OutputFile::openReplacement(const std::string& target, bool exists, unsigne
     if (faccessat(directoryFd_, name_.c_str(), W_OK, AT_EACCESS) == 0 &&
         faccessat(directoryFd_, ".", W_OK | X_OK, AT_EACCESS) == 0 && !temporariesClosed()) {
       holding_ = true;
+      // Most outputs keep their size: their bytes are gathered without growing.
+      held_.reserve(std::min(static_cast<std::size_t>(existing->st_size), kMostHeldBytes));
       return true;
     }
     closeDirectory();
@@ -258,9 +264,11 @@ bool OutputFile::commit() {
   }
   // An output that already holds these bytes keeps its inode, times and links.
   bool compared = false;
+  FileStatus existing;
   if (holding_) {
-    if (hasSameContents(held_, directoryFd_, name_)) {
+    if (hasSameContents(held_, directoryFd_, name_, &existing)) {
       abandon();
+      kept_ = existing;
       return true;
     }
     compared = true;
@@ -268,8 +276,9 @@ bool OutputFile::commit() {
   }
   bool ok = flush();
   if (ok && replacing_ && !compared &&
-      hasSameContents(DescriptorSink::descriptor(), directoryFd_, name_)) {
+      hasSameContents(DescriptorSink::descriptor(), directoryFd_, name_, &existing)) {
     abandon();
+    kept_ = existing;
     return true;
   }
   if (ok && unnamed_) ok = linkUnnamed();

@@ -7,6 +7,8 @@
 #include "base/file_stream.h"
 #include "base/file_system.h"
 
+struct stat;
+
 namespace qf {
 
 /// An output file that a failed compile never damages. A new file or a plain
@@ -42,6 +44,9 @@ class OutputFile : public DescriptorSink {
   /// Flushes, closes and moves the temporary file into place. False when a
   /// write, the close or the move failed; the temporary file is then gone.
   bool commit();
+  /// After a commit() that found the file already holding these bytes and
+  /// kept it: that file's status as the comparison saw it; else nullopt.
+  const std::optional<FileStatus>& kept() const { return kept_; }
   /// Closes and removes the temporary file, leaving path as it was.
   void abandon();
   /// The file being written, to fill directly (by offsets) instead of
@@ -51,7 +56,8 @@ class OutputFile : public DescriptorSink {
 
  private:
   bool openDirect(const std::string& path);
-  bool openReplacement(const std::string& target, bool exists, unsigned mode);
+  // existing: the status of the file replaced; null for a new one.
+  bool openReplacement(const std::string& target, const struct stat* existing);
   bool makeTemporary();
   bool openUnnamed(unsigned mode);
   bool openNamed(unsigned mode);
@@ -70,6 +76,7 @@ class OutputFile : public DescriptorSink {
   std::string held_;
   bool unnamed_ = false;       // the descriptor is an unnamed temporary file
   std::string temporaryName_;  // a named temporary in directoryFd_, while one exists
+  std::optional<FileStatus> kept_;
 };
 
 /// Removes every temporary output file that is open in this process; for a

@@ -81,7 +81,10 @@ TEST(OutputFile, ReplacesTheFileOnlyWhenTheBytesDiffer) {
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
     const struct stat before = statusOfPath(path);
 
-    ASSERT_TRUE(writeOutput(path, c.after));
+    OutputFile output;
+    ASSERT_TRUE(output.open(path) && output.write(c.after) && output.commit());
+    // A kept file's status is known without another look.
+    EXPECT_EQ(output.kept(), same ? statusOf(path) : std::nullopt);
     const struct stat after = statusOfPath(path);
     EXPECT_EQ(after.st_ino == before.st_ino, same);
     EXPECT_EQ(after.st_mtim.tv_sec == 1000000, same);
@@ -122,6 +125,7 @@ TEST(OutputFile, ReplacementsBeyondWhatIsHeldOrFilledDirectly) {
       ASSERT_TRUE(output.write(c.after));
     }
     ASSERT_TRUE(output.commit());
+    EXPECT_EQ(output.kept(), c.before == c.after ? statusOf(path) : std::nullopt);
     EXPECT_EQ(readFile(path), c.after) << c.after.size();
     EXPECT_EQ(statusOfPath(path).st_ino == before.st_ino, c.before == c.after) << c.after.size();
     EXPECT_FALSE(holdsTemporaryOutput(dir.path()));

@@ -49,17 +49,22 @@ bool sameBytes(std::string_view bytes, int fd) {
 }
 
 // The regular file called name in directoryFd, open for reading, with its
-// size; -1 when there is none.
-int openRegular(int directoryFd, const std::string& name, off_t& size) {
+// status; -1 when there is none.
+int openRegular(int directoryFd, const std::string& name, struct stat& status) {
   const int fd = openat(directoryFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
-  struct stat status;
   if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(fd);
     return -1;
   }
-  size = status.st_size;
   return fd;
+}
+
+// Closes fd; when same, gives status to wanted (if any). Returns same.
+bool finishComparison(int fd, bool same, const struct stat& status, FileStatus* wanted) {
+  ::close(fd);
+  if (same && wanted) *wanted = statusFrom(status);
+  return same;
 }
 
 }  // namespace
@@ -68,25 +73,25 @@ bool hasSameContents(int fd, const std::string& path) {
   return hasSameContents(fd, AT_FDCWD, path);
 }
 
-bool hasSameContents(int fd, int directoryFd, const std::string& name) {
+bool hasSameContents(int fd, int directoryFd, const std::string& name, FileStatus* status) {
   struct stat ours;
   if (fstat(fd, &ours) != 0) return false;
-  off_t size = 0;
-  const int other = openRegular(directoryFd, name, size);
+  struct stat theirs;
+  const int other = openRegular(directoryFd, name, theirs);
   if (other < 0) return false;
   // The sizes settle most differences without reading a byte.
-  const bool same = size == ours.st_size && sameBytes(fd, other, ours.st_size);
-  ::close(other);
-  return same;
+  const bool same = theirs.st_size == ours.st_size && sameBytes(fd, other, ours.st_size);
+  return finishComparison(other, same, theirs, status);
 }
 
-bool hasSameContents(std::string_view bytes, int directoryFd, const std::string& name) {
-  off_t size = 0;
-  const int other = openRegular(directoryFd, name, size);
+bool hasSameContents(std::string_view bytes, int directoryFd, const std::string& name,
+                     FileStatus* status) {
+  struct stat theirs;
+  const int other = openRegular(directoryFd, name, theirs);
   if (other < 0) return false;
-  const bool same = static_cast<std::size_t>(size) == bytes.size() && sameBytes(bytes, other);
-  ::close(other);
-  return same;
+  const bool same =
+      static_cast<std::size_t>(theirs.st_size) == bytes.size() && sameBytes(bytes, other);
+  return finishComparison(other, same, theirs, status);
 }
 
 }  // namespace qf

@@ -43,11 +43,15 @@ class PageRecorder : public DependencyRecorder {
  public:
   explicit PageRecorder(bool mapLines) : mapLines_(mapLines) {}
   OutputLineMap* outputLineMap() override { return mapLines_ ? &map_ : nullptr; }
+  void outputKept(const FileStatus& status) override { kept_ = status; }
   const OutputLineMap& map() const { return map_; }
+  /// The output's status when the compile left it as it was.
+  const std::optional<FileStatus>& kept() const { return kept_; }
 
  private:
   bool mapLines_;
   OutputLineMap map_;
+  std::optional<FileStatus> kept_;
 };
 
 // The links of the page just written at path; nullopt when it cannot be read.
@@ -218,7 +222,6 @@ bool IncrementalBuild::pageHolds(std::size_t index, StatusCache& statuses) const
 PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compile) {
   const PlannedCompile& page = plan_[index];
   const bool toFile = page.output != kStandardOutput;
-  const std::optional<FileStatus> before = toFile ? statusOf(page.output) : std::nullopt;
   const long long recordedAtNs = fileClockNs();
   links_[index].reset();  // a page that fails has none, as in a fresh build
   PageRecorder recorder(options_.checkLinks);
@@ -262,8 +265,9 @@ PageResult IncrementalBuild::compilePage(std::size_t index, const Compile& compi
     warn(std::string(run_messages::kNoDependencyFileForStandardOutput));
   }
   if (!toFile) return result;
-  std::optional<FileStatus> after = statusOf(page.output);
-  result.outputChanged = after != before;
+  // An output left as it was is known from the comparison that kept it.
+  result.outputChanged = !recorder.kept();
+  std::optional<FileStatus> after = recorder.kept() ? recorder.kept() : statusOf(page.output);
   // make judges by times: an output it asked for must look new, though its
   // unchanged bytes leave it the same file.
   if (options_.dependencyFiles && after && !result.outputChanged && markModifiedNow(page.output)) {

@@ -31,6 +31,10 @@ class CompileObserver {
   /// A built-in date or time symbol was looked up while it still had its
   /// built-in text.
   virtual void dateSymbolUsed(std::string_view name, std::string_view text) = 0;
+  /// The output file already held the compile's bytes and was left as it
+  /// was; status is what the comparison saw of it. Not called when the
+  /// output was written.
+  virtual void outputKept(const FileStatus& /*status*/) {}
   /// Where the compile records the origin of every output line, cleared as
   /// it begins; null (the default) records nothing and costs nothing.
   virtual OutputLineMap* outputLineMap() { return nullptr; }

@@ -62,7 +62,9 @@ bool Compiler::compileFile(const CompileRequest& request) {
     output.abandon();
     return false;
   }
-  return output.commit() || failToWrite(outputPath);
+  if (!output.commit()) return failToWrite(outputPath);
+  if (request.observer && output.kept()) request.observer->outputKept(*output.kept());
+  return true;
 }
 
 bool Compiler::compileToSink(const CompileRequest& request, std::string_view outputName,
