@@ -43,6 +43,24 @@ class NumberReader {
   std::size_t at_ = 0;
 };
 
+// How many files the bytes hold, so that decoding allocates once; a fault
+// ends the count (decoding then finds it).
+std::size_t countFiles(std::string_view bytes) {
+  constexpr int kStatusNumbers = 5;
+  NumberReader reader(bytes);
+  std::size_t count = 0;
+  while (!reader.atEnd()) {
+    const auto kind = reader.next();
+    if (!kind || *kind > static_cast<std::uint64_t>(DependencyKind::kMissing) || !reader.next()) {
+      break;
+    }
+    ++count;
+    if (!hasStatus(static_cast<DependencyKind>(*kind))) continue;
+    for (int i = 0; i < kStatusNumbers; ++i) reader.next();
+  }
+  return count;
+}
+
 }  // namespace
 
 std::optional<std::string> encodeFileList(const std::vector<Dependency>& files,
@@ -69,6 +87,7 @@ std::optional<std::string> encodeFileList(const std::vector<Dependency>& files,
 
 bool decodeFileList(std::string_view bytes, const PathOfNumber& pathOf,
                     std::vector<Dependency>& files) {
+  files.reserve(files.size() + countFiles(bytes));
   NumberReader reader(bytes);
   while (!reader.atEnd()) {
     const auto kind = reader.next();
