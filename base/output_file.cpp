@@ -124,9 +124,14 @@ std::string procPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 }  // namespace
 
+OutputDirectoryCache::~OutputDirectoryCache() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 OutputFile::~OutputFile() { abandon(); }
 
-bool OutputFile::open(const std::string& path, std::optional<FileIdentity> refused) {
+bool OutputFile::open(const std::string& path, std::optional<FileIdentity> refused,
+                      OutputDirectoryCache* directories) {
   abandon();
   foundRefused_ = false;
   kept_.reset();
@@ -135,13 +140,13 @@ bool OutputFile::open(const std::string& path, std::optional<FileIdentity> refus
   int error = 0;
   const std::optional<std::string> target = finalTarget(path, status, error);
   if (!target) return false;
-  if (error != 0) return error == ENOENT && openReplacement(*target, nullptr);
+  if (error != 0) return error == ENOENT && openReplacement(*target, nullptr, directories);
   if (refused && *refused == FileIdentity{status.st_dev, status.st_ino}) {
     foundRefused_ = true;
     return false;
   }
   if (!S_ISREG(status.st_mode)) return openDirect(path);
-  return openReplacement(*target, &status);
+  return openReplacement(*target, &status, directories);
 }
 
 bool OutputFile::openDirect(const std::string& path) {
@@ -150,15 +155,40 @@ bool OutputFile::openDirect(const std::string& path) {
   return fd >= 0;
 }
 
-bool OutputFile::openReplacement(const std::string& target, const struct stat* existing) {
+bool OutputFile::openDirectory(const std::string& directory, OutputDirectoryCache* directories) {
+  if (directories && directories->fd_ >= 0 && directories->path_ == directory) {
+    directoryFd_ = directories->fd_;
+    borrowedDirectory_ = true;
+    return true;
+  }
+  const int fd =
+      ::open(directory.empty() ? "." : directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  directoryFd_ = fd;
+  if (directories) {
+    if (directories->fd_ >= 0) ::close(directories->fd_);
+    directories->fd_ = fd;
+    directories->path_ = directory;
+    directories->writable_.reset();
+    borrowedDirectory_ = true;
+  }
+  return true;
+}
+
+bool OutputFile::directoryWritable(OutputDirectoryCache* directories) const {
+  if (directories && directories->writable_) return *directories->writable_;
+  const bool writable = faccessat(directoryFd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
+  if (directories) directories->writable_ = writable;
+  return writable;
+}
+
+bool OutputFile::openReplacement(const std::string& target, const struct stat* existing,
+                                 OutputDirectoryCache* directories) {
   const bool exists = existing != nullptr;
   const unsigned mode = exists ? existing->st_mode & 07777 : kNewFileMode;
   const std::string directory = directoryOf(target);
   name_ = fileNameOf(target);
-  if (name_.empty()) return false;
-  directoryFd_ =
-      ::open(directory.empty() ? "." : directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (directoryFd_ < 0) return false;
+  if (name_.empty() || !openDirectory(directory, directories)) return false;
   sweepLeftovers(directoryFd_, directory);
   replacing_ = exists;
   if (exists) {
@@ -167,7 +197,7 @@ bool OutputFile::openReplacement(const std::string& target, const struct stat* e
     // stop it being made is found now.
     mode_ = mode;
     if (faccessat(directoryFd_, name_.c_str(), W_OK, AT_EACCESS) == 0 &&
-        faccessat(directoryFd_, ".", W_OK | X_OK, AT_EACCESS) == 0 && !temporariesClosed()) {
+        directoryWritable(directories) && !temporariesClosed()) {
       holding_ = true;
       // Most outputs keep their size: their bytes are gathered without growing.
       held_.reserve(std::min(static_cast<std::size_t>(existing->st_size), kMostHeldBytes));
@@ -252,8 +282,9 @@ bool OutputFile::closeDescriptor() {
 }
 
 void OutputFile::closeDirectory() {
-  if (directoryFd_ >= 0) ::close(directoryFd_);
+  if (directoryFd_ >= 0 && !borrowedDirectory_) ::close(directoryFd_);
   directoryFd_ = -1;
+  borrowedDirectory_ = false;
   unnamed_ = false;
 }
 

@@ -11,6 +11,24 @@ struct stat;
 
 namespace qf {
 
+/// The directory of a thread's last output, held open for its next ones: an
+/// output in the same directory uses it as it was opened then, and whether
+/// it was writable then, without opening and checking it again. For the
+/// outputs of one run, on one thread at a time.
+class OutputDirectoryCache {
+ public:
+  OutputDirectoryCache() = default;
+  ~OutputDirectoryCache();
+  OutputDirectoryCache(const OutputDirectoryCache&) = delete;
+  OutputDirectoryCache& operator=(const OutputDirectoryCache&) = delete;
+
+ private:
+  friend class OutputFile;
+  std::string path_;
+  int fd_ = -1;
+  std::optional<bool> writable_;  // nullopt: not checked yet
+};
+
 /// An output file that a failed compile never damages. A new file or a plain
 /// regular file is written to an unnamed temporary file in its directory that
 /// commit() links into place (where the file system cannot make unnamed
@@ -36,8 +54,10 @@ class OutputFile : public DescriptorSink {
   /// Opens path for writing. False when it cannot be opened (or its
   /// temporary file cannot be made, or for a replacement, its directory is
   /// not writable), or when the file it would write is refused (such as the
-  /// input it is made from; foundRefused() then tells so).
-  bool open(const std::string& path, std::optional<FileIdentity> refused = std::nullopt);
+  /// input it is made from; foundRefused() then tells so). directories (may
+  /// be null) keeps the output's directory open for the next output.
+  bool open(const std::string& path, std::optional<FileIdentity> refused = std::nullopt,
+            OutputDirectoryCache* directories = nullptr);
   bool foundRefused() const { return foundRefused_; }
   bool write(std::string_view bytes) override;
   bool flush() override;
@@ -57,7 +77,10 @@ class OutputFile : public DescriptorSink {
  private:
   bool openDirect(const std::string& path);
   // existing: the status of the file replaced; null for a new one.
-  bool openReplacement(const std::string& target, const struct stat* existing);
+  bool openReplacement(const std::string& target, const struct stat* existing,
+                       OutputDirectoryCache* directories);
+  bool openDirectory(const std::string& directory, OutputDirectoryCache* directories);
+  bool directoryWritable(OutputDirectoryCache* directories) const;
   bool makeTemporary();
   bool openUnnamed(unsigned mode);
   bool openNamed(unsigned mode);
@@ -67,12 +90,13 @@ class OutputFile : public DescriptorSink {
   void closeDirectory();
 
   bool foundRefused_ = false;
-  int directoryFd_ = -1;    // the directory of the file replaced or made
-  std::string name_;        // its name there
-  bool replacing_ = false;  // the file existed when opened
-  unsigned mode_ = 0;       // the replaced file's mode
-  bool holding_ = false;    // the bytes are in held_; no temporary file yet
-  bool broken_ = false;     // the temporary file could not be made
+  int directoryFd_ = -1;            // the directory of the file replaced or made
+  bool borrowedDirectory_ = false;  // directoryFd_ belongs to an OutputDirectoryCache
+  std::string name_;                // its name there
+  bool replacing_ = false;          // the file existed when opened
+  unsigned mode_ = 0;               // the replaced file's mode
+  bool holding_ = false;            // the bytes are in held_; no temporary file yet
+  bool broken_ = false;             // the temporary file could not be made
   std::string held_;
   bool unnamed_ = false;       // the descriptor is an unnamed temporary file
   std::string temporaryName_;  // a named temporary in directoryFd_, while one exists

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "base/same_contents.h"
@@ -130,6 +131,53 @@ TEST(OutputFile, ReplacementsBeyondWhatIsHeldOrFilledDirectly) {
     EXPECT_EQ(statusOfPath(path).st_ino == before.st_ino, c.before == c.after) << c.after.size();
     EXPECT_FALSE(holdsTemporaryOutput(dir.path()));
   }
+}
+
+std::size_t openDescriptors() {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+// Outputs that share a directory cache go to their own directories, new,
+// replaced or kept, through a link too; the cache holds one directory open.
+TEST(OutputFile, OutputsSharingADirectoryCacheLandInTheirOwnDirectories) {
+  TempDir dir;
+  dir.write("b/kept.html", "kept\n");
+  dir.write("a/replaced.html", "old\n");
+  dir.write("c/target.html", "old target\n");
+  ASSERT_EQ(symlink("../c/target.html", (dir / "a/link.html").c_str()), 0);
+  const struct {
+    const char* path;
+    const char* bytes;
+  } outputs[] = {
+      {"a/new.html", "new a\n"},
+      {"a/replaced.html", "replaced\n"},
+      {"b/kept.html", "kept\n"},
+      {"b/new.html", "new b\n"},
+      {"a/link.html", "through the link\n"},
+      {"a/new.html", "new a, again\n"},
+  };
+  const std::size_t before = openDescriptors();
+  {
+    OutputDirectoryCache directories;
+    for (const auto& output : outputs) {
+      OutputFile file;
+      ASSERT_TRUE(file.open(dir / output.path, std::nullopt, &directories)) << output.path;
+      ASSERT_TRUE(file.write(output.bytes) && file.commit()) << output.path;
+      EXPECT_EQ(readFile(dir / output.path), output.bytes) << output.path;
+    }
+    EXPECT_EQ(openDescriptors(), before + 1);
+  }
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(readFile(dir / "c/target.html"), "through the link\n");
+  EXPECT_EQ(readFile(dir / "b/new.html"), "new b\n");
+  EXPECT_EQ(readFile(dir / "a/replaced.html"), "replaced\n");
+  EXPECT_FALSE(pathExists(dir / "a/kept.html"));
+  EXPECT_FALSE(pathExists(dir / "b/replaced.html"));
 }
 
 // A replacement that could not be made is refused when opened, as before

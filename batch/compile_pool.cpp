@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/file_stream.h"
+#include "base/output_file.h"
 #include "batch/run_messages.h"
 #include "engine/compiler.h"
 
@@ -54,12 +55,19 @@ class OrderedBoard {
   const PoolReport& report_;
 };
 
+// What one compiling thread keeps from page to page.
+struct ThreadKeep {
+  std::string lastMadeDirectory;
+  OutputDirectoryCache outputDirectories;
+};
+
 // Fills page from one compile of planned.
 bool compileOne(Compiler& compiler, const IncrementalOptions& options,
                 const PlannedCompile& planned, CompileObserver& observer, IncludeCache& includes,
-                std::string& lastMadeDirectory, PoolPage& page) {
+                ThreadKeep& keep, PoolPage& page) {
   CompileRequest request = compileRequestFor(options, planned, &observer);
   request.includes = &includes;
+  request.outputDirectories = &keep.outputDirectories;
   DescriptorSource standardInput(STDIN_FILENO);
   if (planned.input == kStandardStream) request.input = &standardInput;
   if (planned.output == kStandardStream) {
@@ -68,7 +76,7 @@ bool compileOne(Compiler& compiler, const IncrementalOptions& options,
     // A reader that went away (qfc x.src -o - | head -1) ends the run quietly.
     if (!page.ok && standardOutput.failure() == EPIPE) return false;
   } else {
-    prepareOutputDirectory(options.batch, planned, &lastMadeDirectory);
+    prepareOutputDirectory(options.batch, planned, &keep.lastMadeDirectory);
     page.ok = compiler.compileFile(request);
   }
   if (!page.ok) page.failure = formatFailure(compiler.result());
@@ -86,7 +94,7 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
   IncludeCache includes(true);
   auto work = [&](Compiler& compiler) {
     if (options.compileTime) compiler.setClock([time = *options.compileTime] { return time; });
-    std::string lastMadeDirectory;
+    ThreadKeep keep;
     std::size_t index;
     while (board.take(index)) {
       PoolPage page;
@@ -94,8 +102,7 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
         page.compiled = true;
         try {
           build.compilePage(index, [&](const PlannedCompile& planned, CompileObserver& observer) {
-            return compileOne(compiler, options, planned, observer, includes, lastMadeDirectory,
-                              page);
+            return compileOne(compiler, options, planned, observer, includes, keep, page);
           });
         } catch (const std::bad_alloc&) {  // while recording what the page read
           page.ok = false;

@@ -52,7 +52,7 @@ bool Compiler::compileFile(const CompileRequest& request) {
                                      : request.outputPath;
   OutputFile output;
   auto openOutput = [&](std::optional<FileIdentity> input) -> bool {
-    if (output.open(outputPath, input)) return true;
+    if (output.open(outputPath, input, request.outputDirectories)) return true;
     result_.message = output.foundRefused()
                           ? "Error: Output file " + quoted(outputPath) + " is the input file."
                           : "Error: Could not open output file " + quoted(outputPath) + ".";

@@ -24,6 +24,8 @@
 
 namespace qf {
 
+class OutputDirectoryCache;
+
 /// What one compile asks for. An empty output path derives the output from
 /// the input: the input without its extension, plus ".html". A character of 0
 /// selects the default ('#' and '|').
@@ -47,6 +49,9 @@ struct CompileRequest {
   /// Keeps included files' texts for the compiles of one run, which may share
   /// it across threads, instead of the compiler's own; may be null. Not owned.
   IncludeCache* includes = nullptr;
+  /// Keeps the output's directory open for the next compile on this thread;
+  /// may be null. Not owned.
+  OutputDirectoryCache* outputDirectories = nullptr;
 };
 
 /// One compile's state: the definition table, the active-file list and the
