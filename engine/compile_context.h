@@ -8,9 +8,9 @@
 #include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
-#include "engine/include_guard.h"
 #include "engine/line_reader.h"
 #include "engine/output_line_map.h"
+#include "engine/text_readings.h"
 #include "engine/word_scan.h"
 
 namespace qf {
@@ -27,7 +27,7 @@ struct CompileContext {
   std::string includeDirectory;         // empty or ending in a separator
   std::string inputDirectory;           // empty or ending in a separator
   IncludeCache* includes = nullptr;     // keeps included files' texts; may be null
-  IncludeGuards* guards = nullptr;      // the guards of kept texts; may be null
+  TextReadings* readings = nullptr;     // what reading kept texts found; may be null
   CompileObserver* observer = nullptr;  // told what the compile looks at; may be null
   ScanPath scanPath = fastestScanPath();
   std::size_t lineBufferSize = kLineBufferSize;

@@ -117,7 +117,7 @@ bool Compiler::run(const CompileRequest& request, std::string_view outputName, B
                            request.includeDirectory,
                            directoryOf(request.inputPath),
                            request.includes ? request.includes : &includes_,
-                           &guards_,
+                           &readings_,
                            request.observer,
                            request.scanPath.value_or(fastestScanPath()),
                            request.lineBufferSize,

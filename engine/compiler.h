@@ -18,8 +18,8 @@
 #include "engine/compile_result.h"
 #include "engine/definition_table.h"
 #include "engine/include_cache.h"
-#include "engine/include_guard.h"
 #include "engine/line_reader.h"
+#include "engine/text_readings.h"
 #include "engine/word_scan.h"
 
 namespace qf {
@@ -102,7 +102,7 @@ class Compiler {
   CompileResult result_;
   Clock clock_;
   IncludeCache includes_;
-  IncludeGuards guards_;
+  TextReadings readings_;
 };
 
 }  // namespace qf

@@ -55,6 +55,7 @@ struct SourceProcessor::FileState {
   std::string scratch{};
   std::vector<Conditional> conditionals{};
   int falseConditionals = 0;
+  std::shared_ptr<const FixedDefinitions> fixed{};  // of the file's lines; may be null
 
   bool skipping() const { return falseConditionals > 0; }
 };
@@ -171,6 +172,12 @@ std::string_view parseSymbolArgument(std::string_view argument) {
   return argument.substr(start, end - start);
 }
 
+std::string_view definedText(std::string_view argument, std::string_view name) {
+  std::string_view text = argument.substr(name.data() + name.size() - argument.data());
+  text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
+  return text.substr(0, text.find('\n'));
+}
+
 std::string_view parseFileArgument(std::string_view argument) {
   const std::size_t open = argument.find_first_of("<\"");
   if (open == std::string_view::npos) return {};
@@ -191,10 +198,12 @@ bool SourceProcessor::processSourceFile(const std::string& path) {
   return processSource(path, source);
 }
 
-bool SourceProcessor::processSource(const std::string& path, ByteSource& source) {
+bool SourceProcessor::processSource(const std::string& path, ByteSource& source,
+                                    std::shared_ptr<const FixedDefinitions> fixed) {
   const bool outermost = context_.activeFiles.size() == 0;
   FileState file{path, directoryOf(path), LineReader(source, context_.lineBufferSize),
                  context_.activeFiles.pushActiveFile(path)};
+  file.fixed = std::move(fixed);
   if (context_.lineMap) {
     file.mapFile = context_.lineMap->enterFile(path, context_.activeFiles.includeChain());
   }
@@ -237,6 +246,13 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source)
 
 SourceProcessor::Step SourceProcessor::handleLine(FileState& file) {
   if (file.text.empty() || file.text[0] != context_.directiveChar) return handleTextLine(file);
+  // A fixed definition needs neither a substitution pass nor parsing.
+  if (file.fixed && !file.skipping()) {
+    if (const auto definition = file.fixed->at(static_cast<std::size_t>(file.lineNumber))) {
+      context_.definitions.addDefinition(definition->first, definition->second);
+      return Step::kNext;
+    }
+  }
   // While skipping, a directive that substitution cannot change and that is
   // not obeyed then is passed over without a substitution pass.
   if (file.skipping() && !directiveMayChange(file.text, context_.concatChar)) {
@@ -373,24 +389,51 @@ bool SourceProcessor::processIncluded(const std::string& path,
   if (!text) return processSourceFile(path);
   // A guarded text included again is passed over, with the lookups its
   // conditionals would make.
-  if (context_.guards) {
-    const IncludeGuards::Reading reading{context_.directiveChar, context_.concatChar,
-                                         context_.lineBufferSize};
+  std::shared_ptr<const FixedDefinitions> fixed;
+  if (context_.readings) {
+    const TextReadings::Reading reading{context_.directiveChar, context_.concatChar,
+                                        context_.lineBufferSize};
     const IncludeGuard* guard =
-        context_.guards->guardOf(text, reading, [&] { return findIncludeGuard(text, reading); });
+        context_.readings->guardOf(text, reading, [&] { return findIncludeGuard(text, reading); });
     if (guard && context_.definitions.findDefinition(guard->symbol)) {
       for (const std::string& name : guard->lookups) context_.definitions.findDefinition(name);
       return true;
     }
+    fixed = context_.readings->fixedDefinitionsOf(
+        text, reading, [&] { return findFixedDefinitions(text, reading); });
   }
   TextSource source(std::move(text));
-  return processSource(path, source);
+  return processSource(path, source, std::move(fixed));
+}
+
+// Reads the text as handleLine would outside a false conditional: a define
+// directive that no substitution pass can change is obeyed as written.
+FixedDefinitions SourceProcessor::findFixedDefinitions(std::shared_ptr<const std::string> text,
+                                                       const TextReadings::Reading& reading) {
+  TextSource source(std::move(text));
+  LineReader reader(source, reading.lineBufferSize);
+  FixedDefinitions fixed;
+  std::string_view line;
+  for (std::size_t lineNumber = 1; reader.readLine(line) == LineReader::Status::kLine;
+       ++lineNumber) {
+    if (line.empty() || line[0] != reading.directiveChar ||
+        directiveMayChange(line, reading.concatChar)) {
+      continue;
+    }
+    const std::string_view rest = line.substr(1);
+    const Directive* directive = findDirective(rest);
+    if (!directive || directive->handle != &SourceProcessor::handleDefine) continue;
+    const std::string_view argument = directive->argumentOf(rest);
+    const std::string_view name = parseSymbolArgument(argument);
+    fixed.add(lineNumber, name, definedText(argument, name));
+  }
+  return fixed;
 }
 
 // Reads the text as processSource would with the first line's symbol defined:
 // everything after that line is skipped, and only conditionals are obeyed.
 std::optional<IncludeGuard> SourceProcessor::findIncludeGuard(
-    std::shared_ptr<const std::string> text, const IncludeGuards::Reading& reading) {
+    std::shared_ptr<const std::string> text, const TextReadings::Reading& reading) {
   TextSource source(std::move(text));
   LineReader reader(source, reading.lineBufferSize);
   IncludeGuard guard;
@@ -446,10 +489,7 @@ SourceProcessor::Step SourceProcessor::handleDefine(FileState& file, const Direc
                                                     std::string_view argument) {
   const std::string_view name = parseSymbolArgument(argument);
   if (name.empty()) return failMalformed(file, directive);
-  std::string_view text = argument.substr(name.data() + name.size() - argument.data());
-  text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
-  text = text.substr(0, text.find('\n'));
-  context_.definitions.addDefinition(name, text);
+  context_.definitions.addDefinition(name, definedText(argument, name));
   return Step::kNext;
 }
 

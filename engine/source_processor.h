@@ -30,14 +30,20 @@ class SourceProcessor {
   /// file and line where it happened.
   bool processSourceFile(const std::string& path);
 
-  /// Processes an already opened source under the name path.
-  bool processSource(const std::string& path, ByteSource& source);
+  /// Processes an already opened source under the name path; fixed (may be
+  /// null) holds the fixed definitions of its lines.
+  bool processSource(const std::string& path, ByteSource& source,
+                     std::shared_ptr<const FixedDefinitions> fixed = nullptr);
 
   /// The guard of an included text read as reading says; none when
   /// processing it while its symbol is defined could do more than look up
   /// symbols: write, fail, substitute a directive or probe a file.
   static std::optional<IncludeGuard> findIncludeGuard(std::shared_ptr<const std::string> text,
-                                                      const IncludeGuards::Reading& reading);
+                                                      const TextReadings::Reading& reading);
+  /// The lines of a text read as reading says that are define directives
+  /// substitution cannot change, with what each defines.
+  static FixedDefinitions findFixedDefinitions(std::shared_ptr<const std::string> text,
+                                               const TextReadings::Reading& reading);
 
  private:
   struct FileState;
@@ -92,6 +98,10 @@ class SourceProcessor {
 /// The name of a symbol argument: the first run of symbol characters, after
 /// skipping everything else; empty when there is none.
 std::string_view parseSymbolArgument(std::string_view argument);
+
+/// The text a define directive gives name, the symbol its argument names:
+/// the rest of the line after the name and the spaces that follow it.
+std::string_view definedText(std::string_view argument, std::string_view name);
 
 /// The name of a file argument: what follows the first '<' or '"', up to the
 /// next '>' or '"' (or the end of the line); empty without an opening mark.

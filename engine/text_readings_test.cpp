@@ -1,4 +1,4 @@
-#include "engine/include_guard.h"
+#include "engine/text_readings.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,20 @@ namespace {
 std::optional<IncludeGuard> guardOf(const std::string& text, char directive = '#') {
   return SourceProcessor::findIncludeGuard(std::make_shared<const std::string>(text),
                                            {directive, '|', kLineBufferSize});
+}
+
+// Each fixed definition of text as "line: name=text", in line order.
+std::vector<std::string> fixedDefinitionsOf(const std::string& text, char directive = '#') {
+  const FixedDefinitions fixed = SourceProcessor::findFixedDefinitions(
+      std::make_shared<const std::string>(text), {directive, '|', kLineBufferSize});
+  std::vector<std::string> found;
+  for (std::size_t line = 0; line < 20; ++line) {
+    if (const auto definition = fixed.at(line)) {
+      found.push_back(std::to_string(line) + ": " + std::string(definition->first) + "=" +
+                      std::string(definition->second));
+    }
+  }
+  return found;
 }
 
 TEST(IncludeGuard, IsFoundOnlyWhereSkippingTheTextDoesNothingButLookUp) {
@@ -60,22 +74,70 @@ TEST(IncludeGuard, TooManyConditionalsInsideAreLeftToFail) {
   EXPECT_FALSE(guardOf(text + "#ifdef A\n#endif\n" + closing + "#endif\n"));
 }
 
-TEST(IncludeGuards, FindsEachTextsGuardOnceForEachReading) {
-  IncludeGuards guards;
+// A define directive is fixed when no substitution pass can change it: it
+// then defines what it says, wherever it is read outside a false conditional.
+TEST(FixedDefinitions, AreTheDefineLinesNoSubstitutionChanges) {
+  using Lines = std::vector<std::string>;
+  struct Case {
+    const char* what;
+    std::string text;
+    Lines expected;
+    char directive = '#';
+  };
+  const Case cases[] = {
+      {"plain and spaced", "#define A 1\n#define  B   two words \n", {"1: A=1", "2: B=two words "}},
+      {"no text", "#define A\n#define B \n", {"1: A=", "2: B="}},
+      {"among other lines", "<p>\n#ifdef X\n#define A x\n#endif\n#undefine A\n", {"3: A=x"}},
+      {"Windows line ends and no last line end",
+       "#define A 1\r\n#define B 2",
+       {"1: A=1", "2: B=2"}},
+      {"a byte-order mark first", "\xEF\xBB\xBF#define A 1\n", {"1: A=1"}},
+      {"one substitution may change", "#define A |B|\n#define C 1|2|3\n#define D |\n", {"3: D=|"}},
+      {"malformed or other keywords", "#define !\n#defineA 1\n# define A 1\n#definer A\n", {}},
+      {"another directive character", "!define A 1\n#define B 2\n", {"1: A=1"}, '!'},
+      {"nothing", "", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(fixedDefinitionsOf(c.text, c.directive), c.expected) << c.what;
+  }
+}
+
+TEST(TextReadings, FindEachTextsGuardOnceForEachReading) {
+  TextReadings guards;
   const auto text = std::make_shared<const std::string>("#ifndef G\n#endif\n");
   int found = 0;
   const auto find = [&] {
     ++found;
     return std::optional<IncludeGuard>(IncludeGuard{"G", {}});
   };
-  const IncludeGuards::Reading hash{'#', '|', kLineBufferSize};
-  const IncludeGuards::Reading bang{'!', '|', kLineBufferSize};
+  const TextReadings::Reading hash{'#', '|', kLineBufferSize};
+  const TextReadings::Reading bang{'!', '|', kLineBufferSize};
   ASSERT_NE(guards.guardOf(text, hash, find), nullptr);
   guards.guardOf(text, hash, find);
   EXPECT_EQ(found, 1);
   guards.guardOf(text, bang, find);
   EXPECT_EQ(found, 2);
   EXPECT_EQ(text.use_count(), 1) << "the guards hold no text";
+}
+
+TEST(TextReadings, FindEachTextsFixedDefinitionsOnceForEachReading) {
+  TextReadings readings;
+  const auto text = std::make_shared<const std::string>("#define A 1\n");
+  const TextReadings::Reading hash{'#', '|', kLineBufferSize};
+  int found = 0;
+  const auto find = [&] {
+    ++found;
+    return SourceProcessor::findFixedDefinitions(text, hash);
+  };
+  const auto fixed = readings.fixedDefinitionsOf(text, hash, find);
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ(readings.fixedDefinitionsOf(text, hash, find), fixed);
+  EXPECT_EQ(found, 1);
+  readings.fixedDefinitionsOf(text, {'!', '|', kLineBufferSize}, find);
+  EXPECT_EQ(found, 2);
+  EXPECT_EQ(readings.fixedDefinitionsOf(std::make_shared<const std::string>("x\n"), hash,
+                                        [] { return FixedDefinitions(); }),
+            nullptr);
 }
 
 }  // namespace
