@@ -445,14 +445,24 @@ std::unordered_map<FileIdentity, FileStatus, FileIdentityHash> IncrementalBuild:
   return pages;
 }
 
+AssetScan IncrementalBuild::assetScan() const {
+  AssetScan scan{options_.batch.sourceDirectory,
+                 options_.batch.sourceExtension,
+                 options_.excludes,
+                 {options_.batch.outputDirectory}};
+  // Dependency files are the build's, not the site's.
+  if (options_.dependencyFiles && !options_.dependencyDirectory.empty()) {
+    scan.skippedDirectories.push_back(options_.dependencyDirectory);
+  }
+  return scan;
+}
+
 void IncrementalBuild::mirrorAssets(BuildReport& report) {
   const auto included = includedIdentities();
   const auto outputs = pageOutputs();
   const auto pages = pagesWritten();
   const std::string& top = options_.batch.sourceDirectory;
-  const AssetScan scan{top, options_.batch.sourceExtension, options_.excludes,
-                       options_.batch.outputDirectory};
-  AssetListing listing = listAssets(scan);
+  AssetListing listing = listAssets(assetScan());
   // Told once for the life of the build: a preview loop walks again on every rebuild.
   for (const std::string& link : listing.linksOutside) {
     if (toldOutside_.insert(link).second) {

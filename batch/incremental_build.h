@@ -17,6 +17,7 @@
 #include "batch/build_state.h"
 #include "batch/dependencies.h"
 #include "batch/link_check.h"
+#include "batch/site_assets.h"
 #include "batch/warning_sink.h"
 #include "engine/compile_observer.h"
 #include "engine/compiler.h"
@@ -185,6 +186,7 @@ class IncrementalBuild {
   void startRun();
   void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
   void warn(std::string warning);
+  AssetScan assetScan() const;
   void mirrorAssets(BuildReport& report);
   void mirrorAsset(const std::string& asset,
                    const std::unordered_set<std::string_view>& pageOutputs,

@@ -568,6 +568,28 @@ TEST(IncrementalBuild, RecordsARunThatOpenedItsStateBesideTheCompiles) {
   }
 }
 
+// Dependency files kept inside the source tree are the build's, not the
+// site's: no run mirrors them.
+TEST(IncrementalBuild, DependencyFilesInsideTheTreeAreNoAssets) {
+  TempDir dir;
+  dir.write("site/page.src", "page\n");
+  dir.write("site/style.css", "css");
+  SiteRun run(dir);
+  IncrementalOptions options = run.options(dir / "out/", dir / "state.sqlite");
+  options.dependencyFiles = true;
+  options.dependencyDirectory = dir / "site/deps/";
+  for (int i = 0; i < 2; ++i) {
+    IncrementalBuild build(options, planDirectoryRun(options.batch));
+    build.begin();
+    ASSERT_EQ(SiteRun::compile(build, dir / "out/").status, 0);
+  }
+  ASSERT_TRUE(pathExists(dir / "site/deps/page.html.d"));
+  const TreeSnapshot out = snapshotTree(dir / "out/", true);
+  EXPECT_EQ(out.size(), 2u);
+  EXPECT_EQ(out.count("style.css"), 1u);
+  EXPECT_EQ(out.count("deps/page.html.d"), 0u);
+}
+
 TEST(IncrementalBuild, GivesEachWarningOnceARunAsItComes) {
   TempDir dir;
   dir.write("site/page.src", "page\n");

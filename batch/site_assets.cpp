@@ -29,13 +29,19 @@ std::vector<std::string_view> componentsOf(std::string_view path) {
 class AssetCollector final : public TreeVisitor {
  public:
   explicit AssetCollector(const AssetScan& scan) : scan_(scan) {
-    if (!scan.skippedDirectory.empty()) skipped_ = identityOf(scan.skippedDirectory);
+    for (const std::string& directory : scan.skippedDirectories) {
+      if (const auto identity = directory.empty() ? std::nullopt : identityOf(directory)) {
+        skipped_.push_back(*identity);
+      }
+    }
   }
 
   bool wanted(const std::string& relative, const DirectoryEntry& entry) override {
     if (!belongsToSite(entry.name) || excluded(relative)) return false;
     if (!entry.isDirectory) return !isSource(entry.name);
-    return !skipped_ || identityOf(scan_.sourceDirectory + relative) != skipped_;
+    if (skipped_.empty()) return true;
+    const auto identity = identityOf(scan_.sourceDirectory + relative);
+    return !identity || std::find(skipped_.begin(), skipped_.end(), *identity) == skipped_.end();
   }
   bool enter(const std::string&) override { return true; }
   void visit(const std::string& relative, const DirectoryEntry& entry) override {
@@ -60,7 +66,7 @@ class AssetCollector final : public TreeVisitor {
   }
 
   const AssetScan& scan_;
-  std::optional<FileIdentity> skipped_;
+  std::vector<FileIdentity> skipped_;
   AssetListing listing_;
 };
 

@@ -13,9 +13,9 @@ struct AssetScan {
   std::string sourceDirectory;  // empty or ending in '/'
   std::string sourceExtension = ".src";
   std::vector<std::string> excludes;  // --exclude patterns
-  /// A directory left out with all it holds (the output directory, when it
-  /// lies inside the tree); may be empty.
-  std::string skippedDirectory;
+  /// Directories left out with all they hold (the output directory and the
+  /// dependency directory, where they lie inside the tree).
+  std::vector<std::string> skippedDirectories;
 };
 
 /// True when relative (a '/'-separated path below the source directory)
@@ -33,7 +33,7 @@ struct AssetListing {
 
 /// Every regular file (links followed; a dangling link is no file) in the
 /// whole tree that belongs to the site (belongsToSite), is not a source and
-/// is not left out: no match of an exclude pattern, nothing under the
+/// is not left out: no match of an exclude pattern, nothing under a
 /// skipped directory, nothing reached through a link leading outside the
 /// source directory. Walks sub-directories first, each level in byte order,
 /// and never follows a link back up. Devices, pipes and sockets are no files.

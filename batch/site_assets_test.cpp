@@ -40,8 +40,9 @@ TEST(ListAssets, ListsEveryFileButSourcesHiddenExcludedScratchAndTheOutput) {
   TempDir dir;
   for (const char* file :
        {"index.src", "style.css", "img/logo.png", "img/deep/er.gif", ".git/config", "img/.cache/x",
-        "drafts/a.txt", "raw.psd", "public/index.html", "sub/page.src", "sub/notes.txt",
-        "page.src~", "style.css~", "#page.src#", ".#page.src", "4913", "sub/x.swp", "y.swx"}) {
+        "drafts/a.txt", "raw.psd", "public/index.html", "deps/index.html.d", "sub/page.src",
+        "sub/notes.txt", "page.src~", "style.css~", "#page.src#", ".#page.src", "4913", "sub/x.swp",
+        "y.swx"}) {
     dir.write(std::string("site/") + file, "x");
   }
   ASSERT_EQ(symlink("style.css", (dir / "site/link.css").c_str()), 0);
@@ -52,7 +53,7 @@ TEST(ListAssets, ListsEveryFileButSourcesHiddenExcludedScratchAndTheOutput) {
   AssetScan scan;
   scan.sourceDirectory = dir / "site/";
   scan.excludes = {"drafts", "*.psd"};
-  scan.skippedDirectory = dir / "site/public/";
+  scan.skippedDirectories = {dir / "site/public/", dir / "site/deps/", dir / "site/gone/"};
   const AssetListing listing = listAssets(scan);
   EXPECT_EQ(listing.assets, (std::vector<std::string>{"img/deep/er.gif", "img/logo.png",
                                                       "sub/notes.txt", "link.css", "style.css"}));
