@@ -523,10 +523,12 @@ bool IncrementalBuild::assetHolds(const std::string& source, const FileStatus& s
 void IncrementalBuild::removeStaleOutputs(BuildReport& report) {
   const std::string& root = options_.batch.useOutputDirectory ? options_.batch.outputDirectory
                                                               : options_.batch.sourceDirectory;
-  for (const PlannedCompile& page : plan_) produced_.insert(page.output);
+  const std::unordered_set<std::string_view> pages = pageOutputs();
   std::vector<std::pair<std::string, WrittenOutput>> stale;
   for (const auto& [path, written] : state_.outputs()) {
-    if (!produced_.count(path) && path.starts_with(root)) stale.emplace_back(path, written);
+    if (!pages.count(path) && !produced_.count(path) && path.starts_with(root)) {
+      stale.emplace_back(path, written);
+    }
   }
   for (const auto& [path, written] : stale) {
     const auto now = statusOf(path);

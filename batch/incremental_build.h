@@ -230,7 +230,7 @@ class IncrementalBuild {
     PageRecord page;
   };
   std::vector<HeldRecord> heldRecords_;
-  std::unordered_set<std::string> produced_;  // outputs this run made or kept
+  std::unordered_set<std::string> produced_;  // assets this run made or kept
   std::time_t moment_ = 0;                    // what the date symbols show in this run
   bool opened_ = false;                       // the state was opened (or there is none)
   /// The assets finish() mirrors: nullopt for all of them.
