@@ -19,6 +19,7 @@ std::size_t bufferSizeFor(const ByteSource& source, std::size_t most) {
 LineReader::LineReader(ByteSource& source, std::size_t bufferSize)
     : source_(source),
       held_(source.heldText()),
+      heldText_(held_.value_or(std::string_view())),
       capacity_(held_ ? 0 : bufferSizeFor(source, bufferSize)),
       buffer_(held_ ? nullptr : new char[capacity_]) {}
 

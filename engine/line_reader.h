@@ -37,6 +37,15 @@ class LineReader {
   /// True when the source began with a byte-order mark.
   bool hadByteOrderMark() const { return hadByteOrderMark_; }
 
+  /// For a source that holds its text in memory: how many of its bytes the
+  /// lines read so far took (a byte-order mark included).
+  std::size_t heldOffset() const { return held_ ? heldText_.size() - held_->size() : 0; }
+  /// For such a source: reads on from offset, as heldOffset() gave it after
+  /// some line of an earlier reading of the same text.
+  void skipHeldTo(std::size_t offset) {
+    if (held_ && offset <= heldText_.size()) held_ = heldText_.substr(offset);
+  }
+
  private:
   bool refill();
   void skipByteOrderMark();
@@ -45,6 +54,7 @@ class LineReader {
 
   ByteSource& source_;
   std::optional<std::string_view> held_;  // what is left of a text held in memory
+  std::string_view heldText_;             // all of it
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;
   std::string spill_;  // a line longer than the buffer, or the last one without a line end

@@ -246,11 +246,21 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source,
 
 SourceProcessor::Step SourceProcessor::handleLine(FileState& file) {
   if (file.text.empty() || file.text[0] != context_.directiveChar) return handleTextLine(file);
-  // A fixed definition needs neither a substitution pass nor parsing.
+  // Fixed definitions need neither a substitution pass nor parsing, and the
+  // lines of a run of them need no reading either.
   if (file.fixed && !file.skipping()) {
-    if (const auto definition = file.fixed->at(static_cast<std::size_t>(file.lineNumber))) {
-      context_.definitions.addDefinition(definition->first, definition->second);
-      return Step::kNext;
+    auto definition = file.fixed->at(static_cast<std::size_t>(file.lineNumber));
+    if (definition) {
+      for (;;) {
+        context_.definitions.addDefinition(definition->name, definition->text);
+        const std::size_t end = definition->end;
+        definition = file.fixed->at(static_cast<std::size_t>(file.lineNumber) + 1);
+        if (!definition) {
+          file.reader.skipHeldTo(end);
+          return Step::kNext;
+        }
+        ++file.lineNumber;
+      }
     }
   }
   // While skipping, a directive that substitution cannot change and that is
@@ -425,7 +435,7 @@ FixedDefinitions SourceProcessor::findFixedDefinitions(std::shared_ptr<const std
     if (!directive || directive->handle != &SourceProcessor::handleDefine) continue;
     const std::string_view argument = directive->argumentOf(rest);
     const std::string_view name = parseSymbolArgument(argument);
-    fixed.add(lineNumber, name, definedText(argument, name));
+    fixed.add(lineNumber, name, definedText(argument, name), reader.heldOffset());
   }
   return fixed;
 }

@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 namespace qf {
@@ -26,17 +25,21 @@ struct IncludeGuard {
 /// false conditional, such a line does nothing but add its definition.
 class FixedDefinitions {
  public:
-  using Definition = std::pair<std::string_view, std::string_view>;  // name, text
+  struct Definition {
+    std::string_view name;
+    std::string_view text;
+    std::size_t end;  // where the next line begins in the text (LineReader::heldOffset())
+  };
 
-  void add(std::size_t lineNumber, std::string_view name, std::string_view text);
-  /// The name and text that line lineNumber (from 1) defines, when it is a
-  /// fixed definition. Valid while this object lives.
+  void add(std::size_t lineNumber, std::string_view name, std::string_view text, std::size_t end);
+  /// What line lineNumber (from 1) defines, when it is a fixed definition.
+  /// Valid while this object lives.
   std::optional<Definition> at(std::size_t lineNumber) const {
     if (lineNumber >= lines_.size() || lines_[lineNumber].nameSize == 0) return std::nullopt;
     const Line& line = lines_[lineNumber];
     const std::string_view bytes = bytes_;
     return Definition{bytes.substr(line.at, line.nameSize),
-                      bytes.substr(line.at + line.nameSize, line.textSize)};
+                      bytes.substr(line.at + line.nameSize, line.textSize), line.end};
   }
   bool empty() const { return lines_.empty(); }
 
@@ -45,6 +48,7 @@ class FixedDefinitions {
     std::uint32_t at = 0;
     std::uint32_t nameSize = 0;  // 0: no fixed definition
     std::uint32_t textSize = 0;
+    std::uint32_t end = 0;
   };
   std::vector<Line> lines_;  // by line number
   std::string bytes_;        // the names and texts

@@ -19,8 +19,8 @@ std::vector<std::string> fixedDefinitionsOf(const std::string& text, char direct
   std::vector<std::string> found;
   for (std::size_t line = 0; line < 20; ++line) {
     if (const auto definition = fixed.at(line)) {
-      found.push_back(std::to_string(line) + ": " + std::string(definition->first) + "=" +
-                      std::string(definition->second));
+      found.push_back(std::to_string(line) + ": " + std::string(definition->name) + "=" +
+                      std::string(definition->text) + " @" + std::to_string(definition->end));
     }
   }
   return found;
@@ -85,16 +85,20 @@ TEST(FixedDefinitions, AreTheDefineLinesNoSubstitutionChanges) {
     char directive = '#';
   };
   const Case cases[] = {
-      {"plain and spaced", "#define A 1\n#define  B   two words \n", {"1: A=1", "2: B=two words "}},
-      {"no text", "#define A\n#define B \n", {"1: A=", "2: B="}},
-      {"among other lines", "<p>\n#ifdef X\n#define A x\n#endif\n#undefine A\n", {"3: A=x"}},
+      {"plain and spaced",
+       "#define A 1\n#define  B   two words \n",
+       {"1: A=1 @12", "2: B=two words  @36"}},
+      {"no text", "#define A\n#define B \n", {"1: A= @10", "2: B= @21"}},
+      {"among other lines", "<p>\n#ifdef X\n#define A x\n#endif\n#undefine A\n", {"3: A=x @25"}},
       {"Windows line ends and no last line end",
        "#define A 1\r\n#define B 2",
-       {"1: A=1", "2: B=2"}},
-      {"a byte-order mark first", "\xEF\xBB\xBF#define A 1\n", {"1: A=1"}},
-      {"one substitution may change", "#define A |B|\n#define C 1|2|3\n#define D |\n", {"3: D=|"}},
+       {"1: A=1 @13", "2: B=2 @24"}},
+      {"a byte-order mark first", "\xEF\xBB\xBF#define A 1\n", {"1: A=1 @15"}},
+      {"one substitution may change",
+       "#define A |B|\n#define C 1|2|3\n#define D |\n",
+       {"3: D=| @42"}},
       {"malformed or other keywords", "#define !\n#defineA 1\n# define A 1\n#definer A\n", {}},
-      {"another directive character", "!define A 1\n#define B 2\n", {"1: A=1"}, '!'},
+      {"another directive character", "!define A 1\n#define B 2\n", {"1: A=1 @12"}, '!'},
       {"nothing", "", {}},
   };
   for (const Case& c : cases) {

@@ -53,5 +53,39 @@ TEST(Differential, EnginesAgreeOnFilesIncludedAgain) {
   }
 }
 
+// The define lines of a kept text that no substitution pass can change are
+// obeyed, a run at a time, without reading them again; the compile must still
+// write, count lines and fail as the reference engine does.
+TEST(Differential, EnginesAgreeOnFixedDefinitions) {
+  const char* const included[] = {
+      "#define A 1\n#define B A A\n#define A 2\nA B\n",
+      "#define A 1\n#define B 2\n#bogus\n",
+      "#define A 1\r\n#define B 2\r\n#define\r\nA B\r\n",
+      "\xEF\xBB\xBF#define A 1\n#define B 2",
+      "#ifdef X\n#define A 1\n#define B 2\n#else\n#define B 3\n#endif\nA B\n",
+      "#define A 1\n#|X| A\n#define B 2\n#define X endif\n#undefine A\nA B X\n",
+      "#define A\n#define  B  spaced  \n#define !\n",
+      "#define A 1\n#include \"h.inc\"\n#define B 2\nA B\n",
+      "#ifndef G\n#define G\n#define A 1\n#define B 2\n#endif\n#ifdef\n",
+  };
+  const char* const pages[] = {
+      "#include \"f.inc\"\nA B X\n",
+      "#define X ifdef\n#include \"f.inc\"\n#undefine A\n#include \"f.inc\"\nA B\n",
+      "#define A B\n#define B A\n#include \"h.inc\"\nA|B\n",
+  };
+  Compiler compiler(7);
+  for (const char* fixed : included) {
+    for (const char* page : pages) {
+      DifferentialCase diffCase;
+      diffCase.files = {{"site/index.src", page},
+                        {"site/f.inc", fixed},
+                        {"site/h.inc", "#define C 3\n#include \"f.inc\"\n#define D 4\n"}};
+      diffCase.variants = {FastVariant{}, FastVariant{true, 7, false, 16, ScanPath::kPlain}};
+      TempDir dir;
+      EXPECT_EQ(compareEngines(diffCase, dir.path(), compiler), "") << fixed << "\n" << page;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qf
