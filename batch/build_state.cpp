@@ -296,7 +296,7 @@ bool BuildState::load() {
   }
   if (step != Step::kDone) return false;
   std::vector<char> used(paths.size(), 0);
-  const auto pathOf = [&paths, &used](long long id) -> const std::string* {
+  const auto pathOf = [&paths, &used](long long id) -> const SharedPath* {
     const auto path =
         std::lower_bound(paths.begin(), paths.end(), id,
                          [](const StoredPath& stored, long long id) { return stored.id < id; });
@@ -518,7 +518,7 @@ bool BuildState::writeRecords(const Change& change) {
 std::optional<long long> BuildState::pathId(const std::string& path) {
   if (!storedPaths_.empty()) {
     // Made at the first write: a run that writes no page needs none.
-    for (StoredPath& stored : storedPaths_) pathIds_.emplace(std::move(stored.path), stored.id);
+    for (const StoredPath& stored : storedPaths_) pathIds_.emplace(stored.path.str(), stored.id);
     storedPaths_.clear();
   }
   const auto known = pathIds_.find(path);

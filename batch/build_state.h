@@ -143,7 +143,7 @@ class BuildState {
   struct Statements;
   struct StoredPath {
     long long id;
-    std::string path;
+    SharedPath path;
   };
 
   LockFile lock_;

@@ -11,6 +11,11 @@
 
 namespace qf {
 
+const std::string& SharedPath::empty() {
+  static const std::string none;
+  return none;
+}
+
 void DependencyRecorder::fileRead(const std::string& path, bool included,
                                   const FileStatus* status) {
   add(included ? DependencyKind::kIncluded : DependencyKind::kRead, path, status);
@@ -159,7 +164,7 @@ std::vector<std::string> rulePrerequisites(const PageDependencies& dependencies)
   for (const Dependency& dependency : dependencies.files) {
     add(dependency.kind == DependencyKind::kMissing
             ? nearestExistingDirectory(directoryOf(dependency.path))
-            : dependency.path);
+            : dependency.path.str());
   }
   return paths;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,11 +27,30 @@ inline bool hasStatus(DependencyKind kind) {
   return kind == DependencyKind::kRead || kind == DependencyKind::kIncluded;
 }
 
+/// A path that the records naming it share: a copy allocates nothing.
+class SharedPath {
+ public:
+  SharedPath() = default;
+  SharedPath(std::string path) : path_(std::make_shared<const std::string>(std::move(path))) {}
+  SharedPath(const char* path) : SharedPath(std::string(path)) {}
+  const std::string& str() const { return path_ ? *path_ : empty(); }
+  operator const std::string&() const { return str(); }
+  operator std::string_view() const { return str(); }
+  friend bool operator==(const SharedPath& a, const SharedPath& b) {
+    return a.path_ == b.path_ || a.str() == b.str();
+  }
+  friend bool operator==(const SharedPath& a, const std::string& b) { return a.str() == b; }
+
+ private:
+  static const std::string& empty();
+  std::shared_ptr<const std::string> path_;
+};
+
 /// One path a compile depended on; status is what a look at it gave when the
 /// compile reported it (only for kRead and kIncluded).
 struct Dependency {
   DependencyKind kind = DependencyKind::kRead;
-  std::string path;
+  SharedPath path;
   FileStatus status;
   friend bool operator==(const Dependency&, const Dependency&) = default;
 };

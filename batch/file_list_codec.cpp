@@ -95,7 +95,7 @@ bool decodeFileList(std::string_view bytes, const PathOfNumber& pathOf,
     if (!kind || *kind > static_cast<std::uint64_t>(DependencyKind::kMissing) || !number) {
       return false;
     }
-    const std::string* path = pathOf(static_cast<long long>(*number));
+    const SharedPath* path = pathOf(static_cast<long long>(*number));
     if (!path) return false;
     Dependency& file = files.emplace_back();
     file.kind = static_cast<DependencyKind>(*kind);

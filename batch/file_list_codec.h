@@ -18,7 +18,7 @@ namespace qf {
 /// The number of a path, or nullopt when it cannot be had.
 using PathNumberOf = std::function<std::optional<long long>(const std::string& path)>;
 /// The path of a number, or null for a number never given.
-using PathOfNumber = std::function<const std::string*(long long number)>;
+using PathOfNumber = std::function<const SharedPath*(long long number)>;
 
 /// The files as bytes; nullopt when a path got no number.
 std::optional<std::string> encodeFileList(const std::vector<Dependency>& files,

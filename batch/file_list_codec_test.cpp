@@ -16,14 +16,14 @@ class PathNumbers {
     if (added) paths_[at->second] = path;
     return at->second;
   }
-  const std::string* pathOf(long long number) const {
+  const SharedPath* pathOf(long long number) const {
     const auto found = paths_.find(number);
     return found == paths_.end() ? nullptr : &found->second;
   }
 
  private:
   std::map<std::string, long long> numbers_;
-  std::map<long long, std::string> paths_;
+  std::map<long long, SharedPath> paths_;
 };
 
 std::vector<Dependency> roundTrip(const std::vector<Dependency>& files, PathNumbers& numbers) {
