@@ -131,6 +131,7 @@ void compileInParallel(IncrementalBuild& build, const PoolReport& report,
       },
       start);
   build.openDeferredState();
+  if (!helpers.empty()) build.listAssetsAhead();
   work(compiler);
   joinHelpers(helpers);
 }

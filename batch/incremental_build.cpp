@@ -105,6 +105,7 @@ void IncrementalBuild::begin() {
   judgedAgain_.reset();
   upToDate_.assign(plan_.size(), 0);
   assetsToMirror_.reset();
+  assetsListedAhead_.reset();
   if (options_.statePath.empty()) return;
   if (!opened_) {
     opened_ = true;
@@ -186,6 +187,7 @@ void IncrementalBuild::beginAgain(const std::vector<std::size_t>& check,
   upToDate_.assign(plan_.size(), 1);
   judgedAgain_ = check;
   assetsToMirror_ = std::move(assets);
+  assetsListedAhead_.reset();
   StatusCache statuses;
   for (const std::size_t i : check) {
     upToDate_[i] = !options_.alwaysMake && judgeUpToDate(i, statuses);
@@ -457,12 +459,38 @@ AssetScan IncrementalBuild::assetScan() const {
   return scan;
 }
 
+// The compiles write below the output directory and the dependency directory
+// alone; neither may lie inside the source tree, nor hold it.
+bool IncrementalBuild::compilesWriteOutsideTheTree() const {
+  const auto source = resolvedPathOf(options_.batch.sourceDirectory);
+  const auto outside = [&source](const std::string& directory) {
+    const auto resolved = resolvedPathOf(directory);
+    return resolved && !isInsideDirectory(*resolved, *source) &&
+           !isInsideDirectory(*source, *resolved);
+  };
+  return source && options_.dependencyFile.empty() && outside(options_.batch.outputDirectory) &&
+         (!options_.dependencyFiles || options_.dependencyDirectory.empty() ||
+          outside(options_.dependencyDirectory));
+}
+
+void IncrementalBuild::listAssetsAhead() {
+  if (!options_.batch.useOutputDirectory || assetsToMirror_ || !compilesWriteOutsideTheTree()) {
+    return;
+  }
+  try {
+    assetsListedAhead_ = listAssets(assetScan());
+  } catch (const std::bad_alloc&) {  // finish() lists them
+  }
+}
+
 void IncrementalBuild::mirrorAssets(BuildReport& report) {
   const auto included = includedIdentities();
   const auto outputs = pageOutputs();
   const auto pages = pagesWritten();
   const std::string& top = options_.batch.sourceDirectory;
-  AssetListing listing = listAssets(assetScan());
+  AssetListing listing =
+      assetsListedAhead_ ? std::move(*assetsListedAhead_) : listAssets(assetScan());
+  assetsListedAhead_.reset();
   // Told once for the life of the build: a preview loop walks again on every rebuild.
   for (const std::string& link : listing.linksOutside) {
     if (toldOutside_.insert(link).second) {

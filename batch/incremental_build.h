@@ -146,6 +146,11 @@ class IncrementalBuild {
   /// compileInParallel's own thread calls it once its helpers compile. Waits
   /// while another thread opens it. Any thread may call it.
   void openDeferredState();
+  /// Walks the tree for the assets finish() mirrors, ahead of it, when the
+  /// compiles write nothing inside the source tree (so that it lists what it
+  /// would after them): compileInParallel's own thread calls it while its
+  /// helpers compile.
+  void listAssetsAhead();
   /// Compiles plan[index] through compile, recording what it depended on. A
   /// compile that throws leaves the page failed.
   PageResult compilePage(std::size_t index, const Compile& compile);
@@ -187,6 +192,7 @@ class IncrementalBuild {
   void writeDependencyFile(const PlannedCompile& page, const PageDependencies& dependencies);
   void warn(std::string warning);
   AssetScan assetScan() const;
+  bool compilesWriteOutsideTheTree() const;
   void mirrorAssets(BuildReport& report);
   void mirrorAsset(const std::string& asset,
                    const std::unordered_set<std::string_view>& pageOutputs,
@@ -237,6 +243,7 @@ class IncrementalBuild {
   std::optional<std::vector<std::string>> assetsToMirror_;
   std::atomic<bool> includedChanged_{false};  // a compile changed what its page includes
   std::vector<std::string> assetListing_;
+  std::optional<AssetListing> assetsListedAhead_;  // for the next whole mirror
   std::size_t assetScans_ = 0;
   /// The pages the run begun by beginAgain() judged; nullopt after begin().
   std::optional<std::vector<std::size_t>> judgedAgain_;
