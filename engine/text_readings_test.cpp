@@ -106,39 +106,31 @@ TEST(FixedDefinitions, AreTheDefineLinesNoSubstitutionChanges) {
   }
 }
 
-TEST(TextReadings, FindEachTextsGuardOnceForEachReading) {
-  TextReadings guards;
-  const auto text = std::make_shared<const std::string>("#ifndef G\n#endif\n");
-  int found = 0;
-  const auto find = [&] {
-    ++found;
-    return std::optional<IncludeGuard>(IncludeGuard{"G", {}});
-  };
+// Each text's guard and fixed definitions are found once for each reading,
+// and the readings hold no text.
+TEST(TextReadings, FindWhatATextHoldsOnceForEachReading) {
+  TextReadings readings;
+  const auto text = std::make_shared<const std::string>("#ifndef G\n#define A 1\n#endif\n");
   const TextReadings::Reading hash{'#', '|', kLineBufferSize};
   const TextReadings::Reading bang{'!', '|', kLineBufferSize};
-  ASSERT_NE(guards.guardOf(text, hash, find), nullptr);
-  guards.guardOf(text, hash, find);
-  EXPECT_EQ(found, 1);
-  guards.guardOf(text, bang, find);
-  EXPECT_EQ(found, 2);
-  EXPECT_EQ(text.use_count(), 1) << "the guards hold no text";
-}
-
-TEST(TextReadings, FindEachTextsFixedDefinitionsOnceForEachReading) {
-  TextReadings readings;
-  const auto text = std::make_shared<const std::string>("#define A 1\n");
-  const TextReadings::Reading hash{'#', '|', kLineBufferSize};
   int found = 0;
-  const auto find = [&] {
+  const auto findGuard = [&] {
+    ++found;
+    return SourceProcessor::findIncludeGuard(text, hash);
+  };
+  const auto findFixed = [&] {
     ++found;
     return SourceProcessor::findFixedDefinitions(text, hash);
   };
-  const auto fixed = readings.fixedDefinitionsOf(text, hash, find);
-  ASSERT_NE(fixed, nullptr);
-  EXPECT_EQ(readings.fixedDefinitionsOf(text, hash, find), fixed);
-  EXPECT_EQ(found, 1);
-  readings.fixedDefinitionsOf(text, {'!', '|', kLineBufferSize}, find);
+  for (int again = 0; again < 2; ++again) {
+    ASSERT_NE(readings.guardOf(text, hash, findGuard), nullptr);
+    ASSERT_NE(readings.fixedDefinitionsOf(text, hash, findFixed), nullptr);
+  }
   EXPECT_EQ(found, 2);
+  readings.guardOf(text, bang, findGuard);
+  readings.fixedDefinitionsOf(text, bang, findFixed);
+  EXPECT_EQ(found, 4);
+  EXPECT_EQ(text.use_count(), 1) << "the readings hold no text";
   EXPECT_EQ(readings.fixedDefinitionsOf(std::make_shared<const std::string>("x\n"), hash,
                                         [] { return FixedDefinitions(); }),
             nullptr);
