@@ -17,9 +17,9 @@ namespace qf {
 namespace {
 
 std::string quoted(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  return quoted.append(1, '"').append(text).append(1, '"');
+  std::string result;
+  result.reserve(text.size() + 2);
+  return result.append(1, '"').append(text).append(1, '"');
 }
 
 }  // namespace

@@ -246,23 +246,7 @@ bool SourceProcessor::processSource(const std::string& path, ByteSource& source,
 
 SourceProcessor::Step SourceProcessor::handleLine(FileState& file) {
   if (file.text.empty() || file.text[0] != context_.directiveChar) return handleTextLine(file);
-  // Fixed definitions need neither a substitution pass nor parsing, and the
-  // lines of a run of them need no reading either.
-  if (file.fixed && !file.skipping()) {
-    auto definition = file.fixed->at(static_cast<std::size_t>(file.lineNumber));
-    if (definition) {
-      for (;;) {
-        context_.definitions.addDefinition(definition->name, definition->text);
-        const std::size_t end = definition->end;
-        definition = file.fixed->at(static_cast<std::size_t>(file.lineNumber) + 1);
-        if (!definition) {
-          file.reader.skipHeldTo(end);
-          return Step::kNext;
-        }
-        ++file.lineNumber;
-      }
-    }
-  }
+  if (file.fixed && !file.skipping() && obeyFixedDefinitions(file)) return Step::kNext;
   // While skipping, a directive that substitution cannot change and that is
   // not obeyed then is passed over without a substitution pass.
   if (file.skipping() && !directiveMayChange(file.text, context_.concatChar)) {
@@ -270,6 +254,24 @@ SourceProcessor::Step SourceProcessor::handleLine(FileState& file) {
     if (!directive || !directive->obeyedWhileSkipping) return Step::kNext;
   }
   return handleDirective(file);
+}
+
+// Fixed definitions need neither a substitution pass nor parsing, and the
+// lines of a run of them need no reading either: the reader goes on after the
+// last, each line counted as it is obeyed. False when the line is no fixed
+// definition.
+bool SourceProcessor::obeyFixedDefinitions(FileState& file) {
+  auto definition = file.fixed->at(static_cast<std::size_t>(file.lineNumber));
+  if (!definition) return false;
+  for (;; ++file.lineNumber) {
+    context_.definitions.addDefinition(definition->name, definition->text);
+    const std::size_t end = definition->end;
+    definition = file.fixed->at(static_cast<std::size_t>(file.lineNumber) + 1);
+    if (!definition) {
+      file.reader.skipHeldTo(end);
+      return true;
+    }
+  }
 }
 
 // A text line that needs no change goes from the reader's buffer to the output.
@@ -435,7 +437,8 @@ FixedDefinitions SourceProcessor::findFixedDefinitions(std::shared_ptr<const std
     if (!directive || directive->handle != &SourceProcessor::handleDefine) continue;
     const std::string_view argument = directive->argumentOf(rest);
     const std::string_view name = parseSymbolArgument(argument);
-    fixed.add(lineNumber, name, definedText(argument, name), reader.heldOffset());
+    if (!name.empty())
+      fixed.add(lineNumber, name, definedText(argument, name), reader.heldOffset());
   }
   return fixed;
 }

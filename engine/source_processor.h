@@ -58,6 +58,7 @@ class SourceProcessor {
   static constexpr std::size_t kMostLettersAmiss = 2;
 
   Step handleLine(FileState& file);
+  bool obeyFixedDefinitions(FileState& file);
   Step handleTextLine(FileState& file);
   Step handleDirective(FileState& file);
   // One handler per directive; argument is what follows the keyword.

@@ -11,7 +11,6 @@ constexpr std::size_t kMostTexts = 1024;
 
 void FixedDefinitions::add(std::size_t lineNumber, std::string_view name, std::string_view text,
                            std::size_t end) {
-  if (name.empty()) return;
   if (lines_.size() <= lineNumber) lines_.resize(lineNumber + 1);
   lines_[lineNumber] =
       Line{static_cast<std::uint32_t>(bytes_.size()), static_cast<std::uint32_t>(name.size()),

@@ -31,6 +31,7 @@ class FixedDefinitions {
     std::size_t end;  // where the next line begins in the text (LineReader::heldOffset())
   };
 
+  /// name is not empty.
   void add(std::size_t lineNumber, std::string_view name, std::string_view text, std::size_t end);
   /// What line lineNumber (from 1) defines, when it is a fixed definition.
   /// Valid while this object lives.

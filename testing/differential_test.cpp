@@ -2,10 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
+#include <string>
+
 #include "base/test_util.h"
 
 namespace qf {
 namespace {
+
+// Every page with every included text, the text at site/<name> and h.inc
+// holding other: the compile engine writes and fails as the reference does.
+void expectEnginesAgreeOnIncludedTexts(std::span<const char* const> included,
+                                       std::span<const char* const> pages, const std::string& name,
+                                       const std::string& other) {
+  Compiler compiler(7);
+  for (const char* text : included) {
+    for (const char* page : pages) {
+      DifferentialCase diffCase;
+      diffCase.files = {{"site/index.src", page}, {"site/" + name, text}, {"site/h.inc", other}};
+      diffCase.variants = {FastVariant{}, FastVariant{true, 7, false, 16, ScanPath::kPlain}};
+      TempDir dir;
+      EXPECT_EQ(compareEngines(diffCase, dir.path(), compiler), "") << text << "\n" << page;
+    }
+  }
+}
 
 // The compile engine, fed in every way it can be fed, writes what the
 // reference engine writes and fails where it fails.
@@ -39,18 +59,7 @@ TEST(Differential, EnginesAgreeOnFilesIncludedAgain) {
       "#define W ifdef\n#include \"g.inc\"\n#undefine G\n#include \"g.inc\"\nG\n",
       "#define G 1\n#include \"g.inc\"\n#include \"h.inc\"\n",
   };
-  Compiler compiler(7);
-  for (const char* guarded : included) {
-    for (const char* page : pages) {
-      DifferentialCase diffCase;
-      diffCase.files = {{"site/index.src", page},
-                        {"site/g.inc", guarded},
-                        {"site/h.inc", "#include \"g.inc\"\n"}};
-      diffCase.variants = {FastVariant{}, FastVariant{true, 7, false, 16, ScanPath::kPlain}};
-      TempDir dir;
-      EXPECT_EQ(compareEngines(diffCase, dir.path(), compiler), "") << guarded << "\n" << page;
-    }
-  }
+  expectEnginesAgreeOnIncludedTexts(included, pages, "g.inc", "#include \"g.inc\"\n");
 }
 
 // The define lines of a kept text that no substitution pass can change are
@@ -73,18 +82,8 @@ TEST(Differential, EnginesAgreeOnFixedDefinitions) {
       "#define X ifdef\n#include \"f.inc\"\n#undefine A\n#include \"f.inc\"\nA B\n",
       "#define A B\n#define B A\n#include \"h.inc\"\nA|B\n",
   };
-  Compiler compiler(7);
-  for (const char* fixed : included) {
-    for (const char* page : pages) {
-      DifferentialCase diffCase;
-      diffCase.files = {{"site/index.src", page},
-                        {"site/f.inc", fixed},
-                        {"site/h.inc", "#define C 3\n#include \"f.inc\"\n#define D 4\n"}};
-      diffCase.variants = {FastVariant{}, FastVariant{true, 7, false, 16, ScanPath::kPlain}};
-      TempDir dir;
-      EXPECT_EQ(compareEngines(diffCase, dir.path(), compiler), "") << fixed << "\n" << page;
-    }
-  }
+  expectEnginesAgreeOnIncludedTexts(included, pages, "f.inc",
+                                    "#define C 3\n#include \"f.inc\"\n#define D 4\n");
 }
 
 }  // namespace
